@@ -1,0 +1,57 @@
+# The project's entry points. Each target does all the set-up it needs on a
+# fresh Debian 12 machine: packages, configure, build.
+JOBS      ?= $(shell nproc)
+BUILD     ?= build
+ASAN      ?= build-asan
+FUZZ      ?= build-fuzz
+DEMO_CALLS ?= 100000
+CMAKE_GEN := -G Ninja
+
+.PHONY: all deps build build-asan test test-normal test-asan run demo bench fuzz format clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(ASAN)/build.ninja: | deps
+	cmake -S . -B $(ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DNV_SANITIZE=ON
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps $(ASAN)/build.ninja
+	cmake --build $(ASAN) -j $(JOBS)
+
+# The CI run: every test in the normal build, then again under ASan + UBSan.
+test: test-normal test-asan
+
+test-normal: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-asan: build-asan
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+run: build
+	@./scripts/run.sh $(BUILD)
+
+demo: build
+	@./scripts/demo.sh $(BUILD) $(DEMO_CALLS) $(FORCE)
+
+bench: build
+	@./scripts/bench.sh $(BUILD) $(BENCH_ARGS)
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNV_FUZZ=ON
+	cmake --build $(FUZZ) -j $(JOBS)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(FUZZ)
