@@ -87,6 +87,9 @@ NV_API Value Deformat(std::string_view picture, std::string_view text);
 
 NV_API std::string FormatNumber(std::string_view picture, double value);
 NV_API std::string FormatNumber(std::string_view picture, int64_t value);
+inline std::string FormatNumber(std::string_view picture, int value) {
+  return FormatNumber(picture, static_cast<int64_t>(value));
+}
 NV_API std::string FormatDate(std::string_view picture, int32_t date);
 NV_API std::string FormatTime(std::string_view picture, int32_t time);
 NV_API std::string FormatString(std::string_view picture, std::string_view text);

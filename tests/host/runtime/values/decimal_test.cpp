@@ -136,6 +136,29 @@ TEST(Decimal, CompareIsNumericAndSignAware) {
   EXPECT_TRUE((Decimal<3, 1>() == Decimal<2, 0>()));
 }
 
+// Keys order packed decimals by their bytes after this transformation: when
+// the top bit of the first byte is set every byte is inverted, otherwise the
+// top bit is set. The layout must make that order the numeric one.
+TEST(Decimal, KeyEncodingOrdersNumerically) {
+  auto key = [](int64_t v) {
+    uint8_t b[3];
+    EXPECT_TRUE(DecimalFromInt64(v, b, 3, 1));
+    std::vector<uint8_t> k(b, b + 3);
+    if (k[0] & 0x80) {
+      for (auto& x : k) x = static_cast<uint8_t>(~x);
+    } else {
+      k[0] |= 0x80;
+    }
+    return k;
+  };
+  std::vector<uint8_t> prev = key(-9999);
+  for (int64_t v = -9998; v <= 9999; ++v) {
+    std::vector<uint8_t> k = key(v);
+    ASSERT_LT(prev, k) << v;
+    prev = k;
+  }
+}
+
 TEST(Decimal, AddWithSignsAndOverflow) {
   Decimal<2, 0> a;
   Decimal<2, 0> b;

@@ -24,7 +24,7 @@ TEST(Picture, NumberExamples) {
 }
 
 TEST(Picture, NumberOptions) {
-  EXPECT_EQ(FormatNumber("@N6", 0.0), "     0");
+  EXPECT_EQ(FormatNumber("@N6", 0), "     0");
   EXPECT_EQ(FormatNumber("@N6.2B", 0.004), "      ");  // rounds to zero
   EXPECT_EQ(FormatNumber("@N6.2B", 0.005), "  0.01");
   EXPECT_EQ(FormatNumber("@N8.2", 2.675), "    2.68");  // half away from zero
