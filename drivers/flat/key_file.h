@@ -1,0 +1,163 @@
+// Key files of the flat driver: a balanced tree of 512-byte pages whose leaf
+// entries hold the record number and the key value.
+//
+// Layout. Page n lies at offset n * 512. Page 0 holds the 35-byte key header
+// (rest zero). A tree page holds: u8 count, u32 next and u32 previous page on
+// the same level (0 at the ends), u32 parent page (0 for the root), then
+// `count` entries of entry_length bytes in ascending order. A leaf entry is
+// the u32 record number followed by the key value; an upper entry is the u32
+// child page followed by the key value of the child's last entry.
+//
+// Invariants (checked by Check()):
+//  - every level is a doubly linked chain from its first to its last page;
+//    all leaves are at depth levels - 1; the root has parent 0;
+//  - every page but an empty root holds 1..per_page entries;
+//  - entries are ordered by (key value, record number) across each level;
+//  - each upper entry names a child whose parent field is that upper page
+//    and carries the key value of the child's last entry;
+//  - header: entries = number of leaf entries; last_page = the last leaf;
+//    first_record/last_record = record numbers of the first/last entry (0
+//    when empty); pages = highest page number in use (the file holds pages
+//    0..pages); free pages are chained from free_head through their next
+//    field and hold count 0.
+// Equal key values (duplicates) are kept in record-number order. An upper
+// entry carries only a key value, so a search descends to the first child
+// whose highest value is >= the value sought and then walks right along the
+// leaves.
+//
+// Caching: a file opened exclusively may keep pages in memory (writes always
+// go to the file at once). A file opened shared must call ReRead() under the
+// header lock before each operation; it drops the cache and reads the header.
+//
+// I/O: every page read and write goes through ReadPage()/WritePage(); a write
+// hook, when set, runs before every write (journalling). A failed read or
+// write answers the system's number when it is 18 or below, else 5; a failed
+// write also makes the handle refuse further changes until it is reopened.
+// A structurally impossible page (count above per_page, page number beyond the
+// file, broken link) answers 46: the keys must be rebuilt.
+//
+// Thread-safety: one KeyFile is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "drivers/flat/key_codec.h"
+#include "host/runtime/env.h"
+
+namespace flat {
+
+struct KeyHeader {
+  uint32_t root = 1;
+  uint32_t entries = 0;
+  uint32_t pages = 1;
+  uint32_t last_page = 1;  // leaf holding the last entry in key order
+  uint32_t last_record = 0;
+  uint32_t first_record = 0;
+  uint32_t free_head = 0;
+  uint8_t attributes = 0;
+  uint8_t per_page = 0;
+  uint8_t components = 0;
+  uint16_t entry_length = 0;
+  uint8_t levels = 1;
+
+  void Encode(uint8_t* p) const;  // 35 bytes
+  void Decode(const uint8_t* p);
+};
+
+// A place in key order: a leaf page and an entry index in it. page == 0
+// means no entry (before the first or past the last).
+struct KeyCursor {
+  uint32_t page = 0;
+  int index = -1;
+  bool at_end() const { return page == 0; }
+};
+
+class KeyFile {
+ public:
+  ~KeyFile();
+  KeyFile(const KeyFile&) = delete;
+  KeyFile& operator=(const KeyFile&) = delete;
+
+  // Creates (or replaces) the key file with an empty tree: header, empty
+  // page 1, file cut to 1024 bytes. env may be null (nv::GetEnv()).
+  static int Create(nv::Env* env, const std::string& path, const KeySpec& spec,
+                    std::unique_ptr<KeyFile>* out);
+  // Opens an existing key file and checks its header against the spec:
+  // 46 when missing, too short or not matching (components, entry length,
+  // duplicates, optional and case flags); other open failures answer the
+  // system's number as the Env gives it.
+  static int Open(nv::Env* env, const std::string& path, const nv::OpenOptions& options,
+                  const KeySpec& spec, std::unique_ptr<KeyFile>* out);
+
+  const KeyHeader& header() const { return header_; }
+  const KeySpec& spec() const { return spec_; }
+  const std::string& path() const { return file_->Path(); }
+  nv::EnvFile* file() const { return file_.get(); }
+
+  // Page cache on/off (off for files opened shared). Default: on.
+  void set_cache(bool on);
+  // Called before every write with the offset and length about to be written.
+  void set_write_hook(std::function<int(uint64_t offset, size_t n)> hook) {
+    write_hook_ = std::move(hook);
+  }
+
+  int Insert(uint32_t record, const uint8_t* value);
+  // 0 when removed; 0 as well when the entry does not exist (*removed false).
+  int Remove(uint32_t record, const uint8_t* value, bool* removed = nullptr);
+  // Duplicate test: an entry with this value for a record other than
+  // except_record (0: any record).
+  int Contains(const uint8_t* value, uint32_t except_record, bool* found);
+  // Empty tree (EMPTY, start of BUILD).
+  int Reset();
+
+  int First(KeyCursor* c);
+  int Last(KeyCursor* c);
+  // First entry >= (value, record); record 0 gives the first entry of value.
+  int Seek(const uint8_t* value, uint32_t record, KeyCursor* c);
+  // Move by one; past the ends the cursor becomes at_end(). Next/Prev of an
+  // at_end() cursor answer First/Last.
+  int Next(KeyCursor* c);
+  int Prev(KeyCursor* c);
+  // n is 1-based; 0 or beyond the entries gives at_end().
+  int SeekOrdinal(uint32_t n, KeyCursor* c);
+  int Ordinal(const KeyCursor& c, uint32_t* n);
+  int Entry(const KeyCursor& c, uint32_t* record, std::string* value);
+
+  // Writes the header (when changed) and optionally forces the file to disk.
+  int Flush(bool sync);
+  // Drops the cache and reads the header again (shared files).
+  int ReRead();
+  // Structural check; 0 when sound, else 46 with the faults in *report.
+  int Check(std::string* report);
+
+  // The one page routines (exposed for the builder and tests).
+  int ReadPage(uint32_t page, uint8_t* buf);
+  int WritePage(uint32_t page, const uint8_t* buf);
+  int WriteHeader();
+  void set_header(const KeyHeader& h) { header_ = h; }
+
+ private:
+  KeyFile(nv::Env* env, std::unique_ptr<nv::EnvFile> file, const KeySpec& spec);
+  struct Impl;
+  friend struct Impl;
+
+  nv::Env* env_;
+  std::unique_ptr<nv::EnvFile> file_;
+  KeySpec spec_;
+  KeyHeader header_;
+  bool cache_on_ = true;
+  int sticky_error_ = 0;
+  std::unordered_map<uint32_t, std::vector<uint8_t>> cache_;
+  std::function<int(uint64_t, size_t)> write_hook_;
+};
+
+// Error number of a failed page read or write: the system's number when it
+// is 18 or below, else 5.
+int PageIoError(int os_error);
+
+}  // namespace flat
