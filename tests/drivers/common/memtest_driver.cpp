@@ -48,6 +48,7 @@ struct MemFcb : DrvFcbHead {
   int fail_locks = 0;
   int lock_error = 32;
   bool trace_flag = false;
+  std::map<std::string, std::string> properties;
 };
 
 int64_t FieldNumber(const FieldDesc& f, const uint8_t* p) {
@@ -124,6 +125,20 @@ class MemDriver final : public drv::DriverBase {
   }
 
   int Run(drv::OpContext& c) override;
+
+  // Properties echo what crossed the interface, so that tests can see the
+  // texts and words of operations 71, 72, 85 and 86 arrive in their order.
+  int Properties(drv::OpContext& c) override {
+    auto* f = static_cast<MemFcb*>(c.fcb);
+    const std::string key = c.kcb ? c.kcb->name + "/" : std::string();
+    if (c.op == kOpSetProperty || c.op == kOpSetKeyProperty) {
+      f->properties[key + c.text[1] + "#" + std::to_string(c.Word(0))] = c.text[0];
+      return 0;
+    }
+    auto it = f->properties.find(key + c.text[0] + "#" + std::to_string(c.Word(0)));
+    c.text_result = it == f->properties.end() ? "" : it->second;
+    return 0;
+  }
 
  private:
   int Read(MemFcb* f, int32_t n) {

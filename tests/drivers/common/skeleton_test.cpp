@@ -361,6 +361,17 @@ TEST_F(SkeletonTest, BookkeepingKeepsTheLastOperationAndPosition) {
   f.Remove();
 }
 
+TEST_F(SkeletonTest, PropertyTextsAndWordsArriveInTheirOrder) {
+  File f(CustDecl("props"));
+  EXPECT_EQ(f.SetProperty(29460, "valor uno", 3), 0);
+  EXPECT_EQ(f.GetProperty(29460, 3), "valor uno");
+  EXPECT_EQ(f.GetProperty(29460, 0), "");
+  EXPECT_EQ(f.SetKeyProperty(f.key(1), 29462, "EXTERNO", 2), 0);
+  EXPECT_EQ(f.GetKeyProperty(f.key(1), 29462, 2), "EXTERNO");
+  EXPECT_EQ(f.GetKeyProperty(f.key(0), 29462, 2), "");
+  EXPECT_EQ(StringStackDepth(), 0u);
+}
+
 TEST_F(SkeletonTest, KeysOrderAndFindRecords) {
   File f(CustDecl("keys"));
   ASSERT_EQ(f.Create(), 0);
