@@ -35,6 +35,15 @@ struct Margins {
   int32_t bottom = 500;
 };
 
+// The paper the locale asks for: Letter for the locales that use it, A4 for
+// every other (and for "C"/"POSIX"). `locale_name` is a locale such as
+// "es_AR.UTF-8" or "en_US"; the installed locale data is asked first, and
+// when it is not installed the territory part of the name decides.
+NV_API PageSize PaperForLocale(std::string_view locale_name);
+
+// The paper of the process's environment: LC_ALL, else LC_PAPER, else LANG.
+NV_API PageSize DefaultPaper();
+
 enum class Align { kLeft, kRight, kCenter };
 
 struct Font {
@@ -90,7 +99,7 @@ struct Band {
 // page footer at the bottom of every page; detail bands and the totals band
 // are printed by name, one below the other, in the space between.
 struct NV_API ReportLayout {
-  PageSize page = kA4;
+  PageSize page = DefaultPaper();  // the environment's paper (see below)
   Margins margins;
   Band page_header;
   Band page_footer;
@@ -110,14 +119,5 @@ struct NV_API ReportLayout {
   // Height available between the page header and the page footer.
   int32_t BodyHeight() const;
 };
-
-// The paper the locale asks for: Letter for the locales that use it, A4 for
-// every other (and for "C"/"POSIX"). `locale_name` is a locale such as
-// "es_AR.UTF-8" or "en_US"; the installed locale data is asked first, and
-// when it is not installed the territory part of the name decides.
-NV_API PageSize PaperForLocale(std::string_view locale_name);
-
-// The paper of the process's environment: LC_ALL, else LC_PAPER, else LANG.
-NV_API PageSize DefaultPaper();
 
 }  // namespace nv::report

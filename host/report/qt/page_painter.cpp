@@ -4,6 +4,7 @@
 #include <QPageSize>
 #include <QPen>
 #include <QString>
+#include <algorithm>
 
 #include "host/report/text_encoding.h"
 

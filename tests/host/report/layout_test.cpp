@@ -103,6 +103,7 @@ TEST(ReportPaper, DefaultFollowsTheEnvironmentInPrecedenceOrder) {
   ::setenv("LC_PAPER", "en_US.UTF-8", 1);
   ::setenv("LANG", "es_AR.UTF-8", 1);
   EXPECT_EQ(DefaultPaper().width, kLetter.width);
+  EXPECT_EQ(ReportLayout{}.page.height, kLetter.height);  // a new layout takes it
   ::setenv("LC_ALL", "de_DE.UTF-8", 1);
   EXPECT_EQ(DefaultPaper().width, kA4.width);
   ::unsetenv("LC_ALL");

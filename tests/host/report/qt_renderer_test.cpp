@@ -86,7 +86,8 @@ bool HasAfterBlanks(const std::string& text, const std::string& head, const std:
 
 // A detail-like report of three pages with the accented headings.
 Document CallsDocument(int copies = 1) {
-  ReportLayout layout;  // A4
+  ReportLayout layout;
+  layout.page = kA4;
   layout.page_header = {
       "",
       600,
