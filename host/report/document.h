@@ -38,11 +38,19 @@ struct BoxShape {
   int32_t thickness = 10;
 };
 
+struct CheckShape {
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t size = 0;
+  bool checked = false;
+};
+
 struct Page {
   int number = 0;  // 1-based
   std::vector<TextRun> texts;
   std::vector<LineShape> lines;
   std::vector<BoxShape> boxes;
+  std::vector<CheckShape> checks;
 };
 
 struct Document {

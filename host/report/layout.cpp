@@ -40,10 +40,11 @@ Status ValidateBand(const Band& band, const char* what) {
       continue;
     }
     if (item.y > band.height) return Bad(label + ": item below the band");
-    if (item.kind == ItemKind::kBox && item.y + item.height > band.height) {
+    if ((item.kind == ItemKind::kBox || item.kind == ItemKind::kCheck) &&
+        item.y + item.height > band.height) {
       return Bad(label + ": box below the band");
     }
-    if (item.kind == ItemKind::kValue && item.name.empty()) {
+    if ((item.kind == ItemKind::kValue || item.kind == ItemKind::kCheck) && item.name.empty()) {
       return Bad(label + ": value item without a name");
     }
   }
@@ -106,6 +107,13 @@ Item Item::Box(int32_t x, int32_t y, int32_t width, int32_t height, int32_t thic
   item.width = width;
   item.height = height;
   item.thickness = thickness;
+  return item;
+}
+
+Item Item::Check(int32_t x, int32_t y, int32_t size, std::string name) {
+  Item item = Box(x, y, size, size);
+  item.kind = ItemKind::kCheck;
+  item.name = std::move(name);
   return item;
 }
 

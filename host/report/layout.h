@@ -57,6 +57,7 @@ enum class ItemKind {
   kPageNumber,  // text with the page number in place of its "<<<#" field
   kLine,        // a line from (x, y) to (x + width, y + height)
   kBox,         // a rectangle (x, y, width, height)
+  kCheck,       // a check box (x, y, width, height) marked when a named value is set
 };
 
 // One thing drawn in a band.
@@ -87,6 +88,9 @@ struct NV_API Item {
                          Align align = Align::kLeft, Font font = {});
   static Item Line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickness = 10);
   static Item Box(int32_t x, int32_t y, int32_t width, int32_t height, int32_t thickness = 10);
+  // Marked when the value `name` is set: a non-zero number, day or time, or
+  // a text that is neither blank nor "0".
+  static Item Check(int32_t x, int32_t y, int32_t size, std::string name);
 };
 
 struct Band {

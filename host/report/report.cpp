@@ -119,6 +119,26 @@ void Report::EndPage() {
   page_has_body_ = false;
 }
 
+bool Report::IsSet(std::string_view name) const {
+  auto it = values_.find(UpperAscii(name));
+  if (it == values_.end()) return false;
+  const Value& v = it->second;
+  switch (v.kind) {
+    case Value::Kind::kString: {
+      size_t first = v.text.find_first_not_of(' ');
+      if (first == std::string::npos) return false;
+      size_t last = v.text.find_last_not_of(' ');
+      return v.text.substr(first, last - first + 1) != "0";
+    }
+    case Value::Kind::kNumber:
+      return v.number != 0;
+    case Value::Kind::kDate:
+    case Value::Kind::kTime:
+      return v.integer != 0;
+  }
+  return false;
+}
+
 std::string Report::FormatItemValue(const Item& item) const {
   auto it = values_.find(UpperAscii(item.name));
   if (it == values_.end()) return {};
@@ -137,6 +157,9 @@ void Report::PlaceBand(const Band& band, int32_t top) {
       case ItemKind::kBox:
         page.boxes.push_back(
             {left + item.x, top + item.y, item.width, item.height, item.thickness});
+        continue;
+      case ItemKind::kCheck:
+        page.checks.push_back({left + item.x, top + item.y, item.width, IsSet(item.name)});
         continue;
       case ItemKind::kLabel:
       case ItemKind::kValue:

@@ -86,6 +86,7 @@ class NV_API Report {
   void EndPage();
   void PlaceBand(const Band& band, int32_t top);
   std::string FormatItemValue(const Item& item) const;
+  bool IsSet(std::string_view name) const;
 
   const ValueFormatter& formatter_;
   ReportLayout layout_;

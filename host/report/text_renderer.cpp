@@ -125,6 +125,9 @@ std::string RenderText(const Document& doc, const TextOptions& options) {
       }
       grid.PutText(row, col, text);
     }
+    for (const CheckShape& check : page.checks) {
+      grid.PutText(Cell(check.y, lpi), Cell(check.x, cpi), check.checked ? "[X]" : "[ ]");
+    }
     out += grid.Take(options.utf8);
   }
   return out;

@@ -6,7 +6,8 @@
 // nearest their box's right edge, centred ones are centred in their box.
 // Texts are cut to their box's width (right-aligned runs lose their leading
 // blanks first) and to the page. Boxes and lines are drawn with '+', '-' and
-// '|' before the texts, so a text written over a rule wins. Trailing blanks of
+// '|' before the texts, so a text written over a rule wins; check boxes are
+// written "[X]" or "[ ]" at their cell, after the texts. Trailing blanks of
 // every row and the blank rows at the end of every page are dropped; every row
 // ends with '\n'. Pages are separated by a form feed line ("\f\n") or by a
 // marked line "==== page N ====". The output is fully determined by the

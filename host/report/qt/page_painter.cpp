@@ -33,6 +33,20 @@ void PaintPage(QPainter* painter, const Page& page, double dpi_x, double dpi_y) 
     painter->setBrush(Qt::NoBrush);
     painter->drawRect(QRectF(box.x, box.y, box.width, box.height));
   }
+  for (const CheckShape& check : page.checks) {
+    QPen pen(Qt::black);
+    pen.setWidthF(10);
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    QRectF r(check.x, check.y, check.size, check.size);
+    painter->drawRect(r);
+    if (check.checked) {
+      QRectF in =
+          r.adjusted(check.size / 5.0, check.size / 5.0, -check.size / 5.0, -check.size / 5.0);
+      painter->drawLine(in.topLeft(), in.bottomRight());
+      painter->drawLine(in.topRight(), in.bottomLeft());
+    }
+  }
   for (const LineShape& line : page.lines) {
     QPen pen(Qt::black);
     pen.setWidthF(std::max(line.thickness, 1));

@@ -320,6 +320,29 @@ TEST(ReportPageNumbers, TheFieldIsRightAlignedInItsPlacesAndNeverCut) {
   }
 }
 
+TEST(ReportChecks, MarkedByTheBoundValueAndDrawnInText) {
+  ReportLayout layout = PagingLayout();
+  layout.details[0].items = {Item::Label(0, 0, 0, "Cliente:"), Item::Check(1000, 0, 120, "ES")};
+  Report report;
+  ASSERT_TRUE(report.Open(layout).ok());
+  const std::vector<Value> values = {
+      Value::Number(1),      Value::Number(0), Value::String("S"), Value::String(" 0 "),
+      Value::String("    "), Value::Date(0),   Value::Time(5)};
+  for (const Value& v : values) ASSERT_TRUE(report.Print("ROW", {{"es", v}}).ok());
+  ASSERT_TRUE(report.Close().ok());
+  const Page& page = report.document().pages.at(0);
+  ASSERT_EQ(page.checks.size(), values.size());
+  const bool expected[] = {true, false, true, false, false, false, true};
+  for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(page.checks[i].checked, expected[i]) << i;
+  EXPECT_EQ(page.checks[0].x, 1000);
+  EXPECT_EQ(page.checks[0].size, 120);
+  std::string text = RenderText(report.document());
+  EXPECT_NE(text.find("Cliente:  [X]\nCliente:  [ ]\nCliente:  [X]\n"), std::string::npos) << text;
+
+  layout.details[0].items[1].name.clear();
+  EXPECT_EQ(layout.Validate().code(), Code::kBadLayout);
+}
+
 TEST(ReportPrintOptions, CopiesAreKeptWithinSaneBoundsAndTheDocumentCarriesTheOptions) {
   Report report;
   report.set_copies(0);
