@@ -30,6 +30,10 @@ struct CustRecord {
 #pragma pack(pop)
 static_assert(sizeof(CustRecord) == 38);
 
+// The driver's block slot of a file's descriptor (read by value: the
+// descriptor is packed).
+void* Fcb(File& f) { return static_cast<void*>(f.descriptor()->drv_fcb); }
+
 FileDecl CustDecl(const std::string& name, std::string driver_string = "") {
   static auto rt = DeclareRecord<CustRecord>(
       "CUS", {NV_FIELD(CustRecord, CODE), NV_FIELD(CustRecord, NAME, .picture = "@s20"),
@@ -70,8 +74,8 @@ TEST_F(SkeletonTest, RegistrationRecordReadThroughDlsymIsWhatTheRuntimeLoaded) {
   EXPECT_STREQ(reg->name, "MemTest");
   EXPECT_STREQ(reg->description, "Tabla en memoria");
   EXPECT_EQ(reinterpret_cast<void*>(reg->entry), dlsym(h, "MEMTEST"));
-  EXPECT_EQ(reg->operations[0], 34);
-  EXPECT_GT(reg->fcb_size, sizeof(DrvFcbHead));
+  EXPECT_EQ(int(reg->operations[0]), 34);
+  EXPECT_GT(uint32_t(reg->fcb_size), sizeof(DrvFcbHead));
   dlclose(h);
 }
 
@@ -92,14 +96,14 @@ TEST_F(SkeletonTest, MissingDriverNamesItselfAndTheFoldersSearched) {
 TEST_F(SkeletonTest, ViewRequestCreatesNothing) {
   File f(CustDecl("view"));
   EXPECT_EQ(f.Call(kOpViewEntry), 0);
-  EXPECT_EQ(f.descriptor()->drv_fcb, nullptr);
+  EXPECT_EQ(Fcb(f), nullptr);
   EXPECT_FALSE(f.driver_active());
 }
 
 TEST_F(SkeletonTest, FirstOperationCreatesTheBlockAndRegisterOnAClosedFileFreesIt) {
   File f(CustDecl("first"));
   EXPECT_EQ(f.Name(), "first");
-  auto* fcb = static_cast<DrvFcbHead*>(f.descriptor()->drv_fcb);
+  auto* fcb = static_cast<DrvFcbHead*>(Fcb(f));
   ASSERT_NE(fcb, nullptr);
   EXPECT_TRUE(f.driver_active());
   EXPECT_EQ(fcb->fd, f.descriptor());
@@ -112,14 +116,14 @@ TEST_F(SkeletonTest, FirstOperationCreatesTheBlockAndRegisterOnAClosedFileFreesI
   intptr_t r = f.Call(kOpSend, nullptr, {}, {"REGISTER"}, &text);
   EXPECT_EQ(r, reinterpret_cast<intptr_t>(f.driver()->reg));
   EXPECT_EQ(text, std::to_string(r));
-  EXPECT_EQ(f.descriptor()->drv_fcb, nullptr);
+  EXPECT_EQ(Fcb(f), nullptr);
   EXPECT_EQ(f.memo(0)->buffer, nullptr);
   EXPECT_EQ(f.key(0)->drv_kcb, nullptr);
   EXPECT_FALSE(f.driver_active());
 
   // SEND as the first operation also creates the block (and REGISTER frees it).
   f.Send("REGISTER");
-  EXPECT_EQ(f.descriptor()->drv_fcb, nullptr);
+  EXPECT_EQ(Fcb(f), nullptr);
   EXPECT_EQ(StringStackDepth(), 0u);
 }
 
@@ -297,13 +301,13 @@ TEST_F(SkeletonTest, SkeletonCodesAnswerWithoutTheDriver) {
   f.SetMemoText(0, "nota");
   f.Clear(0);
   auto& r = f.As<CustRecord>();
-  EXPECT_EQ(r.CODE, 0);
+  EXPECT_EQ(int32_t(r.CODE), 0);
   EXPECT_EQ(std::string(r.NAME.view()), std::string(20, ' '));
   EXPECT_EQ(std::string(r.TAGS[2].view()), "    ");
   EXPECT_EQ(f.MemoText(0), std::string(300, ' '));
   f.Clear(1);
-  EXPECT_EQ(r.CODE, INT32_MAX);
-  EXPECT_EQ(r.AGE, INT16_MAX);
+  EXPECT_EQ(int32_t(r.CODE), INT32_MAX);
+  EXPECT_EQ(int16_t(r.AGE), INT16_MAX);
   f.Close();
   f.Remove();
 }
@@ -314,7 +318,7 @@ TEST_F(SkeletonTest, FinalCloseClosesAndFreesTheBlock) {
   ASSERT_EQ(f.Open(), 0);
   f.Call(kOpFinalClose);
   EXPECT_EQ(ErrorCode(), 0);
-  EXPECT_EQ(f.descriptor()->drv_fcb, nullptr);
+  EXPECT_EQ(Fcb(f), nullptr);
   EXPECT_FALSE(f.driver_active());
   EXPECT_EQ(f.Next(), kErrFileNotOpen);  // a new block, closed
   f.Remove();
@@ -325,7 +329,7 @@ TEST_F(SkeletonTest, FailedCreationLeavesNothingAndIsTriedAgain) {
   d.keys.push_back({"CUS:KEY_TAGS", {"CUS:TAGS"}, 0, ""});  // an array cannot be a key
   File f(d);
   EXPECT_EQ(f.Open(), 75);
-  EXPECT_EQ(f.descriptor()->drv_fcb, nullptr);
+  EXPECT_EQ(Fcb(f), nullptr);
   EXPECT_EQ(f.memo(0)->buffer, nullptr);
   EXPECT_EQ(f.key(0)->drv_kcb, nullptr);
   EXPECT_EQ(f.Open(), 75);
@@ -347,8 +351,8 @@ TEST_F(SkeletonTest, BookkeepingKeepsTheLastOperationAndPosition) {
   f.Add();
   f.Set(f.key(0));
   ASSERT_EQ(f.Next(), 0);
-  EXPECT_EQ(f.As<CustRecord>().CODE, 2);
-  auto* fcb = static_cast<DrvFcbHead*>(f.descriptor()->drv_fcb);
+  EXPECT_EQ(int32_t(f.As<CustRecord>().CODE), 2);
+  auto* fcb = static_cast<DrvFcbHead*>(Fcb(f));
   EXPECT_EQ(fcb->last_op, uint32_t(kOpNext));
   EXPECT_EQ(fcb->last_position, f.Position(f.key(0)));
   EXPECT_EQ(fcb->last_op2, uint32_t(kOpPositionKey));

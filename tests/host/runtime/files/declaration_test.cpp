@@ -112,20 +112,20 @@ TEST(Declaration, ClearGivesBlanksZerosAndExtremes) {
   std::vector<uint8_t> buf(rt->length, 0xAB);
   ClearRecord(*rt, buf.data(), 0);
   auto& r = *reinterpret_cast<CallRecord*>(buf.data());
-  EXPECT_EQ(r.IDLLA, 0);
+  EXPECT_EQ(int32_t(r.IDLLA), 0);
   EXPECT_EQ(r.NROINT.view(), std::string(10, ' '));
   EXPECT_EQ(r.CODES[1][2].view(), "    ");
-  EXPECT_EQ(r.FECLLA.ANO, 0);
-  EXPECT_EQ(r.COSLLA, 0.0);
+  EXPECT_EQ(int16_t(r.FECLLA.ANO), 0);
+  EXPECT_EQ(double(r.COSLLA), 0.0);
   EXPECT_TRUE(r.GRUINT.IsZero());
 
   ClearRecord(*rt, buf.data(), 1);
-  EXPECT_EQ(r.IDLLA, INT32_MAX);  // the field over it does not spoil it
-  EXPECT_EQ(r.FECLLA.ANO, INT16_MAX);
-  EXPECT_EQ(r.MARCA, 0xFF);
+  EXPECT_EQ(int32_t(r.IDLLA), INT32_MAX);  // the field over it does not spoil it
+  EXPECT_EQ(int16_t(r.FECLLA.ANO), INT16_MAX);
+  EXPECT_EQ(int(r.MARCA), 0xFF);
   ClearRecord(*rt, buf.data(), -1);
-  EXPECT_EQ(r.IDLLA, INT32_MIN);
-  EXPECT_LT(r.COSLLA, -1e300);
+  EXPECT_EQ(int32_t(r.IDLLA), INT32_MIN);
+  EXPECT_LT(double(r.COSLLA), -1e300);
 }
 
 TEST(Declaration, StringDescriptorsFollowTheirLengthConvention) {
