@@ -400,6 +400,12 @@ int DriverBase::Dispatch(OpContext& ctx, bool* free_after) {
       return States(ctx);
     default:
       if (!Implements(ctx.op)) return kErrNotImplemented;
+      // Refusals common to every driver.
+      if ((ctx.op == kOpOpen || ctx.op == kOpShare) && ctx.fcb->name.empty()) return 45;
+      if (ctx.op == kOpCreate && !(ctx.fcb->attributes & kFcbCreate)) return 54;
+      if (ctx.op == kOpBuildIndex &&
+          ctx.text[0].find_first_not_of(' ') == std::string::npos)
+        return 76;
       return Run(ctx);
   }
 }

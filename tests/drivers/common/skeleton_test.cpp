@@ -74,7 +74,7 @@ TEST_F(SkeletonTest, RegistrationRecordReadThroughDlsymIsWhatTheRuntimeLoaded) {
   EXPECT_STREQ(reg->name, "MemTest");
   EXPECT_STREQ(reg->description, "Tabla en memoria");
   EXPECT_EQ(reinterpret_cast<void*>(reg->entry), dlsym(h, "MEMTEST"));
-  EXPECT_EQ(int(reg->operations[0]), 34);
+  EXPECT_EQ(int(reg->operations[0]), 35);
   EXPECT_GT(uint32_t(reg->fcb_size), sizeof(DrvFcbHead));
   dlclose(h);
 }
@@ -177,6 +177,25 @@ TEST_F(SkeletonTest, UnknownCodesAnswer80AndStillPopTheirTexts) {
   EXPECT_EQ(ErrorCode(), kErrNotImplemented);
   EXPECT_EQ(PopTemp(), "centinela");
   EXPECT_EQ(StringStackDepth(), 0u);
+}
+
+TEST_F(SkeletonTest, CommonRefusalsComeFromTheSkeleton) {
+  FileDecl d = CustDecl("");
+  File f(d);
+  EXPECT_EQ(f.Open(), 45);   // no file name
+  EXPECT_EQ(f.Share(), 45);
+  d.name = "sincrear";
+  d.attributes = 0;          // no permission to create
+  File g(d);
+  EXPECT_EQ(g.Create(), 54);
+  d.attributes = kFileCreate;
+  File h(d);
+  ASSERT_EQ(h.Create(), 0);
+  ASSERT_EQ(h.Open(), 0);
+  EXPECT_EQ(h.BuildIndex(h.key(1), "   "), 76);
+  EXPECT_EQ(h.BuildIndex(h.key(1), "CUS:NAME"), 0);
+  h.Close();
+  h.Remove();
 }
 
 TEST_F(SkeletonTest, OperationsOfAClosedFileAreRefused) {
