@@ -57,6 +57,8 @@ struct BuildOptions {
   uint32_t buffer_entries = 0;
   // Allocation failures to simulate before the buffer is granted (tests).
   int fail_allocations = 0;
+  // Name of the key in the duplicates report (default: the spec's name).
+  std::string key_name;
 };
 
 // Builds `key` (whose spec is key->spec()) from `source`. Temporary files are

@@ -85,8 +85,10 @@ class KeyFile {
 
   // Creates (or replaces) the key file with an empty tree: header, empty
   // page 1, file cut to 1024 bytes. env may be null (nv::GetEnv()).
+  // `options` gives the access and share mode (create and truncate are
+  // implied).
   static int Create(nv::Env* env, const std::string& path, const KeySpec& spec,
-                    std::unique_ptr<KeyFile>* out);
+                    std::unique_ptr<KeyFile>* out, const nv::OpenOptions& options = {0x42});
   // Opens an existing key file and checks its header against the spec:
   // 46 when missing, too short or not matching (components, entry length,
   // duplicates, optional and case flags); other open failures answer the

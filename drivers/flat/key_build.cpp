@@ -1,0 +1,474 @@
+// BUILD of a flat key: external sort through two temporary files, then the
+// tree written bottom-up.
+//
+// Sort: entries (record number, key value) fill the sort buffer; each full
+// buffer is sorted by (key value, record number) and written as a run to
+// the first temporary file. Merge passes then combine up to kFanIn runs at a
+// time into the other file, back and forth, until at most kFanIn runs are
+// left; the last merge feeds the tree writer directly.
+//
+// Tree: with e entries and p entries per page the leaf level has ceil(e/p)
+// pages (at least one), each level above ceil(pages below / p), up to a level
+// of one page. Pages are numbered from the root (page 1) down, so the leaves
+// come last; each page is filled completely but the last of its level.
+#include "drivers/flat/key_build.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace flat {
+
+namespace {
+
+constexpr size_t kFanIn = 16;
+constexpr size_t kIoChunk = 32768;
+
+int IoError(int os_error) {
+  return PageIoError(os_error);
+}
+
+// Removes the temporary files whatever happens.
+struct TempFiles {
+  nv::Env* env;
+  std::string names[2];
+  std::unique_ptr<nv::EnvFile> files[2];
+  ~TempFiles() {
+    for (int i = 0; i < 2; ++i) {
+      files[i].reset();
+      if (!names[i].empty()) env->Remove(names[i]);
+    }
+  }
+};
+
+class Writer {
+ public:
+  Writer(nv::EnvFile* f, uint64_t offset) : f_(f), offset_(offset) { buf_.reserve(kIoChunk); }
+  int Put(const uint8_t* p, size_t n) {
+    buf_.insert(buf_.end(), p, p + n);
+    return buf_.size() >= kIoChunk ? Flush() : 0;
+  }
+  int Flush() {
+    if (buf_.empty()) return 0;
+    int rc = f_->Write(offset_, buf_.data(), buf_.size());
+    offset_ += buf_.size();
+    buf_.clear();
+    return rc ? IoError(rc) : 0;
+  }
+  uint64_t offset() const { return offset_ + buf_.size(); }
+
+ private:
+  nv::EnvFile* f_;
+  uint64_t offset_;
+  std::vector<uint8_t> buf_;
+};
+
+struct Run {
+  uint64_t offset;
+  uint64_t count;
+};
+
+// Reads one run entry by entry.
+class RunReader {
+ public:
+  RunReader(nv::EnvFile* f, const Run& run, size_t el)
+      : f_(f), pos_(run.offset), left_(run.count), el_(el) {}
+  // Answers 0 and sets *e (nullptr at the end of the run).
+  int Next(const uint8_t** e) {
+    if (at_ == len_) {
+      if (left_ == 0) {
+        *e = nullptr;
+        return 0;
+      }
+      size_t n = std::min<uint64_t>(left_, std::max<size_t>(1, kIoChunk / el_));
+      buf_.resize(n * el_);
+      size_t got = 0;
+      int rc = f_->Read(pos_, buf_.data(), buf_.size(), &got);
+      if (rc != 0) return IoError(rc);
+      if (got != buf_.size()) return 5;
+      pos_ += got;
+      left_ -= n;
+      at_ = 0;
+      len_ = got;
+    }
+    *e = buf_.data() + at_;
+    at_ += el_;
+    return 0;
+  }
+
+ private:
+  nv::EnvFile* f_;
+  uint64_t pos_;
+  uint64_t left_;
+  size_t el_;
+  std::vector<uint8_t> buf_;
+  size_t at_ = 0, len_ = 0;
+};
+
+int CompareEntries(const uint8_t* a, const uint8_t* b, size_t kl) {
+  int c = std::memcmp(a + 4, b + 4, kl);
+  if (c != 0) return c;
+  uint32_t ra = GetU32(a), rb = GetU32(b);
+  return ra < rb ? -1 : ra > rb ? 1 : 0;
+}
+
+// K-way merge of runs; `emit` receives each entry in order.
+class Merger {
+ public:
+  Merger(nv::EnvFile* f, const std::vector<Run>& runs, size_t el) : el_(el), kl_(el - 4) {
+    for (const Run& r : runs) readers_.emplace_back(f, r, el);
+    heads_.assign(readers_.size(), nullptr);
+  }
+  int Start() {
+    for (size_t i = 0; i < readers_.size(); ++i) {
+      int rc = readers_[i].Next(&heads_[i]);
+      if (rc != 0) return rc;
+    }
+    return 0;
+  }
+  // *e is nullptr when every run is done. The entry stays valid until the
+  // next call.
+  int Next(uint8_t* out, bool* done) {
+    size_t best = heads_.size();
+    for (size_t i = 0; i < heads_.size(); ++i) {
+      if (!heads_[i]) continue;
+      if (best == heads_.size() || CompareEntries(heads_[i], heads_[best], kl_) < 0) best = i;
+    }
+    if (best == heads_.size()) {
+      *done = true;
+      return 0;
+    }
+    *done = false;
+    std::memcpy(out, heads_[best], el_);
+    return readers_[best].Next(&heads_[best]);
+  }
+
+ private:
+  size_t el_, kl_;
+  std::vector<RunReader> readers_;
+  std::vector<const uint8_t*> heads_;
+};
+
+}  // namespace
+
+int BuildReport::Write(const std::string& text) {
+  int rc = file_->Write(offset_, text.data(), text.size());
+  if (rc != 0) return rc;
+  offset_ += text.size();
+  return 0;
+}
+
+int BuildReport::Duplicate(const std::string& key_name, uint32_t first, uint32_t second) {
+  if (!file_) {
+    nv::OpenOptions o;
+    o.mode = 0x42;
+    o.create = true;
+    o.truncate = true;
+    int rc = (env_ ? env_ : nv::GetEnv())->Open(path_, o, &file_);
+    if (rc != 0) {
+      file_.reset();
+      return rc;
+    }
+    offset_ = 0;
+    key_started_ = false;
+  }
+  int rc = 0;
+  if (!key_started_ || key_name != current_key_) {
+    rc = Write("Duplicate record numbers for:\n" + key_name + "\n");
+    current_key_ = key_name;
+    key_started_ = true;
+    last_written_ = 0;
+  }
+  char line[64];
+  if (rc == 0 && first != last_written_) {
+    std::snprintf(line, sizeof line, "Record number: %lu\n", static_cast<unsigned long>(first));
+    rc = Write(line);
+  }
+  if (rc == 0) {
+    std::snprintf(line, sizeof line, "Record number: %lu\n\n", static_cast<unsigned long>(second));
+    rc = Write(line);
+    last_written_ = second;
+  }
+  return rc;
+}
+
+void BuildReport::Close() {
+  file_.reset();
+  key_started_ = false;
+}
+
+int WriteSortedTree(KeyFile* key, uint64_t count,
+                    const std::function<int(uint8_t* entry, bool* done)>& next,
+                    const std::function<int(uint32_t first, uint32_t second)>& on_duplicate) {
+  const KeySpec& spec = key->spec();
+  const size_t el = spec.entry_length();
+  const size_t kl = el - 4;
+  const uint64_t pp = spec.entries_per_page();
+  // Pages per level, from the leaves up.
+  std::vector<uint64_t> per_level;
+  uint64_t n = std::max<uint64_t>(1, (count + pp - 1) / pp);
+  per_level.push_back(n);
+  while (n > 1) {
+    n = (n + pp - 1) / pp;
+    per_level.push_back(n);
+  }
+  const size_t levels = per_level.size();
+  if (levels > 255) return kErrKeysMustBeRebuilt;
+  // First page of each level (index 0 = leaves): the root is page 1.
+  std::vector<uint64_t> first(levels);
+  uint64_t page = 1;
+  for (size_t l = levels; l-- > 0;) {
+    first[l] = page;
+    page += per_level[l];
+  }
+  const uint64_t total = page - 1;
+  if (total > 0xFFFFFFFFull) return kErrKeysMustBeRebuilt;
+
+  KeyHeader h = key->header();
+  h.root = 1;
+  h.entries = uint32_t(count);
+  h.pages = uint32_t(total);
+  h.free_head = 0;
+  h.levels = uint8_t(levels);
+  h.first_record = h.last_record = 0;
+  h.last_page = uint32_t(first[0] + per_level[0] - 1);
+  key->set_header(h);
+
+  // Highest key of every page of the level being written, for the level above.
+  std::vector<uint8_t> highs;
+  uint8_t buf[kPageSize];
+  uint8_t e[kKeyBufferSize + 4];
+  uint8_t prev_value[kKeyBufferSize];
+  uint32_t prev_record = 0;
+  bool have_prev = false;
+  const bool unique = !spec.allows_duplicates();
+  int report_rc = 0;
+  bool duplicates = false;
+  auto links = [&](size_t level, uint64_t i) {
+    uint64_t no = first[level] + i;
+    PutU32(buf + 1, i + 1 < per_level[level] ? uint32_t(no + 1) : 0);
+    PutU32(buf + 5, i > 0 ? uint32_t(no - 1) : 0);
+    PutU32(buf + 9, level + 1 < levels ? uint32_t(first[level + 1] + i / pp) : 0);
+    return uint32_t(no);
+  };
+  // Leaves.
+  uint64_t taken = 0;
+  highs.reserve(per_level[0] * kl);
+  for (uint64_t i = 0; i < per_level[0]; ++i) {
+    std::memset(buf, 0, kPageSize);
+    uint32_t no = links(0, i);
+    int in_page = 0;
+    while (in_page < int(pp) && taken < count) {
+      bool done = false;
+      int rc = next(e, &done);
+      if (rc != 0) return rc;
+      if (done) return 5;  // fewer entries than counted
+      uint32_t record = GetU32(e);
+      if (taken == 0) h.first_record = record;
+      h.last_record = record;
+      if (have_prev && unique && std::memcmp(prev_value, e + 4, kl) == 0) {
+        duplicates = true;
+        if (report_rc == 0 && on_duplicate) report_rc = on_duplicate(prev_record, record);
+      }
+      std::memcpy(prev_value, e + 4, kl);
+      prev_record = record;
+      have_prev = true;
+      std::memcpy(buf + kPageHeaderSize + in_page * el, e, el);
+      ++in_page;
+      ++taken;
+    }
+    buf[0] = uint8_t(in_page);
+    if (in_page > 0)
+      highs.insert(highs.end(), buf + kPageHeaderSize + (in_page - 1) * el + 4,
+                   buf + kPageHeaderSize + in_page * el);
+    else
+      highs.insert(highs.end(), kl, 0);
+    int rc = key->WritePage(no, buf);
+    if (rc != 0) return rc;
+  }
+  {
+    bool done = false;
+    int rc = next(e, &done);
+    if (rc != 0) return rc;
+    if (!done) return 5;  // more entries than counted
+  }
+  // Upper levels: each entry is a child page and the child's highest key.
+  for (size_t level = 1; level < levels; ++level) {
+    std::vector<uint8_t> up_highs;
+    const uint64_t children = per_level[level - 1];
+    for (uint64_t i = 0; i < per_level[level]; ++i) {
+      std::memset(buf, 0, kPageSize);
+      uint32_t no = links(level, i);
+      int in_page = 0;
+      for (uint64_t c = i * pp; c < children && in_page < int(pp); ++c, ++in_page) {
+        uint8_t* at = buf + kPageHeaderSize + in_page * el;
+        PutU32(at, uint32_t(first[level - 1] + c));
+        std::memcpy(at + 4, highs.data() + c * kl, kl);
+      }
+      buf[0] = uint8_t(in_page);
+      up_highs.insert(up_highs.end(), buf + kPageHeaderSize + (in_page - 1) * el + 4,
+                      buf + kPageHeaderSize + in_page * el);
+      int rc = key->WritePage(no, buf);
+      if (rc != 0) return rc;
+    }
+    highs.swap(up_highs);
+  }
+  key->set_header(h);
+  int rc = key->WriteHeader();
+  if (rc == 0) {
+    rc = key->file()->Truncate((total + 1) * kPageSize);
+    if (rc != 0) rc = IoError(rc);
+  }
+  if (rc != 0) return rc;
+  if (report_rc != 0) return report_rc;
+  return duplicates ? kErrDuplicateKey : 0;
+}
+
+int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* report,
+             const std::string& temp_dir, const BuildOptions& options) {
+  if (!env) env = nv::GetEnv();
+  const KeySpec& spec = key->spec();
+  const size_t el = spec.entry_length();
+  const size_t kl = el - 4;
+  int rc = key->Reset();
+  if (rc != 0) return rc;
+
+  TempFiles temp{env, {}, {}};
+  for (int i = 0; i < 2; ++i) {
+    rc = env->TempName(temp_dir, "KB", &temp.names[i]);
+    if (rc != 0) return IoError(rc);
+    nv::OpenOptions o;
+    o.mode = 0x12;
+    rc = env->Open(temp.names[i], o, &temp.files[i]);
+    if (rc != 0) return IoError(rc);
+  }
+
+  // The sort buffer shrinks by 4 entries until it can be had.
+  size_t entries = options.buffer_entries ? options.buffer_entries : 0x3F00 / el;
+  int failures = options.fail_allocations;
+  std::unique_ptr<uint8_t[]> buffer;
+  for (;;) {
+    if (entries < 4 || entries * el <= size_t(kPageSize)) return kErrNoMemory;
+    if (failures > 0) {
+      --failures;
+    } else {
+      buffer.reset(new (std::nothrow) uint8_t[entries * el]);
+      if (buffer) break;
+    }
+    entries -= 4;
+  }
+
+  // Runs.
+  std::vector<Run> runs;
+  Writer out(temp.files[0].get(), 0);
+  std::vector<uint32_t> order;
+  order.reserve(entries);
+  size_t filled = 0;
+  uint64_t count = 0;
+  auto less = [&](uint32_t a, uint32_t b) {
+    return CompareEntries(buffer.get() + a * el, buffer.get() + b * el, kl) < 0;
+  };
+  auto flush_run = [&]() -> int {
+    if (filled == 0) return 0;
+    order.resize(filled);
+    for (size_t i = 0; i < filled; ++i) order[i] = uint32_t(i);
+    std::sort(order.begin(), order.end(), less);
+    Run r{out.offset(), filled};
+    for (uint32_t i : order) {
+      int rc2 = out.Put(buffer.get() + size_t(i) * el, el);
+      if (rc2 != 0) return rc2;
+    }
+    runs.push_back(r);
+    filled = 0;
+    return 0;
+  };
+  rc = source.Rewind();
+  if (rc != 0) return rc;
+  for (;;) {
+    uint32_t record = 0;
+    const uint8_t* data = nullptr;
+    bool done = false;
+    rc = source.Next(&record, &data, &done);
+    if (rc != 0) return rc;
+    if (done) break;
+    uint8_t* e = buffer.get() + filled * el;
+    if (!EncodeKey(spec, data, e + 4)) continue;
+    PutU32(e, record);
+    ++count;
+    if (++filled == entries) {
+      rc = flush_run();
+      if (rc != 0) return rc;
+    }
+  }
+  // Entries that fit in one buffer need no temporary file.
+  bool in_memory = runs.empty();
+  if (in_memory) {
+    order.resize(filled);
+    for (size_t i = 0; i < filled; ++i) order[i] = uint32_t(i);
+    std::sort(order.begin(), order.end(), less);
+  } else {
+    rc = flush_run();
+    if (rc == 0) rc = out.Flush();
+    if (rc != 0) return rc;
+  }
+
+  // Merge passes between the two files until one pass can feed the tree.
+  int cur = 0;
+  while (runs.size() > kFanIn) {
+    std::vector<Run> merged;
+    Writer w(temp.files[1 - cur].get(), 0);
+    for (size_t g = 0; g < runs.size(); g += kFanIn) {
+      std::vector<Run> group(runs.begin() + g, runs.begin() + std::min(runs.size(), g + kFanIn));
+      Merger m(temp.files[cur].get(), group, el);
+      rc = m.Start();
+      Run r{w.offset(), 0};
+      uint8_t e[kKeyBufferSize + 4];
+      for (bool done = false; rc == 0;) {
+        rc = m.Next(e, &done);
+        if (rc != 0 || done) break;
+        rc = w.Put(e, el);
+        ++r.count;
+      }
+      if (rc != 0) return rc;
+      merged.push_back(r);
+    }
+    rc = w.Flush();
+    if (rc != 0) return rc;
+    runs.swap(merged);
+    cur = 1 - cur;
+  }
+
+  std::function<int(uint8_t*, bool*)> next;
+  std::unique_ptr<Merger> merger;
+  size_t at = 0;
+  if (in_memory) {
+    next = [&](uint8_t* e, bool* done) {
+      *done = at == order.size();
+      if (!*done) std::memcpy(e, buffer.get() + size_t(order[at++]) * el, el);
+      return 0;
+    };
+  } else {
+    merger = std::make_unique<Merger>(temp.files[cur].get(), runs, el);
+    rc = merger->Start();
+    if (rc != 0) return rc;
+    next = [&](uint8_t* e, bool* done) { return merger->Next(e, done); };
+  }
+  const std::string key_name = options.key_name.empty() ? spec.name : options.key_name;
+  std::function<int(uint32_t, uint32_t)> on_dup;
+  if (report) on_dup = [&](uint32_t a, uint32_t b) { return report->Duplicate(key_name, a, b); };
+  return WriteSortedTree(key, count, next, on_dup);
+}
+
+int BuildKey(nv::Env* env, KeyFile* key, const KeySpec& spec, RecordSource& source,
+             const std::string& bld_path, const std::string& key_name,
+             const std::string& temp_dir) {
+  (void)spec;  // the key file's own spec is built
+  BuildReport report(env, bld_path);
+  BuildOptions options;
+  options.key_name = key_name;
+  return BuildKey(env, key, source, &report, temp_dir, options);
+}
+
+}  // namespace flat
