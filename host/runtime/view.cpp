@@ -1,0 +1,503 @@
+// Views over files (see view.h for the states and invariants).
+#include "host/runtime/view.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/runtime/error_state.h"
+
+namespace nv {
+
+namespace {
+
+constexpr int kEndOfFile = 33;
+
+std::string ViewError(std::string_view what, int position, std::string_view detail) {
+  return "Error en " + std::string(what) + ", posición " + std::to_string(position) + ": " +
+         std::string(detail);
+}
+
+int FieldOf(int32_t component) {
+  return component >= 0 ? component : ~component;
+}
+
+bool IsTextCell(const expr::Cell& c) {
+  return c.type == kTypeString || c.type == kTypeCString || c.type == kTypePString ||
+         c.type == kTypeGroup || c.type == expr::kCellText;
+}
+
+// The start values of a key component: the first (low) or last (high) value
+// a key can hold. Strings start at blanks, which sort first whether keys
+// compare clipped or padded.
+void FillExtreme(const RecordType& rt, int field, uint8_t* record, bool high) {
+  const FieldDesc* f = rt.Field(field);
+  if (!f) return;
+  std::vector<uint8_t> tmp(rt.length);
+  ClearRecord(rt, tmp.data(), high ? 1 : -1);
+  if (!high && f->type == kTypeString) std::memset(tmp.data() + f->offset, ' ', f->size);
+  if (f->offset + f->size <= rt.length) {
+    std::memcpy(record + f->offset, tmp.data() + f->offset, f->size);
+  }
+}
+
+}  // namespace
+
+struct View::Join_ {
+  File* file = nullptr;
+  std::string prefix;
+  KeyDecl* key = nullptr;
+  bool inner = false;
+  std::vector<std::string> parent_labels;
+  std::vector<expr::Cell> parents;     // value of each joined component
+  std::vector<expr::Cell> components;  // the joined file's component fields
+  std::vector<int32_t> component_codes;
+  bool no_case = false;
+};
+
+struct View::OrderPart {
+  std::string label;
+  bool descending = false;
+  bool text = false;
+  expr::Cell cell;
+};
+
+View::View(File* primary) : primary_(primary) {
+  bindings_.BindFile(primary);
+}
+View::~View() = default;
+
+void View::Reconfigure() {
+  state_ = State::kIdle;
+  entries_.clear();
+  arena_.clear();
+  sorted_fresh_ = false;
+  count_ = -1;
+  count_fresh_ = false;
+}
+
+void View::SetKey(KeyDecl* key) {
+  Reconfigure();
+  key_ = key;
+  leading_field_ = 0;
+  leading_descending_ = false;
+  leading_no_case_ = false;
+  if (key && key->component_count > 0) {
+    leading_field_ = FieldOf(key->components[0]);
+    leading_descending_ = key->components[0] < 0;
+    leading_no_case_ = (key->attributes & kKeyNoCase) != 0;
+  }
+}
+
+bool View::SetOrder(std::string_view text, expr::Error* error) {
+  expr::Error local;
+  expr::Error* e = error ? error : &local;
+  *e = expr::Error{};
+  std::vector<OrderPart> parts;
+  size_t pos = 0;
+  while (!text.empty() && pos <= text.size()) {
+    size_t comma = text.find(',', pos);
+    size_t end = comma == std::string_view::npos ? text.size() : comma;
+    size_t b = pos, f = end;
+    while (b < f && text[b] == ' ') ++b;
+    while (f > b && text[f - 1] == ' ') --f;
+    OrderPart part;
+    if (b < f && (text[b] == '-' || text[b] == '+')) {
+      part.descending = text[b] == '-';
+      ++b;
+      while (b < f && text[b] == ' ') ++b;
+    }
+    part.label = std::string(text.substr(b, f - b));
+    const int position = int(b) + 1;
+    if (part.label.empty()) {
+      e->position = position;
+      e->message = ViewError("el orden", position, "se esperaba un campo");
+      return false;
+    }
+    if (!bindings_.FindField(part.label, &part.cell)) {
+      e->position = position;
+      e->message = ViewError("el orden", position, "campo desconocido '" + part.label + "'");
+      return false;
+    }
+    part.text = IsTextCell(part.cell);
+    parts.push_back(std::move(part));
+    if (comma == std::string_view::npos) break;
+    pos = comma + 1;
+  }
+  Reconfigure();
+  order_ = std::move(parts);
+  return true;
+}
+
+void View::SetRange(const Value& low, const Value& high) {
+  Reconfigure();
+  has_range_ = true;
+  low_ = low;
+  high_ = high;
+}
+
+void View::ClearRange() {
+  Reconfigure();
+  has_range_ = false;
+}
+
+bool View::SetFilter(std::string_view text, expr::Error* error) {
+  expr::Error local;
+  expr::Error* e = error ? error : &local;
+  *e = expr::Error{};
+  if (Clip(text).empty()) {
+    Reconfigure();
+    filter_.reset();
+    return true;
+  }
+  auto compiled = expr::Expression::Compile(text, bindings_, e);
+  if (!compiled) return false;
+  Reconfigure();
+  filter_ = std::move(compiled);
+  return true;
+}
+
+bool View::Join(File* file, KeyDecl* key, const std::vector<std::string>& parent_fields,
+                expr::Error* error, bool inner, std::string_view prefix) {
+  expr::Error local;
+  expr::Error* e = error ? error : &local;
+  *e = expr::Error{};
+  auto fail = [&](std::string_view detail) {
+    e->position = 1;
+    e->message = ViewError("la relación", 1, detail);
+    return false;
+  };
+  if (!file || !key || !file->decl().record) return fail("falta el archivo o la clave");
+  if (parent_fields.empty() || parent_fields.size() > key->component_count) {
+    return fail("la clave no tiene tantos componentes como campos dados");
+  }
+  auto j = std::make_unique<Join_>();
+  j->file = file;
+  j->key = key;
+  j->inner = inner;
+  j->no_case = (key->attributes & kKeyNoCase) != 0;
+  j->prefix = prefix.empty() ? file->decl().record->prefix : std::string(prefix);
+  const RecordType& rt = *file->decl().record;
+  for (size_t i = 0; i < key->component_count; ++i) {
+    int32_t code = key->components[i];
+    expr::Cell c = expr::FieldCell(rt, FieldOf(code), file->record());
+    if (!c.address) return fail("un componente de la clave no es un campo");
+    j->components.push_back(c);
+    j->component_codes.push_back(code);
+  }
+  for (const std::string& label : parent_fields) {
+    expr::Cell c;
+    if (!bindings_.FindField(label, &c)) return fail("campo desconocido '" + label + "'");
+    j->parents.push_back(c);
+    j->parent_labels.push_back(label);
+  }
+  Reconfigure();
+  bindings_.BindFile(file, j->prefix);
+  joins_.push_back(std::move(j));
+  return true;
+}
+
+bool View::DoJoins() {
+  for (auto& jp : joins_) {
+    Join_& j = *jp;
+    const RecordType& rt = *j.file->decl().record;
+    uint8_t* rec = j.file->record();
+    for (size_t i = 0; i < j.parents.size(); ++i) {
+      expr::Scalar v = expr::ReadCell(j.parents[i]);
+      std::string copy;
+      if (v.is_text) {  // the parent may share no bytes with the buffer, but be safe
+        copy.assign(v.text);
+        v.text = copy;
+      }
+      expr::WriteCell(j.components[i], v);
+    }
+    int err;
+    if (j.parents.size() == j.components.size()) {
+      err = j.file->Get(j.key);
+    } else {
+      std::vector<std::string> wanted;
+      for (size_t i = 0; i < j.parents.size(); ++i) {
+        wanted.emplace_back(expr::ReadCell(j.components[i]).text);
+      }
+      std::vector<expr::Scalar> values;
+      for (size_t i = 0; i < j.parents.size(); ++i) {
+        expr::Scalar s = expr::ReadCell(j.components[i]);
+        if (s.is_text) s.text = wanted[i];
+        values.push_back(s);
+      }
+      for (size_t i = j.parents.size(); i < j.components.size(); ++i) {
+        FillExtreme(rt, FieldOf(j.component_codes[i]), rec, j.component_codes[i] < 0);
+      }
+      err = j.file->Set(j.key, j.key);
+      if (err == 0) err = j.file->Next();
+      for (size_t i = 0; err == 0 && i < values.size(); ++i) {
+        if (expr::CompareScalars(expr::ReadCell(j.components[i]), values[i], j.no_case) != 0) {
+          err = 35;
+        }
+      }
+    }
+    if (err != 0) {
+      ClearRecord(rt, rec, 0);
+      if (j.inner) return false;
+    }
+  }
+  return true;
+}
+
+int View::RangeCheck() {
+  if (!has_range_ || !key_ || leading_field_ == 0) return 0;
+  const RecordType& rt = *primary_->decl().record;
+  expr::Scalar v = expr::ReadCell(expr::FieldCell(rt, leading_field_, primary_->record()));
+  if (expr::CompareScalars(v, expr::FromValue(low_), leading_no_case_) < 0) return -1;
+  if (expr::CompareScalars(v, expr::FromValue(high_), leading_no_case_) > 0) return 1;
+  return 0;
+}
+
+int View::Position(int dir) {
+  if (!key_) return primary_->Set();  // record order: the driver knows both ends
+  const RecordType& rt = *primary_->decl().record;
+  uint8_t* rec = primary_->record();
+  // Toward the low end of the walk: ascending components take their first
+  // value, descending ones their last; the other way round for the high end.
+  for (uint8_t i = 0; i < key_->component_count; ++i) {
+    int32_t code = key_->components[i];
+    bool high = (dir > 0) == (code < 0);
+    FillExtreme(rt, FieldOf(code), rec, high);
+  }
+  if (has_range_ && leading_field_ != 0) {
+    bool walk_up = (dir > 0) != leading_descending_;
+    expr::WriteCell(expr::FieldCell(rt, leading_field_, rec),
+                    expr::FromValue(walk_up ? low_ : high_));
+  }
+  return primary_->Set(key_, key_);
+}
+
+int View::Step(int dir) {
+  for (;;) {
+    int err = dir > 0 ? primary_->Next() : primary_->Previous();
+    if (err != 0) return err;
+    if (int r = RangeCheck()) {
+      bool walk_up = (dir > 0) != leading_descending_;
+      if ((r > 0) == walk_up) {
+        SetError(kEndOfFile);
+        return kEndOfFile;
+      }
+      continue;  // short of the range (a driver that positioned loosely)
+    }
+    if (!DoJoins()) continue;
+    if (filter_ && !filter_->Matches()) continue;
+    ClearError();
+    return 0;
+  }
+}
+
+int View::BuildSorted() {
+  entries_.clear();
+  arena_.clear();
+  if (int err = Position(+1)) return err;
+  for (;;) {
+    int err = Step(+1);
+    if (err == kEndOfFile) break;
+    if (err != 0) return err;
+    int32_t pointer = primary_->Pointer();
+    if (ErrorCode() != 0) return ErrorCode();
+    Entry entry{uint32_t(arena_.size()), pointer};
+    for (const OrderPart& part : order_) {
+      expr::Scalar s = expr::ReadCell(part.cell);
+      if (part.text) {
+        std::string_view t = Clip(s.is_text ? s.text : std::string_view());
+        uint32_t n = uint32_t(t.size());
+        const uint8_t* np = reinterpret_cast<const uint8_t*>(&n);
+        arena_.insert(arena_.end(), np, np + sizeof n);
+        arena_.insert(arena_.end(), t.begin(), t.end());
+      } else {
+        const uint8_t* dp = reinterpret_cast<const uint8_t*>(&s.number);
+        arena_.insert(arena_.end(), dp, dp + sizeof s.number);
+      }
+    }
+    entries_.push_back(entry);
+  }
+  const uint8_t* base = arena_.data();
+  auto less = [&](const Entry& a, const Entry& b) {
+    const uint8_t* p = base + a.offset;
+    const uint8_t* q = base + b.offset;
+    for (const OrderPart& part : order_) {
+      int r;
+      if (part.text) {
+        uint32_t n, m;
+        std::memcpy(&n, p, sizeof n);
+        std::memcpy(&m, q, sizeof m);
+        p += sizeof n;
+        q += sizeof m;
+        int c = std::memcmp(p, q, std::min(n, m));
+        r = c != 0 ? c : (n < m ? -1 : (n > m ? 1 : 0));
+        p += n;
+        q += m;
+      } else {
+        double x, y;
+        std::memcpy(&x, p, sizeof x);
+        std::memcpy(&y, q, sizeof y);
+        p += sizeof x;
+        q += sizeof y;
+        r = x < y ? -1 : (x > y ? 1 : 0);
+      }
+      if (part.descending) r = -r;
+      if (r != 0) return r < 0;
+    }
+    return false;
+  };
+  std::stable_sort(entries_.begin(), entries_.end(), less);
+  ClearError();
+  return 0;
+}
+
+int View::Set() {
+  index_ = -1;
+  if (!count_fresh_) count_ = -1;
+  if (!order_.empty()) {
+    int err = sorted_fresh_ ? 0 : BuildSorted();
+    sorted_fresh_ = false;
+    if (err != 0) {
+      state_ = State::kIdle;
+      return err;
+    }
+  }
+  state_ = State::kReady;
+  ClearError();
+  return 0;
+}
+
+int View::StepSorted(int dir) {
+  for (;;) {
+    index_ += dir;
+    if (index_ < 0 || index_ >= int64_t(entries_.size())) {
+      index_ = index_ < 0 ? -1 : int64_t(entries_.size());
+      SetError(kEndOfFile);
+      return kEndOfFile;
+    }
+    int err = primary_->Get(entries_[size_t(index_)].pointer);
+    if (err == 35) continue;  // deleted since the pre-pass
+    if (err != 0) return err;
+    if (!DoJoins()) continue;
+    ClearError();
+    return 0;
+  }
+}
+
+int View::Next() {
+  if (state_ == State::kIdle) {
+    if (int err = Set()) return err;
+  }
+  if (state_ == State::kReady) {
+    count_fresh_ = false;
+    state_ = State::kWalking;
+    if (order_.empty()) {
+      if (int err = Position(+1)) return err;
+    } else {
+      index_ = -1;
+    }
+  }
+  return order_.empty() ? Step(+1) : StepSorted(+1);
+}
+
+int View::Previous() {
+  if (state_ == State::kIdle) {
+    if (int err = Set()) return err;
+  }
+  if (state_ == State::kReady) {
+    count_fresh_ = false;
+    state_ = State::kWalking;
+    if (order_.empty()) {
+      if (int err = Position(-1)) return err;
+    } else {
+      index_ = int64_t(entries_.size());
+    }
+  }
+  return order_.empty() ? Step(-1) : StepSorted(-1);
+}
+
+int View::CountPass(int64_t* count) {
+  std::string position;
+  const bool restore = state_ == State::kWalking;
+  if (restore) position = key_ ? primary_->Position(key_) : primary_->Position();
+  int64_t n = 0;
+  int err = Position(+1);
+  while (err == 0) {
+    err = Step(+1);
+    if (err == 0) ++n;
+  }
+  if (err != kEndOfFile) return err;
+  *count = n;
+  if (restore && !position.empty()) {
+    // Back on the record the walk stands on, buffers included.
+    int r = key_ ? primary_->Reset(key_, position) : primary_->Reset(position);
+    if (r == 0 && primary_->Next() == 0) DoJoins();
+  }
+  ClearError();
+  return 0;
+}
+
+int64_t View::Records() {
+  if (!order_.empty()) {
+    if (state_ == State::kIdle && !sorted_fresh_) {
+      if (BuildSorted() != 0) return -1;
+      sorted_fresh_ = true;
+    }
+    return int64_t(entries_.size());
+  }
+  if (!filter_ && !has_range_ &&
+      std::none_of(joins_.begin(), joins_.end(), [](const auto& j) { return j->inner; })) {
+    return primary_->Records();
+  }
+  if (count_ < 0) {
+    int64_t n = 0;
+    if (CountPass(&n) != 0) return -1;
+    count_ = n;
+    count_fresh_ = state_ != State::kWalking;
+  }
+  return count_;
+}
+
+ViewDescriptor View::Descriptor() const {
+  ViewDescriptor d;
+  d.primary = primary_;
+  d.primary_prefix = primary_->decl().record ? primary_->decl().record->prefix : "";
+  d.key = key_;
+  for (const auto& j : joins_) {
+    ViewJoinDesc jd;
+    jd.file = j->file;
+    jd.prefix = j->prefix;
+    jd.key = j->key;
+    jd.components.assign(j->component_codes.begin(),
+                         j->component_codes.begin() + long(j->parents.size()));
+    jd.parent_fields = j->parent_labels;
+    jd.inner = j->inner;
+    d.joins.push_back(std::move(jd));
+  }
+  for (const OrderPart& p : order_) d.order.push_back({p.label, p.descending});
+  if (filter_) {
+    d.condition = &filter_->tree();
+    d.filter = filter_->text();
+  }
+  d.has_range = has_range_;
+  d.low = low_;
+  d.high = high_;
+  if (!projected_.empty()) {
+    d.projected = projected_;
+  } else {
+    auto add = [&](const File* f, const std::string& prefix) {
+      const RecordType& rt = *f->decl().record;
+      for (uint32_t i = 1; i <= rt.FieldCount(); ++i) {
+        const FieldDesc* fd = rt.Field(int(i));
+        if (fd->type == kTypeGroup) continue;
+        std::string_view label = fd->label;
+        size_t colon = label.find(':');
+        d.projected.push_back(prefix + ":" + std::string(label.substr(colon + 1)));
+      }
+    };
+    if (primary_->decl().record) add(primary_, d.primary_prefix);
+    for (const auto& j : joins_) add(j->file, j->prefix);
+  }
+  return d;
+}
+
+}  // namespace nv

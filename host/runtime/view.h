@@ -1,0 +1,166 @@
+// Views: a walk over a primary file in the order of one of its keys (or of an
+// order text such as "MA09:DESCTA,MO01:FECLLA,MO01:HORLLA"), limited to a
+// range on the key's leading field, filtered by an expression, with each
+// record joined to related files. A view reads its files only through the
+// runtime's file verbs (SET, NEXT, PREVIOUS, GET, POINTER, POSITION, RESET,
+// RECORDS), so it works over every driver.
+//
+//   nv::View v(&calls);
+//   v.SetKey(calls.key("MO01:MO01_C1"));
+//   v.SetRange(Value(desfec), Value(hasfec));
+//   v.Join(&accounts, accounts.key("MA09:MA09_CP"), {"MO01:NROCTA"});
+//   v.bindings().Bind("DesFec", &desfec);
+//   v.SetFilter("INRANGE(MO01:FECLLA,DesFec,HasFec)", &error);
+//   for (v.Set(); v.Next() == 0;) ... the buffers of calls and accounts ...
+//
+// Invariants and states:
+//   idle --Set()--> ready --Next()/Previous()--> walking --end--> walking
+// - In `ready` the files are not yet positioned: the first Next starts at the
+//   low end of the range, the first Previous at the high end.
+// - After a successful Next/Previous the primary buffer holds a record inside
+//   the range that passes the filter, and each joined buffer holds the record
+//   its join found, or is cleared (blanks and zeros) when there is none.
+// - At an end (33) the primary buffer holds the record that ended the walk;
+//   a Previous after the end of a forward walk gives the last record again.
+// - With an order text the selected records are found in a pre-pass at Set()
+//   and only (order values, record pointer) pairs are kept and sorted; each
+//   record is read again by pointer (GET) when the walk reaches it. Equal
+//   order values keep the order of the pre-pass (the key's order).
+//
+// Thread-safety: a View and its files belong to one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/runtime/export.h"
+#include "host/runtime/expr.h"
+#include "host/runtime/file.h"
+
+namespace nv {
+
+// What the drivers read about a view (joined files, key components,
+// condition, projected fields).
+struct ViewJoinDesc {
+  File* file = nullptr;
+  std::string prefix;                      // the prefix its fields go by
+  KeyDecl* key = nullptr;                  // the joined file's key
+  std::vector<int32_t> components;         // the key components joined (n or ~n)
+  std::vector<std::string> parent_fields;  // labels giving each component's value
+  bool inner = false;                      // a record without partner is skipped
+};
+struct ViewOrderComponent {
+  std::string label;  // "MA09:DESCTA"
+  bool descending = false;
+};
+struct ViewDescriptor {
+  File* primary = nullptr;
+  std::string primary_prefix;
+  KeyDecl* key = nullptr;  // nullptr: record order (or the order text)
+  std::vector<ViewJoinDesc> joins;
+  std::vector<ViewOrderComponent> order;
+  const expr::Node* condition = nullptr;  // filter tree, nullptr when none
+  std::string filter;                     // filter text as set
+  bool has_range = false;
+  Value low, high;                     // range on the key's leading field
+  std::vector<std::string> projected;  // field labels; all fields unless projected
+};
+
+class NV_API View {
+ public:
+  // The primary file must be open before the view is walked and outlive it.
+  explicit View(File* primary);
+  ~View();
+  View(const View&) = delete;
+  View& operator=(const View&) = delete;
+
+  // The names filters and order texts can use: the view's files are bound
+  // here; the program binds its variables, procedures and any other file
+  // (a browse filter may compare with the buffer of another file).
+  expr::Bindings& bindings() { return bindings_; }
+
+  // Order by a key of the primary file (nullptr: record order).
+  void SetKey(KeyDecl* key);
+  // Order by fields of the view's files, "PRE:NAME[,PRE:NAME...]", each
+  // optionally preceded by '-' for descending order. An empty text removes
+  // the order. False with `error` when a name is not a field of the view.
+  bool SetOrder(std::string_view order_text, expr::Error* error);
+  // Range on the leading field of the key, both ends included. A low end
+  // above the high end selects nothing.
+  void SetRange(const Value& low, const Value& high);
+  void ClearRange();
+  // Filter text; empty removes it. False with `error` when the text is
+  // malformed or names what is not bound (the old filter is then kept).
+  bool SetFilter(std::string_view text, expr::Error* error);
+  // Joins a file: for each primary record the joined file's record whose key
+  // components equal the given fields (of the primary or of files joined
+  // before) is read into its buffer. Fewer fields than key components match
+  // the leading components. An empty alias prefix uses the record's prefix.
+  // False with `error` when a field label is unknown or the
+  // key cannot take the fields given.
+  bool Join(File* file, KeyDecl* key, const std::vector<std::string>& parent_fields,
+            expr::Error* error, bool inner = false, std::string_view prefix = {});
+  // Restricts the projected fields (labels); an empty list projects all.
+  void Project(std::vector<std::string> labels) { projected_ = std::move(labels); }
+
+  // Starts a walk. With an order text this runs the pre-pass. Answers 0 or
+  // the error of a file verb.
+  int Set();
+  // 0 with the next/previous record, 33 at the end of the view, or the error
+  // of a file verb.
+  int Next();
+  int Previous();
+  // Records of the view for progress: RECORDS of the file when the view has
+  // neither filter nor range, else a counting pre-pass (kept until the next
+  // Set()). During a walk the position is kept.
+  int64_t Records();
+
+  ViewDescriptor Descriptor() const;
+
+ private:
+  struct Join_;
+  struct OrderPart;
+  struct Entry {
+    uint32_t offset;  // of the order values in arena_
+    int32_t pointer;  // record pointer of the primary file
+  };
+  enum class State { kIdle, kReady, kWalking };
+
+  void Reconfigure();     // a setting changed: back to idle, caches dropped
+  int Position(int dir);  // first record at the low (dir>0) or high end
+  int Step(int dir);      // one file step, joins, range and filter
+  int RangeCheck();       // 0 inside, >0 beyond the high end, <0 below low
+  bool DoJoins();         // false when an inner join found nothing
+  bool Selected();
+  int BuildSorted();
+  int CountPass(int64_t* count);
+  int StepSorted(int dir);
+
+  File* primary_;
+  expr::Bindings bindings_;
+  KeyDecl* key_ = nullptr;
+  int leading_field_ = 0;  // field number of the key's leading component
+  bool leading_descending_ = false;
+  bool leading_no_case_ = false;
+  bool has_range_ = false;
+  Value low_, high_;
+  std::unique_ptr<expr::Expression> filter_;
+  std::vector<std::unique_ptr<Join_>> joins_;
+  std::vector<OrderPart> order_;
+  std::vector<std::string> projected_;
+
+  State state_ = State::kIdle;
+  // Sorted walks.
+  std::vector<Entry> entries_;
+  std::vector<uint8_t> arena_;
+  int64_t index_ = -1;
+  bool sorted_fresh_ = false;  // built by Records() before the Set() that uses it
+  // Count cache: a count made before a walk moves serves the next Set().
+  int64_t count_ = -1;
+  bool count_fresh_ = false;
+};
+
+}  // namespace nv
