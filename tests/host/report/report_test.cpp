@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -378,6 +379,63 @@ std::string RunNumbered(int rows) {
   report.Print("TOTALES");
   report.Close();
   return RenderText(report.document());
+}
+
+// Random layouts and print sequences: every band lands whole inside the body
+// of some page, in order, and every page has one header and one footer.
+TEST(ReportPagination, RandomRunsKeepTheInvariants) {
+  std::mt19937 rng(20261207);
+  for (int round = 0; round < 200; ++round) {
+    ReportLayout layout;
+    layout.page = {static_cast<int32_t>(2000 + rng() % 9000),
+                   static_cast<int32_t>(2000 + rng() % 12000)};
+    layout.margins = {static_cast<int32_t>(rng() % 600), static_cast<int32_t>(rng() % 600),
+                      static_cast<int32_t>(rng() % 600), static_cast<int32_t>(rng() % 600)};
+    int32_t usable = layout.page.height - layout.margins.top - layout.margins.bottom;
+    layout.page_header = {
+        "", static_cast<int32_t>(rng() % (usable / 3)), {Item::Label(0, 0, 0, "H")}};
+    layout.page_footer = {
+        "", static_cast<int32_t>(rng() % (usable / 3)), {Item::Label(0, 0, 0, "F")}};
+    const int32_t body = layout.BodyHeight();
+    const int bands = 1 + static_cast<int>(rng() % 5);
+    for (int b = 0; b < bands; ++b) {
+      int32_t h = static_cast<int32_t>(rng() % (body + 1));
+      layout.details.push_back({"B" + std::to_string(b), h, {Item::Box(0, 0, 100, h)}});
+    }
+    Report report;
+    ASSERT_TRUE(report.Open(layout).ok()) << round;
+    const int prints = static_cast<int>(rng() % 60);
+    std::vector<int32_t> heights;
+    for (int i = 0; i < prints; ++i) {
+      int b = static_cast<int>(rng() % bands);
+      if (rng() % 10 == 0) {
+        ASSERT_TRUE(report.NewPage().ok());
+      }
+      ASSERT_TRUE(report.Print("B" + std::to_string(b)).ok());
+      heights.push_back(layout.details[b].height);
+    }
+    ASSERT_TRUE(report.Close().ok());
+    const int32_t top = layout.margins.top + layout.page_header.height;
+    const int32_t bottom = layout.page.height - layout.margins.bottom - layout.page_footer.height;
+    size_t placed = 0;
+    int number = 0;
+    for (const Page& page : report.document().pages) {
+      EXPECT_EQ(page.number, ++number);
+      ASSERT_EQ(page.texts.size(), 2u);
+      EXPECT_EQ(page.texts.front().text, "H");
+      EXPECT_EQ(page.texts.back().text, "F");
+      EXPECT_FALSE(page.boxes.empty()) << "a page without a band";
+      int32_t cursor = top;
+      for (const BoxShape& box : page.boxes) {
+        ASSERT_LT(placed, heights.size());
+        EXPECT_EQ(box.height, heights[placed++]);
+        EXPECT_EQ(box.y, cursor);
+        EXPECT_LE(box.y + box.height, bottom);
+        cursor += box.height;
+      }
+    }
+    EXPECT_EQ(placed, heights.size());
+  }
 }
 
 TEST(ReportThreads, ConcurrentRunsShareNothing) {
