@@ -1,0 +1,484 @@
+#include "host/ui/browse.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "host/runtime/declaration.h"
+#include "host/runtime/file.h"
+#include "host/runtime/fixed_string.h"
+#include "host/ui/field_access.h"
+#include "host/ui/window.h"
+
+namespace nv::ui {
+
+namespace {
+
+std::mutex g_compiler_mu;
+FilterCompiler& Compiler() {
+  static FilterCompiler c;
+  return c;
+}
+
+bool SameLabel(std::string_view a, std::string_view b) {
+  return Upper(a) == Upper(b);
+}
+
+}  // namespace
+
+void SetFilterCompiler(FilterCompiler compiler) {
+  std::lock_guard<std::mutex> lock(g_compiler_mu);
+  Compiler() = std::move(compiler);
+}
+
+Request RequestFromCode(std::string_view code) {
+  std::string c = Upper(Clip(code));
+  if (c == "A") return Request::kInsert;
+  if (c == "M") return Request::kChange;
+  if (c == "B") return Request::kDelete;
+  return Request::kView;
+}
+
+Browse::Browse(nv::File* file) : file_(file) {}
+
+int Browse::AddOrder(std::string name, nv::KeyDecl* key) {
+  orders_.push_back({std::move(name), key});
+  if (order_ < 0) order_ = 0;
+  return int(orders_.size()) - 1;
+}
+
+int Browse::AddOrder(std::string name, std::string_view key_label) {
+  nv::KeyDecl* k = file_->key(key_label);
+  if (!k) return -1;
+  return AddOrder(std::move(name), k);
+}
+
+void Browse::SetOrder(int index) {
+  if (index < 0 || index >= int(orders_.size())) return;
+  order_ = index;
+  Reset();
+}
+
+nv::KeyDecl* Browse::key() const {
+  return order_ >= 0 ? orders_[size_t(order_)].key : nullptr;
+}
+
+void Browse::SetColumns(std::vector<Column> columns) {
+  columns_ = std::move(columns);
+  column_fields_.clear();
+  for (const Column& c : columns_) {
+    column_fields_.push_back(c.field.empty() ? nullptr : FindField(*file_, c.field));
+  }
+}
+
+void Browse::SetRange(std::vector<std::function<nv::Value()>> bounds) {
+  range_ = std::move(bounds);
+}
+
+void Browse::SetRange(const nv::Value& fixed) {
+  range_ = {[fixed] { return fixed; }};
+}
+
+bool Browse::SetFilterText(std::string_view text) {
+  FilterCompiler compiler;
+  {
+    std::lock_guard<std::mutex> lock(g_compiler_mu);
+    compiler = Compiler();
+  }
+  if (!compiler) {
+    filter_error_ = "no hay evaluador de filtros";
+    return false;
+  }
+  std::string error;
+  std::function<bool()> f = compiler(*file_, text, &error);
+  if (!f) {
+    filter_error_ = error.empty() ? "filtro incorrecto" : error;
+    return false;
+  }
+  filter_error_.clear();
+  filter_ = std::move(f);
+  return true;
+}
+
+void Browse::SetPageSize(int rows) {
+  page_ = std::max(1, rows);
+}
+
+int Browse::shown() const {
+  return std::min(int(rows_.size()), page_);
+}
+
+std::vector<Browse::Component> Browse::Components() const {
+  std::vector<Component> out;
+  nv::KeyDecl* k = key();
+  const RecordType* rt = file_->decl().record.get();
+  if (!k || !rt) return out;
+  for (int i = 0; i < k->component_count; ++i) {
+    int32_t c = k->components[i];
+    int n = c > 0 ? c : ~c;
+    if (const FieldDesc* f = rt->Field(n)) out.push_back({f, c < 0});
+  }
+  return out;
+}
+
+void Browse::BuildKey(const nv::Value* locator, bool high) {
+  const RecordType* rt = file_->decl().record.get();
+  if (!rt) return;
+  std::vector<Component> comps = Components();
+  std::vector<uint8_t> low(file_->record_length()), top(file_->record_length());
+  ClearRecord(*rt, low.data(), -1);
+  ClearRecord(*rt, top.data(), 1);
+  size_t locator_at = range_.size();
+  if (!locator_field_.empty()) {
+    for (size_t i = range_.size(); i < comps.size(); ++i) {
+      if (SameLabel(comps[i].field->label, locator_field_)) locator_at = i;
+    }
+  }
+  uint8_t* buf = file_->record();
+  for (size_t i = 0; i < comps.size(); ++i) {
+    const FieldDesc& f = *comps[i].field;
+    if (i < range_.size()) {
+      WriteField(f, buf, range_[i]());
+    } else if (locator && i == locator_at) {
+      WriteField(f, buf, *locator);
+    } else {
+      const bool want_high = high != comps[i].descending;
+      std::copy_n((want_high ? top : low).data() + f.offset, f.size, buf + f.offset);
+    }
+  }
+}
+
+bool Browse::InRange() const {
+  if (range_.empty()) return true;
+  std::vector<Component> comps = Components();
+  nv::KeyDecl* k = key();
+  const bool no_case = k && (k->attributes & kKeyNoCase);
+  for (size_t i = 0; i < range_.size() && i < comps.size(); ++i) {
+    if (CompareValues(ReadField(*comps[i].field, file_->record()), range_[i](), no_case) != 0)
+      return false;
+  }
+  return true;
+}
+
+bool Browse::Fetch(int dir, Row* row) {
+  for (;;) {
+    int err;
+    if (dir > 0) {
+      ++stats_.next;
+      err = file_->Next();
+    } else {
+      ++stats_.previous;
+      err = file_->Previous();
+    }
+    if (err != 0 || !InRange()) return false;
+    if (filter_ && !filter_()) continue;
+    ++stats_.position;
+    nv::KeyDecl* k = key();
+    row->position = k ? file_->Position(k) : file_->Position();
+    row->cells.clear();
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      const Column& c = columns_[i];
+      nv::Value v;
+      std::string picture = c.picture;
+      if (const FieldDesc* f = column_fields_[i]) {
+        v = ReadField(*f, file_->record());
+        if (picture.empty()) picture = f->picture;
+      } else if (c.value) {
+        v = c.value();
+      }
+      row->cells.push_back(picture.empty() ? v.AsText() : nv::Format(picture, v));
+    }
+    return true;
+  }
+}
+
+bool Browse::ResetTo(const std::string& position) {
+  ++stats_.reset;
+  nv::KeyDecl* k = key();
+  return (k ? file_->Reset(k, position) : file_->Reset(position)) == 0;
+}
+
+void Browse::FillForward() {
+  while (int(rows_.size()) < page_ + 1) {
+    Row r;
+    if (!Fetch(+1, &r)) break;
+    rows_.push_back(std::move(r));
+  }
+}
+
+void Browse::Reset() {
+  rows_.clear();
+  highlight_ = -1;
+  more_above_ = false;
+  BuildKey(nullptr, false);
+  ++stats_.set;
+  if (nv::KeyDecl* k = key()) {
+    file_->Set(k, k);
+  } else {
+    file_->Set();
+  }
+  FillForward();
+  highlight_ = rows_.empty() ? -1 : 0;
+  if (load_on_move_) LoadHighlighted();
+}
+
+void Browse::LoadAround(const std::string& anchor_position, int anchor_row) {
+  rows_.clear();
+  highlight_ = -1;
+  anchor_row = std::clamp(anchor_row, 0, page_ - 1);
+  if (!ResetTo(anchor_position)) {
+    Reset();
+    return;
+  }
+  FillForward();
+  if (rows_.empty()) {
+    End();
+    return;
+  }
+  const std::string anchor = rows_.front().position;
+  int fwd = int(rows_.size());
+  int back_wanted = anchor_row;
+  if (fwd < page_) back_wanted = std::max(back_wanted, page_ - fwd);
+  int back = 0;
+  if (back_wanted > 0) {
+    ResetTo(anchor);
+    while (back < back_wanted) {
+      Row r;
+      if (!Fetch(-1, &r)) break;
+      rows_.push_front(std::move(r));
+      ++back;
+    }
+  }
+  more_above_ = back_wanted == 0 || back == back_wanted;
+  while (int(rows_.size()) > page_ + 1) rows_.pop_back();
+  highlight_ = back;
+  if (load_on_move_) LoadHighlighted();
+}
+
+void Browse::Refresh() {
+  if (highlight_ < 0 || rows_.empty()) {
+    Reset();
+    return;
+  }
+  LoadAround(rows_[size_t(highlight_)].position, highlight_);
+}
+
+void Browse::RefreshTo(std::string_view position) {
+  LoadAround(std::string(position), highlight_ >= 0 ? highlight_ : 0);
+}
+
+bool Browse::Locate(std::string_view text) {
+  std::vector<Component> comps = Components();
+  if (comps.size() <= range_.size()) return false;
+  size_t at = range_.size();
+  if (!locator_field_.empty()) {
+    for (size_t i = range_.size(); i < comps.size(); ++i) {
+      if (SameLabel(comps[i].field->label, locator_field_)) at = i;
+    }
+  }
+  const FieldDesc& f = *comps[at].field;
+  nv::Value v;
+  if (f.type == kTypeString || f.type == kTypeCString || f.type == kTypePString) {
+    v = nv::Value(text);
+  } else {
+    v = nv::Value(static_cast<long>(nv::Value(text).AsInteger()));
+  }
+  BuildKey(&v, false);
+  ++stats_.set;
+  file_->Set(key(), key());
+  Row r;
+  if (!Fetch(+1, &r)) {
+    End();
+    return false;
+  }
+  // Place the found record on the top row, filling the page from above
+  // when too few records follow it.
+  rows_.clear();
+  rows_.push_back(std::move(r));
+  FillForward();
+  int back = 0;
+  const int fwd = int(rows_.size());
+  if (fwd < page_) {
+    ResetTo(rows_.front().position);
+    while (back < page_ - fwd) {
+      Row p;
+      if (!Fetch(-1, &p)) break;
+      rows_.push_front(std::move(p));
+      ++back;
+    }
+  }
+  more_above_ = true;
+  highlight_ = back;
+  if (load_on_move_) LoadHighlighted();
+  return true;
+}
+
+void Browse::End() {
+  rows_.clear();
+  highlight_ = -1;
+  BuildKey(nullptr, true);
+  ++stats_.set;
+  if (nv::KeyDecl* k = key()) {
+    file_->Set(k, k);
+  } else {
+    file_->Set();
+  }
+  while (int(rows_.size()) < page_) {
+    Row r;
+    if (!Fetch(-1, &r)) break;
+    rows_.push_front(std::move(r));
+  }
+  more_above_ = int(rows_.size()) == page_;
+  highlight_ = rows_.empty() ? -1 : int(rows_.size()) - 1;
+  if (load_on_move_) LoadHighlighted();
+}
+
+bool Browse::Down(int n) {
+  if (rows_.empty() || n <= 0) return false;
+  const std::string old = rows_[size_t(highlight_)].position;
+  int target = highlight_ + n;
+  const int need = target - (shown() - 1);
+  if (need > 0) {
+    bool positioned = false;
+    int done = 0;
+    while (done<need&& int(rows_.size())> page_) {
+      rows_.pop_front();
+      more_above_ = true;
+      ++done;
+      if (!positioned) {
+        ResetTo(rows_.back().position);
+        ++stats_.next;
+        file_->Next();  // the look-ahead row itself
+        positioned = true;
+      }
+      Row r;
+      if (Fetch(+1, &r)) rows_.push_back(std::move(r));
+    }
+    target -= done;
+  }
+  highlight_ = std::min(target, shown() - 1);
+  const bool moved = rows_[size_t(highlight_)].position != old;
+  if (moved && load_on_move_) LoadHighlighted();
+  return moved;
+}
+
+bool Browse::Up(int n) {
+  if (rows_.empty() || n <= 0) return false;
+  const std::string old = rows_[size_t(highlight_)].position;
+  int target = highlight_ - n;
+  if (target < 0) {
+    ResetTo(rows_.front().position);
+    int done = 0;
+    while (done < -target) {
+      Row r;
+      if (!Fetch(-1, &r)) {
+        more_above_ = false;
+        break;
+      }
+      rows_.push_front(std::move(r));
+      if (int(rows_.size()) > page_ + 1) rows_.pop_back();
+      ++done;
+    }
+    target += done;
+  }
+  highlight_ = std::max(target, 0);
+  const bool moved = rows_[size_t(highlight_)].position != old;
+  if (moved && load_on_move_) LoadHighlighted();
+  return moved;
+}
+
+bool Browse::PageDown() {
+  if (rows_.empty()) return false;
+  if (!more_below()) return Down(shown() - 1 - highlight_);
+  return Down(page_);
+}
+
+bool Browse::PageUp() {
+  if (rows_.empty()) return false;
+  return Up(page_);
+}
+
+bool Browse::Key(int k) {
+  switch (k) {
+    case kKeyUp:
+      Up(1);
+      return true;
+    case kKeyDown:
+      Down(1);
+      return true;
+    case kKeyPageUp:
+      PageUp();
+      return true;
+    case kKeyPageDown:
+      PageDown();
+      return true;
+    case kKeyHome:
+      Home();
+      return true;
+    case kKeyEnd:
+      End();
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool Browse::SetHighlight(int row) {
+  if (row < 0 || row >= shown()) return false;
+  if (row != highlight_) {
+    highlight_ = row;
+    if (load_on_move_) LoadHighlighted();
+  }
+  return true;
+}
+
+const std::vector<std::string>& Browse::Cells(int row) const {
+  static const std::vector<std::string> kNone;
+  if (row < 0 || row >= shown()) return kNone;
+  return rows_[size_t(row)].cells;
+}
+
+std::string Browse::RowPosition(int row) const {
+  if (row < 0 || row >= shown()) return {};
+  return rows_[size_t(row)].position;
+}
+
+std::vector<std::vector<std::string>> Browse::Page() const {
+  std::vector<std::vector<std::string>> out;
+  for (int i = 0; i < shown(); ++i) out.push_back(rows_[size_t(i)].cells);
+  return out;
+}
+
+bool Browse::LoadHighlighted() {
+  if (highlight_ < 0 || rows_.empty()) return false;
+  if (!ResetTo(rows_[size_t(highlight_)].position)) return false;
+  ++stats_.next;
+  return file_->Next() == 0;
+}
+
+int Browse::RunUpdate(Request request, const std::function<int(Request)>& form) {
+  if (request == Request::kInsert) {
+    if (const RecordType* rt = file_->decl().record.get()) {
+      ClearRecord(*rt, file_->record(), 0);
+    }
+    std::vector<Component> comps = Components();
+    for (size_t i = 0; i < range_.size() && i < comps.size(); ++i) {
+      WriteField(*comps[i].field, file_->record(), range_[i]());
+    }
+  } else if (!LoadHighlighted()) {
+    return kCancelled;
+  }
+  const int response = form(request);
+  if (response == kCompleted && request == Request::kInsert) {
+    ++stats_.position;
+    nv::KeyDecl* k = key();
+    std::string pos = k ? file_->Position(k) : file_->Position();
+    if (!pos.empty()) {
+      LoadAround(pos, highlight_ >= 0 ? highlight_ : 0);
+      return response;
+    }
+  }
+  Refresh();
+  return response;
+}
+
+}  // namespace nv::ui
