@@ -1,0 +1,149 @@
+// The flat file driver (registered "Norvane"): its per-file, per-key,
+// per-field and per-memo blocks and the driver class that runs the
+// operations on them.
+//
+// Invariants of an open file (FlatFcb with data_ set):
+//  - header_ is the data file's header as last read or written; every change
+//    to the counters is written back (or, for APPEND while streaming, marked
+//    dirty and written at FLUSH, CLOSE or the end of a build);
+//  - 1 <= first_live <= last_live <= records when there is a live record,
+//    both 0 otherwise; free_head is 0 or a deleted record whose link leads
+//    through deleted records to 0;
+//  - every key that is open and not an index holds exactly one entry per live
+//    record (none for an all-null record of an optional key);
+//  - current_ is 0 or the record last read, added or rewritten; cur_key_ of
+//    every key holds that record's key value as it was then;
+//  - every byte written to a data, memo or key file goes through
+//    FlatFcb::Write() (or the key files' page routine, whose write hook
+//    points at WriteHook()), the single place for journalling.
+//
+// Sequence (NEXT, PREVIOUS, SKIP, BOF, EOF): kept as a position in the
+// current order rather than a cursor, so that changes to the file between
+// reads never leave it dangling. kStart reads from either end; kBound reads
+// the first entry at or after (value, record) going forward and the last at
+// or before (value, record_hi) going backward; kAt continues strictly after
+// or before the entry last read; kEnd is past the end (PREVIOUS reads the
+// last entry).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drivers/common/skeleton.h"
+#include "drivers/flat/flat_format.h"
+#include "drivers/flat/key_build.h"
+#include "drivers/flat/key_codec.h"
+#include "drivers/flat/key_file.h"
+#include "host/runtime/env.h"
+
+namespace flat {
+
+// Open flags of a flat file.
+enum OpenFlag : uint32_t {
+  kFlushAfterWrite = 1u << 3,
+  kHeaderDirty = 1u << 4,
+  kHoldRequested = 1u << 5,
+  kLockedByUs = 1u << 6,
+  kOpenShared = 1u << 7,
+  kOpenReadOnly = 1u << 8,
+  kNoMemoNext = 1u << 10,
+  kHeaderByteLocked = 1u << 12,
+  kWatchRequested = 1u << 13,
+  kIgnoreStatus = 1u << 14,
+  kIgnoreCorruptions = 1u << 16,
+  kMaintainHeaderTime = 1u << 17,
+};
+
+struct FlatField : nv::DrvFieldHead {
+  uint8_t stored_type = 0;  // 0: not stored
+};
+
+struct FlatMemo : nv::DrvMemoHead {};
+
+struct FlatKey : nv::DrvKcbHead {
+  KeySpec spec;
+  std::unique_ptr<KeyFile> file;
+  int file_number = 0;   // n of the key file name (1-based place among all keys)
+  bool index = false;    // kept only by BUILD
+  bool dynamic = false;  // an index declared without components
+  bool stored = false;   // has a key file and a descriptor
+  std::string path;
+  std::string cur_key;  // key value of the current record
+  bool cur_has_entry = false;
+};
+
+enum class SeqMode { kStart, kBound, kAt, kEnd };
+
+struct Sequence {
+  SeqMode mode = SeqMode::kStart;
+  std::string value;
+  uint32_t record = 0;
+  uint32_t record_hi = 0;
+};
+
+struct FlatFcb : nv::DrvFcbHead {
+  std::vector<FlatField> field_blocks;
+  std::vector<FlatKey> key_blocks;
+  std::vector<FlatMemo> memo_blocks;
+  Layout layout;
+
+  std::unique_ptr<nv::EnvFile> data;
+  std::unique_ptr<nv::EnvFile> memo;
+  uint32_t flags = kFlushAfterWrite;
+  Header header;
+  uint16_t owner_key = 0;
+  int write_error = 0;  // a failed write: the handle refuses further writes
+
+  uint32_t current = 0;
+  uint8_t current_status = 0;
+  uint32_t current_memo = 0;
+  bool memo_skipped = false;  // the current record was read with NOMEMO
+  uint32_t held = 0;
+  uint32_t watched = 0;
+  std::vector<uint8_t> watch_copy;
+  uint32_t recover_seconds = 0;
+  Sequence seq;
+
+  bool open() const { return data != nullptr; }
+  bool read_only() const { return (flags & kOpenReadOnly) != 0; }
+  bool owned() const { return !owner.empty(); }
+  FlatMemo* memo_block() { return memo_blocks.empty() ? nullptr : &memo_blocks[0]; }
+  FlatKey* key(nv::DrvKcbHead* k) { return static_cast<FlatKey*>(k); }
+  FlatKey* seq_key() { return static_cast<FlatKey*>(current_key); }
+
+  // The one write routine for data and memo files (and the hook of the key
+  // files): refuses after a failed write, never writes zero bytes.
+  int Write(nv::EnvFile* f, uint64_t offset, const void* p, size_t n);
+  int WriteHook(uint64_t offset, size_t n);
+};
+
+class FlatDriver final : public drv::DriverBase {
+ public:
+  const nv::DrvReg& Reg() const override;
+
+ protected:
+  const char* TraceSection() const override { return "NWNorvane"; }
+  const char* DefaultTraceFile() const override { return "Norvane.LOG"; }
+  uint32_t MaxRecordLength() const override { return kMaxRecordLength; }
+  int CreateFcb(nv::FileDescriptor* fd, nv::DrvFcbHead** out) override;
+  void DeleteFcb(nv::DrvFcbHead* fcb) override;
+  void CompleteName(nv::DrvFcbHead* fcb) override;
+  int Run(drv::OpContext& ctx) override;
+  int AfterOp(nv::DrvFcbHead* fcb) override;
+  int Option(nv::DrvFcbHead* fcb, const std::string& name, const std::string& value, bool has_value,
+             bool from_send, std::string* answer) override;
+};
+
+// The driver object of this library (one per process).
+FlatDriver& Driver();
+// The registration record Reg() answers: the library's exported one once
+// it is loaded, else a local copy whose entry calls Driver() directly.
+extern const nv::DrvReg kLocalReg;
+void SetRegistration(const nv::DrvReg* reg);
+
+// Completes a declared name: ".DAT" when it has no extension; '\' becomes '/'.
+std::string CompleteDataName(const std::string& name);
+
+}  // namespace flat

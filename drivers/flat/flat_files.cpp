@@ -1,0 +1,698 @@
+// The flat driver's operations on files as a whole: CREATE, OPEN/SHARE,
+// CLOSE, REMOVE, COPY, RENAME, EMPTY, PACK, FLUSH, the BUILD family and the
+// header lock.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "drivers/flat/flat_internal.h"
+#include "drivers/flat/flat_ops.h"
+#include "host/runtime/error_state.h"
+#include "host/runtime/fixed_string.h"
+
+namespace flat {
+
+std::string MemoPath(const FlatFcb* f) {
+  return ReplaceExtension(f->name, ".MEM");
+}
+
+std::string KeyPath(const FlatFcb* f, const FlatKey& k) {
+  return KeyFileName(f->name, k.file_number, k.index);
+}
+
+int MakeKeySpec(FlatFcb* f, FlatKey* k) {
+  k->spec = KeySpec{};
+  for (const nv::DrvKcbComponent& c : k->components) {
+    auto* fb = static_cast<FlatField*>(c.field);
+    const nv::FieldDesc& d = *fb->desc;
+    uint8_t st = StoredType(d);
+    if (st == 0) return 79;
+    KeyComponent kc;
+    kc.runtime_type = d.type;
+    kc.stored_type = st;
+    kc.field_number = uint16_t(fb->stored_type ? fb->number : 0);
+    kc.offset = uint16_t(d.offset);
+    kc.size = uint16_t(d.size);
+    kc.descending = c.descending;
+    k->spec.components.push_back(kc);
+  }
+  k->spec.dup = (k->attributes & nv::kKeyDup) != 0;
+  k->spec.optional = (k->attributes & nv::kKeyOptional) != 0;
+  k->spec.nocase = (k->attributes & nv::kKeyNoCase) != 0;
+  k->spec.index = k->index;
+  k->spec.oem = (f->attributes & nv::kFcbOem) != 0;
+  k->spec.name = k->external_name.empty() ? k->name : k->external_name;
+  return 0;
+}
+
+namespace {
+
+nv::Env* E() {
+  return nv::GetEnv();
+}
+
+std::string Folder(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void Pad(char* dst, size_t n, const std::string& s, char fill) {
+  std::memset(dst, fill, n);
+  std::memcpy(dst, s.data(), std::min(n, s.size()));
+}
+
+// The prefix of a name when its ':' stands within the first 4 characters.
+std::string ShortPrefix(const std::string& name) {
+  size_t colon = name.find(':');
+  return (colon != std::string::npos && colon < 4) ? name.substr(0, colon) : std::string();
+}
+
+void SetKeyHooks(FlatFcb* f, KeyFile* kf) {
+  kf->set_cache(!(f->flags & kOpenShared));
+  kf->set_write_hook([f](uint64_t off, size_t n) { return f->WriteHook(off, n); });
+}
+
+// Key descriptor of a key as the declaration gives it, as stored.
+std::string DeclaredDescriptor(const FlatFcb* f, const FlatKey& k) {
+  std::string d = EncodeKeyDescriptor(k.spec);
+  if (f->owned()) Scramble(reinterpret_cast<uint8_t*>(d.data()), d.size(), f->owner_key);
+  return d;
+}
+
+void CloseAll(FlatFcb* f) {
+  for (FlatKey& k : f->key_blocks) k.file.reset();
+  f->memo.reset();
+  f->data.reset();
+}
+
+int OpenOrCreateKey(FlatFcb* f, FlatKey* k) {
+  if (k->file) return 0;
+  if (k->spec.components.empty()) return 76;
+  int err = EnsureKeyOpen(f, k);
+  if (err != 46) return err;
+  std::unique_ptr<KeyFile> kf;
+  if ((err = KeyFile::Create(E(), k->path, k->spec, &kf)) != 0) return err;
+  SetKeyHooks(f, kf.get());
+  k->file = std::move(kf);
+  return 0;
+}
+
+int FlushKeys(FlatFcb* f, bool sync) {
+  int first = 0;
+  for (FlatKey& k : f->key_blocks) {
+    if (!k.file) continue;
+    int err = k.file->Flush(sync);
+    if (err && !first) first = err;
+  }
+  return first;
+}
+
+// Live records in record order, in the runtime's form.
+class LiveRecords : public RecordSource {
+ public:
+  explicit LiveRecords(FlatFcb* f) : f_(f), data_(f->record_length) {}
+  int Rewind() override {
+    next_ = f_->header.first_live;
+    return 0;
+  }
+  int Next(uint32_t* record, const uint8_t** data, bool* done) override {
+    *done = false;
+    while (next_ != 0 && next_ <= f_->header.last_live) {
+      uint32_t n = next_++;
+      int err = ReadRaw(f_, n, &raw_);
+      if (err) return err;
+      if (raw_[0] & kRecDeleted) continue;
+      ToRuntime(f_, raw_.data() + kPrefixSize, data_.data());
+      *record = n;
+      *data = data_.data();
+      return 0;
+    }
+    *done = true;
+    return 0;
+  }
+
+ private:
+  FlatFcb* f_;
+  uint32_t next_ = 0;
+  std::vector<uint8_t> raw_;
+  std::vector<uint8_t> data_;
+};
+
+int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
+  int err = OpenOrCreateKey(f, k);
+  if (err) return err;
+  LiveRecords source(f);
+  source.Rewind();
+  return BuildKey(E(), k->file.get(), source, report, Folder(f->name));
+}
+
+void ResetPositions(FlatFcb* f) {
+  f->current = 0;
+  f->current_status = 0;
+  f->current_memo = 0;
+  f->held = 0;
+  f->watched = 0;
+  f->current_key = nullptr;
+  f->seq = Sequence{};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+int LockHeader(FlatFcb* f) {
+  if (!(f->flags & kOpenShared) || (f->flags & kHeaderByteLocked) || !f->data) return 0;
+  for (;;) {
+    int err = f->data->Lock(0, 1, true, false);
+    if (err == 0) break;
+    if (err != nv::kOsLockViolation) nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
+    E()->Delay(1000);
+  }
+  f->flags |= kHeaderByteLocked;
+  int err = ReadHeader(f);
+  if (err) return err;
+  for (FlatKey& k : f->key_blocks) {
+    if (k.file && (err = k.file->ReRead()) != 0) return err;
+  }
+  return 0;
+}
+
+void UnlockHeader(FlatFcb* f) {
+  if (!(f->flags & kHeaderByteLocked)) return;
+  f->flags &= ~kHeaderByteLocked;
+  if (f->data) f->data->Unlock(0, 1);
+}
+
+int CreateFiles(FlatFcb* f) {
+  if (f->open()) return nv::kErrFileAlreadyOpen;
+  if (!(f->attributes & nv::kFcbCreate)) return 54;
+  if (f->name.empty()) return 45;
+  nv::Env* env = E();
+  f->owner_key = OwnerKey(f->owner);
+  std::vector<std::string> made;
+  auto fail = [&](int err) {
+    CloseAll(f);
+    for (const std::string& p : made) env->Remove(p);
+    f->flags =
+        kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
+    f->write_error = 0;
+    return drv::OsError(err);
+  };
+  nv::OpenOptions o;
+  o.mode = nv::kReadWrite | nv::kDenyNone;
+  o.create = true;
+  o.truncate = true;
+  int err = env->Open(f->name, o, &f->data);
+  if (err) return fail(err);
+  made.push_back(f->name);
+  f->flags =
+      kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
+  f->write_error = 0;
+
+  Header h;
+  h.status = kHdrCreated;
+  if (f->owned()) h.status |= kHdrOwned;
+  if (f->attributes & nv::kFcbReclaim) h.status |= kHdrReuse;
+  if (f->attributes & nv::kFcbScrambled) h.status |= kHdrScrambled;
+  h.fields = uint16_t(f->layout.fields.size());
+  h.pictures = uint16_t(f->layout.pictures.size());
+  h.arrays = uint16_t(f->layout.arrays.size());
+  h.record_size = uint16_t(f->record_length + kPrefixSize);
+
+  // The description area.
+  std::vector<uint8_t> area = EncodeFieldDescriptors(f->layout);
+  if (f->owned()) {
+    for (size_t i = 0; i < f->layout.fields.size(); ++i)
+      Scramble(area.data() + i * kFieldDescSize, kFieldDescSize, f->owner_key);
+  }
+  std::string file_prefix;
+  for (FlatKey& k : f->key_blocks) {
+    k.path = KeyPath(f, k);
+    if (!k.stored) continue;
+    ++h.keys;
+    std::string d = DeclaredDescriptor(f, k);
+    area.insert(area.end(), d.begin(), d.end());
+    if (file_prefix.empty()) file_prefix = ShortPrefix(k.spec.name);
+  }
+  {
+    std::vector<uint8_t> pics = EncodePictures(f->layout);
+    if (f->owned()) {
+      size_t at = 0;
+      while (at + 2 <= pics.size()) {
+        size_t len = Get16(pics.data() + at);
+        Scramble(pics.data() + at + 2, std::min(len, pics.size() - at - 2), f->owner_key);
+        at += 2 + len;
+      }
+    }
+    area.insert(area.end(), pics.begin(), pics.end());
+    std::vector<uint8_t> arrays = EncodeArrays(f->layout);
+    area.insert(area.end(), arrays.begin(), arrays.end());
+  }
+  h.records_start = uint32_t(kHeaderSize + area.size());
+  std::string record_prefix = f->layout.record_prefix;
+  if (file_prefix.empty() && !record_prefix.empty()) {
+    file_prefix = record_prefix;
+    record_prefix.clear();
+  }
+  Pad(h.file_prefix, 3, file_prefix, '\0');
+  Pad(h.record_prefix, 3, record_prefix, '\0');
+  if (FlatMemo* m = f->memo_block()) {
+    h.status |= kHdrMemo;
+    h.memo_size = uint16_t(m->size);
+    size_t colon = m->name.find(':');
+    std::string mname = colon == std::string::npos ? m->name : m->name.substr(colon + 1);
+    Pad(h.memo_name, 12, mname.substr(0, 12), ' ');
+  }
+  f->header = h;
+  if ((err = f->Write(f->data.get(), kHeaderSize, area.data(), area.size())) != 0) return fail(err);
+
+  for (FlatKey& k : f->key_blocks) {
+    if (!k.stored) continue;
+    std::unique_ptr<KeyFile> kf;
+    err = KeyFile::Create(env, k.path, k.spec, &kf);
+    if (err) return fail(err);
+    made.push_back(k.path);
+  }
+  if (f->memo_block()) {
+    std::string mp = MemoPath(f);
+    if ((err = env->Open(mp, o, &f->memo)) != 0) return fail(err);
+    made.push_back(mp);
+    if ((err = WriteMemoHead(f, 0)) != 0) return fail(err);
+    if ((err = f->memo->Truncate(kMemoHeaderSize)) != 0) return fail(err);
+    if ((err = f->memo->Sync(false)) != 0) return fail(err);
+  }
+  if ((err = WriteHeader(f, true)) != 0) return fail(err);
+  if ((err = f->data->Sync(false)) != 0) return fail(err);
+  CloseAll(f);
+  return 0;
+}
+
+int OpenFiles(FlatFcb* f, uint32_t mode) {
+  if (f->name.empty()) return 45;
+  if (f->open()) return nv::kErrFileAlreadyOpen;
+  nv::Env* env = E();
+  const uint32_t access = mode & 3;
+  f->owner_key = OwnerKey(f->owner);
+  f->flags =
+      kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
+  if (access == 0) f->flags |= kOpenReadOnly;
+  if (mode >= 0x40 && mode <= 0x43) f->flags |= kOpenShared;
+  f->write_error = 0;
+  f->open_mode = mode;
+  ResetPositions(f);
+  nv::OpenOptions o;
+  o.mode = mode;
+  int err = env->Open(f->name, o, &f->data);
+  if (err) {
+    f->data.reset();
+    return drv::OsError(err);
+  }
+  auto fail = [&](int e) {
+    UnlockHeader(f);
+    CloseAll(f);
+    return e;
+  };
+  if ((err = LockHeader(f)) != 0) return fail(err);
+  if (!(f->flags & kOpenShared) && (err = ReadHeader(f)) != 0) return fail(err);
+  const Header& h = f->header;
+  // The declaration must match the file.
+  int stored_keys = 0;
+  for (FlatKey& k : f->key_blocks) {
+    k.path = KeyPath(f, k);
+    if (k.stored) ++stored_keys;
+  }
+  const bool has_memo = f->memo_block() != nullptr;
+  if (h.record_size != f->record_length + kPrefixSize || bool(h.status & kHdrMemo) != has_memo ||
+      (has_memo && h.memo_size != f->memo_block()->size) ||
+      (f->owned() && !(h.status & kHdrOwned)) ||
+      ((f->attributes & nv::kFcbScrambled) && !(h.status & kHdrScrambled)) ||
+      h.keys != stored_keys || h.fields != f->layout.fields.size() ||
+      h.arrays != f->layout.arrays.size())
+    return fail(47);
+  uint64_t size = 0;
+  if ((err = f->data->Size(&size)) != 0) return fail(drv::OsError(err));
+  if (size < h.records_start + uint64_t(h.records) * h.record_size) return fail(36);
+  if (has_memo) {
+    if ((err = env->Open(MemoPath(f), o, &f->memo)) != 0) {
+      f->memo.reset();
+      return fail(drv::OsError(err));
+    }
+    uint32_t free_head = 0;
+    if ((err = ReadMemoHead(f, &free_head)) != 0) return fail(err);
+  }
+  for (FlatKey& k : f->key_blocks) {
+    if (!k.stored || k.index) continue;
+    if ((err = EnsureKeyOpen(f, &k)) != 0) return fail(err);
+    if (!k.spec.optional && !(f->flags & kIgnoreCorruptions) &&
+        k.file->header().entries != h.records - h.deleted)
+      return fail(46);
+  }
+  // Key descriptors: rewritten from the declaration when they differ.
+  uint64_t at = kHeaderSize + uint64_t(h.fields) * kFieldDescSize;
+  for (FlatKey& k : f->key_blocks) {
+    if (!k.stored) continue;
+    std::string want = DeclaredDescriptor(f, k);
+    std::string have(want.size(), '\0');
+    size_t got = 0;
+    if (at + want.size() > h.records_start) return fail(36);
+    if ((err = f->data->Read(at, have.data(), have.size(), &got)) != 0)
+      return fail(drv::OsError(err));
+    if (got != have.size()) return fail(36);
+    std::string a = want, b = have;
+    if (f->owned()) {
+      Scramble(reinterpret_cast<uint8_t*>(a.data()), a.size(), f->owner_key);
+      Scramble(reinterpret_cast<uint8_t*>(b.data()), b.size(), f->owner_key);
+    }
+    // The name (bytes 1 to 16) is not compared.
+    bool same = a[0] == b[0] && a.compare(17, std::string::npos, b, 17) == 0;
+    if (uint8_t(b[0]) != uint8_t(a[0])) return fail(46);
+    if (!same && access != 0) {
+      if ((err = f->Write(f->data.get(), at, want.data(), want.size())) != 0) return fail(err);
+    }
+    at += want.size();
+  }
+  if (mode & 3) f->state |= nv::kStateWriteAccess;
+  if ((mode & 0x30) == 0x10 || (mode & 0x30) == 0x20) f->state |= nv::kStateExclusive;
+  return 0;
+}
+
+int FlushFile(FlatFcb* f) {
+  f->flags |= kFlushAfterWrite;
+  int err = 0;
+  if (f->flags & kHeaderDirty) err = WriteHeader(f, true);
+  if (f->read_only()) return err;
+  if (!err && f->data && (err = f->data->Sync(false)) != 0) err = drv::OsError(err);
+  if (!err && f->memo && (err = f->memo->Sync(false)) != 0) err = drv::OsError(err);
+  if (!err) err = FlushKeys(f, true);
+  return err;
+}
+
+int CloseFiles(FlatFcb* f, bool flush) {
+  if (!f->open()) return 0;
+  int err = 0;
+  if (flush) {
+    err = ReleaseHeld(f);
+    int e2 = 0;
+    if (f->flags & kHeaderDirty) e2 = WriteHeader(f, true);
+    if (!err) err = e2;
+    e2 = f->read_only() ? 0 : FlushKeys(f, false);
+    if (!err) err = e2;
+  }
+  UnlockHeader(f);
+  for (FlatKey& k : f->key_blocks) {
+    k.file.reset();
+    if (k.dynamic && !k.spec.components.empty()) {
+      E()->Remove(k.path);
+      k.components.clear();
+      k.spec.components.clear();
+    }
+  }
+  CloseAll(f);
+  ResetPositions(f);
+  f->flags =
+      kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
+  f->write_error = 0;
+  return err;
+}
+
+int RemoveFiles(FlatFcb* f) {
+  if (f->open()) return 5;
+  if (f->name.empty()) return 45;
+  nv::Env* env = E();
+  int err = env->Remove(f->name);
+  if (err) return drv::OsError(err);
+  if (f->memo_block() && (err = env->Remove(MemoPath(f))) != 0) return drv::OsError(err);
+  for (FlatKey& k : f->key_blocks) {
+    std::string p = KeyPath(f, k);
+    if (k.spec.components.empty() && !k.stored) continue;
+    if (!k.stored && !env->Exists(p)) continue;
+    if (k.index && !env->Exists(p)) continue;
+    if ((err = env->Remove(p)) != 0) return drv::OsError(err);
+  }
+  return 0;
+}
+
+int CopyFiles(FlatFcb* f, const std::string& target_text, bool rename) {
+  if (rename && f->open()) return 5;
+  if (f->name.empty()) return 45;
+  nv::Env* env = E();
+  std::string target = nv::NativePath(target_text);
+  while (target.size() > 1 && target.back() == ' ') target.pop_back();
+  if (target.empty()) return 45;
+  if (env->IsDirectory(target)) {
+    if (target.back() != '/') target += '/';
+    target += BaseName(f->name);
+  } else {
+    target = CompleteDataName(target);
+  }
+  if (f->open()) FlushFile(f);
+  std::vector<std::pair<std::string, std::string>> pairs;
+  pairs.emplace_back(f->name, target);
+  if (f->memo_block()) pairs.emplace_back(MemoPath(f), ReplaceExtension(target, ".MEM"));
+  for (FlatKey& k : f->key_blocks) {
+    std::string p = KeyPath(f, k);
+    if (k.stored && !k.index) {
+      pairs.emplace_back(p, KeyFileName(target, k.file_number, k.index));
+    } else if (env->Exists(p)) {
+      pairs.emplace_back(p, KeyFileName(target, k.file_number, k.index));
+    }
+  }
+  for (const auto& [from, to] : pairs) {
+    int err = rename ? env->Rename(from, to) : env->CopyFile(from, to);
+    if (err) return drv::OsError(err);
+  }
+  return 0;
+}
+
+int Bytes(FlatFcb* f, intptr_t* result) {
+  if (f->state & nv::kStateBytesRecordLength) {
+    *result = intptr_t(f->record_length);
+    return 0;
+  }
+  if (!f->open()) return nv::kErrFileNotOpen;
+  uint64_t size = 0;
+  int err = f->data->Size(&size);
+  if (err) return drv::OsError(err);
+  *result = intptr_t(size);
+  return 0;
+}
+
+int EmptyFile(FlatFcb* f) {
+  if (f->read_only()) return 5;
+  Header& h = f->header;
+  h.records = h.deleted = h.free_head = h.first_live = h.last_live = 0;
+  int err = WriteHeader(f, true);
+  if (err) return err;
+  if ((err = f->data->Truncate(h.records_start)) != 0) return drv::OsError(err);
+  if (f->memo) {
+    if ((err = WriteMemoHead(f, 0)) != 0) return err;
+    if ((err = f->memo->Truncate(kMemoHeaderSize)) != 0) return drv::OsError(err);
+  }
+  for (FlatKey& k : f->key_blocks) {
+    if (k.spec.components.empty()) continue;
+    if ((err = OpenOrCreateKey(f, &k)) != 0) return err;
+    if ((err = k.file->Reset()) != 0) return err;
+  }
+  ResetPositions(f);
+  return 0;
+}
+
+int BuildAll(FlatFcb* f) {
+  if (f->read_only()) return 5;
+  BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
+  int result = 0;
+  for (FlatKey& k : f->key_blocks) {
+    if (k.spec.components.empty()) continue;
+    int err = BuildKeyFile(f, &k, &report);
+    if (err == 40) {
+      result = 40;
+    } else if (err) {
+      return err;
+    }
+  }
+  report.Close();
+  if (f->flags & kHeaderDirty) {
+    int err = WriteHeader(f, true);
+    if (err) return err;
+  }
+  return result;
+}
+
+int BuildOne(FlatFcb* f, FlatKey* k) {
+  if (f->read_only()) return 5;
+  if (k->spec.components.empty()) return 76;
+  BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
+  int err = BuildKeyFile(f, k, &report);
+  report.Close();
+  if (f->flags & kHeaderDirty) {
+    int e2 = WriteHeader(f, true);
+    if (!err) err = e2;
+  }
+  return err;
+}
+
+int BuildIndex(FlatFcb* f, FlatKey* k, const std::string& text) {
+  if (!k->index) return nv::kErrNotImplemented;
+  const nv::RecordType& rt = *f->fd->record_type;
+  std::string upper = nv::Upper(text);
+  std::vector<nv::DrvKcbComponent> comps;
+  size_t pos = 0;
+  while (pos <= upper.size()) {
+    size_t comma = upper.find(',', pos);
+    std::string part =
+        upper.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    pos = comma == std::string::npos ? upper.size() + 1 : comma + 1;
+    size_t b = part.find_first_not_of(' ');
+    if (b == std::string::npos) {
+      if (comma == std::string::npos && comps.empty() && part.empty() && upper.empty()) break;
+      return 76;
+    }
+    part = part.substr(b);
+    bool desc = false;
+    if (part[0] == '+' || part[0] == '-') {
+      desc = part[0] == '-';
+      part = part.substr(1);
+    }
+    while (!part.empty() && part.back() == ' ') part.pop_back();
+    int n = rt.FindField(part);
+    if (n == 0) return 76;
+    nv::DrvFieldHead* fh = f->fields[size_t(n - 1)];
+    if (fh->desc->Elements() > 1) return 75;
+    comps.push_back({fh, desc});
+  }
+  if (comps.empty()) return 76;
+  if (f->read_only()) return 5;
+  auto saved = k->components;
+  k->components = comps;
+  int err = MakeKeySpec(f, k);
+  if (!err) err = k->spec.Validate(kMaxKeyLength - 1);
+  if (err) {
+    k->components = saved;
+    MakeKeySpec(f, k);
+    return err;
+  }
+  if (k->file) {
+    k->file.reset();
+  }
+  k->path = KeyPath(f, *k);
+  E()->Remove(k->path);
+  std::unique_ptr<KeyFile> kf;
+  if ((err = KeyFile::Create(E(), k->path, k->spec, &kf)) != 0) return err;
+  SetKeyHooks(f, kf.get());
+  k->file = std::move(kf);
+  BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
+  err = BuildKeyFile(f, k, &report);
+  report.Close();
+  return err;
+}
+
+int PackFile(FlatFcb* f) {
+  if (f->read_only()) return 5;
+  nv::Env* env = E();
+  int err = 0;
+  if (f->header.deleted > 0) {
+    const Header old = f->header;
+    const std::string t00 = ReplaceExtension(f->name, ".T00");
+    const std::string m00 = ReplaceExtension(f->name, ".M00");
+    nv::OpenOptions o;
+    o.mode = nv::kReadWrite | nv::kDenyAll;
+    o.create = true;
+    o.truncate = true;
+    std::unique_ptr<nv::EnvFile> td, tm;
+    auto fail = [&](int e) {
+      td.reset();
+      tm.reset();
+      env->Remove(t00);
+      if (f->memo) env->Remove(m00);
+      return e;
+    };
+    if ((err = env->Open(t00, o, &td)) != 0) return fail(drv::OsError(err));
+    if (f->memo && (err = env->Open(m00, o, &tm)) != 0) return fail(drv::OsError(err));
+    // The description area goes over as it is.
+    std::vector<uint8_t> area(old.records_start - kHeaderSize);
+    size_t got = 0;
+    if ((err = f->data->Read(kHeaderSize, area.data(), area.size(), &got)) != 0)
+      return fail(drv::OsError(err));
+    if (got != area.size()) return fail(36);
+    if ((err = f->Write(td.get(), kHeaderSize, area.data(), area.size())) != 0) return fail(err);
+    uint32_t blocks = 0, out_blocks = 0;
+    if (f->memo) {
+      uint8_t mh[kMemoHeaderSize];
+      Put16(mh, kMemoSignature);
+      Put32(mh + 2, 0);
+      if ((err = f->Write(tm.get(), 0, mh, sizeof mh)) != 0) return fail(err);
+      if ((err = MemoBlockCount(f, &blocks)) != 0) return fail(err);
+    }
+    uint32_t out = 0;
+    std::vector<uint8_t> raw;
+    uint8_t block[kMemoBlockSize];
+    for (uint32_t n = old.first_live; n != 0 && n <= old.last_live; ++n) {
+      if ((err = ReadRaw(f, n, &raw)) != 0) return fail(err);
+      if (raw[0] & kRecDeleted) continue;
+      ++out;
+      // The memo chain, block by block, into consecutive blocks.
+      uint32_t link = Get32(raw.data() + 1), first = 0, guard = 0;
+      if (tm) {
+        uint32_t prev = 0;
+        while (link != 0) {
+          if (link > blocks || ++guard > blocks) return fail(36);
+          if ((err = ReadMemoBlock(f, link, block)) != 0) return fail(err);
+          uint32_t next = Get32(block);
+          uint32_t mine = ++out_blocks;
+          if (first == 0) first = mine;
+          if (prev != 0) {
+            uint8_t l[4];
+            Put32(l, mine);
+            if ((err = f->Write(tm.get(), MemoBlockOffset(prev), l, 4)) != 0) return fail(err);
+          }
+          Put32(block, 0);
+          if ((err = f->Write(tm.get(), MemoBlockOffset(mine), block, sizeof block)) != 0)
+            return fail(err);
+          prev = mine;
+          link = next;
+        }
+      }
+      Put32(raw.data() + 1, first);
+      uint64_t off = old.records_start + uint64_t(out - 1) * old.record_size;
+      if ((err = f->Write(td.get(), off, raw.data(), raw.size())) != 0) return fail(err);
+    }
+    Header h = old;
+    h.records = out;
+    h.deleted = 0;
+    h.free_head = 0;
+    h.first_live = out ? 1 : 0;
+    h.last_live = out;
+    uint8_t hb[kHeaderSize];
+    SealHeader(&h, f->owned(), f->owner_key, hb);
+    if ((err = f->Write(td.get(), 0, hb, sizeof hb)) != 0) return fail(err);
+    if ((err = td->Sync(false)) != 0) return fail(drv::OsError(err));
+    if (tm && (err = tm->Sync(false)) != 0) return fail(drv::OsError(err));
+    td.reset();
+    tm.reset();
+    // The work files take the place of the data and memo files.
+    UnlockHeader(f);
+    f->data.reset();
+    f->memo.reset();
+    nv::OpenOptions reopen;
+    reopen.mode = f->open_mode;
+    if ((err = env->Rename(t00, f->name)) != 0) return drv::OsError(err);
+    if (old.status & kHdrMemo) {
+      if ((err = env->Rename(m00, MemoPath(f))) != 0) return drv::OsError(err);
+    }
+    if ((err = env->Open(f->name, reopen, &f->data)) != 0) return drv::OsError(err);
+    if ((old.status & kHdrMemo) && (err = env->Open(MemoPath(f), reopen, &f->memo)) != 0)
+      return drv::OsError(err);
+    if ((err = LockHeader(f)) != 0) return err;
+    if ((err = ReadHeader(f)) != 0) return err;
+    if ((err = WriteHeader(f, true)) != 0) return err;
+  }
+  ResetPositions(f);
+  return BuildAll(f);
+}
+
+}  // namespace flat

@@ -1,0 +1,43 @@
+// Helpers shared by the flat driver's record layer and its whole-file
+// operations. Internal to the driver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drivers/flat/flat_driver.h"
+
+namespace flat {
+
+uint64_t RecordOffset(const FlatFcb* f, uint32_t n);
+// Prefix and stored data of record n: 35 outside 1..records, 36 when short.
+int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw);
+int ReadStatus(FlatFcb* f, uint32_t n, uint8_t* status, uint32_t* link);
+int WritePrefix(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link);
+// Stored record data <-> the runtime's form (scrambling, OEM code page).
+void ToRuntime(const FlatFcb* f, const uint8_t* stored, uint8_t* out);
+void ToStored(const FlatFcb* f, const uint8_t* data, uint8_t* out);
+int WriteRecord(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link, const uint8_t* data);
+// Writes the header (time stamp when asked); nothing on a read-only file.
+int WriteHeader(FlatFcb* f, bool stamp);
+// Reads and checks the header: 36 for a file that cannot be sound.
+int ReadHeader(FlatFcb* f);
+
+int EnsureKeyOpen(FlatFcb* f, FlatKey* k);
+bool Maintained(const FlatKey& k);
+// Key value of record data; false when the record has no entry.
+bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value);
+void LoadCurrentKeys(FlatFcb* f, const uint8_t* data);
+const uint8_t* U8(const std::string& s);
+
+int ReadMemoHead(FlatFcb* f, uint32_t* free_head);
+int WriteMemoHead(FlatFcb* f, uint32_t free_head);
+int MemoBlockCount(FlatFcb* f, uint32_t* count);
+int ReadMemoBlock(FlatFcb* f, uint32_t n, uint8_t* block);
+
+// Paths of the files of a declared file.
+std::string MemoPath(const FlatFcb* f);
+std::string KeyPath(const FlatFcb* f, const FlatKey& k);
+
+}  // namespace flat

@@ -1,0 +1,930 @@
+// The record layer of the flat driver (ADD, APPEND, PUT, DELETE, memo
+// chains) and reading in record and key order (SET, NEXT, PREVIOUS, SKIP,
+// GET, POSITION, RESET, REGET). See flat_driver.h for the invariants and the
+// sequence states.
+#include <algorithm>
+#include <cstring>
+
+#include "drivers/flat/flat_internal.h"
+#include "drivers/flat/flat_ops.h"
+#include "host/runtime/codepage.h"
+#include "host/runtime/error_state.h"
+
+namespace flat {
+
+// ---------------------------------------------------------------------------
+// Stored bytes.
+
+uint64_t RecordOffset(const FlatFcb* f, uint32_t n) {
+  return uint64_t(f->header.records_start) + uint64_t(n - 1) * f->header.record_size;
+}
+
+int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw) {
+  if (n == 0 || n > f->header.records) return 35;
+  raw->resize(f->header.record_size);
+  size_t got = 0;
+  int err = f->data->Read(RecordOffset(f, n), raw->data(), raw->size(), &got);
+  if (err) return drv::OsError(err);
+  if (got != raw->size()) return 36;
+  return 0;
+}
+
+int ReadStatus(FlatFcb* f, uint32_t n, uint8_t* status, uint32_t* link) {
+  if (n == 0 || n > f->header.records) return 35;
+  uint8_t p[kPrefixSize];
+  size_t got = 0;
+  int err = f->data->Read(RecordOffset(f, n), p, sizeof p, &got);
+  if (err) return drv::OsError(err);
+  if (got != sizeof p) return 36;
+  *status = p[0];
+  if (link) *link = Get32(p + 1);
+  return 0;
+}
+
+int WritePrefix(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link) {
+  uint8_t p[kPrefixSize];
+  p[0] = status;
+  Put32(p + 1, link);
+  return f->Write(f->data.get(), RecordOffset(f, n), p, sizeof p);
+}
+
+void ToRuntime(const FlatFcb* f, const uint8_t* stored, uint8_t* out) {
+  std::memcpy(out, stored, f->record_length);
+  if (f->attributes & nv::kFcbScrambled) Scramble(out, f->record_length, f->owner_key);
+  if (f->attributes & nv::kFcbOem) RecordFromOem(f->layout, *f->fd->record_type, out);
+}
+
+void ToStored(const FlatFcb* f, const uint8_t* data, uint8_t* out) {
+  std::memcpy(out, data, f->record_length);
+  if (f->attributes & nv::kFcbOem) RecordToOem(f->layout, *f->fd->record_type, out);
+  if (f->attributes & nv::kFcbScrambled) Scramble(out, f->record_length, f->owner_key);
+}
+
+int WriteRecord(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link, const uint8_t* data) {
+  std::vector<uint8_t> raw(f->header.record_size);
+  raw[0] = status;
+  Put32(raw.data() + 1, link);
+  ToStored(f, data, raw.data() + kPrefixSize);
+  return f->Write(f->data.get(), RecordOffset(f, n), raw.data(), raw.size());
+}
+
+int WriteHeader(FlatFcb* f, bool stamp) {
+  if (f->read_only()) return 0;
+  if (stamp) {
+    nv::Env* env = nv::GetEnv();
+    f->header.change_date = uint32_t(env->Today());
+    f->header.change_time = uint32_t(env->Clock());
+  }
+  uint8_t b[kHeaderSize];
+  SealHeader(&f->header, f->owned(), f->owner_key, b);
+  int err = f->Write(f->data.get(), 0, b, sizeof b);
+  if (err) return err;
+  f->flags &= ~kHeaderDirty;
+  if (f->flags & kFlushAfterWrite) {
+    err = f->data->Sync(true);
+    if (err) return drv::OsError(err);
+  }
+  return 0;
+}
+
+int ReadHeader(FlatFcb* f) {
+  uint8_t b[kHeaderSize];
+  size_t got = 0;
+  int err = f->data->Read(0, b, sizeof b, &got);
+  if (err) return drv::OsError(err);
+  if (got != sizeof b) return 36;
+  Header h;
+  if ((err = UnsealHeader(b, f->owner_key, &h)) != 0) return err;
+  // Counters that cannot belong to a sound file.
+  if (h.records_start < kHeaderSize || h.deleted > h.records || h.last_live > h.records ||
+      h.first_live > h.last_live || h.free_head > h.records || h.record_size < kPrefixSize)
+    return 36;
+  f->header = h;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Keys of a record.
+
+int EnsureKeyOpen(FlatFcb* f, FlatKey* k) {
+  if (k->file) return 0;
+  if (k->spec.components.empty()) return 46;
+  nv::OpenOptions o;
+  o.mode = f->open_mode;
+  std::unique_ptr<KeyFile> kf;
+  int err = KeyFile::Open(nv::GetEnv(), k->path, o, k->spec, &kf);
+  if (err) return err == 2 ? 46 : err;
+  kf->set_cache(!(f->flags & kOpenShared));
+  kf->set_write_hook([f](uint64_t off, size_t n) { return f->WriteHook(off, n); });
+  k->file = std::move(kf);
+  return 0;
+}
+
+// Keys kept by ADD, PUT and DELETE: stored, not an index, file open.
+bool Maintained(const FlatKey& k) {
+  return k.stored && !k.index && k.file != nullptr;
+}
+
+bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value) {
+  value->assign(std::max<size_t>(k.spec.key_length(), 1), '\0');
+  value->resize(k.spec.key_length());
+  if (k.spec.components.empty()) return false;
+  return EncodeKey(k.spec, data, reinterpret_cast<uint8_t*>(value->data()));
+}
+
+void LoadCurrentKeys(FlatFcb* f, const uint8_t* data) {
+  for (FlatKey& k : f->key_blocks) k.cur_has_entry = KeyValue(k, data, &k.cur_key);
+}
+
+const uint8_t* U8(const std::string& s) {
+  return reinterpret_cast<const uint8_t*>(s.data());
+}
+
+// ---------------------------------------------------------------------------
+// Memo chains.
+
+int ReadMemoHead(FlatFcb* f, uint32_t* free_head) {
+  uint8_t b[kMemoHeaderSize];
+  size_t got = 0;
+  int err = f->memo->Read(0, b, sizeof b, &got);
+  if (err) return drv::OsError(err);
+  if (got != sizeof b || Get16(b) != kMemoSignature) return 36;
+  *free_head = Get32(b + 2);
+  return 0;
+}
+
+int WriteMemoHead(FlatFcb* f, uint32_t free_head) {
+  uint8_t b[kMemoHeaderSize];
+  Put16(b, kMemoSignature);
+  Put32(b + 2, free_head);
+  return f->Write(f->memo.get(), 0, b, sizeof b);
+}
+
+int MemoBlockCount(FlatFcb* f, uint32_t* count) {
+  uint64_t size = 0;
+  int err = f->memo->Size(&size);
+  if (err) return drv::OsError(err);
+  *count = size < kMemoHeaderSize ? 0 : uint32_t((size - kMemoHeaderSize) / kMemoBlockSize);
+  return 0;
+}
+
+int ReadMemoBlock(FlatFcb* f, uint32_t n, uint8_t* block) {
+  size_t got = 0;
+  int err = f->memo->Read(MemoBlockOffset(n), block, kMemoBlockSize, &got);
+  if (err) return drv::OsError(err);
+  if (got != kMemoBlockSize) return 36;
+  return 0;
+}
+
+int ReadMemo(FlatFcb* f, uint32_t first) {
+  FlatMemo* m = f->memo_block();
+  if (m == nullptr) return 0;
+  char* buf = m->buffer.get();
+  std::memset(buf, ' ', m->size);
+  uint32_t blocks = 0;
+  int err = MemoBlockCount(f, &blocks);
+  if (err) return err;
+  uint32_t pos = 0, n = first, guard = 0;
+  uint8_t block[kMemoBlockSize];
+  while (n != 0 && pos < m->size) {
+    if (n > blocks || ++guard > blocks) return 36;  // out of the file, or a loop
+    if ((err = ReadMemoBlock(f, n, block)) != 0) return err;
+    uint32_t take = std::min<uint32_t>(kMemoTextPerBlock, m->size - pos);
+    std::memcpy(buf + pos, block + 4, take);
+    pos += take;
+    n = Get32(block);
+  }
+  if (f->attributes & nv::kFcbOem) nv::OemToAnsi(buf, m->size);
+  return 0;
+}
+
+// Puts a whole chain in front of the free-block chain.
+int FreeMemo(FlatFcb* f, uint32_t first) {
+  if (first == 0 || !f->memo) return 0;
+  uint32_t head = 0, blocks = 0;
+  int err = ReadMemoHead(f, &head);
+  if (!err) err = MemoBlockCount(f, &blocks);
+  if (err) return err;
+  uint32_t n = first, guard = 0;
+  uint8_t block[kMemoBlockSize];
+  for (;;) {
+    if (n == 0 || n > blocks || ++guard > blocks) return 36;
+    if ((err = ReadMemoBlock(f, n, block)) != 0) return err;
+    uint32_t next = Get32(block);
+    if (next == 0) {
+      uint8_t link[4];
+      Put32(link, head);
+      if ((err = f->Write(f->memo.get(), MemoBlockOffset(n), link, 4)) != 0) return err;
+      break;
+    }
+    n = next;
+  }
+  return WriteMemoHead(f, first);
+}
+
+// Writes the memo buffer as a new chain; *first is 0 for a blank memo.
+int WriteMemo(FlatFcb* f, uint32_t* first) {
+  *first = 0;
+  FlatMemo* m = f->memo_block();
+  if (m == nullptr || !f->memo) return 0;
+  std::string text(m->buffer.get(), m->size);
+  size_t len = text.find_last_not_of(' ');
+  len = len == std::string::npos ? 0 : len + 1;
+  if (len == 0) return 0;
+  text.resize(len);
+  if (f->attributes & nv::kFcbOem) nv::AnsiToOem(text.data(), text.size());
+  uint32_t head = 0, blocks = 0;
+  int err = ReadMemoHead(f, &head);
+  if (!err) err = MemoBlockCount(f, &blocks);
+  if (err) return err;
+  const uint32_t need = uint32_t((len + kMemoTextPerBlock - 1) / kMemoTextPerBlock);
+  std::vector<uint32_t> numbers;
+  uint8_t block[kMemoBlockSize];
+  uint32_t guard = 0;
+  while (numbers.size() < need && head != 0) {
+    if (head > blocks || ++guard > blocks) return 36;
+    if ((err = ReadMemoBlock(f, head, block)) != 0) return err;
+    numbers.push_back(head);
+    head = Get32(block);
+  }
+  while (numbers.size() < need) numbers.push_back(++blocks);
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    std::memset(block, ' ', sizeof block);
+    Put32(block, i + 1 < numbers.size() ? numbers[i + 1] : 0);
+    size_t from = i * kMemoTextPerBlock;
+    std::memcpy(block + 4, text.data() + from, std::min<size_t>(kMemoTextPerBlock, len - from));
+    if ((err = f->Write(f->memo.get(), MemoBlockOffset(numbers[i]), block, sizeof block)) != 0)
+      return err;
+  }
+  if ((err = WriteMemoHead(f, head)) != 0) return err;
+  *first = numbers[0];
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Reading one record into the record buffer.
+
+int ReadRecord(FlatFcb* f, uint32_t n) {
+  const uint32_t requests = f->flags & (kNoMemoNext | kWatchRequested | kHoldRequested);
+  f->flags &= ~(kNoMemoNext | kWatchRequested);
+  std::vector<uint8_t> raw;
+  int err = ReadRaw(f, n, &raw);
+  if (err) return err;
+  const uint8_t status = raw[0];
+  if ((status & kRecDeleted) && !(f->flags & kIgnoreStatus)) return 35;
+  ToRuntime(f, raw.data() + kPrefixSize, f->record);
+  if (requests & kWatchRequested) {
+    f->watched = n;
+    f->watch_copy.assign(raw.begin() + kPrefixSize, raw.end());
+  } else {
+    f->watched = 0;
+  }
+  const uint32_t link = Get32(raw.data() + 1);
+  if (f->memo_block()) {
+    if (requests & kNoMemoNext) {
+      f->memo_skipped = true;
+    } else {
+      f->memo_skipped = false;
+      if (!(status & kRecDeleted) && (err = ReadMemo(f, link)) != 0) return err;
+      if (status & kRecDeleted)
+        std::memset(f->memo_block()->buffer.get(), ' ', f->memo_block()->size);
+    }
+  }
+  f->current = n;
+  f->current_status = status;
+  f->current_memo = (status & kRecDeleted) ? 0 : link;
+  if ((requests & kHoldRequested) && !f->read_only()) {
+    f->flags &= ~kHoldRequested;
+    if ((err = WritePrefix(f, n, uint8_t(status | kRecHeld), link)) != 0) return err;
+    f->current_status = uint8_t(status | kRecHeld);
+    f->held = n;
+  }
+  LoadCurrentKeys(f, f->record);
+  return 0;
+}
+
+int ReleaseHeld(FlatFcb* f) {
+  f->flags &= ~kHoldRequested;
+  if (f->held == 0) return 0;
+  uint32_t n = f->held;
+  f->held = 0;
+  if (f->read_only() || n > f->header.records) return 0;
+  uint8_t status = 0;
+  uint32_t link = 0;
+  int err = ReadStatus(f, n, &status, &link);
+  if (err) return err;
+  if (!(status & kRecHeld)) return 0;
+  if (n == f->current) f->current_status &= uint8_t(~kRecHeld);
+  return WritePrefix(f, n, uint8_t(status & ~kRecHeld), link);
+}
+
+// ---------------------------------------------------------------------------
+// ADD, APPEND, PUT, DELETE.
+
+int AddRecord(FlatFcb* f, bool keys) {
+  if (f->read_only()) return 5;
+  const size_t nk = f->key_blocks.size();
+  std::vector<std::string> values(nk);
+  std::vector<bool> has(nk, false);
+  for (size_t i = 0; i < nk; ++i) {
+    FlatKey& k = f->key_blocks[i];
+    if (!Maintained(k)) continue;
+    has[i] = KeyValue(k, f->record, &values[i]);
+    if (keys && has[i] && !k.spec.allows_duplicates()) {
+      bool found = false;
+      int err = k.file->Contains(U8(values[i]), 0, &found);
+      if (err) return err;
+      if (found) return 40;
+    }
+  }
+  const Header saved = f->header;
+  uint32_t n = 0, link = 0;
+  bool reused = false;
+  if ((f->attributes & nv::kFcbReclaim) && f->header.free_head != 0) {
+    uint8_t status = 0;
+    int err = ReadStatus(f, f->header.free_head, &status, &link);
+    if (err) return err;
+    if (status & kRecDeleted) {
+      n = f->header.free_head;
+      reused = true;
+    }
+  }
+  if (!reused) {
+    if (f->header.records == UINT32_MAX) return 5;
+    n = f->header.records + 1;
+  }
+  uint32_t memo = 0;
+  int err = WriteMemo(f, &memo);
+  if (!err) err = WriteRecord(f, n, kRecAdded, memo, f->record);
+  if (err) {
+    f->header = saved;
+    return err;
+  }
+  if (reused) {
+    f->header.free_head = link;
+    --f->header.deleted;
+  } else {
+    f->header.records = n;
+  }
+  if (f->header.first_live == 0 || n < f->header.first_live) f->header.first_live = n;
+  if (n > f->header.last_live) f->header.last_live = n;
+  int key_err = 0;
+  if (keys) {
+    for (size_t i = 0; i < nk && !key_err; ++i) {
+      if (Maintained(f->key_blocks[i]) && has[i])
+        key_err = f->key_blocks[i].file->Insert(n, U8(values[i]));
+    }
+  }
+  if (!keys && !(f->flags & kFlushAfterWrite)) {
+    f->flags |= kHeaderDirty;
+  } else if ((err = WriteHeader(f, true)) != 0) {
+    return err;
+  }
+  f->current = n;
+  f->current_status = kRecAdded;
+  f->current_memo = memo;
+  f->memo_skipped = false;
+  f->watched = 0;
+  LoadCurrentKeys(f, f->record);
+  return key_err;
+}
+
+// Takes record n out of the free chain (a deleted record made live again).
+int Unchain(FlatFcb* f, uint32_t n) {
+  uint32_t prev = 0, cur = f->header.free_head, guard = 0;
+  while (cur != 0) {
+    if (++guard > f->header.records + 1) return 36;
+    uint8_t status = 0;
+    uint32_t link = 0;
+    int err = ReadStatus(f, cur, &status, &link);
+    if (err) return err;
+    if (cur == n) {
+      if (prev == 0) {
+        f->header.free_head = link;
+      } else {
+        uint8_t ps = 0;
+        uint32_t pl = 0;
+        if ((err = ReadStatus(f, prev, &ps, &pl)) != 0) return err;
+        if ((err = WritePrefix(f, prev, ps, link)) != 0) return err;
+      }
+      return 0;
+    }
+    prev = cur;
+    cur = link;
+  }
+  return 0;
+}
+
+int PutRecord(FlatFcb* f, uint32_t pointer) {
+  if (f->read_only()) return 5;
+  uint32_t n = pointer ? pointer : f->current;
+  if (n == 0) return 33;
+  if (pointer && n > f->header.records) return 35;
+  std::vector<uint8_t> raw;
+  int err = ReadRaw(f, n, &raw);
+  if (err) return err == 35 ? 33 : err;
+  uint8_t status = raw[0];
+  const bool revive = (status & kRecDeleted) != 0;
+  if (revive && !(f->flags & kIgnoreStatus)) return 33;
+  if (f->watched == n && !pointer) {
+    if (!std::equal(f->watch_copy.begin(), f->watch_copy.end(), raw.begin() + kPrefixSize))
+      return 89;
+  }
+  std::vector<uint8_t> old(f->record_length);
+  ToRuntime(f, raw.data() + kPrefixSize, old.data());
+  const size_t nk = f->key_blocks.size();
+  std::vector<std::string> olds(nk), news(nk);
+  std::vector<bool> old_has(nk, false), new_has(nk, false);
+  for (size_t i = 0; i < nk; ++i) {
+    FlatKey& k = f->key_blocks[i];
+    if (!Maintained(k)) continue;
+    old_has[i] = !revive && KeyValue(k, old.data(), &olds[i]);
+    new_has[i] = KeyValue(k, f->record, &news[i]);
+    if (new_has[i] && !k.spec.allows_duplicates() && !(old_has[i] && olds[i] == news[i])) {
+      bool found = false;
+      if ((err = k.file->Contains(U8(news[i]), n, &found)) != 0) return err;
+      if (found) return 40;
+    }
+  }
+  uint32_t link = revive ? 0 : Get32(raw.data() + 1);
+  const bool memo_kept = f->memo_skipped && !pointer && n == f->current;
+  if (f->memo_block() && !memo_kept) {
+    if ((err = FreeMemo(f, link)) != 0) return err;
+    if ((err = WriteMemo(f, &link)) != 0) return err;
+  }
+  if (revive) {
+    if ((err = Unchain(f, n)) != 0) return err;
+    --f->header.deleted;
+    status &= uint8_t(~kRecDeleted);
+    if (f->header.first_live == 0 || n < f->header.first_live) f->header.first_live = n;
+    if (n > f->header.last_live) f->header.last_live = n;
+  }
+  status |= kRecChanged;
+  if ((err = WriteRecord(f, n, status, link, f->record)) != 0) return err;
+  int key_err = 0;
+  for (size_t i = 0; i < nk && !key_err; ++i) {
+    FlatKey& k = f->key_blocks[i];
+    if (!Maintained(k)) continue;
+    if (old_has[i] == new_has[i] && (!old_has[i] || olds[i] == news[i])) continue;
+    if (old_has[i]) key_err = k.file->Remove(n, U8(olds[i]));
+    if (!key_err && new_has[i]) key_err = k.file->Insert(n, U8(news[i]));
+  }
+  if (revive || (f->flags & kMaintainHeaderTime)) {
+    if ((err = WriteHeader(f, true)) != 0) return err;
+  }
+  f->current = n;
+  f->current_status = status;
+  f->current_memo = link;
+  f->watched = 0;
+  LoadCurrentKeys(f, f->record);
+  return key_err;
+}
+
+int DeleteRecord(FlatFcb* f) {
+  if (f->read_only()) return 5;
+  const uint32_t n = f->current;
+  if (n == 0) return 33;
+  std::vector<uint8_t> raw;
+  int err = ReadRaw(f, n, &raw);
+  if (err) return err == 35 ? 33 : err;
+  const uint8_t status = raw[0];
+  if (status & kRecDeleted) return 33;
+  std::vector<uint8_t> old(f->record_length);
+  ToRuntime(f, raw.data() + kPrefixSize, old.data());
+  if ((err = FreeMemo(f, Get32(raw.data() + 1))) != 0) return err;
+  if ((err = WritePrefix(f, n, uint8_t(status | kRecDeleted), f->header.free_head)) != 0)
+    return err;
+  f->header.free_head = n;
+  ++f->header.deleted;
+  int key_err = 0;
+  for (FlatKey& k : f->key_blocks) {
+    if (!Maintained(k)) continue;
+    std::string v;
+    if (KeyValue(k, old.data(), &v) && !key_err) key_err = k.file->Remove(n, U8(v));
+  }
+  // The bounds move inward past deleted records.
+  auto live = [&](uint32_t r, bool* is_live) {
+    uint8_t s = 0;
+    int e = ReadStatus(f, r, &s, nullptr);
+    *is_live = !(s & kRecDeleted);
+    return e;
+  };
+  if (n == f->header.last_live) {
+    uint32_t r = n - 1;
+    for (; r >= 1; --r) {
+      bool is_live = false;
+      if ((err = live(r, &is_live)) != 0) return err;
+      if (is_live) break;
+    }
+    f->header.last_live = r;
+  }
+  if (f->header.last_live == 0) {
+    f->header.first_live = 0;
+  } else if (n == f->header.first_live) {
+    uint32_t r = n + 1;
+    for (; r <= f->header.last_live; ++r) {
+      bool is_live = false;
+      if ((err = live(r, &is_live)) != 0) return err;
+      if (is_live) break;
+    }
+    f->header.first_live = r;
+  }
+  if ((err = WriteHeader(f, true)) != 0) return err;
+  if (f->held == n) f->held = 0;
+  f->current = 0;
+  f->current_status = 0;
+  f->watched = 0;
+  return key_err;
+}
+
+int Duplicate(FlatFcb* f, FlatKey* only, intptr_t* result) {
+  *result = 0;
+  for (FlatKey& k : f->key_blocks) {
+    if (only && &k != only) continue;
+    if (!Maintained(k) || k.spec.allows_duplicates()) continue;
+    std::string v;
+    if (!KeyValue(k, f->record, &v)) continue;
+    bool found = false;
+    int err = k.file->Contains(U8(v), f->current, &found);
+    if (err) return err;
+    if (found) *result = 1;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Orders and positions.
+
+namespace {
+
+struct Found {
+  bool found = false;
+  uint32_t record = 0;
+  std::string value;
+};
+
+bool IsLive(FlatFcb* f, uint32_t r, int* err) {
+  uint8_t s = 0;
+  *err = ReadStatus(f, r, &s, nullptr);
+  return *err == 0 && ((f->flags & kIgnoreStatus) || !(s & kRecDeleted));
+}
+
+// The next record in record order from the sequence, without reading it.
+int FindInRecords(FlatFcb* f, const Sequence& s, int dir, Found* out) {
+  const bool all = (f->flags & kIgnoreStatus) != 0;
+  const uint32_t lo = all ? 1 : f->header.first_live;
+  const uint32_t hi = all ? f->header.records : f->header.last_live;
+  *out = Found{};
+  if (lo == 0 || hi == 0 || lo > hi) return 0;
+  int64_t r = 0;
+  switch (s.mode) {
+    case SeqMode::kStart:
+      r = dir > 0 ? lo : hi;
+      break;
+    case SeqMode::kBound:
+      r = dir > 0 ? int64_t(s.record) : int64_t(s.record_hi);
+      break;
+    case SeqMode::kAt:
+      r = int64_t(s.record) + dir;
+      break;
+    case SeqMode::kEnd:
+      if (dir > 0) return 0;
+      r = hi;
+      break;
+  }
+  if (dir > 0 && r < lo) r = lo;
+  if (dir < 0 && r > hi) r = hi;
+  for (; r >= lo && r <= hi; r += dir) {
+    int err = 0;
+    bool live = IsLive(f, uint32_t(r), &err);
+    if (err) return err;
+    if (live) {
+      out->found = true;
+      out->record = uint32_t(r);
+      return 0;
+    }
+  }
+  return 0;
+}
+
+int EntryAt(KeyFile* kf, const KeyCursor& c, Found* out) {
+  *out = Found{};
+  if (c.at_end()) return 0;
+  int err = kf->Entry(c, &out->record, &out->value);
+  if (err) return err;
+  out->found = true;
+  return 0;
+}
+
+// The next entry in key order from the sequence.
+int FindInKey(FlatFcb*, FlatKey* k, const Sequence& s, int dir, Found* out) {
+  KeyFile* kf = k->file.get();
+  KeyCursor c;
+  int err = 0;
+  const std::string& v = s.value;
+  switch (s.mode) {
+    case SeqMode::kStart:
+      err = dir > 0 ? kf->First(&c) : kf->Last(&c);
+      if (err) return err;
+      return EntryAt(kf, c, out);
+    case SeqMode::kEnd:
+      if (dir > 0) {
+        *out = Found{};
+        return 0;
+      }
+      if ((err = kf->Last(&c)) != 0) return err;
+      return EntryAt(kf, c, out);
+    case SeqMode::kBound:
+    case SeqMode::kAt: {
+      const bool at = s.mode == SeqMode::kAt;
+      const uint32_t r = dir > 0 ? s.record : (at ? s.record : s.record_hi);
+      if ((err = kf->Seek(U8(v), r, &c)) != 0) return err;
+      Found e;
+      if ((err = EntryAt(kf, c, &e)) != 0) return err;
+      const bool exact = e.found && e.record == r && e.value == v;
+      if (dir > 0) {
+        if (at && exact) {
+          if ((err = kf->Next(&c)) != 0) return err;
+          return EntryAt(kf, c, out);
+        }
+        *out = e;
+        return 0;
+      }
+      if (!at && exact) {
+        *out = e;
+        return 0;
+      }
+      if (c.at_end()) {
+        if ((err = kf->Last(&c)) != 0) return err;
+      } else if ((err = kf->Prev(&c)) != 0) {
+        return err;
+      }
+      return EntryAt(kf, c, out);
+    }
+  }
+  return 0;
+}
+
+int Find(FlatFcb* f, const Sequence& s, int dir, Found* out) {
+  FlatKey* k = f->seq_key();
+  if (k == nullptr) return FindInRecords(f, s, dir, out);
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  return FindInKey(f, k, s, dir, out);
+}
+
+void SetAt(FlatFcb* f, const Found& e) {
+  f->seq.mode = SeqMode::kAt;
+  f->seq.record = e.record;
+  f->seq.record_hi = e.record;
+  f->seq.value = e.value;
+}
+
+// Off the end going forward; off the start going backward.
+void SetPastEnd(FlatFcb* f, int dir) {
+  if (dir > 0) {
+    f->seq.mode = SeqMode::kEnd;
+    return;
+  }
+  f->seq.mode = SeqMode::kBound;
+  f->seq.record = 0;
+  f->seq.record_hi = 0;
+  FlatKey* k = f->seq_key();
+  f->seq.value.assign(k ? k->spec.key_length() : 0, '\0');
+}
+
+std::string Pointer4(uint32_t n) {
+  std::string s(4, '\0');
+  Put32(reinterpret_cast<uint8_t*>(s.data()), n);
+  return s;
+}
+
+}  // namespace
+
+int Step(FlatFcb* f, int dir, bool read) {
+  // An entry of an index may name a record deleted or re-used since it was
+  // built: such entries are passed over.
+  for (uint32_t guard = 0;; ++guard) {
+    Found e;
+    int err = Find(f, f->seq, dir, &e);
+    if (err) return err;
+    if (!e.found) {
+      SetPastEnd(f, dir);
+      if (read) f->flags &= ~(kNoMemoNext | kWatchRequested);
+      return 33;
+    }
+    if (!read) {
+      SetAt(f, e);
+      return 0;
+    }
+    err = ReadRecord(f, e.record);
+    SetAt(f, e);
+    if (err == 35 && f->seq_key() != nullptr && guard <= f->header.records) continue;
+    return err;
+  }
+}
+
+int Skip(FlatFcb* f, int64_t count) {
+  const int dir = count < 0 ? -1 : 1;
+  for (int64_t i = 0; i < (count < 0 ? -count : count); ++i) {
+    int err = Step(f, dir, false);
+    if (err == 33) return 0;
+    if (err) return err;
+  }
+  return 0;
+}
+
+int Peek(FlatFcb* f, int dir, intptr_t* result) {
+  Found e;
+  int err = Find(f, f->seq, dir, &e);
+  if (err) return err;
+  *result = e.found ? 0 : 1;
+  return 0;
+}
+
+int RecordsOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
+  *result = 0;
+  if (k->spec.components.empty()) return 0;
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  *result = intptr_t(k->file->header().entries);
+  return 0;
+}
+
+int PointerOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
+  *result = 0;
+  if (f->current == 0 || !k->cur_has_entry) return 0;
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  KeyCursor c;
+  if ((err = k->file->Seek(U8(k->cur_key), f->current, &c)) != 0) return err;
+  Found e;
+  if ((err = EntryAt(k->file.get(), c, &e)) != 0) return err;
+  if (!e.found || e.record != f->current || e.value != k->cur_key) return 0;
+  uint32_t n = 0;
+  if ((err = k->file->Ordinal(c, &n)) != 0) return err;
+  *result = intptr_t(n);
+  return 0;
+}
+
+int GetByKey(FlatFcb* f, FlatKey* k) {
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  std::string v;
+  if (!KeyValue(*k, f->record, &v)) return 35;
+  KeyCursor c;
+  if ((err = k->file->Seek(U8(v), 0, &c)) != 0) return err;
+  Found e;
+  if ((err = EntryAt(k->file.get(), c, &e)) != 0) return err;
+  if (!e.found || e.value != v) return 35;
+  return ReadRecord(f, e.record);
+}
+
+int GetByPointer(FlatFcb* f, int64_t pointer) {
+  if (pointer <= 0 || pointer > int64_t(f->header.records)) return 35;
+  return ReadRecord(f, uint32_t(pointer));
+}
+
+int GetByOrdinal(FlatFcb* f, FlatKey* k, int64_t ordinal) {
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  if (ordinal <= 0 || ordinal > int64_t(k->file->header().entries)) return 35;
+  KeyCursor c;
+  if ((err = k->file->SeekOrdinal(uint32_t(ordinal), &c)) != 0) return err;
+  Found e;
+  if ((err = EntryAt(k->file.get(), c, &e)) != 0) return err;
+  if (!e.found) return 35;
+  return ReadRecord(f, e.record);
+}
+
+int SetFile(FlatFcb* f, int64_t pointer, bool has_pointer) {
+  f->current_key = nullptr;
+  f->seq = Sequence{};
+  if (has_pointer) {
+    uint32_t p = pointer < 0 ? 0 : (pointer > UINT32_MAX ? UINT32_MAX : uint32_t(pointer));
+    f->seq.mode = SeqMode::kBound;
+    f->seq.record = f->seq.record_hi = p;
+  }
+  return 0;
+}
+
+int SetFileFromKey(FlatFcb* f, FlatKey* k) {
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  std::string v;
+  KeyValue(*k, f->record, &v);
+  KeyCursor c;
+  if ((err = k->file->Seek(U8(v), 0, &c)) != 0) return err;
+  Found e;
+  if ((err = EntryAt(k->file.get(), c, &e)) != 0) return err;
+  f->current_key = nullptr;
+  f->seq = Sequence{};
+  if (!e.found) {
+    f->seq.mode = SeqMode::kEnd;
+  } else {
+    f->seq.mode = SeqMode::kBound;
+    f->seq.record = f->seq.record_hi = e.record;
+  }
+  return 0;
+}
+
+int SetKey(FlatFcb* f, FlatKey* k) {
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  f->current_key = k;
+  f->seq = Sequence{};
+  return 0;
+}
+
+int SetKeyFromBuffer(FlatFcb* f, FlatKey* k, bool has_pointer, int64_t pointer) {
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  f->current_key = k;
+  f->seq = Sequence{};
+  f->seq.mode = SeqMode::kBound;
+  KeyValue(*k, f->record, &f->seq.value);
+  if (has_pointer) {
+    uint32_t p = pointer <= 0 ? 1 : (pointer > UINT32_MAX ? UINT32_MAX : uint32_t(pointer));
+    f->seq.record = f->seq.record_hi = p;
+  } else {
+    f->seq.record = 0;
+    f->seq.record_hi = UINT32_MAX;
+  }
+  return 0;
+}
+
+int SetKeyOrdinal(FlatFcb* f, FlatKey* k, int64_t ordinal) {
+  int err = EnsureKeyOpen(f, k);
+  if (err) return err;
+  f->current_key = k;
+  f->seq = Sequence{};
+  if (ordinal <= 0) return 0;
+  if (ordinal > int64_t(k->file->header().entries)) {
+    f->seq.mode = SeqMode::kEnd;
+    return 0;
+  }
+  KeyCursor c;
+  if ((err = k->file->SeekOrdinal(uint32_t(ordinal), &c)) != 0) return err;
+  Found e;
+  if ((err = EntryAt(k->file.get(), c, &e)) != 0) return err;
+  if (!e.found) {
+    f->seq.mode = SeqMode::kEnd;
+    return 0;
+  }
+  f->seq.mode = SeqMode::kBound;
+  f->seq.value = e.value;
+  f->seq.record = f->seq.record_hi = e.record;
+  return 0;
+}
+
+int Position(FlatFcb* f, FlatKey* k, std::string* text) {
+  text->clear();
+  if (f->current == 0) return 0;
+  *text = Pointer4(f->current);
+  if (k) text->append(k->cur_key.data(), k->spec.key_length());
+  return 0;
+}
+
+namespace {
+// Splits a position text; missing bytes count as zeros.
+void SplitPosition(const std::string& text, size_t key_length, uint32_t* record,
+                   std::string* value) {
+  std::string t = text;
+  t.resize(4 + key_length, '\0');
+  *record = Get32(reinterpret_cast<const uint8_t*>(t.data()));
+  *value = t.substr(4);
+}
+}  // namespace
+
+int Reset(FlatFcb* f, FlatKey* k, const std::string& text) {
+  if (k) {
+    int err = EnsureKeyOpen(f, k);
+    if (err) return err;
+  }
+  f->current_key = k;
+  f->seq = Sequence{};
+  f->seq.mode = SeqMode::kBound;
+  SplitPosition(text, k ? k->spec.key_length() : 0, &f->seq.record, &f->seq.value);
+  f->seq.record_hi = f->seq.record;
+  return 0;
+}
+
+int Reget(FlatFcb* f, FlatKey* k, const std::string& text) {
+  if (k) {
+    int err = EnsureKeyOpen(f, k);
+    if (err) return err;
+  }
+  uint32_t record = 0;
+  std::string value;
+  SplitPosition(text, k ? k->spec.key_length() : 0, &record, &value);
+  int err = GetByPointer(f, record);
+  if (err) return err;
+  f->current_key = k;
+  Found e;
+  e.record = record;
+  if (k) e.value = k->cur_key.substr(0, k->spec.key_length());
+  SetAt(f, e);
+  return 0;
+}
+
+}  // namespace flat
