@@ -536,6 +536,7 @@ int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
 int KeyFile::WritePage(uint32_t page, const uint8_t* buf) {
   if (sticky_error_ != 0) return sticky_error_;
   const uint64_t offset = uint64_t(page) * kPageSize;
+  // The hook's own error (journalling) is answered as it is.
   int rc = write_hook_ ? write_hook_(offset, kPageSize) : 0;
   if (rc == 0) {
     rc = file_->Write(offset, buf, kPageSize);
@@ -605,9 +606,12 @@ int KeyFile::Reset() {
     // Page 0 beyond the header is zero.
     uint8_t zeros[kPageSize - kKeyHeaderSize] = {};
     rc = write_hook_ ? write_hook_(kKeyHeaderSize, sizeof zeros) : 0;
-    if (rc == 0) rc = file_->Write(kKeyHeaderSize, zeros, sizeof zeros);
-    if (rc == 0) rc = file_->Truncate(2 * kPageSize);
-    if (rc != 0) sticky_error_ = rc = PageIoError(rc);
+    if (rc == 0) {
+      rc = file_->Write(kKeyHeaderSize, zeros, sizeof zeros);
+      if (rc == 0) rc = file_->Truncate(2 * kPageSize);
+      if (rc != 0) rc = PageIoError(rc);
+    }
+    if (rc != 0) sticky_error_ = rc;
   }
   return rc;
 }
