@@ -103,7 +103,7 @@ struct Band {
 // page footer at the bottom of every page; detail bands and the totals band
 // are printed by name, one below the other, in the space between.
 struct NV_API ReportLayout {
-  PageSize page = DefaultPaper();  // the environment's paper (see below)
+  PageSize page = DefaultPaper();  // read from the environment when constructed
   Margins margins;
   Band page_header;
   Band page_footer;
