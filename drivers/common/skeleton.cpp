@@ -127,7 +127,13 @@ int FillKeyHead(DrvKcbHead* k, DrvFcbHead* fcb, KeyDecl* decl, uint32_t number,
   k->fcb = fcb;
   k->external_name = MakeCString(decl->external_name.addr, decl->external_name.len);
   k->name = MakeCString(decl->name.addr, decl->name.len);
-  k->attributes = decl->attributes;
+  // Bits 0 to 4 as declared; bit 5 an index; bit 6 an index whose
+  // components come with its first BUILD (a dynamic index).
+  k->attributes = decl->attributes & 0x1F;
+  if (decl->attributes & kKeyIndex) {
+    k->attributes |= 1u << 5;
+    if (decl->component_count == 0) k->attributes |= 1u << 6;
+  }
   k->number = number;
   k->decl = decl;
   k->components.clear();
@@ -394,14 +400,21 @@ int DriverBase::Dispatch(OpContext& ctx, bool* free_after) {
     case kOpGetKeyProperty:
       return Properties(ctx);
     case kOpSaveState:
+      return SaveState(ctx);
     case kOpRestoreState:
+      return RestoreState(ctx);
     case kOpFreeState:
+      return FreeState(ctx);
     case kOpRunDeferred:
-      return States(ctx);
+      return RunDeferred(ctx);
     default:
       if (!Implements(ctx.op)) return kErrNotImplemented;
+      if (DeferBuild(ctx)) return 0;
       // Refusals common to every driver.
       if ((ctx.op == kOpOpen || ctx.op == kOpShare) && ctx.fcb->name.empty()) return 45;
+      if ((ctx.op == kOpOpen || ctx.op == kOpShare) && !(ctx.fd->flags & kDescRemoteTarget) &&
+          RemoteBindingsExist())
+        return 90;
       if (ctx.op == kOpCreate && !(ctx.fcb->attributes & kFcbCreate)) return 54;
       if (ctx.op == kOpBuildIndex &&
           ctx.text[0].find_first_not_of(' ') == std::string::npos)
@@ -439,10 +452,11 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
   // 3. The recovery point is the try block of step 12: nested operations
   // have their own.
 
-  // 4. Remote binding (bound files are served by the remote-file service).
+  // 4. Remote binding: a bound file's binding is looked up.
   const OpInfo info = GetOpInfo(op);
   int err = 0;
-  if (fd->flags & kDescRemote) err = kErrNotImplemented;
+  intptr_t binding = 0;
+  if (fd->flags & kDescRemote) err = LookUpBinding(fd, &binding);
 
   // 5. The texts of the operation.
   OpContext ctx;
@@ -499,7 +513,7 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
   bool free_after = false;
   if (err == 0) {
     try {
-      err = Dispatch(ctx, &free_after);
+      err = binding ? Forward(ctx, binding, &free_after) : Dispatch(ctx, &free_after);
     } catch (const AbortError& a) {
       err = a.code;
     } catch (const std::bad_alloc&) {

@@ -73,6 +73,9 @@ enum class YesNoRule { kOnWhenOn, kOnUnlessOff };
 void YesNoOption(bool* flag, std::string_view value, bool has_value, YesNoRule rule,
                  std::string* answer);
 
+// True while any file of this driver is bound to a remote service.
+bool RemoteBindingsExist();
+
 // Errors turned into the driver's numbers: operating-system numbers above 18
 // become 5.
 inline int OsError(int os) { return os > 18 ? 5 : os; }
@@ -112,10 +115,13 @@ class DriverBase {
                      bool /*has_value*/, bool /*from_send*/, std::string* /*answer*/) {
     return 0;
   }
-  // Properties, snapshots, deferred builds and remote binding; the default
-  // answers error 80 (not handled).
-  virtual int Properties(OpContext&) { return nv::kErrNotImplemented; }
-  virtual int States(OpContext&) { return nv::kErrNotImplemented; }
+  // A property only this driver knows (29508, the key-state word, ...):
+  // answers true when handled, with the error in *error.
+  virtual bool DriverProperty(OpContext&, int32_t /*property*/, bool /*set*/, int* /*error*/) {
+    return false;
+  }
+  // Bit 22 of the driver's key-state word (property 29508).
+  virtual bool KeyStateBit22(DrvFcbHead*) { return false; }
 
  public:
   // Helpers for CreateFcb: copies name, owner, driver string, attributes and
@@ -133,6 +139,12 @@ class DriverBase {
   // True when the driver's operation list names the code.
   bool Implements(int32_t op) const;
 
+  // Progress of a build that reads `done` of `total` records: during a
+  // deferred build with progress events it raises event 5697 every k records.
+  // Answers 0 to go on, 93 when the program cancelled, -1 when the program
+  // closed the file during the event (the build ends with no error).
+  int BuildProgress(DrvFcbHead* fcb, uint64_t done, uint64_t total);
+
  private:
   int CreateFcbAll(FileDescriptor* fd, DrvFcbHead** out);
   void ReadTraceSettings(DrvFcbHead* fcb);
@@ -143,6 +155,22 @@ class DriverBase {
   int Send(OpContext& ctx, bool* free_after);
   int LockLoop(OpContext& ctx);
   std::string CurrentPosition(OpContext& outer);
+
+  // Properties (71, 72, 85, 86), state snapshots (98, 99, 102), deferred
+  // builds (84) and remote binding: drivers/common/services.cpp.
+  int Properties(OpContext& ctx);
+  int FileProperty(OpContext& ctx, int32_t property, bool set, bool* handled);
+  int FieldProperty(OpContext& ctx, int32_t property, int32_t field, bool set, bool* handled);
+  int MemoProperty(OpContext& ctx, int32_t property, int32_t memo, bool set, bool* handled);
+  int KeyProperty(OpContext& ctx, int32_t property, bool set, bool* handled);
+  int SaveState(OpContext& ctx);
+  int RestoreState(OpContext& ctx);
+  int FreeState(OpContext& ctx);
+  bool DeferBuild(OpContext& ctx);
+  int RunDeferred(OpContext& ctx);
+  int Bind(OpContext& ctx, const std::string& text);
+  int LookUpBinding(FileDescriptor* fd, intptr_t* handle);
+  int Forward(OpContext& ctx, intptr_t handle, bool* free_after);
 };
 
 // ---------------------------------------------------------------------------

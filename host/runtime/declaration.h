@@ -305,6 +305,10 @@ struct FileDescriptor {
 #pragma pack(pop)
 
 inline constexpr uint8_t kDescRemote = 0x01;
+// Runtime's own flag: the file serves a remote binding (the remote-file
+// stand-in forwards to it), so the refusal of local opens while bindings
+// exist does not apply to it.
+inline constexpr uint8_t kDescRemoteTarget = 0x02;
 
 // The runtime's clear routine: fill 0 gives blanks to strings and zero to
 // numbers, 1 the highest and -1 the lowest value of every field.

@@ -292,7 +292,7 @@ NV_API void DeactivateDriver(FileDescriptor* fd);
 // Re-enters the runtime's file verbs for a descriptor, as a program would
 // (used by the skeleton to restore positions and state). Texts are pushed in
 // the order given; a text result is popped into `text_out` when not null.
-NV_API intptr_t CallFileVerb(FileDescriptor* fd, int32_t op, KeyDecl* key,
+NV_API intptr_t CallFileVerb(FileDescriptor* fd, int32_t op, KeyDecl* key = nullptr,
                              std::initializer_list<intptr_t> words = {},
                              std::initializer_list<std::string_view> texts = {},
                              std::string* text_out = nullptr);

@@ -49,6 +49,7 @@ struct MemFcb : DrvFcbHead {
   int lock_error = 32;
   bool trace_flag = false;
   std::map<std::string, std::string> properties;
+  int builds = 0;
 };
 
 int64_t FieldNumber(const FieldDesc& f, const uint8_t* p) {
@@ -118,6 +119,7 @@ class MemDriver final : public drv::DriverBase {
     auto* f = static_cast<MemFcb*>(fcb);
     if (name == "FAILLOCKS" && has_value) f->fail_locks = std::atoi(value.c_str());
     if (name == "LOCKERROR" && has_value) f->lock_error = std::atoi(value.c_str());
+    if (name == "BUILDS") *answer = std::to_string(f->builds);
     if (name == "TRACE") {
       drv::YesNoOption(&f->trace_flag, value, has_value, drv::YesNoRule::kOnWhenOn, answer);
     }
@@ -126,18 +128,21 @@ class MemDriver final : public drv::DriverBase {
 
   int Run(drv::OpContext& c) override;
 
-  // Properties echo what crossed the interface, so that tests can see the
-  // texts and words of operations 71, 72, 85 and 86 arrive in their order.
-  int Properties(drv::OpContext& c) override {
+  // Properties from 90000 on are this driver's own: they echo what crossed
+  // the interface, so that tests can see the texts and words of operations
+  // 71, 72, 85 and 86 arrive in their order.
+  bool DriverProperty(drv::OpContext& c, int32_t property, bool set, int*) override {
+    if (property < 90000) return false;
     auto* f = static_cast<MemFcb*>(c.fcb);
     const std::string key = c.kcb ? c.kcb->name + "/" : std::string();
-    if (c.op == kOpSetProperty || c.op == kOpSetKeyProperty) {
-      f->properties[key + c.text[1] + "#" + std::to_string(c.Word(0))] = c.text[0];
-      return 0;
+    const std::string id = key + std::to_string(property) + "#" + std::to_string(c.Word(0));
+    if (set) {
+      f->properties[id] = c.text[0];
+    } else {
+      auto it = f->properties.find(id);
+      c.text_result = it == f->properties.end() ? "" : it->second;
     }
-    auto it = f->properties.find(key + c.text[0] + "#" + std::to_string(c.Word(0)));
-    c.text_result = it == f->properties.end() ? "" : it->second;
-    return 0;
+    return true;
   }
 
  private:
@@ -189,7 +194,17 @@ int MemDriver::Run(drv::OpContext& c) {
       return 0;
     }
     case kOpBuildIndex:
+    case kOpBuildKey:
+    case kOpBuildFile: {
+      // Nothing to build in memory; reading the records reports progress.
+      const uint64_t total = f->table ? f->table->records.size() : 0;
+      for (uint64_t i = 1; i <= total; ++i) {
+        int r = BuildProgress(f, i, total);
+        if (r != 0) return r;
+      }
+      ++f->builds;
       return 0;
+    }
     case kOpOpen:
     case kOpShare: {
       auto it = Tables().find(f->name);
@@ -335,7 +350,7 @@ int MemDriver::Run(drv::OpContext& c) {
 
 // Operations this driver announces: a subset of the common order.
 const uint8_t kOperations[] = {
-    35, 1, 4, 2, 5, 14, 7, 10, 11, 12, 57, 13, 15, 16, 20, 21, 23, 24, 25, 27, 61, 62, 31, 30, 32, 33,
+    37, 1, 4, 2, 5, 3, 6, 14, 7, 10, 11, 12, 57, 13, 15, 16, 20, 21, 23, 24, 25, 27, 61, 62, 31, 30, 32, 33,
     37, 63, 64, 60, 41, 44, 45, 48, 49, 50,
     4, 1, 2, 6, 18};
 

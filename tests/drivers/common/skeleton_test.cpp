@@ -14,52 +14,23 @@
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/runtime/string_stack.h"
+#include "tests/drivers/common/cust_decl.h"
 #include "tests/support/fake_env.h"
 
 namespace {
 
 using namespace nv;
-
-#pragma pack(push, 1)
-struct CustRecord {
-  int32_t CODE;
-  String<20> NAME;
-  int16_t AGE;
-  String<4> TAGS[3];
-};
-#pragma pack(pop)
-static_assert(sizeof(CustRecord) == 38);
-
-// The driver's block slot of a file's descriptor (read by value: the
-// descriptor is packed).
-void* Fcb(File& f) { return static_cast<void*>(f.descriptor()->drv_fcb); }
-
-FileDecl CustDecl(const std::string& name, std::string driver_string = "") {
-  static auto rt = DeclareRecord<CustRecord>(
-      "CUS", {NV_FIELD(CustRecord, CODE), NV_FIELD(CustRecord, NAME, .picture = "@s20"),
-              NV_FIELD(CustRecord, AGE), NV_FIELD(CustRecord, TAGS)});
-  FileDecl d;
-  d.label = "CUSTOMER";
-  d.driver = "MemTest";
-  d.name = name;
-  d.driver_string = std::move(driver_string);
-  d.record = rt;
-  d.keys = {{"CUS:KEY_CODE", {"CUS:CODE"}, 0, ""},
-            {"CUS:KEY_NAME", {"CUS:NAME", "-CUS:AGE"}, kKeyDup | kKeyNoCase, "BYNAME"}};
-  d.memos = {{"CUS:NOTES", 300, 0, ""}};
-  return d;
-}
+using nvtest::CustDecl;
+using nvtest::CustRecord;
+using nvtest::Fcb;
 
 class SkeletonTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { RegisterDriver("MemTest", "libnvmemtest.so", "MEM$DrvReg"); }
+  static void SetUpTestSuite() { nvtest::RegisterMemTest(); }
   void SetUp() override { ClearError(); }
 
   void Fill(File& f, int32_t code, const char* name, int16_t age) {
-    auto& r = f.As<CustRecord>();
-    r.CODE = code;
-    r.NAME = name;
-    r.AGE = age;
+    nvtest::FillCust(f, code, name, age);
   }
 };
 
@@ -74,7 +45,7 @@ TEST_F(SkeletonTest, RegistrationRecordReadThroughDlsymIsWhatTheRuntimeLoaded) {
   EXPECT_STREQ(reg->name, "MemTest");
   EXPECT_STREQ(reg->description, "Tabla en memoria");
   EXPECT_EQ(reinterpret_cast<void*>(reg->entry), dlsym(h, "MEMTEST"));
-  EXPECT_EQ(int(reg->operations[0]), 35);
+  EXPECT_EQ(int(reg->operations[0]), 37);
   EXPECT_GT(uint32_t(reg->fcb_size), sizeof(DrvFcbHead));
   dlclose(h);
 }
@@ -386,12 +357,12 @@ TEST_F(SkeletonTest, BookkeepingKeepsTheLastOperationAndPosition) {
 
 TEST_F(SkeletonTest, PropertyTextsAndWordsArriveInTheirOrder) {
   File f(CustDecl("props"));
-  EXPECT_EQ(f.SetProperty(29460, "valor uno", 3), 0);
-  EXPECT_EQ(f.GetProperty(29460, 3), "valor uno");
-  EXPECT_EQ(f.GetProperty(29460, 0), "");
-  EXPECT_EQ(f.SetKeyProperty(f.key(1), 29462, "EXTERNO", 2), 0);
-  EXPECT_EQ(f.GetKeyProperty(f.key(1), 29462, 2), "EXTERNO");
-  EXPECT_EQ(f.GetKeyProperty(f.key(0), 29462, 2), "");
+  EXPECT_EQ(f.SetProperty(90001, "valor uno", 3), 0);
+  EXPECT_EQ(f.GetProperty(90001, 3), "valor uno");
+  EXPECT_EQ(f.GetProperty(90001, 0), "");
+  EXPECT_EQ(f.SetKeyProperty(f.key(1), 90002, "EXTERNO", 2), 0);
+  EXPECT_EQ(f.GetKeyProperty(f.key(1), 90002, 2), "EXTERNO");
+  EXPECT_EQ(f.GetKeyProperty(f.key(0), 90002, 2), "");
   EXPECT_EQ(StringStackDepth(), 0u);
 }
 
