@@ -206,6 +206,8 @@ int WriteSortedTree(KeyFile* key, uint64_t count,
   const size_t el = spec.entry_length();
   const size_t kl = el - 4;
   const uint64_t pp = spec.entries_per_page();
+  // A level of one-entry pages would never narrow to a root.
+  if (pp < 2) return kErrKeyTooLong;
   // Pages per level, from the leaves up.
   std::vector<uint64_t> per_level;
   uint64_t n = std::max<uint64_t>(1, (count + pp - 1) / pp);
