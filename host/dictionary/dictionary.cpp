@@ -182,16 +182,24 @@ int FileAccess::AssignCode(bool* assigned) {
   int64_t code = 0;
   if (!ReadCode(*f, p, &code) || code != 0) return 0;
 
-  // Find the last code in key order from a position past the highest value.
+  // Find the last code in key order: the record before the highest value,
+  // unless a record holds the highest value itself.
   // Reading moves the buffer and memos: keep them and put them back.
   std::vector<uint8_t> saved(record(), record() + file_->record_length());
   std::vector<std::string> memos;
   for (int i = 0; i < file_->memo_count(); ++i) memos.push_back(file_->MemoText(i));
   WriteCode(*f, p, HighestCode(*f));
+  const int64_t highest = HighestCode(*f);
   int64_t last = 0;
   int err = file_->Set(k, k);
-  if (err == 0) err = file_->Previous();
-  if (err == 0 && !ReadCode(*f, p, &last)) last = 0;
+  if (err == 0 && file_->Next() == 0) {
+    last = highest;  // the highest code is taken: nothing fits after it
+  } else if (err == 0) {
+    WriteCode(*f, p, highest);
+    err = file_->Set(k, k);
+    if (err == 0) err = file_->Previous();
+    if (err == 0 && !ReadCode(*f, p, &last)) last = 0;
+  }
   std::memcpy(record(), saved.data(), saved.size());
   for (int i = 0; i < file_->memo_count(); ++i) file_->SetMemoText(i, memos[size_t(i)]);
   if (err != 0 && err != kErrNoRecord && err != kErrNotFound) return err;

@@ -24,23 +24,40 @@ const KeyDef* FindKey(const FileDecl& d, const std::string& label) {
 
 TEST(Declarations, EveryCatalogueEntryBuildsAFileWithItsRecordLength) {
   const std::map<std::string, uint32_t> lengths = {
-      {"FXMA11", sizeof(dict::MA11Record)},     {"ALMA11", sizeof(dict::MA11Record)},
-      {"A2MA11", sizeof(dict::MA11Record)},     {"FXRE09", sizeof(dict::RE09Record)},
-      {"ALRE09", sizeof(dict::RE09Record)},     {"FXTA01", sizeof(dict::TA01Record)},
-      {"FXTA02", sizeof(dict::TA02Record)},     {"FXTA09", sizeof(dict::TA09Record)},
-      {"FXMO01", sizeof(dict::CallRecord)},     {"FXMO02", sizeof(dict::CallRecord)},
-      {"ALMO01", sizeof(dict::CallRecord)},     {"ALMO02", sizeof(dict::CallRecord)},
-      {"FXTR01", sizeof(dict::TransferRecord)}, {"FXTR02", sizeof(dict::TransferRecord)},
-      {"FXMO04", sizeof(dict::MO04Record)},     {"CENTRAL", sizeof(dict::CENTRecord)},
-      {"SALIDA", 255},                          {"AUXAGRU", sizeof(dict::AUXAGRURecord)},
-      {"AUXAGGR", sizeof(dict::AUXAGGRRecord)}, {"AUXAGEM", sizeof(dict::AUXAGEMRecord)},
-      {"AUXAGTE", sizeof(dict::AUXAGTERecord)}, {"AUXAGCO", sizeof(dict::AUXAGCORecord)},
-      {"AUXAGTC", sizeof(dict::AUXAGTCRecord)}, {"FXMA06DOS", sizeof(dict::MA06DOSRecord)},
-      {"FXRE01DOS", sizeof(dict::RE01DOSRecord)}, {"FXTA06DOS", sizeof(dict::TA06DOSRecord)},
-      {"FXMA07", sizeof(dict::MA07Record)},     {"FXMA08", sizeof(dict::MA08Record)},
-      {"FXMA09", sizeof(dict::MA09Record)},     {"FXMA02", sizeof(dict::MA02Record)},
-      {"FXTA14", sizeof(dict::TA14Record)},     {"FXTA15", sizeof(dict::TA15Record)},
-      {"FXTA13", sizeof(dict::TA13Record)},     {"FXTA03", sizeof(dict::TA03Record)},
+      {"FXMA11", sizeof(dict::MA11Record)},
+      {"ALMA11", sizeof(dict::MA11Record)},
+      {"A2MA11", sizeof(dict::MA11Record)},
+      {"FXRE09", sizeof(dict::RE09Record)},
+      {"ALRE09", sizeof(dict::RE09Record)},
+      {"FXTA01", sizeof(dict::TA01Record)},
+      {"FXTA02", sizeof(dict::TA02Record)},
+      {"FXTA09", sizeof(dict::TA09Record)},
+      {"FXMO01", sizeof(dict::CallRecord)},
+      {"FXMO02", sizeof(dict::CallRecord)},
+      {"ALMO01", sizeof(dict::CallRecord)},
+      {"ALMO02", sizeof(dict::CallRecord)},
+      {"FXTR01", sizeof(dict::TransferRecord)},
+      {"FXTR02", sizeof(dict::TransferRecord)},
+      {"FXMO04", sizeof(dict::MO04Record)},
+      {"CENTRAL", sizeof(dict::CENTRecord)},
+      {"SALIDA", 255},
+      {"AUXAGRU", sizeof(dict::AUXAGRURecord)},
+      {"AUXAGGR", sizeof(dict::AUXAGGRRecord)},
+      {"AUXAGEM", sizeof(dict::AUXAGEMRecord)},
+      {"AUXAGTE", sizeof(dict::AUXAGTERecord)},
+      {"AUXAGCO", sizeof(dict::AUXAGCORecord)},
+      {"AUXAGTC", sizeof(dict::AUXAGTCRecord)},
+      {"FXMA06DOS", sizeof(dict::MA06DOSRecord)},
+      {"FXRE01DOS", sizeof(dict::RE01DOSRecord)},
+      {"FXTA06DOS", sizeof(dict::TA06DOSRecord)},
+      {"FXMA07", sizeof(dict::MA07Record)},
+      {"FXMA08", sizeof(dict::MA08Record)},
+      {"FXMA09", sizeof(dict::MA09Record)},
+      {"FXMA02", sizeof(dict::MA02Record)},
+      {"FXTA14", sizeof(dict::TA14Record)},
+      {"FXTA15", sizeof(dict::TA15Record)},
+      {"FXTA13", sizeof(dict::TA13Record)},
+      {"FXTA03", sizeof(dict::TA03Record)},
   };
   std::set<std::string> seen;
   for (const FileSpec& s : Catalogue()) {
@@ -60,7 +77,7 @@ TEST(Declarations, EveryCatalogueEntryBuildsAFileWithItsRecordLength) {
 }
 
 TEST(Declarations, OnlyTypesTheStoresAcceptAndDatesAsYearMonthDayGroups) {
-  const std::set<uint8_t> allowed = {kTypeByte, kTypeShort,  kTypeLong,  kTypeReal,
+  const std::set<uint8_t> allowed = {kTypeByte,    kTypeShort,  kTypeLong, kTypeReal,
                                      kTypeDecimal, kTypeString, kTypeGroup};
   for (const FileSpec& s : Catalogue()) {
     FileDecl d = DefaultDecl(s.label);
@@ -94,8 +111,7 @@ TEST(Declarations, KeysHaveTheComponentsAndOrdersTheProgramsRelyOn) {
   ASSERT_NE(c1, nullptr);
   EXPECT_EQ(c1->components, (std::vector<std::string>{"MA11:NOMBRE", "MA11:ESEMPR"}));
   EXPECT_EQ(c1->attributes & kKeyDup, 0u);
-  EXPECT_EQ(FindKey(ma11, "MA11:MA11_CP")->components,
-            (std::vector<std::string>{"MA11:CODIGO"}));
+  EXPECT_EQ(FindKey(ma11, "MA11:MA11_CP")->components, (std::vector<std::string>{"MA11:CODIGO"}));
   EXPECT_EQ(FindKey(ma11, "MA11:MA11_C4")->components[0], "MA11:CODEMP");
   ASSERT_EQ(ma11.memos.size(), 1u);
   EXPECT_EQ(ma11.memos[0].label, "MA11:COMENT");
@@ -109,14 +125,14 @@ TEST(Declarations, KeysHaveTheComponentsAndOrdersTheProgramsRelyOn) {
 
   // Call files: the leading component, then date and time.
   const std::vector<std::pair<std::string, std::string>> leading = {
-      {"C2", "NROLIN"}, {"C3", "NROINT"}, {"C4", "NROCTA"}, {"C5", "GRUINT"},
-      {"C6", "GRULIN"}, {"C7", "GRUCTA"}, {"C8", "GRUAGE"}, {"C9", "NROTEL"},
+      {"C2", "NROLIN"},  {"C3", "NROINT"},  {"C4", "NROCTA"}, {"C5", "GRUINT"},
+      {"C6", "GRULIN"},  {"C7", "GRUCTA"},  {"C8", "GRUAGE"}, {"C9", "NROTEL"},
       {"C11", "CODAGT"}, {"C12", "GRUAGT"}, {"CP", "CODLLA"}};
   for (const char* n : {"MO01", "MO02"}) {
     FileDecl d = DefaultDecl(std::string("FX") + n);
     const std::string p = std::string(n) + ":";
-    const std::vector<std::string> by_date = {p + "FECLLA_ANO", p + "FECLLA_MES",
-                                              p + "FECLLA_DIA", p + "HORLLA"};
+    const std::vector<std::string> by_date = {p + "FECLLA_ANO", p + "FECLLA_MES", p + "FECLLA_DIA",
+                                              p + "HORLLA"};
     EXPECT_EQ(FindKey(d, p + n + "_C1")->components, by_date);
     for (const auto& [suffix, field] : leading) {
       const KeyDef* k = FindKey(d, p + n + "_" + suffix);
@@ -137,9 +153,11 @@ TEST(Declarations, KeysHaveTheComponentsAndOrdersTheProgramsRelyOn) {
 }
 
 TEST(Declarations, AliasesMirrorTheirBaseUnderTheirOwnPrefix) {
-  const std::vector<std::pair<std::string, std::string>> aliases = {
-      {"ALMA11", "FXMA11"}, {"A2MA11", "FXMA11"}, {"ALRE09", "FXRE09"},
-      {"ALMO01", "FXMO01"}, {"ALMO02", "FXMO02"}};
+  const std::vector<std::pair<std::string, std::string>> aliases = {{"ALMA11", "FXMA11"},
+                                                                    {"A2MA11", "FXMA11"},
+                                                                    {"ALRE09", "FXRE09"},
+                                                                    {"ALMO01", "FXMO01"},
+                                                                    {"ALMO02", "FXMO02"}};
   for (const auto& [alias, base] : aliases) {
     SCOPED_TRACE(alias);
     const FileSpec* s = FindSpec(alias);

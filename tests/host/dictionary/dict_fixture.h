@@ -47,9 +47,7 @@ class RecordingReporter : public nv::dict::ErrorReporter {
 
 class DictTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    nv::RegisterDriver("DictMem", "libnvdictmem.so", "DMEM$DrvReg");
-  }
+  static void SetUpTestSuite() { nv::RegisterDriver("DictMem", "libnvdictmem.so", "DMEM$DrvReg"); }
 
   void SetUp() override {
     nv::ClearError();

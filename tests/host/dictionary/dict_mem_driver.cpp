@@ -52,10 +52,20 @@ struct MemFcb : DrvFcbHead {
 
 int64_t FieldNumber(const FieldDesc& f, const uint8_t* p) {
   switch (f.type) {
-    case kTypeByte: return p[0];
-    case kTypeShort: { int16_t v; std::memcpy(&v, p, 2); return v; }
-    case kTypeLong: { int32_t v; std::memcpy(&v, p, 4); return v; }
-    default: return 0;
+    case kTypeByte:
+      return p[0];
+    case kTypeShort: {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      return v;
+    }
+    case kTypeLong: {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+    default:
+      return 0;
   }
 }
 
@@ -91,7 +101,9 @@ int CompareByKey(const DrvKcbHead* k, const uint8_t* a, const uint8_t* b) {
   return 0;
 }
 
-const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+const uint8_t* Bytes(const std::string& s) {
+  return reinterpret_cast<const uint8_t*>(s.data());
+}
 
 // Record numbers of the live records in the current order.
 std::vector<int32_t> Order(MemFcb* f) {
@@ -140,7 +152,8 @@ class MemDriver final : public drv::DriverBase {
 
  private:
   int Read(MemFcb* f, int32_t n) {
-    if (n < 1 || size_t(n) > f->table->records.size() || f->table->deleted[size_t(n - 1)]) return 35;
+    if (n < 1 || size_t(n) > f->table->records.size() || f->table->deleted[size_t(n - 1)])
+      return 35;
     std::memcpy(f->record, f->table->records[size_t(n - 1)].data(), f->record_length);
     f->current = n;
     return 0;
@@ -178,7 +191,8 @@ int MemDriver::Run(drv::OpContext& c) {
   auto* f = static_cast<MemFcb*>(c.fcb);
   switch (c.op) {
     case kOpName:
-      c.text_result = (f->state & kStateOpen) ? f->name : MakeCString(c.fd->name.addr, c.fd->name.len);
+      c.text_result =
+          (f->state & kStateOpen) ? f->name : MakeCString(c.fd->name.addr, c.fd->name.len);
       return 0;
     case kOpCreate: {
       Table& t = Tables()[f->name];
@@ -248,7 +262,8 @@ int MemDriver::Run(drv::OpContext& c) {
       return 0;
     case kOpGetKey: {
       for (size_t i = 0; i < f->table->records.size(); ++i) {
-        if (!f->table->deleted[i] && CompareByKey(c.kcb, Bytes(f->table->records[i]), f->record) == 0)
+        if (!f->table->deleted[i] &&
+            CompareByKey(c.kcb, Bytes(f->table->records[i]), f->record) == 0)
           return Read(f, int32_t(i + 1));
       }
       return 35;
@@ -271,8 +286,10 @@ int MemDriver::Run(drv::OpContext& c) {
     case kOpSetKeyKey:
       SeekKey(f, c.kcb);
       return 0;
-    case kOpNext: return Step(f, +1);
-    case kOpPrevious: return Step(f, -1);
+    case kOpNext:
+      return Step(f, +1);
+    case kOpPrevious:
+      return Step(f, -1);
     case kOpSkip: {
       int32_t n = int32_t(c.Word(0));
       for (int32_t i = 0; i < std::abs(n); ++i) {
@@ -332,10 +349,9 @@ int MemDriver::Run(drv::OpContext& c) {
 }
 
 // Operations this driver announces: a subset of the common order.
-const uint8_t kOperations[] = {
-    35, 1, 4, 2, 5, 14, 7, 10, 11, 12, 57, 13, 15, 16, 20, 21, 23, 24, 25, 27, 61, 62, 31, 30, 32, 33,
-    37, 63, 64, 60, 41, 44, 45, 48, 49, 50,
-    4, 1, 2, 6, 18};
+const uint8_t kOperations[] = {35, 1,  4,  2,  5,  14, 7,  10, 11, 12, 57, 13, 15, 16,
+                               20, 21, 23, 24, 25, 27, 61, 62, 31, 30, 32, 33, 37, 63,
+                               64, 60, 41, 44, 45, 48, 49, 50, 4,  1,  2,  6,  18};
 
 MemDriver g_driver;
 
@@ -346,12 +362,25 @@ extern "C" NV_API intptr_t DICTMEM(int32_t op, FileDescriptor* fd, intptr_t* wor
 }
 
 extern "C" NV_API const DrvReg DMEM$DrvReg = {
-    "DictMem", "NVDMEM.DLL", "Pruebas del equipo de desarrollo", "Tabla en memoria", &DICTMEM,
-    0x00000001, {0, 255, 0, 254, 0, 255, 255, 0, 0, 0, 254, 0, 0, 0, 255, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-    uint32_t(sizeof(MemField)), uint32_t(sizeof(MemKcb)), uint32_t(sizeof(MemMemo)),
-    uint32_t(sizeof(MemFcb)), {0, 0, 0}, kOperations, "NVDMEMS.DLL"};
+    "DictMem",
+    "NVDMEM.DLL",
+    "Pruebas del equipo de desarrollo",
+    "Tabla en memoria",
+    &DICTMEM,
+    0x00000001,
+    {0,   255, 0, 254, 0, 255, 255, 0, 0, 0, 254, 0, 0, 0,
+     255, 255, 0, 0,   0, 0,   0,   0, 0, 0, 0,   0, 0, 0},
+    uint32_t(sizeof(MemField)),
+    uint32_t(sizeof(MemKcb)),
+    uint32_t(sizeof(MemMemo)),
+    uint32_t(sizeof(MemFcb)),
+    {0, 0, 0},
+    kOperations,
+    "NVDMEMS.DLL"};
 
-const DrvReg& MemDriver::Reg() const { return DMEM$DrvReg; }
+const DrvReg& MemDriver::Reg() const {
+  return DMEM$DrvReg;
+}
 
 // The bytes of record n (1-based) of the table of that name; nullptr when
 // there is no such live record.
