@@ -26,19 +26,27 @@ bool IsTextCell(const expr::Cell& c) {
          c.type == kTypeGroup || c.type == expr::kCellText;
 }
 
-// The start values of a key component: the first (low) or last (high) value
+// Record images holding the first (low) and last (high) value every field of
 // a key can hold. Strings start at blanks, which sort first whether keys
 // compare clipped or padded.
-void FillExtreme(const RecordType& rt, int field, uint8_t* record, bool high) {
-  const FieldDesc* f = rt.Field(field);
-  if (!f) return;
-  std::vector<uint8_t> tmp(rt.length);
-  ClearRecord(rt, tmp.data(), high ? 1 : -1);
-  if (!high && f->type == kTypeString) std::memset(tmp.data() + f->offset, ' ', f->size);
-  if (f->offset + f->size <= rt.length) {
-    std::memcpy(record + f->offset, tmp.data() + f->offset, f->size);
+struct Extremes {
+  std::vector<uint8_t> low, high;
+  explicit Extremes(const RecordType& rt) : low(rt.length), high(rt.length) {
+    ClearRecord(rt, low.data(), -1);
+    ClearRecord(rt, high.data(), 1);
+    for (uint32_t i = 1; i <= rt.FieldCount(); ++i) {
+      const FieldDesc* f = rt.Field(int(i));
+      if (f->type == kTypeString && f->offset + f->size <= rt.length) {
+        std::memset(low.data() + f->offset, ' ', f->size);
+      }
+    }
   }
-}
+  void Fill(const RecordType& rt, int field, uint8_t* record, bool to_high) const {
+    const FieldDesc* f = rt.Field(field);
+    if (!f || f->offset + f->size > rt.length) return;
+    std::memcpy(record + f->offset, (to_high ? high : low).data() + f->offset, f->size);
+  }
+};
 
 }  // namespace
 
@@ -52,6 +60,11 @@ struct View::Join_ {
   std::vector<expr::Cell> components;  // the joined file's component fields
   std::vector<int32_t> component_codes;
   bool no_case = false;
+  // Joins on fewer fields than the key has components: the start values of
+  // the other components, and the probe written (to check what NEXT found).
+  std::unique_ptr<Extremes> extremes;
+  std::vector<uint8_t> probe;
+  std::vector<expr::Cell> probe_cells;
 };
 
 struct View::OrderPart {
@@ -190,6 +203,14 @@ bool View::Join(File* file, KeyDecl* key, const std::vector<std::string>& parent
     j->parents.push_back(c);
     j->parent_labels.push_back(label);
   }
+  if (j->parents.size() < j->components.size()) {
+    j->extremes = std::make_unique<Extremes>(rt);
+    j->probe.resize(rt.length);
+    for (size_t i = 0; i < j->parents.size(); ++i) {
+      j->probe_cells.push_back(
+          expr::FieldCell(rt, FieldOf(j->component_codes[i]), j->probe.data()));
+    }
+  }
   Reconfigure();
   bindings_.BindFile(file, j->prefix);
   joins_.push_back(std::move(j));
@@ -203,34 +224,28 @@ bool View::DoJoins() {
     uint8_t* rec = j.file->record();
     for (size_t i = 0; i < j.parents.size(); ++i) {
       expr::Scalar v = expr::ReadCell(j.parents[i]);
-      std::string copy;
-      if (v.is_text) {  // the parent may share no bytes with the buffer, but be safe
-        copy.assign(v.text);
-        v.text = copy;
+      const auto* a = static_cast<const uint8_t*>(j.parents[i].address);
+      if (v.is_text && a >= rec && a < rec + rt.length) {
+        std::string keep(v.text);  // a field of the same buffer (rare): copy it first
+        v.text = keep;
+        expr::WriteCell(j.components[i], v);
+        continue;
       }
       expr::WriteCell(j.components[i], v);
     }
     int err;
-    if (j.parents.size() == j.components.size()) {
+    if (!j.extremes) {
       err = j.file->Get(j.key);
     } else {
-      std::vector<std::string> wanted;
-      for (size_t i = 0; i < j.parents.size(); ++i) {
-        wanted.emplace_back(expr::ReadCell(j.components[i]).text);
-      }
-      std::vector<expr::Scalar> values;
-      for (size_t i = 0; i < j.parents.size(); ++i) {
-        expr::Scalar s = expr::ReadCell(j.components[i]);
-        if (s.is_text) s.text = wanted[i];
-        values.push_back(s);
-      }
       for (size_t i = j.parents.size(); i < j.components.size(); ++i) {
-        FillExtreme(rt, FieldOf(j.component_codes[i]), rec, j.component_codes[i] < 0);
+        j.extremes->Fill(rt, FieldOf(j.component_codes[i]), rec, j.component_codes[i] < 0);
       }
+      std::memcpy(j.probe.data(), rec, rt.length);
       err = j.file->Set(j.key, j.key);
       if (err == 0) err = j.file->Next();
-      for (size_t i = 0; err == 0 && i < values.size(); ++i) {
-        if (expr::CompareScalars(expr::ReadCell(j.components[i]), values[i], j.no_case) != 0) {
+      for (size_t i = 0; err == 0 && i < j.probe_cells.size(); ++i) {
+        if (expr::CompareScalars(expr::ReadCell(j.components[i]), expr::ReadCell(j.probe_cells[i]),
+                                 j.no_case) != 0) {
           err = 35;
         }
       }
@@ -258,10 +273,11 @@ int View::Position(int dir) {
   uint8_t* rec = primary_->record();
   // Toward the low end of the walk: ascending components take their first
   // value, descending ones their last; the other way round for the high end.
+  const Extremes extremes(rt);
   for (uint8_t i = 0; i < key_->component_count; ++i) {
     int32_t code = key_->components[i];
     bool high = (dir > 0) == (code < 0);
-    FillExtreme(rt, FieldOf(code), rec, high);
+    extremes.Fill(rt, FieldOf(code), rec, high);
   }
   if (has_range_ && leading_field_ != 0) {
     bool walk_up = (dir > 0) != leading_descending_;

@@ -20,8 +20,11 @@
 // - After a successful Next/Previous the primary buffer holds a record inside
 //   the range that passes the filter, and each joined buffer holds the record
 //   its join found, or is cleared (blanks and zeros) when there is none.
-// - At an end (33) the primary buffer holds the record that ended the walk;
-//   a Previous after the end of a forward walk gives the last record again.
+// - At an end (33) the primary buffer holds the record that ended the walk
+//   (the first one past the range, or the last one read at the end of the
+//   file); a Previous after an end steps back from there as the file does.
+// - Joins and the order text name fields of the files bound when they are
+//   set: join first, then set the filter and the order.
 // - With an order text the selected records are found in a pre-pass at Set()
 //   and only (order values, record pointer) pairs are kept and sorted; each
 //   record is read again by pointer (GET) when the walk reaches it. Equal
@@ -114,8 +117,9 @@ class NV_API View {
   int Next();
   int Previous();
   // Records of the view for progress: RECORDS of the file when the view has
-  // neither filter nor range, else a counting pre-pass (kept until the next
-  // Set()). During a walk the position is kept.
+  // neither filter nor range (nor inner join), else a counting pre-pass
+  // (kept until the next Set()); -1 when a file verb fails. During a walk the
+  // position is kept.
   int64_t Records();
 
   ViewDescriptor Descriptor() const;

@@ -131,6 +131,55 @@ TEST_F(ViewTest, StringRangeOnTheLeadingFieldStopsAtItsEnd) {
   EXPECT_EQ(Forward(v), (Ids{1, 3, 6}));
 }
 
+TEST_F(ViewTest, RangeOnADescendingLeadingComponent) {
+  FileDecl d = nvtest::CallDecl("MO01", "calls_RangeOnADescendingLeadingComponent", true);
+  d.keys.push_back({"MO01:MO01_CD", {"-MO01:FECLLA", "MO01:HORLLA"}, kKeyDup, ""});
+  File calls(d);
+  ASSERT_EQ(calls.Open(), 0);
+  View v(&calls);
+  v.SetKey(calls.key(3));
+  v.SetRange(Value(kDay + 1), Value(kDay + 3));
+  auto id = [&] { return calls.As<CallRecord>().IDLLA; };
+  Ids forward, backward;
+  ASSERT_EQ(v.Set(), 0);
+  while (v.Next() == 0) forward.push_back(id());
+  ASSERT_EQ(v.Set(), 0);
+  while (v.Previous() == 0) backward.push_back(id());
+  EXPECT_EQ(forward, (Ids{6, 5, 4, 3, 8, 2}));
+  EXPECT_EQ(backward, (Ids{2, 8, 3, 4, 5, 6}));
+  calls.Close();
+}
+
+TEST_F(ViewTest, PreviousAfterTheEndOfARangeStepsBack) {
+  View v(calls_.get());
+  v.SetKey(calls_->key(2));
+  v.SetRange(Value("L2"), Value("L2"));
+  EXPECT_EQ(Forward(v), (Ids{8, 2, 5, 7}));
+  EXPECT_EQ(Id(), 4);  // the record that ended the walk
+  ASSERT_EQ(v.Previous(), 0);
+  EXPECT_EQ(Id(), 7);
+  ASSERT_EQ(v.Previous(), 0);
+  EXPECT_EQ(Id(), 5);
+  // Sorted walks step back from past the end too.
+  expr::Error e;
+  ASSERT_TRUE(v.SetOrder("-MO01:IDLLA", &e));
+  EXPECT_EQ(Forward(v), (Ids{8, 7, 5, 2}));
+  ASSERT_EQ(v.Previous(), 0);
+  EXPECT_EQ(Id(), 2);
+}
+
+TEST_F(ViewTest, AClosedFileReportsItsError) {
+  File closed(nvtest::CallDecl("MO01", "calls_never_opened", true));
+  View v(&closed);
+  v.SetKey(closed.key(1));
+  EXPECT_EQ(v.Set(), 0);
+  EXPECT_EQ(v.Next(), kErrFileNotOpen);
+  expr::Error e;
+  ASSERT_TRUE(v.SetOrder("MO01:IDLLA", &e));
+  EXPECT_EQ(v.Set(), kErrFileNotOpen);
+  EXPECT_EQ(v.Records(), -1);
+}
+
 TEST_F(ViewTest, LowAboveHighSelectsNothing) {
   View v(calls_.get());
   v.SetKey(calls_->key(2));
