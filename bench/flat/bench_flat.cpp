@@ -1,0 +1,460 @@
+// bench_flat: the flat driver against SQLite doing the same work in the same
+// run, printed as times and ratios (flat time / SQLite time; below 1 means
+// the flat file is faster).
+//
+//   bench_flat [N] [--durable=M] [--dir=FOLDER]
+//
+// N records of about 100 bytes (a unique 32-bit code key and a 30-character
+// name key) go through: bulk APPEND while streaming (SQLite: one transaction,
+// synchronous=OFF), BUILD of both keys (CREATE INDEX), N random GETs by code,
+// a full ordered scan by each key, and M durable ADDs, each with the header
+// flushed (SQLite: autocommit inserts, synchronous=FULL). N defaults to
+// 1,000,000 and M to 20,000 (never more than N).
+//
+// The same figures are also taken for the key layer alone (the key files
+// without the data file), which runs even where the driver cannot be loaded.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "drivers/flat/key_build.h"
+#include "drivers/flat/key_file.h"
+#include "host/runtime/declaration.h"
+#include "host/runtime/driver_table.h"
+#include "host/runtime/error_state.h"
+#include "host/runtime/file.h"
+
+namespace {
+
+#pragma pack(push, 1)
+struct BenchRecord {
+  int32_t CODE;
+  nv::String<30> NAME;
+  nv::String<66> FILL;
+};
+#pragma pack(pop)
+static_assert(sizeof(BenchRecord) == 100);
+
+struct Options {
+  uint64_t n = 1000000;
+  uint64_t durable = 20000;
+  std::string dir;
+};
+
+struct Row {
+  std::string what;
+  double flat = -1;
+  double sqlite = -1;
+};
+
+double Seconds(const std::function<bool()>& work, bool* ok) {
+  auto t0 = std::chrono::steady_clock::now();
+  *ok = work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// The data: codes 1..N in random order, names of random capitals.
+struct Data {
+  std::vector<BenchRecord> records;
+  std::vector<int32_t> probes;  // random codes to GET
+};
+
+Data MakeData(uint64_t n, uint64_t extra) {
+  Data d;
+  std::mt19937 rng(42);
+  std::vector<int32_t> codes(n + extra);
+  for (size_t i = 0; i < codes.size(); ++i) codes[i] = int32_t(i + 1);
+  std::shuffle(codes.begin(), codes.begin() + std::ptrdiff_t(n), rng);
+  d.records.resize(codes.size());
+  for (size_t i = 0; i < codes.size(); ++i) {
+    BenchRecord& r = d.records[i];
+    r.CODE = codes[i];
+    char name[31];
+    int len = 8 + int(rng() % 20);
+    for (int j = 0; j < len; ++j) name[j] = char('A' + rng() % 26);
+    name[len] = 0;
+    r.NAME = name;
+    r.FILL = "some filler text of the record";
+  }
+  for (uint64_t i = 0; i < n; ++i) d.probes.push_back(int32_t(1 + rng() % n));
+  return d;
+}
+
+// ---------------------------------------------------------------- SQLite
+class Sqlite {
+ public:
+  explicit Sqlite(const std::string& path) {
+    std::filesystem::remove(path);
+    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) db_ = nullptr;
+  }
+  ~Sqlite() {
+    if (db_) sqlite3_close(db_);
+  }
+  bool Exec(const char* sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &err) == SQLITE_OK) return true;
+    std::fprintf(stderr, "sqlite: %s: %s\n", sql, err ? err : "?");
+    sqlite3_free(err);
+    return false;
+  }
+  sqlite3_stmt* Prepare(const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) return nullptr;
+    return s;
+  }
+  bool Insert(sqlite3_stmt* s, const BenchRecord& r) {
+    sqlite3_bind_int(s, 1, r.CODE);
+    sqlite3_bind_text(s, 2, r.NAME.data_, 30, SQLITE_STATIC);
+    sqlite3_bind_text(s, 3, r.FILL.data_, 66, SQLITE_STATIC);
+    bool ok = sqlite3_step(s) == SQLITE_DONE;
+    sqlite3_reset(s);
+    return ok;
+  }
+  bool ok() const { return db_ != nullptr; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// Reads every column of every row of a query (as a program reading records).
+bool ScanAll(sqlite3_stmt* s, uint64_t expect) {
+  uint64_t rows = 0;
+  int64_t sink = 0;
+  while (sqlite3_step(s) == SQLITE_ROW) {
+    sink += sqlite3_column_int(s, 0);
+    sink += sqlite3_column_bytes(s, 1) + sqlite3_column_bytes(s, 2);
+    const unsigned char* t = sqlite3_column_text(s, 1);
+    if (t) sink += t[0];
+    ++rows;
+  }
+  sqlite3_finalize(s);
+  return rows == expect && sink != 0;
+}
+
+void RunSqlite(const Options& o, const Data& d, std::vector<Row>& rows) {
+  Sqlite db(o.dir + "/bench.db");
+  bool ok = db.ok() && db.Exec("PRAGMA synchronous=OFF") &&
+            db.Exec("CREATE TABLE t(code INTEGER, name TEXT, fill TEXT)");
+  if (!ok) return;
+  const uint64_t n = o.n;
+  sqlite3_stmt* ins = db.Prepare("INSERT INTO t(code, name, fill) VALUES(?, ?, ?)");
+  rows[0].sqlite = Seconds(
+      [&] {
+        bool good = db.Exec("BEGIN");
+        for (uint64_t i = 0; good && i < n; ++i) good = db.Insert(ins, d.records[i]);
+        return good && db.Exec("COMMIT");
+      },
+      &ok);
+  rows[1].sqlite = Seconds(
+      [&] {
+        return db.Exec("CREATE UNIQUE INDEX t_code ON t(code)") &&
+               db.Exec("CREATE INDEX t_name ON t(name)");
+      },
+      &ok);
+  sqlite3_stmt* get = db.Prepare("SELECT code, name, fill FROM t WHERE code = ?");
+  rows[2].sqlite = Seconds(
+      [&] {
+        int64_t sink = 0;
+        for (int32_t code : d.probes) {
+          sqlite3_bind_int(get, 1, code);
+          if (sqlite3_step(get) != SQLITE_ROW) return false;
+          sink += sqlite3_column_int(get, 0) + sqlite3_column_bytes(get, 2);
+          sqlite3_reset(get);
+        }
+        return sink != 0;
+      },
+      &ok);
+  sqlite3_finalize(get);
+  rows[3].sqlite = Seconds(
+      [&] { return ScanAll(db.Prepare("SELECT code, name, fill FROM t ORDER BY code"), n); }, &ok);
+  rows[4].sqlite = Seconds(
+      [&] { return ScanAll(db.Prepare("SELECT code, name, fill FROM t ORDER BY name"), n); }, &ok);
+  db.Exec("PRAGMA synchronous=FULL");
+  rows[5].sqlite = Seconds(
+      [&] {
+        bool good = true;
+        for (uint64_t i = n; good && i < n + o.durable; ++i) good = db.Insert(ins, d.records[i]);
+        return good;
+      },
+      &ok);
+  sqlite3_finalize(ins);
+}
+
+// ---------------------------------------------------------------- driver
+nv::FileDecl BenchDecl(const std::string& name) {
+  static auto rt = nv::DeclareRecord<BenchRecord>(
+      "BEN",
+      {NV_FIELD(BenchRecord, CODE), NV_FIELD(BenchRecord, NAME), NV_FIELD(BenchRecord, FILL)});
+  nv::FileDecl decl;
+  decl.label = "BENCH";
+  decl.driver = "Norvane";
+  decl.name = name;
+  decl.record = rt;
+  decl.keys = {{"BEN:KEY_CODE", {"BEN:CODE"}, 0, ""},
+               {"BEN:KEY_NAME", {"BEN:NAME"}, nv::kKeyDup, ""}};
+  return decl;
+}
+
+bool Check(int rc, const char* what) {
+  if (rc == 0) return true;
+  std::fprintf(stderr, "flat driver: %s failed with %d\n", what, rc);
+  return false;
+}
+
+void RunDriver(const Options& o, const Data& d, std::vector<Row>& rows) {
+  std::string error;
+  if (!nv::FindDriver("Norvane", &error)) {
+    std::printf("(flat driver not loaded: %s)\n", error.c_str());
+    return;
+  }
+  nv::File f(BenchDecl(o.dir + "/BENCH"));
+  if (!Check(f.Create(), "CREATE") || !Check(f.Open(), "OPEN")) return;
+  const uint64_t n = o.n;
+  bool ok = false;
+  double t = Seconds(
+      [&] {
+        if (!Check(f.Stream(), "STREAM")) return false;
+        for (uint64_t i = 0; i < n; ++i) {
+          f.As<BenchRecord>() = d.records[i];
+          if (!Check(f.Append(), "APPEND")) return false;
+        }
+        return Check(f.Flush(), "FLUSH");
+      },
+      &ok);
+  if (!ok) return;
+  rows[0].flat = t;
+  t = Seconds([&] { return Check(f.Build(), "BUILD"); }, &ok);
+  if (!ok) return;
+  rows[1].flat = t;
+  t = Seconds(
+      [&] {
+        for (int32_t code : d.probes) {
+          f.As<BenchRecord>().CODE = code;
+          if (!Check(f.Get(f.key(0)), "GET")) return false;
+        }
+        return true;
+      },
+      &ok);
+  if (!ok) return;
+  rows[2].flat = t;
+  for (int k = 0; k < 2; ++k) {
+    t = Seconds(
+        [&] {
+          if (!Check(f.Set(f.key(k)), "SET")) return false;
+          uint64_t count = 0;
+          while (f.Next() == 0) ++count;
+          if (count != n)
+            std::fprintf(stderr, "flat driver: scan read %llu\n", (unsigned long long)count);
+          return count == n;
+        },
+        &ok);
+    if (!ok) return;
+    rows[3 + k].flat = t;
+  }
+  t = Seconds(
+      [&] {
+        for (uint64_t i = n; i < n + o.durable; ++i) {
+          f.As<BenchRecord>() = d.records[i];
+          if (!Check(f.Add(), "ADD")) return false;
+        }
+        return true;
+      },
+      &ok);
+  if (ok) rows[5].flat = t;
+  f.Close();
+}
+
+// ---------------------------------------------------------------- key layer
+class MemorySource : public flat::RecordSource {
+ public:
+  MemorySource(const Data& d, uint64_t n) : d_(d), n_(n) {}
+  int Rewind() override {
+    at_ = 0;
+    return 0;
+  }
+  int Next(uint32_t* record, const uint8_t** data, bool* done) override {
+    *done = at_ == n_;
+    if (!*done) {
+      *record = uint32_t(at_ + 1);
+      *data = reinterpret_cast<const uint8_t*>(&d_.records[at_]);
+      ++at_;
+    }
+    return 0;
+  }
+
+ private:
+  const Data& d_;
+  uint64_t n_;
+  uint64_t at_ = 0;
+};
+
+flat::KeySpec BenchKey(int which) {
+  flat::KeySpec s;
+  flat::KeyComponent c;
+  if (which == 0) {
+    c.stored_type = flat::kStoredLong;
+    c.offset = 0;
+    c.size = 4;
+  } else {
+    c.stored_type = flat::kStoredString;
+    c.offset = 4;
+    c.size = 30;
+    s.dup = true;
+  }
+  s.components.push_back(c);
+  s.name = which == 0 ? "BEN:KEY_CODE" : "BEN:KEY_NAME";
+  return s;
+}
+
+void RunKeys(const Options& o, const Data& d, std::vector<Row>& rows) {
+  std::unique_ptr<flat::KeyFile> keys[2];
+  for (int k = 0; k < 2; ++k)
+    if (flat::KeyFile::Create(nullptr, o.dir + "/KEYS.K0" + char('1' + k), BenchKey(k), &keys[k]))
+      return;
+  const uint64_t n = o.n;
+  bool ok = false;
+  MemorySource src(d, n);
+  flat::BuildReport report(nullptr, o.dir + "/KEYS.BLD");
+  double t = Seconds(
+      [&] {
+        for (auto& k : keys)
+          if (flat::BuildKey(nullptr, k.get(), src, &report, o.dir) != 0) return false;
+        return true;
+      },
+      &ok);
+  if (!ok) return;
+  rows[1].flat = t;
+  t = Seconds(
+      [&] {
+        uint8_t v[4];
+        flat::KeyCursor c;
+        uint32_t record;
+        for (int32_t code : d.probes) {
+          flat::EncodeKey(keys[0]->spec(), reinterpret_cast<const uint8_t*>(&code), v);
+          if (keys[0]->Seek(v, 0, &c) != 0 || c.at_end()) return false;
+          if (keys[0]->Entry(c, &record, nullptr) != 0) return false;
+        }
+        return true;
+      },
+      &ok);
+  if (!ok) return;
+  rows[2].flat = t;
+  for (int k = 0; k < 2; ++k) {
+    t = Seconds(
+        [&] {
+          flat::KeyCursor c;
+          uint64_t count = 0;
+          uint32_t record;
+          std::string value;
+          if (keys[k]->First(&c) != 0) return false;
+          while (!c.at_end()) {
+            if (keys[k]->Entry(c, &record, &value) != 0 || keys[k]->Next(&c) != 0) return false;
+            ++count;
+          }
+          return count == n;
+        },
+        &ok);
+    if (!ok) return;
+    rows[3 + k].flat = t;
+  }
+  t = Seconds(
+      [&] {
+        uint8_t v[30];
+        for (uint64_t i = n; i < n + o.durable; ++i) {
+          const uint8_t* rec = reinterpret_cast<const uint8_t*>(&d.records[i]);
+          for (auto& k : keys) {
+            flat::EncodeKey(k->spec(), rec, v);
+            if (k->Insert(uint32_t(i + 1), v) != 0 || k->Flush(true) != 0) return false;
+          }
+        }
+        return true;
+      },
+      &ok);
+  if (ok) rows[5].flat = t;
+}
+
+void Print(const char* title, const std::vector<Row>& rows) {
+  std::printf("\n%s\n%-44s %12s %12s %8s\n", title, "operation", "flat (s)", "SQLite (s)", "ratio");
+  for (const Row& r : rows) {
+    if (r.flat < 0 && r.sqlite < 0) continue;
+    char f[32] = "-", s[32] = "-", q[32] = "-";
+    if (r.flat >= 0) std::snprintf(f, sizeof f, "%.3f", r.flat);
+    if (r.sqlite >= 0) std::snprintf(s, sizeof s, "%.3f", r.sqlite);
+    if (r.flat >= 0 && r.sqlite > 0) std::snprintf(q, sizeof q, "%.2f", r.flat / r.sqlite);
+    std::printf("%-44s %12s %12s %8s\n", r.what.c_str(), f, s, q);
+  }
+}
+
+std::vector<Row> RowNames(const Options& o, const char* first) {
+  return {{first},
+          {"BUILD of both keys / CREATE INDEX x2"},
+          {std::to_string(o.n) + " random GET by code"},
+          {"ordered scan by code"},
+          {"ordered scan by name"},
+          {std::to_string(o.durable) + " durable ADD / autocommit FULL"}};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  bool durable_given = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.rfind("--durable=", 0) == 0) {
+      o.durable = std::strtoull(a.c_str() + 10, nullptr, 10);
+      durable_given = true;
+    } else if (a.rfind("--dir=", 0) == 0) {
+      o.dir = a.substr(6);
+    } else if (!a.empty() && a[0] != '-') {
+      o.n = std::strtoull(a.c_str(), nullptr, 10);
+    } else {
+      std::fprintf(stderr, "usage: bench_flat [N] [--durable=M] [--dir=FOLDER]\n");
+      return 2;
+    }
+  }
+  if (o.n == 0) o.n = 1;
+  if (!durable_given) o.durable = std::min<uint64_t>(o.durable, o.n);
+  bool own_dir = o.dir.empty();
+  if (own_dir) {
+    std::string t = (std::filesystem::temp_directory_path() / "bench_flatXXXXXX").string();
+    if (!mkdtemp(t.data())) return 1;
+    o.dir = t;
+  }
+  std::printf("bench_flat: N=%llu records of %zu bytes, %llu durable ADDs, folder %s\n",
+              (unsigned long long)o.n, sizeof(BenchRecord), (unsigned long long)o.durable,
+              o.dir.c_str());
+  Data d = MakeData(o.n, o.durable);
+
+  std::vector<Row> sql = RowNames(o, "bulk APPEND (streaming) / 1 transaction");
+  RunSqlite(o, d, sql);
+
+  std::vector<Row> drv = sql;
+  for (Row& r : drv) r.flat = -1;
+  RunDriver(o, d, drv);
+  Print("Flat driver through the file verbs against SQLite", drv);
+
+  std::vector<Row> keys = sql;
+  for (Row& r : keys) r.flat = -1;
+  keys[0].sqlite = -1;
+  keys[2].what += " (key entry only)";
+  keys[3].what += " (key entries only)";
+  keys[4].what += " (key entries only)";
+  keys[5].what = std::to_string(o.durable) + " key inserts, synced / autocommit FULL";
+  RunKeys(o, d, keys);
+  Print("Key layer alone against SQLite", keys);
+
+  if (own_dir) std::filesystem::remove_all(o.dir);
+  return 0;
+}
