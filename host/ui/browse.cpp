@@ -221,7 +221,7 @@ void Browse::Reset() {
   if (load_on_move_) LoadHighlighted();
 }
 
-void Browse::LoadAround(const std::string& anchor_position, int anchor_row) {
+void Browse::LoadAround(std::string anchor_position, int anchor_row) {
   rows_.clear();
   highlight_ = -1;
   anchor_row = std::clamp(anchor_row, 0, page_ - 1);

@@ -1,5 +1,6 @@
 #include "host/ui/update_form.h"
 
+#include "host/runtime/codepage.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/ui/backend.h"
@@ -83,7 +84,8 @@ bool UpdateForm::Save() {
       err = file_.Put();
       break;
     case Request::kDelete:
-      if (Message(kDeleteQuestion, kDeleteCaption, Icon::kQuestion, kDeleteButtons, 2) != 1)
+      if (Message(nv::AnsiFromUtf8(kDeleteQuestion), nv::AnsiFromUtf8(kDeleteCaption),
+                  Icon::kQuestion, nv::AnsiFromUtf8(kDeleteButtons), 2) != 1)
         return false;
       err = file_.Delete();
       break;

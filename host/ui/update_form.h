@@ -33,7 +33,7 @@ class File;
 
 namespace nv::ui {
 
-// The framework's delete confirmation.
+// The framework's delete confirmation (source texts, UTF-8; shown converted).
 inline constexpr const char* kDeleteCaption = "Confirmación";
 inline constexpr const char* kDeleteQuestion = "¿Está seguro que desea borrar este registro?";
 inline constexpr const char* kDeleteButtons = "&Sí|&No";
