@@ -1,0 +1,20 @@
+// The agenda program: the screen backend, then the program's start-up.
+#include <cstdio>
+
+#include "agenda/startup.h"
+
+#ifdef NV_AGENDA_QT
+#include "host/ui/qt/qt_backend.h"
+#endif
+
+int main(int argc, char** argv) {
+#ifdef NV_AGENDA_QT
+  nv::ui::QtBackend screen(argc, argv);
+  return agenda::ProgramStart();
+#else
+  (void)argc;
+  (void)argv;
+  std::fprintf(stderr, "agenda: esta compilación no tiene pantalla (falta el backend Qt).\n");
+  return 2;
+#endif
+}
