@@ -20,6 +20,9 @@ namespace nv::expr {
 namespace {
 
 constexpr int kMaxDepth = 200;
+// Operands and NOTs of one text; bounds the size and height of every tree
+// (the walks over a tree recurse).
+constexpr int kMaxOperands = 2000;
 constexpr int kMaxArguments = 3;
 
 std::string UpperAscii(std::string_view s) {
@@ -267,6 +270,7 @@ class Parser {
 
   std::unique_ptr<Node> ParseUnary(int depth) {
     if (depth > kMaxDepth) return Fail(tok_.position, "la expresión está anidada en exceso");
+    if (++operands_ > kMaxOperands) return Fail(tok_.position, "la expresión es demasiado larga");
     if (IsKeyword(tok_, "NOT")) {
       auto n = std::make_unique<Node>();
       n->kind = NodeKind::kNot;
@@ -354,6 +358,7 @@ class Parser {
   Lexer lexer_;
   Error* error_;
   Token tok_;
+  int operands_ = 0;
 };
 
 // ---------------------------------------------------------------------------

@@ -90,6 +90,14 @@ TEST(ExprParse, DeepNestingIsAnErrorNotACrash) {
   std::string nots;
   for (int i = 0; i < 50000; ++i) nots += "NOT ";
   EXPECT_EQ(Parse(nots + "a", &e), nullptr);
+  // Long chains too (their trees would be as deep as they are long).
+  std::string chain = "a";
+  for (int i = 0; i < 100000; ++i) chain += " AND a";
+  EXPECT_EQ(Parse(chain, &e), nullptr);
+  EXPECT_NE(e.message.find("demasiado larga"), std::string::npos) << e.message;
+  chain = "a";
+  for (int i = 0; i < 500; ++i) chain += " OR a";
+  EXPECT_NE(Parse(chain, &e), nullptr);
   // Reasonable nesting is fine.
   EXPECT_NE(Parse(std::string(100, '(') + "a" + std::string(100, ')'), &e), nullptr);
 }
