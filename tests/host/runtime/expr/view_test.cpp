@@ -255,6 +255,28 @@ TEST_F(ViewTest, OrderTextSortsByTheJoinedDescriptionThenDateAndTime) {
   EXPECT_EQ(Forward(v), (Ids{1, 8, 2, 5, 4, 6, 7}));
 }
 
+TEST_F(ViewTest, RangeFilterJoinAndOrderTextTogether) {
+  // The account-code summary: calls of a date range, joined to their
+  // account, filtered by account description, ordered by the order text.
+  View v(calls_.get());
+  v.SetKey(calls_->key(1));
+  v.SetRange(Value(kDay + 1), Value(kDay + 4));
+  JoinAccounts(v);
+  String<50> desde("Alfa"), hasta("Zeta");
+  v.bindings().Bind("Desde", &desde);
+  v.bindings().Bind("Hasta", &hasta);
+  Filter(v, "NOT(MO01:TIPOLLA = 'NT') AND ((MA09:DESCTA >= desde) AND (MA09:DESCTA <= hasta))");
+  expr::Error e;
+  ASSERT_TRUE(v.SetOrder("MA09:DESCTA,MO01:FECLLA,MO01:HORLLA", &e)) << e.message;
+  EXPECT_EQ(v.Records(), 5);
+  ASSERT_EQ(v.Set(), 0);
+  std::vector<std::string> rows;
+  while (v.Next() == 0) {
+    rows.push_back(std::to_string(Id()) + ":" + accounts_->As<AccountRecord>().DESCTA.str());
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"2:Alfa", "7:Alfa", "8:Media", "6:Media", "4:Zeta"}));
+}
+
 TEST_F(ViewTest, OrderTextErrors) {
   View v(calls_.get());
   expr::Error e;
