@@ -1,0 +1,58 @@
+// The demo installation: a realistic set of directory, lookup and call files
+// written through the runtime's file verbs into one folder (by default the
+// program's "./Archivos"), so that the agenda and the reports have something
+// to show. Everything follows from the seed: the same options write the same
+// records.
+//
+// What is written:
+//   FXTA01 users (the demo login first: name "DEMO", password "demo"),
+//   FXTA02 categories, FXTA09 directory groups, FXMA11 companies and
+//   contacts with comments, FXRE09 numbers (full numbers, short prefixes
+//   covering a company's direct lines, mobile numbers and e-mail addresses),
+//   CENTRAL, an empty FXMO04, the lookup files of the reports (FXMA07 lines,
+//   FXMA08 extensions, FXMA09 account codes, FXMA02 agents, FXTA13/14/15
+//   groups, FXTA03 agent groups), and `calls` call records spread over
+//   FXMO01, FXMO02 (legs), FXTR01 and FXTR02 (transfer headers): outgoing
+//   and incoming calls, transferred calls with their legs and header,
+//   unrated "NT" and special "ES" calls, account codes and agents. Each call
+//   carries CODIGO/GRUAGE of the longest directory number that is a prefix
+//   of its number.
+//
+// Files are written in stream mode with APPEND and their keys built once at
+// the end (BUILD), then flushed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace demodata {
+
+struct Options {
+  std::string out = "Archivos";
+  int64_t calls = 100000;
+  uint64_t seed = 1;
+  int companies = 300;
+  int contacts = 450;
+  bool force = false;
+};
+
+struct Summary {
+  int64_t users = 0, categories = 0, groups = 0, companies = 0, contacts = 0, numbers = 0;
+  int64_t outgoing = 0, incoming = 0, out_headers = 0, in_headers = 0;
+  int64_t linked = 0;  // call records (legs and headers) with a directory entry
+};
+
+inline constexpr const char* kDemoUser = "DEMO";
+inline constexpr const char* kDemoPassword = "demo";
+
+// Writes the installation. 0 on success; else a runtime error number (or -1
+// when the folder exists, is not empty and `force` is off) and *error says
+// what failed.
+int Write(const Options& options, Summary* summary, std::string* error);
+
+// Parses the command line (--out DIR, --calls N, --seed S, --companies N,
+// --contacts N, --force). False with *error for an unknown or malformed
+// option.
+bool ParseArgs(int argc, char** argv, Options* options, std::string* error);
+
+}  // namespace demodata
