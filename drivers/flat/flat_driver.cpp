@@ -54,7 +54,8 @@ int FlatDriver::CreateFcb(FileDescriptor* fd, DrvFcbHead** out) {
   for (size_t i = 0; i < f->key_blocks.size(); ++i) {
     FlatKey& k = f->key_blocks[i];
     k.file_number = int(i + 1);
-    k.index = (k.attributes & nv::kKeyIndex) != 0;
+    // From the declaration: the block's own bits may be renumbered.
+    k.index = (k.decl->attributes & nv::kKeyIndex) != 0;
     k.dynamic = k.index && k.components.empty();
     if ((err = MakeKeySpec(f, &k)) != 0) return err;
     if (!k.dynamic) {

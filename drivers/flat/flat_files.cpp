@@ -36,9 +36,10 @@ int MakeKeySpec(FlatFcb* f, FlatKey* k) {
     kc.descending = c.descending;
     k->spec.components.push_back(kc);
   }
-  k->spec.dup = (k->attributes & nv::kKeyDup) != 0;
-  k->spec.optional = (k->attributes & nv::kKeyOptional) != 0;
-  k->spec.nocase = (k->attributes & nv::kKeyNoCase) != 0;
+  const uint32_t attributes = k->decl ? k->decl->attributes : k->attributes;
+  k->spec.dup = (attributes & nv::kKeyDup) != 0;
+  k->spec.optional = (attributes & nv::kKeyOptional) != 0;
+  k->spec.nocase = (attributes & nv::kKeyNoCase) != 0;
   k->spec.index = k->index;
   k->spec.oem = (f->attributes & nv::kFcbOem) != 0;
   k->spec.name = k->external_name.empty() ? k->name : k->external_name;
@@ -174,6 +175,8 @@ int LockHeader(FlatFcb* f) {
     E()->Delay(1000);
   }
   f->flags |= kHeaderByteLocked;
+  // A header held back while streaming is newer than the one on disk.
+  if (f->flags & kHeaderDirty) return 0;
   int err = ReadHeader(f);
   if (err) return err;
   for (FlatKey& k : f->key_blocks) {
@@ -395,7 +398,8 @@ int FlushFile(FlatFcb* f) {
 int CloseFiles(FlatFcb* f, bool flush) {
   if (!f->open()) return 0;
   int err = 0;
-  if (flush) {
+  // After a failed write (already reported) the handle only closes.
+  if (flush && !f->write_error) {
     err = ReleaseHeld(f);
     int e2 = 0;
     if (f->flags & kHeaderDirty) e2 = WriteHeader(f, true);

@@ -100,3 +100,26 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& b) {
 }
 
 }  // namespace flattest
+
+#include <gtest/gtest.h>
+
+#include "drivers/flat/flat_inspect.h"
+
+namespace flattest {
+
+// The inspector's verdict on a data file, with its report on failure.
+inline ::testing::AssertionResult Consistent(const std::string& path,
+                                             const flat::InspectOptions& o = {}) {
+  std::string report;
+  flat::InspectResult r = flat::InspectFlatFile(path, o, &report);
+  if (r == flat::kConsistent) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "inspector says " << int(r) << ":\n" << report;
+}
+
+inline uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
+  return at + 4 <= b.size() ? uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 |
+                                  uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24
+                            : 0xFFFFFFFFu;
+}
+
+}  // namespace flattest
