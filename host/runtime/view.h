@@ -65,7 +65,8 @@ struct ViewDescriptor {
   KeyDecl* key = nullptr;  // nullptr: record order (or the order text)
   std::vector<ViewJoinDesc> joins;
   std::vector<ViewOrderComponent> order;
-  const expr::Node* condition = nullptr;  // filter tree, nullptr when none
+  const expr::Node* condition = nullptr;  // filter tree, nullptr when none; owned by
+                                          // the view, valid until its filter changes
   std::string filter;                     // filter text as set
   bool has_range = false;
   Value low, high;                     // range on the key's leading field
