@@ -110,6 +110,7 @@ void Window::Open() {
 
 void Window::Finish() {
   state_ = State::kClosed;
+  SetWakeHook(nullptr);
   if (peer_) {
     GetBackend()->Closed(*this);
     peer_.reset();
@@ -181,19 +182,35 @@ void Window::ForceEnd() {
 }
 
 void Window::Post(ui::Event e, ControlId c, int key) {
+  std::function<void()> wake;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    // Timer ticks coalesce: one pending tick stands for any number.
+    if (e == ui::Event::kTimer && std::any_of(events_.begin(), events_.end(), [](const Ev& q) {
+          return q.event == ui::Event::kTimer;
+        }))
+      return;
     events_.push_back({e, c, key});
+    wake = wake_;
   }
   cv_.notify_all();
+  if (wake) wake();
 }
 
 void Window::Deliver(std::function<void(Window&)> action) {
+  std::function<void()> wake;
   {
     std::lock_guard<std::mutex> lock(mu_);
     actions_.push_back(std::move(action));
+    wake = wake_;
   }
   cv_.notify_all();
+  if (wake) wake();
+}
+
+void Window::SetWakeHook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(mu_);
+  wake_ = std::move(hook);
 }
 
 bool Window::HasPending() const {

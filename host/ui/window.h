@@ -238,8 +238,11 @@ class NV_API Window {
   // --- for backends
   WindowPeer* peer() const { return peer_.get(); }
   bool HasPending() const;
-  // Wakes a thread blocked in Accept (used by peers that wait on it).
+  // Blocks the owning thread until something is pending or the time passes.
   void WaitPending(int timeout_ms);
+  // Called (from the posting thread) after each Post or Deliver, so that a
+  // backend waiting in its own event loop can wake up.
+  void SetWakeHook(std::function<void()> hook);
   // Ends an Accept loop that can make no progress (headless guard).
   void ForceEnd();
   // Backend-private data (the headless backend's bookkeeping).
@@ -279,6 +282,7 @@ class NV_API Window {
   std::condition_variable cv_;
   std::deque<Ev> events_;
   std::deque<std::function<void(Window&)>> actions_;
+  std::function<void()> wake_;
 };
 
 // Runs a procedure's window modally from inside another procedure: nothing

@@ -41,7 +41,6 @@ enum class ControlKind {
   kButton,
   kCheck,     // check box: value 0/1
   kOption,    // option group: value = 1-based number of the chosen radio
-  kRadio,     // one radio of an option group
   kDropList,  // drop list: fixed items, or a list over a file (attached Browse)
   kList,      // list (browse) over a file, or fixed items
   kSheet,     // tab sheet: children are kTab
