@@ -40,7 +40,10 @@
 // (built in, never shadowed) or a bound procedure. Unknown names, wrong
 // argument counts and procedures used as values are compile errors.
 //
-// Errors are Spanish texts with the 1-based byte position they refer to:
+// Texts of a filter are bytes as records hold them (Windows-1252): a program
+// whose literals are UTF-8 passes the filter through AnsiFromUtf8 first.
+//
+// Errors are Spanish texts (UTF-8) with the 1-based byte position they refer to:
 // "Error en la expresión, posición 17: se esperaba ')'". Nothing here throws
 // or aborts on any input text.
 //

@@ -92,8 +92,10 @@ class NV_API View {
   // optionally preceded by '-' for descending order. An empty text removes
   // the order. False with `error` when a name is not a field of the view.
   bool SetOrder(std::string_view order_text, expr::Error* error);
-  // Range on the leading field of the key, both ends included. A low end
-  // above the high end selects nothing.
+  // Range on the leading field of the key, both ends included (values are
+  // converted to the field's type, texts compared as the key compares them).
+  // A low end above the high end selects nothing. Without a key there is no
+  // leading field and the range has no effect.
   void SetRange(const Value& low, const Value& high);
   void ClearRange();
   // Filter text; empty removes it. False with `error` when the text is
