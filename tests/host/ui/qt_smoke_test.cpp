@@ -2,6 +2,7 @@
 // run, here with real widgets clicked by a driver timer, a list over a file,
 // a sheet with two tabs, a message box answered by clicking it, and a
 // progress window opened from a report thread.
+#include <stdlib.h>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -9,6 +10,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -77,6 +79,8 @@ void Drive(std::function<bool()> step) {
 class QtSmokeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // Offscreen unless the caller chose a platform.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static int argc = 1;
     static char name[] = "ui_qt_test";
     static char* argv[] = {name, nullptr};
