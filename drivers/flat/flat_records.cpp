@@ -184,10 +184,13 @@ int ReadMemo(FlatFcb* f, uint32_t first) {
   uint32_t blocks = 0;
   int err = MemoBlockCount(f, &blocks);
   if (err) return err;
-  uint32_t pos = 0, n = first, guard = 0;
+  uint32_t pos = 0, n = first;
   uint8_t block[kMemoBlockSize];
+  std::vector<uint32_t> seen;  // a memo has at most 261 blocks
   while (n != 0 && pos < m->size) {
-    if (n > blocks || ++guard > blocks) return 36;  // out of the file, or a loop
+    // A block outside the file, or one met before (a loop): a broken chain.
+    if (n > blocks || std::find(seen.begin(), seen.end(), n) != seen.end()) return 36;
+    seen.push_back(n);
     if ((err = ReadMemoBlock(f, n, block)) != 0) return err;
     uint32_t take = std::min<uint32_t>(kMemoTextPerBlock, m->size - pos);
     std::memcpy(buf + pos, block + 4, take);
