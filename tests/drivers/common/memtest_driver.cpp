@@ -3,8 +3,9 @@
 // serves as a second implementation of the driver interface.
 //
 // Tables live in process memory, by file name. Keys order records by their
-// components (strings after clipping, integers by value); records keep their
-// numbers, deleted ones leave a hole. Options (driver string or SEND):
+// components (strings after clipping, numbers, decimals and dates by value,
+// groups by their bytes); records keep their numbers, deleted ones leave a
+// hole. Options (driver string or SEND):
 // FAILLOCKS=n makes the next n LOCK attempts fail with LOCKERROR=e (32 by
 // default); TRACE answers "ON"/"OFF" as a yes/no option.
 #include <algorithm>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "drivers/common/skeleton.h"
+#include "host/runtime/date_time.h"
+#include "host/runtime/decimal.h"
 #include "host/runtime/export.h"
 #include "host/runtime/fixed_string.h"
 
@@ -52,11 +55,20 @@ struct MemFcb : DrvFcbHead {
   int builds = 0;
 };
 
-int64_t FieldNumber(const FieldDesc& f, const uint8_t* p) {
+// Numeric value of a field for ordering (dates by day number, decimals and
+// reals by value).
+double FieldNumber(const FieldDesc& f, const uint8_t* p) {
   switch (f.type) {
     case kTypeByte: return p[0];
     case kTypeShort: { int16_t v; std::memcpy(&v, p, 2); return v; }
+    case kTypeUShort: { uint16_t v; std::memcpy(&v, p, 2); return v; }
     case kTypeLong: { int32_t v; std::memcpy(&v, p, 4); return v; }
+    case kTypeULong: { uint32_t v; std::memcpy(&v, p, 4); return v; }
+    case kTypeSReal: { float v; std::memcpy(&v, p, 4); return v; }
+    case kTypeReal: { double v; std::memcpy(&v, p, 8); return v; }
+    case kTypeDecimal: return DecimalToDouble(p, f.size, f.places);
+    case kTypeDate: { BinDate d; std::memcpy(&d, p, 4); return DateFromBin(d); }
+    case kTypeTime: { BinTime t; std::memcpy(&t, p, 4); return TimeFromBin(t); }
     default: return 0;
   }
 }
@@ -71,7 +83,7 @@ int CompareByKey(const DrvKcbHead* k, const uint8_t* a, const uint8_t* b) {
       std::string_view sb(reinterpret_cast<const char*>(b + f.offset), f.size);
       r = (k->attributes & kKeyNoCase) ? CompareClipped(Upper(sa), Upper(sb)) : CompareClipped(sa, sb);
     } else {
-      int64_t va = FieldNumber(f, a + f.offset), vb = FieldNumber(f, b + f.offset);
+      double va = FieldNumber(f, a + f.offset), vb = FieldNumber(f, b + f.offset);
       r = va < vb ? -1 : (va > vb ? 1 : 0);
     }
     if (c.descending) r = -r;
