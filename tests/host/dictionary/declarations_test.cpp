@@ -197,10 +197,10 @@ TEST(Declarations, DateGroupReadsAndWritesDayNumbers) {
   r.FECALT.set_day(DateFromYmd(2024, 2, 29));
   EXPECT_EQ(r.FECALT.FECALT_DIA, 29);
   EXPECT_EQ(r.FECALT.FECALT_MES, 2);
-  EXPECT_EQ(r.FECALT.FECALT_ANO, 2024);
+  EXPECT_EQ(+r.FECALT.FECALT_ANO, 2024);
   EXPECT_EQ(r.FECALT.day(), DateFromYmd(2024, 2, 29));
   r.FECALT.set_day(0);
-  EXPECT_EQ(r.FECALT.FECALT_ANO, 0);
+  EXPECT_EQ(+r.FECALT.FECALT_ANO, 0);
   EXPECT_EQ(r.FECALT.day(), 0);
   r.FECALT.FECALT_DIA = 31;  // impossible date: reads as no date
   r.FECALT.FECALT_MES = 2;

@@ -66,7 +66,7 @@ TEST_F(DictionaryTest, NumberingKeepsTheRestOfTheBufferAndTheMemo) {
     a->file().SetMemoText(0, "comentario");
   }
   ASSERT_EQ(a->Insert(), 0);
-  EXPECT_EQ(r.CODIGO, 2);
+  EXPECT_EQ(+r.CODIGO, 2);
   EXPECT_EQ(r.NOMBRE, "Nueva");
   EXPECT_EQ(r.DIRECC, "Calle 1");
   if (a->file().memo(0)->buffer != nullptr) {
@@ -180,7 +180,7 @@ TEST_F(DictionaryTest, CallKeysOrderByDateThenTimeAcrossYearsAndMonths) {
     r = CallRecord{};
     EXPECT_EQ(mo->SetOrder(key), 0);
     std::vector<int> ids;
-    while (mo->Next() == 0) ids.push_back(r.CODLLA);
+    while (mo->Next() == 0) ids.push_back(+r.CODLLA);
     return ids;
   };
   EXPECT_EQ(walk("MO01:MO01_C1"), (std::vector<int>{2, 5, 3, 4, 1}));
@@ -189,7 +189,7 @@ TEST_F(DictionaryTest, CallKeysOrderByDateThenTimeAcrossYearsAndMonths) {
   EXPECT_EQ(mo->DateOf("MO01:NROTEL"), 0);                          // not a date group
   EXPECT_FALSE(mo->SetDate("MO01:HORLLA", 5));
   EXPECT_TRUE(mo->SetDate("MO01:FECLLA", DateFromYmd(1999, 9, 9)));
-  EXPECT_EQ(r.FECLLA.FECLLA_ANO, 1999);
+  EXPECT_EQ(+r.FECLLA.FECLLA_ANO, 1999);
 }
 
 TEST_F(DictionaryTest, AliasesShareTheStoreButKeepTheirOwnBufferAndPosition) {
@@ -216,7 +216,7 @@ TEST_F(DictionaryTest, AliasesShareTheStoreButKeepTheirOwnBufferAndPosition) {
   ar.NOMBRE = "D";
   ar.ESEMPR = "C";
   ASSERT_EQ(alias->Insert(), 0);
-  EXPECT_EQ(ar.CODIGO, 4);
+  EXPECT_EQ(+ar.CODIGO, 4);
   EXPECT_EQ(main->rec<MA11Record>().NOMBRE, "B");
   ASSERT_EQ(main->Next(), 0);
   EXPECT_EQ(main->rec<MA11Record>().NOMBRE, "C");
@@ -338,14 +338,14 @@ TEST_F(DictionaryTest, NameVariablesNameTheFileWhenItIsOpened) {
 TEST_F(DictionaryTest, GlobalsStartEmptyAndCaptureComesFromTheProfile) {
   EXPECT_TRUE(dict_->globals().CODUSR.IsZero());
   EXPECT_TRUE(dict_->globals().ATRUSR.empty());
-  EXPECT_EQ(dict_->globals().CAPTURA.NROCEN, 1);
+  EXPECT_EQ(+dict_->globals().CAPTURA.NROCEN, 1);
   EXPECT_TRUE(dict_->globals().NOMBRE_ARCH.FXMO01.empty());
   WriteSection({{"Central", "7"}});
   Rebuild();
-  EXPECT_EQ(dict_->globals().CAPTURA.NROCEN, 7);
+  EXPECT_EQ(+dict_->globals().CAPTURA.NROCEN, 7);
   WriteSection({{"Central", "99999999"}});  // out of range: clamped, not wrapped
   Rebuild();
-  EXPECT_EQ(dict_->globals().CAPTURA.NROCEN, 32767);
+  EXPECT_EQ(+dict_->globals().CAPTURA.NROCEN, 32767);
 }
 
 TEST_F(DictionaryTest, InitAndKillOwnTheProgramsDictionary) {
