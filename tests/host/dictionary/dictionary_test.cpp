@@ -364,4 +364,79 @@ TEST_F(DictionaryTest, InitAndKillOwnTheProgramsDictionary) {
   FxdatsKill();  // twice is harmless
 }
 
+TEST_F(DictionaryTest, LoginKeyFindsOnlyTheExactNameAndPassword) {
+  FileAccess* a = dict_->Access("FXTA01");
+  ASSERT_EQ(a->UseFile(), 0);
+  auto& u = a->rec<TA01Record>();
+  u.CODUSR.Set(3);
+  u.NOMUSR = "Ana";
+  u.CLAVE = "Clave1";
+  ASSERT_EQ(a->Insert(), 0);
+  u = TA01Record{};
+  u.NOMUSR = "Ana   ";  // trailing blanks do not count
+  u.CLAVE = "Clave1";
+  ASSERT_EQ(a->TryFetch("TA01:TA01_C1"), 0);
+  int64_t code = 0;
+  u.CODUSR.Scaled(&code);
+  EXPECT_EQ(code, 3);
+  u = TA01Record{};
+  u.NOMUSR = "Ana";
+  u.CLAVE = "clave1";  // another letter case is another password
+  EXPECT_EQ(a->TryFetch("TA01:TA01_C1"), 35);
+  EXPECT_TRUE(reporter_.calls.empty());
+}
+
+TEST_F(DictionaryTest, CorruptStoredCodeIsNeverReusedSilently) {
+  FileAccess* a = dict_->Access("FXTA09");
+  ASSERT_EQ(a->UseFile(), 0);
+  auto& g = a->rec<TA09Record>();
+  g.GRUAGE.Set(1);
+  ASSERT_EQ(a->Insert(), 0);
+  // A record whose code is not a valid packed decimal, wherever it sorts.
+  g = TA09Record{};
+  g.GRUAGE.bytes_[0] = 0x0A;
+  g.GRUAGE.bytes_[1] = 0xBC;
+  g.GRUAGE.bytes_[2] = 0xDE;
+  ASSERT_EQ(a->TryInsert(), 0);  // not 0: kept as given
+  g = TA09Record{};
+  int err = a->Insert();
+  int64_t v = -1;
+  if (err == 0) {
+    ASSERT_TRUE(g.GRUAGE.Scaled(&v));
+    EXPECT_NE(v, 1);  // never a code already in use
+  } else {
+    EXPECT_EQ(err, 40);
+    EXPECT_TRUE(g.GRUAGE.IsZero());
+  }
+}
+
+TEST_F(DictionaryTest, OddProfileValuesFallBackToDefaults) {
+  WriteSection({{"Central", "abc"}, {"Driver", "   "}, {"FXMA11", ";;;"}});
+  Rebuild();
+  EXPECT_EQ(+dict_->globals().CAPTURA.NROCEN, 1);
+  EXPECT_EQ(dict_->Declaration("FXMA11").driver, "Norvane");
+  EXPECT_EQ(dict_->Declaration("FXMA11").name, dir_ + "/Archivos/FXMA11");
+  EXPECT_EQ(dict_->Store("NOEXISTE").driver, "");
+  EXPECT_TRUE(dict_->Declaration("NOEXISTE").label.empty());
+  EXPECT_EQ(dict_->NewFile("NOEXISTE"), nullptr);
+  EXPECT_EQ(dict_->EffectiveName("NOEXISTE"), "");
+}
+
+TEST_F(DictionaryTest, FolderWithTrailingSeparatorAndNamesOutsideTheDataFolder) {
+  WriteSection({{"Folder", "/srv/datos//"}});
+  Rebuild();
+  EXPECT_EQ(dict_->EffectiveName("FXMA11"), "/srv/datos/FXMA11");
+  *dict_->NameVariable("FXMO01") = "Archivos/FXMO01.VTR";
+  EXPECT_EQ(dict_->EffectiveName("FXMO01"), "/srv/datos/FXMO01.VTR");
+  *dict_->NameVariable("FXMO01") = "/otro/lugar/FXMO01.VTR";  // left as given
+  EXPECT_EQ(dict_->EffectiveName("FXMO01"), "/otro/lugar/FXMO01.VTR");
+}
+
+TEST_F(DictionaryTest, UnknownKeyIsAProgrammingErrorThatEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  FileAccess* a = dict_->Access("FXTA09");
+  ASSERT_EQ(a->UseFile(), 0);
+  EXPECT_DEATH(a->TryFetch("TA09:NO_EXISTE"), "Clave inexistente");
+}
+
 }  // namespace
