@@ -333,7 +333,10 @@ std::vector<std::string> Window::Items(ControlId id) const {
 void Window::SetItems(ControlId id, std::vector<std::string> items) {
   ControlState& c = Mut(id);
   c.items = std::move(items);
-  if (c.value > int(c.items.size())) c.value = 0;
+  if (c.value > int(c.items.size())) {
+    c.value = 0;
+    if (c.def.kind == ControlKind::kDropList && !c.browse) c.text.clear();
+  }
   Changed(id, Prop::kItems);
 }
 void Window::SetProgressRange(ControlId id, int low, int high) {
@@ -351,8 +354,15 @@ void Window::SetProgress(ControlId id, int value) {
 int Window::ProgressValue(ControlId id) const {
   return control(id).progress_value;
 }
+std::string Window::Caption() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return caption_;
+}
 void Window::SetCaption(std::string_view caption) {
-  caption_ = std::string(caption);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    caption_ = std::string(caption);
+  }
   if (peer_) peer_->Update(kNoControl, Prop::kCaption);
 }
 void Window::SetFont(ControlId id, uint32_t colour, int style) {

@@ -187,7 +187,7 @@ class NV_API Window {
   void SetProgressRange(ControlId id, int low, int high);
   void SetProgress(ControlId id, int value);
   int ProgressValue(ControlId id) const;
-  std::string Caption() const { return caption_; }
+  std::string Caption() const;  // readable from any thread
   void SetCaption(std::string_view caption);
   void SetFont(ControlId id, uint32_t colour, int style);
   std::string Tip(ControlId id) const;

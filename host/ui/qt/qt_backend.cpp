@@ -154,7 +154,9 @@ class Dialog : public QDialog {
 // Catches focus, list keys, wheel and resizes for one control.
 class Filter : public QObject {
  public:
-  Filter(Window& w, ControlId id, bool list) : w_(w), id_(id), list_(list) {}
+  // Owned by the widget it watches.
+  Filter(QObject* watched, Window& w, ControlId id, bool list)
+      : QObject(watched), w_(w), id_(id), list_(list) {}
   bool eventFilter(QObject* o, QEvent* e) override {
     const ControlId id = id_;
     switch (e->type()) {
@@ -403,7 +405,7 @@ class QtPeer : public WindowPeer {
         v->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         v->verticalHeader()->hide();
         v->horizontalHeader()->setStretchLastSection(true);
-        v->installEventFilter(new Filter(w_, id, true));
+        v->installEventFilter(new Filter(v, w_, id, true));
         QObject::connect(v, &QTableView::clicked, [this, id](const QModelIndex& i) {
           const int row = i.row();
           w_.Deliver([id, row](Window& win) { win.UserListClick(id, row); });
@@ -451,7 +453,7 @@ class QtPeer : public WindowPeer {
     if (id != kNoControl) {
       item.widget = widget;
       items_[id] = item;
-      if (c.def.kind != ControlKind::kList) widget->installEventFilter(new Filter(w_, id, false));
+      if (c.def.kind != ControlKind::kList) widget->installEventFilter(new Filter(widget, w_, id, false));
     } else if (c.def.kind == ControlKind::kPrompt) {
       static_cast<QLabel*>(widget)->setText(Q(c.text));
     }

@@ -289,6 +289,24 @@ TEST_F(SmallFile, RefreshKeepsTheHighlightedRecordOrTakesTheNextOne) {
   EXPECT_EQ(b.Cells(b.highlight())[0], "    29");
 }
 
+TEST_F(SmallFile, VerbsToShowAPageDoNotGrowWithTheFile) {
+  Browse small = ByCode(*file_);
+  Browse large = ByCode(*big_);
+  small.Reset();
+  large.Reset();
+  small.End();
+  large.End();
+  small.Locate("7");
+  large.Locate("7");
+  const BrowseStats& a = small.stats();
+  const BrowseStats& b = large.stats();
+  EXPECT_EQ(a.set, b.set);
+  EXPECT_EQ(a.next, b.next);
+  EXPECT_EQ(a.previous, b.previous);
+  EXPECT_EQ(a.reset, b.reset);
+  EXPECT_EQ(a.position, b.position);
+}
+
 TEST_F(SmallFile, ShortFileShowsWhatThereIs) {
   Browse b = ByCode(*file_, 50);
   b.Reset();

@@ -202,6 +202,11 @@ TEST_F(WindowTest, PropertiesAreReadBackAndDisabledControlsIgnoreTheUser) {
   EXPECT_EQ(w.Contents(kCodigo).AsInteger(), 12);
   w.SetValue(kIva, 2);
   EXPECT_EQ(w.Text(kIva), "Exento");
+  w.SetValue(kIva, 5);  // no such entry: nothing shown
+  EXPECT_EQ(w.Text(kIva), "");
+  w.SetValue(kIva, 2);
+  w.SetItems(kIva, {"Uno"});  // the choice is gone with its entry
+  EXPECT_EQ(w.Value(kIva), 0);
   w.SetProgressRange(kBarra, 0, 10);
   w.SetProgress(kBarra, 99);
   EXPECT_EQ(w.ProgressValue(kBarra), 10);  // clamped to the range
