@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "host/runtime/date_time.h"
 #include "host/runtime/decimal.h"
@@ -84,6 +85,15 @@ struct RE09Record {
   String<1> CARINI;
   uint8_t LONTEL;
 };
+
+// Sets the derived fields of a number from its NROTEL: CARINI, the first
+// character of the clipped number (blank for a blank number), and LONTEL,
+// the clipped length. Every writer of RE09:NROTEL calls it in the same step.
+inline void DeriveNumberFields(RE09Record& r) {
+  std::string_view n = r.NROTEL.clipped();
+  r.CARINI = n.substr(0, n.empty() ? 0 : 1);
+  r.LONTEL = uint8_t(n.size());
+}
 
 // FXTA01 (TA01): users.
 struct TA01Record {

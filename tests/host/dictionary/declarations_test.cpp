@@ -208,4 +208,20 @@ TEST(Declarations, DateGroupReadsAndWritesDayNumbers) {
   EXPECT_EQ(r.FECALT.day(), 0);
 }
 
+TEST(Declarations, NumberDerivedFieldsCountUpToTheLastNonBlank) {
+  dict::RE09Record r;
+  r.NROTEL = "0351 456  ";
+  dict::DeriveNumberFields(r);
+  EXPECT_EQ(r.CARINI, "0");
+  EXPECT_EQ(r.LONTEL, 8);
+  EXPECT_EQ(r.NROTEL.view().substr(0, 10), "0351 456  ");  // stored as typed
+  r.NROTEL = "";
+  dict::DeriveNumberFields(r);
+  EXPECT_EQ(r.CARINI, " ");
+  EXPECT_EQ(r.LONTEL, 0);
+  r.NROTEL = std::string(40, '9');
+  dict::DeriveNumberFields(r);
+  EXPECT_EQ(r.LONTEL, 40);
+}
+
 }  // namespace
