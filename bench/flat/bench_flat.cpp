@@ -320,7 +320,8 @@ flat::KeySpec BenchKey(int which) {
 void RunKeys(const Options& o, const Data& d, std::vector<Row>& rows) {
   std::unique_ptr<flat::KeyFile> keys[2];
   for (int k = 0; k < 2; ++k)
-    if (flat::KeyFile::Create(nullptr, o.dir + "/KEYS.K0" + char('1' + k), BenchKey(k), &keys[k]))
+    if (flat::KeyFile::Create(nullptr, o.dir + "/KEYS.K0" + char('1' + k), BenchKey(k), &keys[k],
+                              nv::OpenOptions{0x12}))
       return;
   const uint64_t n = o.n;
   bool ok = false;

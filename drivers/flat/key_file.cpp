@@ -83,8 +83,12 @@ struct KeyFile::Impl {
   uint8_t* At(Page& p, int i) { return p.b + kPageHeaderSize + i * el; }
   const uint8_t* At(const Page& p, int i) { return p.b + kPageHeaderSize + i * el; }
 
+  // Reads a page expected at `height` (0 for a leaf). Page numbers beyond
+  // the file and heights beyond the tree are refused, so that a damaged
+  // file cannot lead a walk in circles or out of the file.
   int Load(uint32_t no, int height, Page* p) {
-    if (no == 0 || no > h().pages) return kErrKeysMustBeRebuilt;
+    if (no == 0 || no > h().pages || height < 0 || height >= h().levels)
+      return kErrKeysMustBeRebuilt;
     int rc = k->ReadPage(no, p->b);
     if (rc != 0) return rc;
     p->no = no;
@@ -161,7 +165,9 @@ struct KeyFile::Impl {
     int rc = Descend(value, p);
     if (rc != 0) return rc;
     *pos = LowerBound(*p, value, record);
+    uint32_t guard = h().pages;
     while (*pos == p->count() && p->next() != 0) {
+      if (guard-- == 0) return kErrKeysMustBeRebuilt;
       Page n;
       rc = Load(p->next(), 0, &n);
       if (rc != 0) return rc;
@@ -311,6 +317,7 @@ struct KeyFile::Impl {
     const int n = p.count();
     int rc;
     if (p.parent() == 0) {
+      if (p.no != h().root || h().levels == 255) return kErrKeysMustBeRebuilt;
       // The root gets a new root above it holding one entry for it.
       Page root;
       rc = Alloc(p.height + 1, &root);
@@ -394,6 +401,7 @@ struct KeyFile::Impl {
       return rc;
     }
     // The only leaf of the tree stays, empty; so do the pages above it.
+    if (p.parent() == 0 && p.no != h().root) return kErrKeysMustBeRebuilt;
     if ((p.prev() == 0 && p.next() == 0) || p.parent() == 0) return Store(p);
     int rc;
     if (p.prev() != 0) {
@@ -451,6 +459,13 @@ KeyFile::KeyFile(nv::Env* env, std::unique_ptr<nv::EnvFile> file, const KeySpec&
 
 KeyFile::~KeyFile() = default;
 
+// Pages may be cached when no other open can write the file: share modes
+// compatibility (0x00), deny all (0x10) and deny write (0x20).
+static bool OthersCannotWrite(uint32_t mode) {
+  uint32_t share = mode & 0x70;
+  return share == 0x00 || share == 0x10 || share == 0x20;
+}
+
 static KeyHeader EmptyHeader(const KeySpec& spec) {
   KeyHeader h;
   h.attributes = spec.stored_attributes();
@@ -472,6 +487,7 @@ int KeyFile::Create(nv::Env* env, const std::string& path, const KeySpec& spec,
   rc = env->Open(path, o, &f);
   if (rc != 0) return PageIoError(rc);
   std::unique_ptr<KeyFile> k(new KeyFile(env, std::move(f), spec));
+  k->cache_on_ = OthersCannotWrite(o.mode);
   rc = k->Reset();
   if (rc != 0) return rc;
   *out = std::move(k);
@@ -491,6 +507,7 @@ int KeyFile::Open(nv::Env* env, const std::string& path, const nv::OpenOptions& 
   if (rc == nv::kOsFileNotFound || rc == nv::kOsPathNotFound) return kErrKeysMustBeRebuilt;
   if (rc != 0) return rc;
   std::unique_ptr<KeyFile> k(new KeyFile(env, std::move(f), spec));
+  k->cache_on_ = OthersCannotWrite(o.mode);
   rc = k->ReRead();
   if (rc != 0) return rc;
   const KeyHeader& h = k->header_;
@@ -653,7 +670,9 @@ int KeyFile::Contains(const uint8_t* value, uint32_t except_record, bool* found)
   KeyCursor c;
   int rc = Seek(value, 0, &c);
   Impl t(this);
+  uint64_t guard = uint64_t(header_.pages) * header_.per_page + 1;
   while (rc == 0 && !c.at_end()) {
+    if (guard-- == 0) return kErrKeysMustBeRebuilt;
     Page p;
     rc = t.Load(c.page, 0, &p);
     if (rc != 0) return rc;
@@ -707,7 +726,8 @@ int KeyFile::Next(KeyCursor* c) {
     return 0;
   }
   uint32_t next = p.next();
-  while (next != 0) {
+  for (uint32_t guard = header_.pages; next != 0; --guard) {
+    if (guard == 0) return kErrKeysMustBeRebuilt;
     rc = t.Load(next, 0, &p);
     if (rc != 0) return rc;
     if (p.count() > 0) {
@@ -731,7 +751,8 @@ int KeyFile::Prev(KeyCursor* c) {
     return 0;
   }
   uint32_t prev = p.prev();
-  while (prev != 0) {
+  for (uint32_t guard = header_.pages; prev != 0; --guard) {
+    if (guard == 0) return kErrKeysMustBeRebuilt;
     rc = t.Load(prev, 0, &p);
     if (rc != 0) return rc;
     if (p.count() > 0) {

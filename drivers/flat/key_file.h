@@ -101,7 +101,8 @@ class KeyFile {
   const std::string& path() const { return file_->Path(); }
   nv::EnvFile* file() const { return file_.get(); }
 
-  // Page cache on/off (off for files opened shared). Default: on.
+  // Page cache on/off. Create and Open turn it on when no other open can
+  // write the file (share mode compatibility, deny all or deny write).
   void set_cache(bool on);
   // Called before every write with the offset and length about to be written.
   void set_write_hook(std::function<int(uint64_t offset, size_t n)> hook) {
