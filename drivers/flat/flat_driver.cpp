@@ -5,7 +5,9 @@
 
 #include <cstring>
 
+#include "drivers/flat/flat_journal.h"
 #include "drivers/flat/flat_ops.h"
+#include "drivers/flat/flat_share.h"
 #include "host/runtime/error_state.h"
 
 namespace flat {
@@ -15,17 +17,35 @@ using nv::FileDescriptor;
 
 int FlatFcb::Write(nv::EnvFile* f, uint64_t offset, const void* p, size_t n) {
   if (write_error) return write_error;
-  if (n == 0) return 0;  // a zero-byte write would cut the file: never made
-  int err = f->Write(offset, p, n);
+  // A zero-byte write would cut the file: it is never made.
+  if (n == 0) nv::RuntimeError(0, "ERROR - TRUNCATING FILE AT " + std::to_string(offset));
+  // Journalled first (transactions): refused when the journal cannot be written.
+  int err = JournalBeforeWrite(this, f, offset, n);
+  if (err) {
+    write_error = err;
+    return err;
+  }
+  const bool header = f == data.get() && offset == 0;
+  CrashPoint(header ? "before-header" : f == data.get() ? "before-data" : "before-memo");
+  err = f->Write(offset, p, n);
   if (err) {
     write_error = drv::OsError(err);
     return write_error;
   }
+  CrashPoint(header ? "after-header" : f == data.get() ? "after-data" : "after-memo");
   return 0;
 }
 
 int FlatFcb::WriteHook(uint64_t, size_t) {
   return write_error;
+}
+
+int FlatFcb::WriteHook(nv::EnvFile* file, uint64_t offset, size_t n) {
+  if (write_error) return write_error;
+  int err = JournalBeforeWrite(this, file, offset, n);
+  if (err) write_error = err;
+  CrashPoint("before-key");
+  return err;
 }
 
 std::string CompleteDataName(const std::string& name) {
@@ -79,7 +99,8 @@ void FlatDriver::DeleteFcb(DrvFcbHead* fcb) {
 
 int FlatDriver::AfterOp(DrvFcbHead* fcb) {
   auto* f = static_cast<FlatFcb*>(fcb);
-  UnlockHeader(f);
+  // A file that wrote in a transaction keeps the lock until it ends.
+  if (!TxnKeepsHeaderLock(f)) UnlockHeader(f);
   return 0;
 }
 
@@ -249,13 +270,15 @@ int FlatDriver::Run(drv::OpContext& c) {
       return ReleaseHeld(f);
     case nv::kOpLock:
     case nv::kOpLockTimeout:
+      return LockFile(f);
     case nv::kOpUnlock:
-      // The file-level lock matters only between programs sharing a file.
-      return 0;
+      return UnlockFile(f);
     case nv::kOpLogout:
+      return TxnLogout();
     case nv::kOpCommit:
+      return TxnCommit();
     case nv::kOpRollback:
-      return nv::kErrNotImplemented;
+      return TxnRollback();
     default:
       return nv::kErrNotImplemented;
   }

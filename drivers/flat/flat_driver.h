@@ -117,6 +117,8 @@ struct FlatFcb : nv::DrvFcbHead {
   // files): refuses after a failed write, never writes zero bytes.
   int Write(nv::EnvFile* f, uint64_t offset, const void* p, size_t n);
   int WriteHook(uint64_t offset, size_t n);
+  // The key files' hook: journals the bytes `file` is about to overwrite.
+  int WriteHook(nv::EnvFile* file, uint64_t offset, size_t n);
 };
 
 class FlatDriver final : public drv::DriverBase {

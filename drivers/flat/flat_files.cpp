@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "drivers/flat/flat_internal.h"
+#include "drivers/flat/flat_journal.h"
 #include "drivers/flat/flat_ops.h"
+#include "drivers/flat/flat_share.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/fixed_string.h"
 
@@ -75,7 +77,7 @@ std::string ShortPrefix(const std::string& name) {
 
 void SetKeyHooks(FlatFcb* f, KeyFile* kf) {
   kf->set_cache(!(f->flags & kOpenShared));
-  kf->set_write_hook([f](uint64_t off, size_t n) { return f->WriteHook(off, n); });
+  kf->set_write_hook([f, kf](uint64_t off, size_t n) { return f->WriteHook(kf->file(), off, n); });
 }
 
 // Key descriptor of a key as the declaration gives it, as stored.
@@ -167,22 +169,7 @@ void ResetPositions(FlatFcb* f) {
 // ---------------------------------------------------------------------------
 
 int LockHeader(FlatFcb* f) {
-  if (!(f->flags & kOpenShared) || (f->flags & kHeaderByteLocked) || !f->data) return 0;
-  for (;;) {
-    int err = f->data->Lock(0, 1, true, false);
-    if (err == 0) break;
-    if (err != nv::kOsLockViolation) nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
-    E()->Delay(1000);
-  }
-  f->flags |= kHeaderByteLocked;
-  // A header held back while streaming is newer than the one on disk.
-  if (f->flags & kHeaderDirty) return 0;
-  int err = ReadHeader(f);
-  if (err) return err;
-  for (FlatKey& k : f->key_blocks) {
-    if (k.file && (err = k.file->ReRead()) != 0) return err;
-  }
-  return 0;
+  return SharedLockHeader(f);
 }
 
 void UnlockHeader(FlatFcb* f) {
@@ -321,7 +308,9 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
     return e;
   };
   if ((err = LockHeader(f)) != 0) return fail(err);
-  if (!(f->flags & kOpenShared) && (err = ReadHeader(f)) != 0) return fail(err);
+  // A journal left by a program that died is rolled back first.
+  if (!(f->flags & kOpenShared) && ((err = RecoverJournal(f)) != 0 || (err = ReadHeader(f)) != 0))
+    return fail(err);
   const Header& h = f->header;
   // The declaration must match the file.
   int stored_keys = 0;
@@ -407,6 +396,7 @@ int CloseFiles(FlatFcb* f, bool flush) {
     e2 = f->read_only() ? 0 : FlushKeys(f, false);
     if (!err) err = e2;
   }
+  ShareClosing(f);
   UnlockHeader(f);
   for (FlatKey& k : f->key_blocks) {
     k.file.reset();

@@ -7,6 +7,7 @@
 
 #include "drivers/flat/flat_internal.h"
 #include "drivers/flat/flat_ops.h"
+#include "drivers/flat/flat_share.h"
 #include "host/runtime/codepage.h"
 #include "host/runtime/error_state.h"
 
@@ -115,7 +116,9 @@ int EnsureKeyOpen(FlatFcb* f, FlatKey* k) {
   int err = KeyFile::Open(nv::GetEnv(), k->path, o, k->spec, &kf);
   if (err) return err == 2 ? 46 : err;
   kf->set_cache(!(f->flags & kOpenShared));
-  kf->set_write_hook([f](uint64_t off, size_t n) { return f->WriteHook(off, n); });
+  KeyFile* raw = kf.get();
+  kf->set_write_hook(
+      [f, raw](uint64_t off, size_t n) { return f->WriteHook(raw->file(), off, n); });
   k->file = std::move(kf);
   return 0;
 }
@@ -273,6 +276,10 @@ int ReadRecord(FlatFcb* f, uint32_t n) {
   std::vector<uint8_t> raw;
   int err = ReadRaw(f, n, &raw);
   if (err) return err;
+  // A read that holds waits while another open's held mark stands.
+  if ((requests & kHoldRequested) && (raw[0] & kRecHeld) && !(f->flags & kIgnoreStatus) &&
+      (err = WaitHeldRecord(f, n, &raw)) != 0)
+    return err;
   const uint8_t status = raw[0];
   if ((status & kRecDeleted) && !(f->flags & kIgnoreStatus)) return 35;
   ToRuntime(f, raw.data() + kPrefixSize, f->record);
@@ -429,6 +436,11 @@ int PutRecord(FlatFcb* f, uint32_t pointer) {
   uint8_t status = raw[0];
   const bool revive = (status & kRecDeleted) != 0;
   if (revive && !(f->flags & kIgnoreStatus)) return 33;
+  // Held by another program: refused, or the mark cleared under IGNORESTATUS.
+  if ((status & kRecHeld) && f->held != n) {
+    if (!(f->flags & kIgnoreStatus)) return 5;
+    status &= uint8_t(~kRecHeld);
+  }
   if (f->watched == n && !pointer) {
     if (!std::equal(f->watch_copy.begin(), f->watch_copy.end(), raw.begin() + kPrefixSize))
       return 89;
@@ -490,8 +502,12 @@ int DeleteRecord(FlatFcb* f) {
   std::vector<uint8_t> raw;
   int err = ReadRaw(f, n, &raw);
   if (err) return err == 35 ? 33 : err;
-  const uint8_t status = raw[0];
+  uint8_t status = raw[0];
   if (status & kRecDeleted) return 33;
+  if ((status & kRecHeld) && f->held != n) {
+    if (!(f->flags & kIgnoreStatus)) return 5;
+  }
+  status &= uint8_t(~kRecHeld);
   std::vector<uint8_t> old(f->record_length);
   ToRuntime(f, raw.data() + kPrefixSize, old.data());
   if ((err = FreeMemo(f, Get32(raw.data() + 1))) != 0) return err;

@@ -182,6 +182,32 @@ TEST_F(FlatBadDataTest, BrokenMemoChainGives36OnRead) {
   EXPECT_EQ(OpenAndWalk(CustDecl(dir_ / "CUST")), 36);
 }
 
+TEST_F(FlatBadDataTest, InspectorTellsFaultsFromBadFiles) {
+  std::string report;
+  EXPECT_EQ(flat::InspectFlatFile(dir_ / "CUST", {}, &report), flat::kConsistent) << report;
+  // A record marked deleted behind the header's back.
+  std::vector<uint8_t> b = good_;
+  const uint32_t start = U32At(b, 21);
+  b[start + 2 * (sizeof(CustRecord) + 5)] |= 0x10;
+  WriteBytes(dir_ / "CUST.DAT", b);
+  report.clear();
+  EXPECT_EQ(flat::InspectFlatFile(dir_ / "CUST", {}, &report), flat::kInconsistent);
+  EXPECT_NE(report.find("borrados"), std::string::npos) << report;
+  WriteBytes(dir_ / "CUST.DAT", good_);
+  // A key entry whose value is not its record's.
+  std::vector<uint8_t> k = ReadBytes(dir_ / "CUST.K01");
+  std::vector<uint8_t> k_bad = k;
+  k_bad[512 + 13 + 4 + 3] ^= 0x01;
+  WriteBytes(dir_ / "CUST.K01", k_bad);
+  report.clear();
+  EXPECT_EQ(flat::InspectFlatFile(dir_ / "CUST", {}, &report), flat::kInconsistent) << report;
+  WriteBytes(dir_ / "CUST.K01", k);
+  // Not a flat file at all.
+  WriteBytes(dir_ / "CUST.DAT", {'n', 'o', 'p', 'e'});
+  report.clear();
+  EXPECT_EQ(flat::InspectFlatFile(dir_ / "CUST", {}, &report), flat::kBadFile);
+}
+
 TEST_F(FlatBadDataTest, GarbledBytesNeverCrash) {
   std::mt19937 rng(7);
   const std::vector<uint8_t> k01 = ReadBytes(dir_ / "CUST.K01");

@@ -314,6 +314,25 @@ TEST_F(FlatRecordTest, WatchedRecordChangedByAnotherOpenGives89) {
   EXPECT_EQ(f->Put(), 0);
 }
 
+TEST_F(FlatRecordTest, HeldRecordIsMarkedOnDiskAndRefusedToOthers) {
+  auto f = Make();
+  AddN(*f, 2);
+  ASSERT_EQ(f->Hold(), 0);
+  ASSERT_EQ(f->Get(int32_t(2)), 0);
+  EXPECT_EQ(Status(2), 0x41);
+  File other(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(other.Open(), 0);
+  ASSERT_EQ(other.Get(int32_t(2)), 0) << "reading a held record is fine";
+  EXPECT_EQ(other.Put(), 5);
+  EXPECT_EQ(other.Delete(), 5);
+  f->As<CustRecord>().AGE = 5;
+  EXPECT_EQ(f->Put(), 0) << "the holder writes";
+  ASSERT_EQ(f->Release(), 0);
+  EXPECT_EQ(Status(2) & 0x40, 0);
+  ASSERT_EQ(other.Get(int32_t(2)), 0);
+  EXPECT_EQ(other.Put(), 0);
+}
+
 TEST_F(FlatRecordTest, ReadOnlyFileRefusesWritesWith5) {
   auto f = Make();
   AddN(*f, 1);

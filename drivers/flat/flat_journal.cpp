@@ -1,0 +1,510 @@
+// Transactions of the flat driver: see flat_journal.h for the files, the
+// invariants and the states.
+#include "drivers/flat/flat_journal.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "drivers/flat/flat_internal.h"
+#include "drivers/flat/flat_ops.h"
+#include "drivers/flat/flat_share.h"
+#include "host/runtime/driver_services.h"
+#include "host/runtime/error_state.h"
+#include "host/runtime/profile.h"
+
+namespace flat {
+
+namespace {
+
+nv::Env* E() {
+  return nv::GetEnv();
+}
+
+enum FileKind : uint8_t { kKindData = 0, kKindMemo = 1, kKindKey = 2 };
+
+struct Entry {
+  uint16_t number = 0;
+  uint16_t shares = 0;  // 0: own journal, else the entry whose journal it shares
+  uint8_t kind = kKindData;
+  std::string name;
+  std::unique_ptr<nv::EnvFile> journal;  // own journal only
+  uint64_t journal_end = 0;
+  nv::EnvFile* live = nullptr;  // the open file being journalled (not owned)
+};
+
+struct Txn {
+  bool active = false;
+  std::string path;
+  std::unique_ptr<nv::EnvFile> file;
+  std::vector<Entry> entries;
+  std::vector<FlatFcb*> fcbs;  // files that wrote in the transaction
+  // Files of closed FlatFcbs kept open (with their header byte lock) until
+  // the transaction ends.
+  std::vector<std::unique_ptr<nv::EnvFile>> kept;
+  std::vector<std::unique_ptr<KeyFile>> kept_keys;
+};
+
+Txn& T() {
+  static Txn t;
+  return t;
+}
+
+Entry* FindEntry(std::vector<Entry>& entries, const std::string& name) {
+  for (Entry& e : entries)
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+Entry* FindNumber(std::vector<Entry>& entries, uint16_t number) {
+  for (Entry& e : entries)
+    if (e.number == number) return &e;
+  return nullptr;
+}
+
+[[noreturn]] void CannotStartLog() {
+  nv::RuntimeError(48, "UNABLE TO START LOG");
+}
+
+// Opens a file of a transaction for replay: exclusively first, then shared.
+int OpenForReplay(const std::string& path, std::unique_ptr<nv::EnvFile>* out) {
+  nv::OpenOptions o;
+  o.mode = nv::kReadWrite | nv::kDenyAll;
+  if (E()->Open(path, o, out) == 0) return 0;
+  o.mode = nv::kReadWrite | nv::kDenyNone;
+  return E()->Open(path, o, out);
+}
+
+// Replays one journal backwards into the files of `entries` (handles from
+// `handles`, by entry number). 0, or 65 when it cannot be replayed.
+int Replay(nv::EnvFile* journal, std::map<uint16_t, nv::EnvFile*>& handles) {
+  uint64_t pos = 0;
+  if (journal->Size(&pos) != 0) return 65;
+  std::vector<uint8_t> piece;
+  for (;;) {
+    if (pos < kJournalStart) return 65;
+    uint8_t t[kTrailerSize];
+    size_t got = 0;
+    if (journal->Read(pos - kTrailerSize, t, sizeof t, &got) != 0 || got != sizeof t) return 65;
+    const uint32_t offset = Get32(t);
+    const uint16_t number = Get16(t + 4);
+    const uint16_t length = Get16(t + 6);
+    if (number == 0) return 0;  // the 8 zero bytes after the name: fully replayed
+    auto h = handles.find(number);
+    if (h == handles.end() || h->second == nullptr) return 65;
+    nv::EnvFile* target = h->second;
+    if (length == 0) {
+      uint64_t size = 0;
+      if (target->Size(&size) != 0) return 65;
+      if (size > offset && target->Truncate(offset) != 0) return 65;
+    } else {
+      if (pos < kJournalStart + kTrailerSize + length) return 65;
+      const uint64_t from = pos - kTrailerSize - length;
+      for (uint32_t done = 0; done < length;) {
+        const uint32_t take = std::min<uint32_t>(uint32_t(kReplayPiece), length - done);
+        piece.resize(take);
+        if (journal->Read(from + done, piece.data(), take, &got) != 0 || got != take) return 65;
+        if (target->Write(uint64_t(offset) + done, piece.data(), take) != 0) return 65;
+        done += take;
+      }
+    }
+    CrashPoint("rollback-step");
+    // The target's bytes are back before the journal forgets them.
+    if (target->Sync(true) != 0) return 65;
+    pos -= kTrailerSize + length;
+    if (journal->Truncate(pos) != 0) return 65;
+  }
+}
+
+// Deletes the transaction file first (the mark of an unfinished
+// transaction), then the journals.
+void RemoveTransactionFiles(const std::string& txn_path, std::vector<Entry>& entries) {
+  if (!txn_path.empty()) E()->Remove(txn_path);
+  for (Entry& e : entries) {
+    if (e.shares != 0) continue;
+    e.journal.reset();
+    E()->Remove(JournalPath(e.name));
+  }
+}
+
+// Reads the header and the keys of f again after its files changed under it.
+void Reload(FlatFcb* f) {
+  if (!f->open()) return;
+  f->write_error = 0;
+  f->flags &= ~kHeaderDirty;
+  if (ReadHeader(f) == 0) {
+    for (FlatKey& k : f->key_blocks)
+      if (k.file) k.file->ReRead();
+  }
+  f->current = 0;
+  f->current_status = 0;
+  f->held = 0;
+  f->watched = 0;
+  f->seq = Sequence{};
+}
+
+// Joins a file to the transaction: its entry, and for a data file its
+// journal (replacing any old one). Failure is fatal.
+Entry* Join(FlatFcb* f, const std::string& name, uint8_t kind, uint16_t shares) {
+  Txn& t = T();
+  if (name.size() >= 78 || t.entries.size() >= 0xFFFF) CannotStartLog();
+  Entry e;
+  e.number = uint16_t(t.entries.size() + 1);
+  e.shares = shares;
+  e.kind = kind;
+  e.name = name;
+  if (shares == 0) {
+    nv::OpenOptions o;
+    o.mode = nv::kReadWrite | nv::kDenyNone;
+    o.create = true;
+    o.truncate = true;
+    if (E()->Open(JournalPath(name), o, &e.journal) != 0) CannotStartLog();
+    uint8_t head[kJournalStart] = {};
+    std::memcpy(head, t.path.data(), std::min(t.path.size(), kJournalNameSize - 1));
+    if (e.journal->Write(0, head, sizeof head) != 0 || e.journal->Sync(false) != 0)
+      CannotStartLog();
+    e.journal_end = kJournalStart;
+  }
+  uint8_t rec[kTxnEntrySize] = {};
+  Put16(rec, e.number);
+  Put16(rec + 2, e.shares);
+  std::memcpy(rec + 4, name.data(), name.size());
+  rec[82] = kind;
+  if (t.file->Write(uint64_t(t.entries.size()) * kTxnEntrySize, rec, sizeof rec) != 0 ||
+      t.file->Sync(true) != 0)
+    CannotStartLog();
+  (void)f;
+  t.entries.push_back(std::move(e));
+  return &t.entries.back();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void CrashPoint(const char* name) {
+  static const char* spec = std::getenv("NV_FLAT_CRASH");
+  if (spec == nullptr || *spec == '\0') return;
+  static std::string point;
+  static long wanted = 1;
+  static long passed = 0;
+  if (point.empty()) {
+    std::string s = spec;
+    size_t colon = s.find(':');
+    point = s.substr(0, colon);
+    if (colon != std::string::npos) wanted = std::max(1L, std::atol(s.c_str() + colon + 1));
+  }
+  if (point != name) return;
+  if (++passed >= wanted) ::kill(::getpid(), SIGKILL);
+}
+
+std::string JournalPath(const std::string& data_path) {
+  return ReplaceExtension(data_path, ".LOG");
+}
+
+std::string TransactionPath() {
+  std::string program = E()->ProgramPath();
+  size_t slash = program.find_last_of('/');
+  std::string folder = slash == std::string::npos ? std::string(".") : program.substr(0, slash);
+  std::string base = slash == std::string::npos ? program : program.substr(slash + 1);
+  if (base.empty()) base = "NVRUN";
+  std::string tmp = nv::GetProfileString("", "NWN21", "NRVTMP", "");
+  while (!tmp.empty() && tmp.back() == ' ') tmp.pop_back();
+  if (!tmp.empty()) {
+    tmp = nv::NativePath(tmp);
+    if (tmp.back() != '/') tmp += '/';
+  } else {
+    tmp = folder + "/";
+  }
+  size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  return tmp + base + ".TR$";
+}
+
+bool TxnActive() {
+  return T().active;
+}
+
+int TxnLogout() {
+  Txn& t = T();
+  if (t.active) return 56;
+  std::string path = TransactionPath();
+  if (path.size() >= kJournalNameSize) return 48;
+  nv::OpenOptions o;
+  o.mode = nv::kReadWrite | nv::kDenyNone;
+  o.create = true;
+  o.exclusive = true;
+  int err = E()->Open(path, o, &t.file);
+  if (err == nv::kOsFileExists) return 56;
+  if (err) return 48;
+  if (t.file->Sync(false) != 0) {
+    t.file.reset();
+    E()->Remove(path);
+    return 48;
+  }
+  t.path = path;
+  t.active = true;
+  t.entries.clear();
+  t.fcbs.clear();
+  return 0;
+}
+
+int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n) {
+  Txn& t = T();
+  if (!t.active || f->fd == nullptr || nv::LogoutNumberOf(f->fd) == 0) return 0;
+  Entry* data = FindEntry(t.entries, f->name);
+  if (data == nullptr) data = Join(f, f->name, kKindData, 0);
+  Entry* e = data;
+  if (file->Path() != f->name) {
+    e = FindEntry(t.entries, file->Path());
+    if (e == nullptr) {
+      const uint16_t shares = data->number;
+      e = Join(f, file->Path(), file == f->memo.get() ? kKindMemo : kKindKey, shares);
+      data = FindNumber(t.entries, shares);
+    }
+  }
+  e->live = file;
+  if (std::find(t.fcbs.begin(), t.fcbs.end(), f) == t.fcbs.end()) t.fcbs.push_back(f);
+
+  uint64_t size = 0;
+  if (file->Size(&size) != 0) return 48;
+  std::vector<uint8_t> out;
+  uint8_t trailer[kTrailerSize];
+  if (offset < size) {
+    const uint64_t end = std::min<uint64_t>(size, offset + n);
+    for (uint64_t at = offset; at < end;) {
+      const size_t take = size_t(std::min<uint64_t>(kJournalPiece, end - at));
+      const size_t base = out.size();
+      out.resize(base + take);
+      size_t got = 0;
+      if (file->Read(at, out.data() + base, take, &got) != 0 || got != take) return 48;
+      Put32(trailer, uint32_t(at));
+      Put16(trailer + 4, e->number);
+      Put16(trailer + 6, uint16_t(take));
+      out.insert(out.end(), trailer, trailer + kTrailerSize);
+      at += take;
+    }
+  }
+  if (offset + n > size) {
+    Put32(trailer, uint32_t(size));
+    Put16(trailer + 4, e->number);
+    Put16(trailer + 6, 0);
+    out.insert(out.end(), trailer, trailer + kTrailerSize);
+  }
+  if (data->journal->Write(data->journal_end, out.data(), out.size()) != 0) return 48;
+  data->journal_end += out.size();
+  CrashPoint("journal-written");
+  if (data->journal->Sync(true) != 0) return 48;
+  CrashPoint("journal-synced");
+  return 0;
+}
+
+bool TxnKeepsHeaderLock(const FlatFcb* f) {
+  const Txn& t = T();
+  return t.active && (f->flags & kOpenShared) &&
+         std::find(t.fcbs.begin(), t.fcbs.end(), f) != t.fcbs.end();
+}
+
+void TxnTakeOverFiles(FlatFcb* f) {
+  Txn& t = T();
+  auto it = std::find(t.fcbs.begin(), t.fcbs.end(), f);
+  if (!t.active || it == t.fcbs.end()) return;
+  t.fcbs.erase(it);
+  // The files stay open (and the data file's header byte lock taken) until
+  // the transaction ends, so that a ROLLBACK still owns them.
+  if (f->data) {
+    t.kept.push_back(std::move(f->data));
+    f->flags &= ~kHeaderByteLocked;
+  }
+  if (f->memo) t.kept.push_back(std::move(f->memo));
+  for (FlatKey& k : f->key_blocks) {
+    if (k.file) {
+      k.file->set_write_hook(nullptr);
+      t.kept_keys.push_back(std::move(k.file));
+    }
+  }
+}
+
+namespace {
+
+// Ends the transaction after COMMIT or a replay: every file flushed, the
+// transaction file and the journals deleted, the byte locks given back.
+void Finish(bool reload) {
+  Txn& t = T();
+  for (Entry& e : t.entries)
+    if (e.live) e.live->Sync(true);
+  t.file.reset();
+  RemoveTransactionFiles(t.path, t.entries);
+  for (FlatFcb* f : t.fcbs) {
+    if (reload) Reload(f);
+    UnlockHeader(f);
+  }
+  t.kept_keys.clear();
+  t.kept.clear();
+  t.entries.clear();
+  t.fcbs.clear();
+  t.path.clear();
+  t.active = false;
+}
+
+}  // namespace
+
+int TxnCommit() {
+  Txn& t = T();
+  if (!t.active) return 0;
+  // Key headers still in memory reach the files before the journals go.
+  for (FlatFcb* f : t.fcbs)
+    for (FlatKey& k : f->key_blocks)
+      if (k.file) k.file->Flush(false);
+  Finish(false);
+  return 0;
+}
+
+int TxnRollback() {
+  Txn& t = T();
+  if (!t.active) return 0;
+  // Whatever is still held in memory is written (and journalled) first, so
+  // that the replay leaves nothing newer behind.
+  for (FlatFcb* f : t.fcbs)
+    for (FlatKey& k : f->key_blocks)
+      if (k.file) k.file->Flush(false);
+  std::map<uint16_t, nv::EnvFile*> handles;
+  std::vector<std::unique_ptr<nv::EnvFile>> opened;
+  for (Entry& e : t.entries) {
+    nv::EnvFile* h = e.live;
+    if (h == nullptr) {
+      std::unique_ptr<nv::EnvFile> o;
+      if (OpenForReplay(e.name, &o) != 0) return 65;
+      h = o.get();
+      opened.push_back(std::move(o));
+    }
+    handles[e.number] = h;
+  }
+  for (Entry& e : t.entries) {
+    if (e.shares != 0 || !e.journal) continue;
+    if (Replay(e.journal.get(), handles) != 0) return 65;
+  }
+  for (auto& [n, h] : handles) h->Sync(false);
+  opened.clear();
+  Finish(true);
+  return 0;
+}
+
+int RecoverJournal(FlatFcb* f) {
+  nv::Env* env = E();
+  const std::string jp = JournalPath(f->name);
+  if (!env->Exists(jp)) return 0;
+  Txn& t = T();
+  if (t.active && FindEntry(t.entries, f->name)) return 0;  // this process's own
+  std::unique_ptr<nv::EnvFile> journal;
+  nv::OpenOptions o;
+  o.mode = nv::kReadWrite | nv::kDenyNone;
+  if (env->Open(jp, o, &journal) != 0) return 56;
+  uint8_t head[kJournalNameSize];
+  size_t got = 0;
+  if (journal->Read(0, head, sizeof head, &got) != 0 || got != sizeof head) return 65;
+  std::string txn_path(reinterpret_cast<const char*>(head),
+                       strnlen(reinterpret_cast<const char*>(head), sizeof head));
+  std::vector<Entry> entries;
+  std::unique_ptr<nv::EnvFile> txn;
+  nv::OpenOptions ro;
+  ro.mode = nv::kReadOnly | nv::kDenyNone;
+  if (txn_path.empty() || env->Open(txn_path, ro, &txn) != 0) {
+    // The transaction file goes first at COMMIT: the transaction finished.
+    journal.reset();
+    env->Remove(jp);
+    return 0;
+  }
+  for (uint64_t at = 0;; at += kTxnEntrySize) {
+    uint8_t rec[kTxnEntrySize];
+    if (txn->Read(at, rec, sizeof rec, &got) != 0 || got != sizeof rec) break;
+    Entry e;
+    e.number = Get16(rec);
+    e.shares = Get16(rec + 2);
+    e.name.assign(reinterpret_cast<const char*>(rec + 4),
+                  strnlen(reinterpret_cast<const char*>(rec + 4), 78));
+    e.kind = rec[82];
+    if (e.number == 0 || e.name.empty()) return 65;
+    entries.push_back(std::move(e));
+  }
+  txn.reset();
+  // Handles: the files of f as they are open, the others opened now (data
+  // files under their header byte lock, so no station reads them half-way).
+  std::map<uint16_t, nv::EnvFile*> handles;
+  std::vector<std::unique_ptr<nv::EnvFile>> opened;
+  std::vector<nv::EnvFile*> byte_locked;
+  auto release = [&]() {
+    for (nv::EnvFile* h : byte_locked) h->Unlock(0, 1);
+  };
+  for (Entry& e : entries) {
+    nv::EnvFile* h = nullptr;
+    if (e.name == f->name) {
+      h = f->data.get();
+    } else if (f->memo && e.name == f->memo->Path()) {
+      h = f->memo.get();
+    } else {
+      for (FlatKey& k : f->key_blocks)
+        if (k.file && e.name == k.file->path()) h = k.file->file();
+    }
+    if (h == nullptr) {
+      std::unique_ptr<nv::EnvFile> file;
+      if (!env->Exists(e.name) && e.kind != kKindData) continue;  // nothing to put back
+      if (OpenForReplay(e.name, &file) != 0) {
+        release();
+        return 65;
+      }
+      h = file.get();
+      if (e.kind == kKindData) {
+        AcquireByteLock(h);
+        byte_locked.push_back(h);
+      }
+      opened.push_back(std::move(file));
+    }
+    handles[e.number] = h;
+  }
+  int err = 0;
+  for (Entry& e : entries) {
+    if (e.shares != 0) continue;
+    std::string p = JournalPath(e.name);
+    if (p == jp) {
+      err = Replay(journal.get(), handles);
+    } else if (env->Exists(p)) {
+      std::unique_ptr<nv::EnvFile> other;
+      if (env->Open(p, o, &other) != 0) {
+        err = 65;
+      } else {
+        err = Replay(other.get(), handles);
+      }
+    }
+    if (err) break;
+  }
+  if (!FindEntry(entries, f->name) && !err) {
+    // A journal whose entry never reached the transaction file holds no
+    // change (entries are written before the first journalled write).
+    uint64_t size = 0;
+    if (journal->Size(&size) != 0 || size > kJournalStart) err = 65;
+  }
+  if (err) {
+    release();
+    return 65;
+  }
+  for (auto& [n, h] : handles) h->Sync(false);
+  release();
+  opened.clear();
+  journal.reset();
+  RemoveTransactionFiles(txn_path, entries);
+  env->Remove(jp);
+  int e2 = ReadHeader(f);
+  if (e2) return e2;
+  for (FlatKey& k : f->key_blocks)
+    if (k.file) k.file->ReRead();
+  return 0;
+}
+
+}  // namespace flat

@@ -1,0 +1,202 @@
+// Sharing a flat file: see flat_share.h for the invariants.
+#include "drivers/flat/flat_share.h"
+
+#include <algorithm>
+
+#include "drivers/flat/flat_internal.h"
+#include "drivers/flat/flat_journal.h"
+#include "drivers/flat/flat_ops.h"
+#include "host/runtime/error_state.h"
+
+namespace flat {
+
+namespace {
+
+nv::Env* E() {
+  return nv::GetEnv();
+}
+
+constexpr int kDelayMs = 1000;
+
+int ReadHeaderAndKeys(FlatFcb* f) {
+  int err = ReadHeader(f);
+  if (err) return err;
+  for (FlatKey& k : f->key_blocks)
+    if (k.file && (err = k.file->ReRead()) != 0) return err;
+  return 0;
+}
+
+void TakeByteLock(FlatFcb* f) {
+  AcquireByteLock(f->data.get());
+  f->flags |= kHeaderByteLocked;
+}
+
+// Header status bit 0 set by another open: refused, or waited out with
+// RECOVER. Answers with the byte lock held only when the operation goes on.
+int WaitForFileLock(FlatFcb* f) {
+  const bool opening = !(f->state & nv::kStateOpen);
+  if (f->recover_seconds == 0) {
+    UnlockHeader(f);
+    return opening ? 5 : (f->flags & kHoldRequested) ? 43 : 32;
+  }
+  uint32_t time = f->header.change_time, date = f->header.change_date;
+  int64_t since = E()->TickCount();
+  for (;;) {
+    UnlockHeader(f);
+    E()->Delay(kDelayMs);
+    TakeByteLock(f);
+    int err = ReadHeaderAndKeys(f);
+    if (err) return err;
+    if (!(f->header.status & kHdrLocked)) return 0;
+    if (f->header.change_time != time || f->header.change_date != date) {
+      // The owner is alive: it keeps writing its header.
+      time = f->header.change_time;
+      date = f->header.change_date;
+      since = E()->TickCount();
+      continue;
+    }
+    if (E()->TickCount() - since >= int64_t(f->recover_seconds) * 1000) return RecoverBrokenLock(f);
+  }
+}
+
+}  // namespace
+
+void AcquireByteLock(nv::EnvFile* file) {
+  int delay = 1;
+  for (;;) {
+    int err = file->Lock(0, 1, true, false);
+    if (err == 0) return;
+    if (err != nv::kOsLockViolation && err != nv::kOsSharingViolation)
+      nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
+    E()->Delay(delay);
+    delay = std::min(kDelayMs, delay * 2);
+  }
+}
+
+int SharedLockHeader(FlatFcb* f) {
+  if (!(f->flags & kOpenShared) || (f->flags & kHeaderByteLocked) || !f->data) return 0;
+  TakeByteLock(f);
+  // A header held back while streaming is newer than the one on disk.
+  if (f->flags & kHeaderDirty) return 0;
+  int err = 0;
+  // Holding the byte lock, a journal that is not ours is a dead program's.
+  if (!TxnKeepsHeaderLock(f) && E()->Exists(JournalPath(f->name))) {
+    if ((err = RecoverJournal(f)) != 0) return err;
+  }
+  if ((err = ReadHeaderAndKeys(f)) != 0) return err;
+  if ((f->header.status & kHdrLocked) && !(f->flags & kLockedByUs)) return WaitForFileLock(f);
+  return 0;
+}
+
+int LockFile(FlatFcb* f) {
+  if (!(f->flags & kOpenShared) || (f->flags & kLockedByUs)) return 0;
+  if (f->read_only()) return 5;
+  f->header.status |= kHdrLocked;
+  int err = WriteHeader(f, true);
+  if (!err && !(f->flags & kFlushAfterWrite)) err = drv::OsError(f->data->Sync(true));
+  if (err) {
+    f->header.status &= uint16_t(~kHdrLocked);
+    return err;
+  }
+  f->flags |= kLockedByUs;
+  return 0;
+}
+
+int UnlockFile(FlatFcb* f) {
+  if (!(f->flags & kLockedByUs)) return 0;
+  f->flags &= ~kLockedByUs;
+  f->header.status &= uint16_t(~kHdrLocked);
+  int err = WriteHeader(f, true);
+  if (!err && !(f->flags & kFlushAfterWrite)) err = drv::OsError(f->data->Sync(true));
+  return err;
+}
+
+int WaitHeldRecord(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw) {
+  const int64_t start = E()->TickCount();
+  for (;;) {
+    if (!((*raw)[0] & kRecHeld) || f->held == n) return 0;
+    const int64_t waited = E()->TickCount() - start;
+    if (f->recover_seconds != 0 && waited >= int64_t(f->recover_seconds) * 1000) {
+      // The mark outlived RECOVER: its program died.
+      (*raw)[0] &= uint8_t(~kRecHeld);
+      if (f->read_only()) return 0;
+      return WritePrefix(f, n, (*raw)[0], Get32(raw->data() + 1));
+    }
+    if (f->hold_timeout < 0 || waited >= int64_t(f->hold_timeout) * 1000) return 43;
+    const bool shared = (f->flags & kOpenShared) != 0;
+    if (shared) UnlockHeader(f);
+    E()->Delay(kDelayMs);
+    if (shared) {
+      TakeByteLock(f);
+      int err = ReadHeaderAndKeys(f);
+      if (err) return err;
+    }
+    int err = ReadRaw(f, n, raw);
+    if (err) return err;
+    if ((*raw)[0] & kRecDeleted) return 35;
+  }
+}
+
+int RecountHeader(FlatFcb* f) {
+  Header& h = f->header;
+  if (h.record_size < kPrefixSize) return 36;
+  uint64_t size = 0;
+  int err = f->data->Size(&size);
+  if (err) return drv::OsError(err);
+  const uint64_t whole = size < h.records_start ? 0 : (size - h.records_start) / h.record_size;
+  if (whole > UINT32_MAX) return 36;
+  h.records = uint32_t(whole);
+  h.deleted = h.first_live = h.last_live = 0;
+  std::vector<uint32_t> deleted;
+  for (uint32_t n = 1; n <= h.records; ++n) {
+    uint8_t status = 0;
+    if ((err = ReadStatus(f, n, &status, nullptr)) != 0) return err;
+    if (status & kRecDeleted) {
+      deleted.push_back(n);
+    } else {
+      if (h.first_live == 0) h.first_live = n;
+      h.last_live = n;
+    }
+  }
+  h.deleted = uint32_t(deleted.size());
+  // The free chain from the highest deleted record down to the lowest.
+  h.free_head = deleted.empty() ? 0 : deleted.back();
+  for (size_t i = deleted.size(); i-- > 0;) {
+    const uint32_t want = i == 0 ? 0 : deleted[i - 1];
+    uint8_t status = 0;
+    uint32_t link = 0;
+    if ((err = ReadStatus(f, deleted[i], &status, &link)) != 0) return err;
+    if (link != want && (err = WritePrefix(f, deleted[i], status, want)) != 0) return err;
+  }
+  return 0;
+}
+
+int RecoverBrokenLock(FlatFcb* f) {
+  if (f->read_only()) return 0;
+  int err = 0;
+  if (E()->Exists(JournalPath(f->name))) {
+    if ((err = RecoverJournal(f)) != 0) return err;
+  }
+  const bool was_locked = (f->header.status & kHdrLocked) != 0;
+  f->header.status &= uint16_t(~kHdrLocked);
+  if (was_locked && (err = RecountHeader(f)) != 0) return err;
+  if ((err = WriteHeader(f, true)) != 0) return err;
+  // Key entries written by the dead program may be out of step.
+  if (was_locked && (err = BuildAll(f)) != 0) return err;
+  return 0;
+}
+
+void ShareClosing(FlatFcb* f) {
+  if (!f->open()) return;
+  if ((f->flags & kLockedByUs) && !f->write_error) {
+    if ((f->flags & kOpenShared) && !(f->flags & kHeaderByteLocked)) {
+      TakeByteLock(f);
+      if (!(f->flags & kHeaderDirty)) ReadHeader(f);
+    }
+    UnlockFile(f);
+  }
+  f->flags &= ~kLockedByUs;
+  TxnTakeOverFiles(f);
+}
+
+}  // namespace flat

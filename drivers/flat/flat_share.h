@@ -1,0 +1,63 @@
+// Sharing a flat file between programs (and between opens in one program,
+// which behave as separate stations): the header byte lock around every
+// operation of a file opened shared, the file-level LOCK kept in header
+// status bit 0, held records marked on disk, RECOVER of a dead program's
+// lock or hold, and the recount of the header after a broken lock.
+//
+// Invariants:
+//  - while kHeaderByteLocked is set this open holds the byte lock on byte 0
+//    of the data file and f->header is the header on disk (or newer, while
+//    streaming); no other open changes the file meanwhile;
+//  - kLockedByUs is set exactly when this open wrote header status bit 0;
+//    an open that finds the bit set without holding it fails (32; 5 for
+//    OPEN; 43 for a read that holds) or, with RECOVER, waits until the
+//    header's change time stands still for RECOVER seconds;
+//  - a record's held mark (0x40) belongs to the open whose f->held names it;
+//    a read that holds waits while another's mark stands.
+//
+// Waiting: every wait goes through nv::GetEnv()->Delay so tests drive it
+// with a fake clock. A refused byte lock is retried after 1, 2, 4 ... up to
+// 1000 ms: another station holds it only for one operation (or one
+// transaction), so short first retries keep shared files fast.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "drivers/flat/flat_driver.h"
+
+namespace flat {
+
+// Takes the byte lock on the first byte of `file`, waiting while another
+// open holds it. A failure that is neither granted nor refused is the fatal
+// runtime error "DOS FILE LOCKING ERROR".
+void AcquireByteLock(nv::EnvFile* file);
+
+// The header lock before an operation of a file opened shared: byte lock,
+// header and key headers read again, a dead program's transaction recovered,
+// another program's LOCK respected. Nothing for files not opened shared.
+int SharedLockHeader(FlatFcb* f);
+
+// LOCK and UNLOCK (the skeleton repeats LOCK while it answers 32).
+int LockFile(FlatFcb* f);
+int UnlockFile(FlatFcb* f);
+
+// A read that holds found record n (raw: prefix and data as read) carrying
+// another open's held mark: waits for the mark to go. 43 after the hold
+// timeout; with RECOVER a mark standing that long is cleared.
+int WaitHeldRecord(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw);
+
+// A lock whose program died: the transaction it left is rolled back, or
+// without journal the header's lock bit cleared and, when it was set, the
+// counters recounted from the records and the keys rebuilt.
+int RecoverBrokenLock(FlatFcb* f);
+// Sets the header's counters from the records' status bytes: records is
+// the last whole record, deleted the records marked 0x10, the live bounds,
+// and the free chain linking the deleted records from the highest down.
+int RecountHeader(FlatFcb* f);
+
+// CLOSE, before the byte lock is dropped: gives up this open's LOCK and
+// lets an active transaction keep the files it wrote.
+void ShareClosing(FlatFcb* f);
+
+}  // namespace flat
