@@ -1,0 +1,318 @@
+#include "agenda/relink.h"
+
+#include <cstring>
+
+#include "agenda/text.h"
+#include "host/dictionary/dictionary.h"
+#include "host/dictionary/records.h"
+#include "host/runtime/decimal.h"
+#include "host/runtime/fixed_string.h"
+#include "host/ui/window.h"
+
+namespace agenda {
+
+using nv::dict::CallRecord;
+using nv::dict::RE09Record;
+using nv::dict::TransferRecord;
+
+namespace {
+
+constexpr size_t kCallNumberWidth = 30;
+
+int32_t Get32(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+int32_t GetGroup(const uint8_t* p) {
+  int64_t v = 0;
+  return nv::DecimalToScaled(p, 3, &v) ? int32_t(v) : 0;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Lookup.
+
+DirectoryLookup::DirectoryLookup(nv::File& re09) : re09_(re09), key_(re09.key("RE09:RE09_C3")) {
+  if (key_ == nullptr) key_ = re09.key("ARE09:RE09_C3");
+}
+
+void DirectoryLookup::ResetCache() {
+  cached_ = false;
+  cache_number_.clear();
+  cache_link_ = {};
+}
+
+CallLink DirectoryLookup::Find(std::string_view number) {
+  const std::string_view x = nv::Clip(number);
+  if (cached_ && x == cache_number_) return cache_link_;
+  cache_link_ = Lookup(x);
+  cache_number_ = std::string(x);
+  cached_ = true;
+  return cache_link_;
+}
+
+CallLink DirectoryLookup::Lookup(std::string_view number) {
+  const std::string_view x = nv::Clip(number);
+  if (x.empty() || key_ == nullptr) return {};
+  ++lookups_;
+  auto& r = re09_.As<RE09Record>();
+  re09_.Clear();
+  r.NROTEL.Clear();
+  r.CARINI = x.substr(0, 1);
+  r.LONTEL = uint8_t(x.size() > 255 ? 255 : x.size());
+  if (re09_.Set(key_, key_) != 0) return {};
+  while (re09_.Next() == 0) {
+    ++reads_;
+    if (r.CARINI.view()[0] != x[0]) break;
+    const std::string_view n = r.NROTEL.clipped();
+    if (!n.empty() && StartsWith(x, n)) {
+      int64_t code = 0, group = 0;
+      r.CODIGO.Scaled(&code);
+      r.GRUAGE.Scaled(&group);
+      return {int32_t(code), int32_t(group)};
+    }
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// Call files.
+
+CallFileView CallLegView(nv::File& file, std::string_view key_label) {
+  return {&file, file.key(key_label), offsetof(CallRecord, NROTEL), offsetof(CallRecord, CODIGO),
+          offsetof(CallRecord, GRUAGE)};
+}
+
+CallFileView TransferView(nv::File& file, std::string_view key_label) {
+  return {&file, file.key(key_label), offsetof(TransferRecord, NROTEL),
+          offsetof(TransferRecord, CODIGO), offsetof(TransferRecord, GRUAGE)};
+}
+
+CallRelinker::CallRelinker(nv::File& re09, std::vector<CallFileView> calls, std::string_view number)
+    : lookup_(re09), calls_(std::move(calls)), number_(nv::Clip(number)) {
+  positioned_.assign(calls_.size(), false);
+  // Skip files that cannot be read by number.
+  for (size_t i = 0; i < calls_.size(); ++i) {
+    if (calls_[i].file == nullptr || calls_[i].number_key == nullptr) calls_[i].file = nullptr;
+  }
+}
+
+CallRelinker::~CallRelinker() {
+  Finish();
+}
+
+void CallRelinker::Begin() {
+  if (begun_) return;
+  begun_ = true;
+  lookup_.ResetCache();
+  for (const CallFileView& v : calls_) {
+    if (v.file != nullptr) v.file->Stream();
+  }
+  // An empty number (or one longer than any call number) reaches no call.
+  if (number_.empty() || number_.size() > kCallNumberWidth) {
+    current_ = calls_.size();
+    return;
+  }
+  for (size_t i = 0; i < calls_.size(); ++i) Position(i);
+  while (current_ < calls_.size() && calls_[current_].file == nullptr) ++current_;
+}
+
+void CallRelinker::Position(size_t i) {
+  const CallFileView& v = calls_[i];
+  if (v.file == nullptr) return;
+  v.file->Clear();
+  nv::AssignPadded(reinterpret_cast<char*>(v.file->record() + v.nrotel), kCallNumberWidth, number_);
+  if (v.file->Set(v.number_key, v.number_key) != 0) {
+    ++errors_;
+    calls_[i].file = nullptr;
+    return;
+  }
+  positioned_[i] = true;
+}
+
+int CallRelinker::Step(int limit) {
+  if (!begun_) Begin();
+  int read = 0;
+  while (current_ < calls_.size()) {
+    if (limit > 0 && read >= limit) break;
+    const CallFileView& v = calls_[current_];
+    bool next_file = v.file == nullptr;
+    if (!next_file) {
+      if (v.file->Next() != 0) {
+        next_file = true;
+      } else {
+        uint8_t* rec = v.file->record();
+        const std::string_view call_number = nv::Clip(
+            std::string_view(reinterpret_cast<const char*>(rec + v.nrotel), kCallNumberWidth));
+        if (!StartsWith(call_number, number_)) {
+          next_file = true;
+        } else {
+          ++read;
+          ++visited_;
+          const CallLink link = lookup_.Find(call_number);
+          if (Get32(rec + v.codigo) != link.codigo || GetGroup(rec + v.gruage) != link.gruage) {
+            std::memcpy(rec + v.codigo, &link.codigo, sizeof link.codigo);
+            nv::DecimalFromInt64(link.gruage, rec + v.gruage, 3, 0);
+            if (v.file->Put() != 0) {
+              ++errors_;
+            } else {
+              ++changed_;
+            }
+          }
+        }
+      }
+    }
+    if (next_file) {
+      ++current_;
+      while (current_ < calls_.size() && calls_[current_].file == nullptr) ++current_;
+    }
+  }
+  return read;
+}
+
+void CallRelinker::Finish() {
+  if (finished_ || !begun_) return;
+  finished_ = true;
+  for (const CallFileView& v : calls_) {
+    if (v.file != nullptr) v.file->Flush();
+  }
+  // Files dropped after an error were streamed too.
+}
+
+// ---------------------------------------------------------------------------
+// The program's files.
+
+namespace {
+
+struct CallFileName {
+  const char* label;
+  const char* key;
+  bool transfer;
+};
+constexpr CallFileName kCallFiles[] = {{"FXMO01", "MO01:MO01_C9", false},
+                                       {"FXMO02", "MO02:MO02_C9", false},
+                                       {"FXTR01", "TR01:TR01_C9", true},
+                                       {"FXTR02", "TR02:TR02_C9", true}};
+
+}  // namespace
+
+RelinkFiles::RelinkFiles(nv::dict::Dictionary& dic) : dic_(dic) {
+  nv::dict::FileAccess* re09 = dic.Access("FXRE09");
+  if (re09 == nullptr || re09->UseFile() != 0) return;
+  used_.push_back("FXRE09");
+  re09_ = &re09->file();
+  saved_re09_.assign(re09_->record(), re09_->record() + re09_->record_length());
+  // A missing call file has no calls: no message about it.
+  nv::dict::ErrorReporter* reporter = dic.reporter();
+  dic.set_reporter(nullptr);
+  for (const CallFileName& c : kCallFiles) {
+    nv::dict::FileAccess* a = dic.Access(c.label);
+    if (a == nullptr || a->UseFile() != 0) {
+      calls_.push_back({});
+      continue;
+    }
+    used_.push_back(c.label);
+    calls_.push_back(c.transfer ? TransferView(a->file(), c.key) : CallLegView(a->file(), c.key));
+  }
+  dic.set_reporter(reporter);
+}
+
+RelinkFiles::~RelinkFiles() {
+  if (re09_ != nullptr) {
+    // The directory buffer and position go back to the number it held.
+    std::memcpy(re09_->record(), saved_re09_.data(), saved_re09_.size());
+    auto& r = re09_->As<RE09Record>();
+    if (!r.NROTEL.empty()) {
+      nv::KeyDecl* k = re09_->key("RE09:RE09_C1");
+      if (k == nullptr || re09_->Get(k) != 0)
+        std::memcpy(re09_->record(), saved_re09_.data(), saved_re09_.size());
+    }
+  }
+  for (auto it = used_.rbegin(); it != used_.rend(); ++it) dic_.Access(*it)->Close();
+}
+
+nv::File& RelinkFiles::re09() {
+  return *re09_;
+}
+
+std::string ClockPicture(int n) {
+  char name[32];
+  std::snprintf(name, sizeof name, "RELOJ%02d.ICO", n);
+  return name;
+}
+
+int64_t RelinkCalls(std::string_view number) {
+  nv::dict::Dictionary* dic = nv::dict::Dic();
+  if (dic == nullptr) return -1;
+  RelinkFiles files(*dic);
+  if (!files.ok()) return -1;
+  CallRelinker run(files.re09(), files.calls(), nv::Clip(number).substr(0, 40));
+  run.Begin();
+  run.Step(0);
+  run.Finish();
+  return run.visited();
+}
+
+// ---------------------------------------------------------------------------
+// The window.
+
+namespace {
+
+enum : nv::ui::ControlId { kActTexto1 = 1, kActTexto2, kActReloj };
+
+nv::ui::WindowDef ActualizandoWindow() {
+  using namespace nv::ui;
+  return WindowDef(A("Actualizando..."), {Image(kActReloj, ClockPicture(1)),
+                                          Prompt(A("Actualizando la base de datos..."), kActTexto1),
+                                          Prompt(A("Aguarde un momento por favor."), kActTexto2)})
+      .Timer(1);
+}
+
+}  // namespace
+
+int64_t Actualizar_MOyTR(std::string_view number) {
+  using namespace nv::ui;
+  nv::dict::Dictionary* dic = nv::dict::Dic();
+  if (dic == nullptr) return -1;
+  RelinkFiles files(*dic);
+  if (!files.ok()) return -1;
+  CallRelinker run(files.re09(), files.calls(), nv::Clip(number).substr(0, 40));
+  Window w(ActualizandoWindow());
+  int picture = 1;
+  bool cut = false;  // the last tick stopped at the limit
+  w.Open();
+  while (w.Accept()) {
+    switch (w.Event()) {
+      case Event::kOpenWindow:
+        run.Begin();
+        break;
+      case Event::kTimer: {
+        const int read = run.Step(kRecordsPerTick);
+        picture = picture % kClockPictures + 1;
+        w.SetText(kActReloj, ClockPicture(picture));
+        cut = read >= kRecordsPerTick;
+        if (!cut) w.Close(kCompleted);
+        break;
+      }
+      case Event::kCloseWindow:
+        // The work always finishes: no close while a tick was cut.
+        if (cut && !run.done()) w.KeepOpen();
+        break;
+      default:
+        break;
+    }
+  }
+  // A window ended from outside still leaves every call linked.
+  if (!run.done()) run.Step(0);
+  run.Finish();
+  return run.visited();
+}
+
+}  // namespace agenda
