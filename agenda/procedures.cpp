@@ -1,5 +1,6 @@
 #include "agenda/procedures.h"
 
+#include "agenda/forms.h"
 #include "agenda/text.h"
 #include "host/ui/backend.h"
 #include "host/ui/window_def.h"
@@ -25,6 +26,7 @@ Procedures Defaults() {
   p.DialNumber = [](std::string_view) { NoDisponible(); };
   p.Elegir_Reporte_Empresas = p.Buscar_Telefono;
   p.Elegir_Reporte_Contactos = p.Buscar_Telefono;
+  RegisterForms(p);
   return p;
 }
 
