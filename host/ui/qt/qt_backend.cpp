@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QThread>
@@ -245,6 +246,8 @@ class QtPeer : public WindowPeer {
  private:
   struct Item {
     QWidget* widget = nullptr;
+    QWidget* outer = nullptr;      // what the layout holds, when not the widget
+    QScrollBar* scroll = nullptr;  // lists: where the page stands
     PageModel* model = nullptr;
     QButtonGroup* radios = nullptr;
     QTimer* frames = nullptr;
@@ -417,6 +420,44 @@ class QtPeer : public WindowPeer {
             win.UserListActivate(id);
           });
         });
+        // The list holds one page: the scroll bar shows top, middle or end
+        // and turns its steps into the list's keys.
+        auto* outer = new QWidget(owner);
+        auto* l = new QHBoxLayout(outer);
+        l->setContentsMargins(0, 0, 0, 0);
+        l->setSpacing(0);
+        v->setParent(outer);
+        l->addWidget(v);
+        item.scroll = new QScrollBar(Qt::Vertical, outer);
+        item.scroll->setRange(0, 2);
+        l->addWidget(item.scroll);
+        QObject::connect(item.scroll, &QScrollBar::actionTriggered, [this, id](int action) {
+          int key = kKeyNone;
+          switch (action) {
+            case QAbstractSlider::SliderSingleStepAdd:
+              key = kKeyDown;
+              break;
+            case QAbstractSlider::SliderSingleStepSub:
+              key = kKeyUp;
+              break;
+            case QAbstractSlider::SliderPageStepAdd:
+              key = kKeyPageDown;
+              break;
+            case QAbstractSlider::SliderPageStepSub:
+              key = kKeyPageUp;
+              break;
+            case QAbstractSlider::SliderToMinimum:
+              key = kKeyHome;
+              break;
+            case QAbstractSlider::SliderToMaximum:
+              key = kKeyEnd;
+              break;
+            default:
+              return;
+          }
+          w_.Deliver([id, key](Window& win) { win.UserListKey(id, key); });
+        });
+        item.outer = outer;
         widget = v;
         break;
       }
@@ -450,14 +491,16 @@ class QtPeer : public WindowPeer {
         break;
     }
     if (c.def.width > 0 && c.def.height > 0) widget->setMinimumSize(c.def.width, c.def.height);
+    QWidget* placed = item.outer ? item.outer : widget;
     if (id != kNoControl) {
       item.widget = widget;
       items_[id] = item;
-      if (c.def.kind != ControlKind::kList) widget->installEventFilter(new Filter(widget, w_, id, false));
+      if (c.def.kind != ControlKind::kList)
+        widget->installEventFilter(new Filter(widget, w_, id, false));
     } else if (c.def.kind == ControlKind::kPrompt) {
       static_cast<QLabel*>(widget)->setText(Q(c.text));
     }
-    return widget;
+    return placed;
   }
 
   void NextFrame(ControlId id) {
@@ -507,7 +550,17 @@ class QtPeer : public WindowPeer {
     QWidget* widget = item.widget;
     QSignalBlocker block(widget);
     widget->setEnabled(c.enabled);
-    widget->setVisible(!c.hidden);
+    if (c.def.kind == ControlKind::kTab) {
+      // Pages are shown by their sheet; hiding one hides its tab.
+      for (QWidget* p = widget->parentWidget(); p; p = p->parentWidget()) {
+        if (auto* tabs = qobject_cast<QTabWidget*>(p)) {
+          tabs->setTabVisible(tabs->indexOf(widget), !c.hidden);
+          break;
+        }
+      }
+    } else {
+      (item.outer ? item.outer : widget)->setVisible(!c.hidden);
+    }
     widget->setToolTip(Q(c.tip));
     if (c.colour != 0xFFFFFFFFu || c.style != kStyleNormal) {
       QFont f = widget->font();
@@ -580,6 +633,12 @@ class QtPeer : public WindowPeer {
         auto* v = static_cast<QTableView*>(widget);
         const int hl = w_.Highlight(id);
         if (hl >= 0) v->selectRow(hl);
+        if (Browse* b = w_.browse(id)) {
+          QSignalBlocker block_scroll(item.scroll);
+          item.scroll->setValue(!b->more_above() ? 0 : (b->more_below() ? 1 : 2));
+        } else {
+          item.scroll->hide();
+        }
         break;
       }
       case ControlKind::kProgress: {
