@@ -1,0 +1,237 @@
+// Re-linking of calls to the directory: the longest-prefix rule, the four
+// call files in their order, the window's ticks of at most ten calls with
+// its refused close, and a randomized comparison with a brute-force oracle.
+#include <random>
+
+#include "agenda/relink.h"
+#include "tests/agenda/forms/forms_fixture.h"
+
+namespace formstest {
+namespace {
+
+using namespace nv::ui;
+
+class RelinkTest : public FormsTest {
+ protected:
+  // Every call's link equals the oracle's.
+  void ExpectAllLinked(const std::string& context) {
+    const auto numbers = Numbers();
+    for (const Call& c : Calls()) {
+      const auto want = Oracle(c.number, numbers);
+      EXPECT_EQ(c.codigo, want.first) << context << " call " << c.number;
+      EXPECT_EQ(c.gruage, want.second) << context << " call " << c.number;
+    }
+  }
+};
+
+TEST_F(RelinkTest, AddingAShortPrefixLinksItsCallsExceptThoseUnderALongerNumber) {
+  AddNumber(7, "0114567", 3);
+  AddCall(0, "01145671234", 7, 3);
+  AddCall(0, "0119999");
+  AddCall(1, "011");
+  AddCall(2, "0118888");
+  AddCall(3, "0114567");  // equals the longer number exactly
+  AddCall(3, "0121111");  // another prefix: untouched
+  AddCall(0, "01");       // shorter than N: untouched
+  AddNumber(5, "011", 2);
+  EXPECT_EQ(agenda::RelinkCalls("011"), 5);
+  EXPECT_EQ(LinkOf("01145671234"), 7);
+  EXPECT_EQ(LinkOf("0114567"), 7);
+  EXPECT_EQ(LinkOf("0119999"), 5);
+  EXPECT_EQ(LinkOf("011"), 5);
+  EXPECT_EQ(LinkOf("0118888"), 5);
+  EXPECT_EQ(LinkOf("0121111"), 0);
+  EXPECT_EQ(LinkOf("01"), 0);
+  ExpectAllLinked("after adding 011");
+}
+
+TEST_F(RelinkTest, DeletingANumberFallsBackToTheNextShorterMatchOrToNone) {
+  AddNumber(1, "03", 4);
+  AddNumber(2, "0351", 5);
+  AddNumber(3, "0351456", 6);
+  AddCall(0, "0351456789", 3, 6);
+  AddCall(1, "0351999", 2, 5);
+  AddCall(2, "0399", 1, 4);
+  ASSERT_TRUE(DeleteNumber("0351456"));
+  agenda::RelinkCalls("0351456");
+  EXPECT_EQ(LinkOf("0351456789"), 2);
+  ASSERT_TRUE(DeleteNumber("0351"));
+  agenda::RelinkCalls("0351");
+  EXPECT_EQ(LinkOf("0351456789"), 1);
+  EXPECT_EQ(LinkOf("0351999"), 1);
+  ASSERT_TRUE(DeleteNumber("03"));
+  agenda::RelinkCalls("03");
+  for (const Call& c : Calls()) {
+    EXPECT_EQ(c.codigo, 0) << c.number;
+    EXPECT_EQ(c.gruage, 0) << c.number;
+  }
+}
+
+TEST_F(RelinkTest, TrailingBlanksOfTheNumberAreIgnored) {
+  AddNumber(9, "4444   ");
+  AddCall(0, "44445555");
+  AddCall(0, "4445");
+  EXPECT_EQ(agenda::RelinkCalls("4444     "), 1);
+  EXPECT_EQ(LinkOf("44445555"), 9);
+  EXPECT_EQ(LinkOf("4445"), 0);
+}
+
+TEST_F(RelinkTest, EmptyOrOverlongNumbersReachNoCall) {
+  AddNumber(9, "1");
+  AddCall(0, "123", 77);
+  EXPECT_EQ(agenda::RelinkCalls(""), 0);
+  EXPECT_EQ(agenda::RelinkCalls("     "), 0);
+  EXPECT_EQ(agenda::RelinkCalls(std::string(35, '1')), 0);
+  EXPECT_EQ(LinkOf("123"), 77);  // untouched
+}
+
+TEST_F(RelinkTest, MissingCallFilesAreSkipped) {
+  AddNumber(4, "55");
+  AddCall(0, "5511");
+  AddCall(3, "5522");
+  ASSERT_EQ(unlink("Archivos/FXMO02.VTR"), 0);
+  ASSERT_EQ(unlink("Archivos/FXTR01.VTR"), 0);
+  EXPECT_EQ(agenda::RelinkCalls("55"), 2);
+  EXPECT_TRUE(ui_->messages().empty());
+}
+
+// The cache holds one answer per run: a run after a directory change does
+// not reuse the answer of the run before.
+TEST_F(RelinkTest, TheCacheDoesNotOutliveARun) {
+  AddNumber(1, "77");
+  AddCall(0, "7788");
+  agenda::RelinkCalls("77");
+  EXPECT_EQ(LinkOf("7788"), 1);
+  AddNumber(2, "778");
+  agenda::RelinkCalls("778");
+  EXPECT_EQ(LinkOf("7788"), 2);
+  ASSERT_TRUE(DeleteNumber("778"));
+  agenda::RelinkCalls("77");
+  EXPECT_EQ(LinkOf("7788"), 1);
+}
+
+TEST_F(RelinkTest, ConsecutiveCallsOfOneNumberShareOneLookup) {
+  AddNumber(1, "66");
+  AddNumber(2, "6612");
+  nv::File& re09 = Use("FXRE09").file();
+  std::vector<nv::File*> files;
+  for (int i = 0; i < 5; ++i) AddCall(0, "661234");
+  AddCall(0, "6699");
+  std::vector<agenda::CallFileView> views;
+  views.push_back(agenda::CallLegView(Use("FXMO01").file(), "MO01:MO01_C9"));
+  {
+    agenda::CallRelinker run(re09, views, "66");
+    run.Begin();
+    EXPECT_EQ(run.Step(0), 6);
+    EXPECT_TRUE(run.done());
+    EXPECT_EQ(run.lookup().lookups(), 2);
+    EXPECT_EQ(run.changed(), 6);
+  }
+  dic_->Access("FXMO01")->Close();
+  dic_->Access("FXRE09")->Close();
+  EXPECT_EQ(LinkOf("661234"), 2);
+  EXPECT_EQ(LinkOf("6699"), 1);
+}
+
+TEST_F(RelinkTest, WindowTicksReadAtMostTenCallsAndRefuseToCloseMidway) {
+  AddNumber(3, "22", 1);
+  for (int i = 0; i < 12; ++i) AddCall(i % 4, "22" + std::to_string(100 + i));
+  for (int i = 0; i < 13; ++i) AddCall(i % 4, "2299" + std::to_string(i));
+  AddCall(0, "23");
+  std::vector<std::string> pictures;
+  auto picture = [](Window& w) {
+    for (const ControlState& c : w.controls())
+      if (c.def.kind == ControlKind::kImage) return c.text;
+    return std::string();
+  };
+  // Each idle step records the clock picture and fires the next tick; after
+  // tick 1 (cut at ten calls) a close is refused.
+  auto tick = [&](Window& w) {
+    pictures.push_back(picture(w));
+    ui_->AdvanceClock(1);
+  };
+  ui_->OnIdle("Actualizando...", tick);
+  ui_->OnIdle("Actualizando...", [&](Window& w) {
+    pictures.push_back(picture(w));
+    w.UserClose();
+  });
+  ui_->OnIdle("Actualizando...", tick);
+  ui_->OnIdle("Actualizando...", tick);
+  const int64_t start = ui_->Now();
+  EXPECT_EQ(agenda::Actualizar_MOyTR("22"), 25);
+  EXPECT_EQ(ui_->Now() - start, 3);  // 10 + 10 + 5 calls: three ticks
+  EXPECT_EQ(pictures, (std::vector<std::string>{agenda::ClockPicture(1), agenda::ClockPicture(2),
+                                                agenda::ClockPicture(2), agenda::ClockPicture(3)}));
+  EXPECT_EQ(Count("Actualizando..."), 1);
+  ExpectAllLinked("windowed");
+  EXPECT_EQ(LinkOf("23"), 0);
+}
+
+TEST_F(RelinkTest, WindowWithNothingToDoClosesAfterTheFirstTick) {
+  AddNumber(3, "9");
+  AddCall(0, "8123", 44);
+  const int64_t start = ui_->Now();
+  EXPECT_EQ(agenda::Actualizar_MOyTR("9"), 0);
+  EXPECT_EQ(ui_->Now() - start, 1);
+  EXPECT_EQ(LinkOf("8123"), 44);
+}
+
+TEST_F(RelinkTest, ClockPicturesWrapAfterSeventeen) {
+  AddNumber(3, "5");
+  for (int i = 0; i < 10 * 18; ++i) AddCall(0, "5" + std::to_string(1000 + i));
+  std::string last;
+  for (int i = 0; i < 19; ++i) {
+    ui_->OnIdle("Actualizando...", [&](Window& w) {
+      for (const ControlState& c : w.controls())
+        if (c.def.kind == ControlKind::kImage) last = c.text;
+      ui_->AdvanceClock(1);
+    });
+  }
+  EXPECT_EQ(agenda::Actualizar_MOyTR("5"), 180);
+  // Before tick 19 the clock has moved 18 times: 17 is followed by 1, then 2.
+  EXPECT_EQ(last, agenda::ClockPicture(2));
+}
+
+// Random directories of numbers that are prefixes of each other, random
+// calls, random adds and deletes, each followed by the re-linking of the
+// number changed: every call always matches the brute-force answer.
+TEST_F(RelinkTest, RandomDirectoriesMatchTheOracle) {
+  std::mt19937 rng(20261207);
+  auto digits = [&](int len) {
+    std::string s;
+    for (int i = 0; i < len; ++i) s += char('0' + rng() % 3);
+    return s;
+  };
+  std::vector<std::string> numbers;
+  for (int i = 0; i < 120; ++i) {
+    std::string n = digits(1 + int(rng() % 6));
+    if (std::find(numbers.begin(), numbers.end(), n) != numbers.end()) continue;
+    numbers.push_back(n);
+    AddNumber(int32_t(1 + rng() % 50), n + std::string(rng() % 3, ' '), int32_t(rng() % 9));
+  }
+  for (int i = 0; i < 800; ++i) AddCall(int(rng() % 4), digits(1 + int(rng() % 9)));
+  // Link everything once from the shortest prefixes ("0", "1", "2").
+  for (const char* p : {"0", "1", "2"}) agenda::RelinkCalls(p);
+  ExpectAllLinked("initial");
+  for (int step = 0; step < 40; ++step) {
+    std::string n;
+    if (rng() % 2 == 0 && !numbers.empty()) {
+      const size_t k = rng() % numbers.size();
+      n = numbers[k];
+      numbers.erase(numbers.begin() + long(k));
+      ASSERT_TRUE(DeleteNumber(n));
+    } else {
+      n = digits(1 + int(rng() % 7));
+      if (std::find(numbers.begin(), numbers.end(), n) != numbers.end()) continue;
+      numbers.push_back(n);
+      AddNumber(int32_t(1 + rng() % 50), n, int32_t(rng() % 9));
+    }
+    agenda::RelinkCalls(n + "  ");
+    if (step % 8 == 7) ExpectAllLinked("step " + std::to_string(step));
+    if (HasFailure()) break;
+  }
+  ExpectAllLinked("final");
+}
+
+}  // namespace
+}  // namespace formstest
