@@ -139,8 +139,12 @@ void Reload(FlatFcb* f) {
   f->write_error = 0;
   f->flags &= ~kHeaderDirty;
   if (ReadHeader(f) == 0) {
-    for (FlatKey& k : f->key_blocks)
-      if (k.file) k.file->ReRead();
+    // Key files are opened again: a failed write left them refusing writes.
+    for (FlatKey& k : f->key_blocks) {
+      if (!k.file) continue;
+      k.file.reset();
+      EnsureKeyOpen(f, &k);
+    }
   }
   f->current = 0;
   f->current_status = 0;

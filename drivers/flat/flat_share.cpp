@@ -122,7 +122,10 @@ int WaitHeldRecord(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw) {
       if (f->read_only()) return 0;
       return WritePrefix(f, n, (*raw)[0], Get32(raw->data() + 1));
     }
-    if (f->hold_timeout < 0 || waited >= int64_t(f->hold_timeout) * 1000) return 43;
+    if (f->hold_timeout < 0 || waited >= int64_t(f->hold_timeout) * 1000) {
+      f->flags &= ~kHoldRequested;  // the read that tried used the request
+      return 43;
+    }
     const bool shared = (f->flags & kOpenShared) != 0;
     if (shared) UnlockHeader(f);
     E()->Delay(kDelayMs);
