@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -81,6 +82,49 @@ TEST(KeyCodec, IndependentOrderOfRandomValues) {
   // Descending components reverse the order.
   ExpectOrderKept(Comp(kStoredLong, 0, 4, true), longs, std::greater<int32_t>());
   ExpectOrderKept(Comp(kStoredReal, 0, 8, true), reals, std::greater<double>());
+}
+
+// A whole key of two components (a case-insensitive name, then a
+// descending 16-bit age) against a comparator of the decoded fields.
+TEST(KeyCodec, IndependentOrderOfTwoComponentKeys) {
+#pragma pack(push, 1)
+  struct Rec {
+    char name[4];
+    int16_t age;
+  };
+#pragma pack(pop)
+  KeySpec spec;
+  spec.components = {Comp(kStoredString, 0, 4), Comp(kStoredShort, 4, 2, true)};
+  spec.nocase = true;
+  std::mt19937 rng(3);
+  std::vector<Rec> recs(3000);
+  for (Rec& r : recs) {
+    for (char& c : r.name) c = "abAB z"[rng() % 6];
+    r.age = int16_t(int(rng() % 200) - 100);
+  }
+  auto upper = [](const Rec& r) {
+    std::string s(r.name, 4);
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+  };
+  auto less = [&](const Rec& a, const Rec& b) {
+    if (upper(a) != upper(b)) return upper(a) < upper(b);
+    return a.age > b.age;
+  };
+  std::sort(recs.begin(), recs.end(), less);
+  std::string prev;
+  for (size_t i = 0; i < recs.size(); ++i) {
+    std::string key(6, '\0');
+    ASSERT_TRUE(EncodeKey(spec, reinterpret_cast<const uint8_t*>(&recs[i]),
+                          reinterpret_cast<uint8_t*>(key.data())));
+    if (i > 0) {
+      if (less(recs[i - 1], recs[i]))
+        ASSERT_LT(prev, key) << i;
+      else
+        ASSERT_EQ(prev, key) << i;
+    }
+    prev = key;
+  }
 }
 
 TEST(KeyCodec, NegativeFloatsInReverseMagnitudeBeforePositive) {

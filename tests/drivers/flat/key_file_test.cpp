@@ -93,6 +93,19 @@ TEST(KeyFile, CreateWritesTheEmptyTree) {
   EXPECT_FALSE(found);
 }
 
+TEST(KeyFile, LongestKeysHoldTwoEntriesPerPageAndLongerAreRefused) {
+  ScratchDir dir;
+  std::unique_ptr<KeyFile> k;
+  // 246 bytes would make 250-byte entries, one per page: a tree that could
+  // never narrow to a root. Such keys are refused.
+  EXPECT_EQ(KeyFile::Create(nullptr, dir.File("L.K01"), StringKey(246), &k), kErrKeyTooLong);
+  EXPECT_EQ(KeyFile::Open(nullptr, dir.File("L.K01"), {}, StringKey(246), &k),
+            kErrKeysMustBeRebuilt);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("L.K01"), StringKey(245), &k), 0);
+  EXPECT_EQ(k->header().per_page, 2);
+  EXPECT_EQ(k->header().entry_length, 249);
+}
+
 TEST(KeyFile, PageLayoutAndSplitOfAFullLeaf) {
   ScratchDir dir;
   KeySpec spec = StringKey(4);
