@@ -1,0 +1,246 @@
+// Several processes sharing one flat file, each a run of the station
+// program (tests/drivers/flat/station): writers adding records inside and
+// outside transactions while readers walk the key, a station holding a
+// record, and writers killed (SIGKILL) at named crash points inside and
+// outside a transaction. NV_LONG_TESTS=1 runs the long versions.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "tests/drivers/flat/flat_test_decl.h"
+
+namespace flattest {
+namespace {
+
+bool LongTests() {
+  const char* v = std::getenv("NV_LONG_TESTS");
+  return v && *v && std::string(v) != "0";
+}
+
+std::string StationProgram() {
+  std::string exe = nv::GetEnv()->ProgramPath();
+  return exe.substr(0, exe.find_last_of('/')) + "/flat_station";
+}
+
+struct Child {
+  pid_t pid = -1;
+  int out = -1;  // its standard output
+};
+
+// Starts the station with `args` and its own profile; `crash` names a crash
+// point (empty: none).
+Child Spawn(const std::vector<std::string>& args, const std::string& profile,
+            const std::string& crash = "") {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    ::setenv("NVRUN_PROFILE", profile.c_str(), 1);
+    if (crash.empty()) {
+      ::unsetenv("NV_FLAT_CRASH");
+    } else {
+      ::setenv("NV_FLAT_CRASH", crash.c_str(), 1);
+    }
+    std::vector<std::string> all = {StationProgram()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  return {pid, fds[0]};
+}
+
+// Waits for the child: its wait status and what it printed.
+int Wait(Child& c, std::string* printed = nullptr) {
+  std::string text;
+  char buf[256];
+  ssize_t n;
+  while ((n = ::read(c.out, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+  ::close(c.out);
+  int status = 0;
+  ::waitpid(c.pid, &status, 0);
+  if (printed) *printed = text;
+  return status;
+}
+
+bool Succeeded(int status) {
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+class SharedStationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearError();
+    ASSERT_EQ(::access(StationProgram().c_str(), X_OK), 0) << StationProgram();
+  }
+  // A profile giving the station its own folder for the transaction file.
+  std::string StationProfile(int n) {
+    std::string folder = dir_ / ("st" + std::to_string(n));
+    ::mkdir(folder.c_str(), 0700);
+    std::string ini = dir_ / ("st" + std::to_string(n) + ".ini");
+    std::string text = "[NWN21]\nNRVTMP=" + folder + "\n";
+    WriteBytes(ini, std::vector<uint8_t>(text.begin(), text.end()));
+    return ini;
+  }
+  void CreateWith(int records) {
+    FileDecl d = CustDecl(dir_ / "CUST");
+    d.attributes = kFileCreate;
+    File f(d);
+    ASSERT_EQ(f.Create(), 0);
+    ASSERT_EQ(f.Open(kReadWrite | kDenyAll), 0);
+    for (int i = 1; i <= records; ++i) {
+      Fill(f, i, "INICIAL " + std::to_string(i));
+      f.SetMemoText(0, "nota " + std::to_string(i));
+      ASSERT_EQ(f.Add(), 0);
+    }
+    ASSERT_EQ(f.Close(), 0);
+  }
+  std::map<std::string, std::vector<uint8_t>> Snapshot() {
+    std::map<std::string, std::vector<uint8_t>> m;
+    for (const char* n : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+      m[n] = ReadBytes(dir_ / n);
+    return m;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(SharedStationTest, FourWritersAndTwoReadersKeepEveryCommittedRecordOnce) {
+  const int per_writer = LongTests() ? 5000 : 150;
+  const int batch = 10;
+  CreateWith(0);
+  const std::string stop = dir_ / "STOP";
+  std::vector<Child> writers, readers;
+  for (int w = 0; w < 4; ++w)
+    writers.push_back(Spawn({"add", dir_.path(), std::to_string((w + 1) * 100000),
+                             std::to_string(per_writer), std::to_string(batch)},
+                            StationProfile(w)));
+  for (int r = 0; r < 2; ++r)
+    readers.push_back(Spawn({"read", dir_.path(), stop}, StationProfile(10 + r)));
+  for (Child& c : writers) EXPECT_TRUE(Succeeded(Wait(c)));
+  WriteBytes(stop, {});
+  for (Child& c : readers) {
+    std::string walks;
+    EXPECT_TRUE(Succeeded(Wait(c, &walks)));
+    EXPECT_GT(std::atoi(walks.c_str()), 0);
+  }
+  std::vector<int32_t> expected;
+  for (int w = 0; w < 4; ++w)
+    for (int i = 0; i < per_writer; ++i)
+      if ((i / batch) % 3 != 2) expected.push_back((w + 1) * 100000 + i);
+  std::sort(expected.begin(), expected.end());
+
+  File f(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(f.Open(kReadWrite | kDenyAll), 0);
+  std::vector<int32_t> codes;
+  f.Set(f.key(0));
+  while (f.Next() == 0) {
+    codes.push_back(f.As<CustRecord>().CODE);
+    EXPECT_EQ(f.MemoText(0).substr(0, 5), "memo ");
+  }
+  EXPECT_EQ(codes, expected);  // committed once each, rolled back absent
+  EXPECT_EQ(f.Records(), int64_t(expected.size()));
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(f.Records(f.key(k)), int64_t(expected.size())) << k;
+  std::set<int32_t> in_record_order;
+  f.Set();
+  while (f.Next() == 0) EXPECT_TRUE(in_record_order.insert(f.As<CustRecord>().CODE).second);
+  EXPECT_EQ(in_record_order.size(), expected.size());
+  f.Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+  for (int w = 0; w < 4; ++w) EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+}
+
+TEST_F(SharedStationTest, AHoldOfAnotherStationGives43AndRecoverOutlivesItsDeath) {
+  CreateWith(3);
+  Child holder = Spawn({"hold", dir_.path(), "2", "30"}, StationProfile(0));
+  char line[8] = {};
+  ASSERT_GT(::read(holder.out, line, 5), 0);
+  ASSERT_EQ(std::string(line, 4), "held");
+  File f(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(f.Open(), 0);
+  EXPECT_EQ(f.Get(int32_t(2)), 0);  // reading without holding is not disturbed
+  ASSERT_EQ(f.Hold(1), 0);
+  EXPECT_EQ(f.Get(int32_t(2)), 43);
+  ::kill(holder.pid, SIGKILL);
+  Wait(holder);
+  // The mark outlives its station; RECOVER takes it as a dead program's.
+  ASSERT_EQ(f.Hold(1), 0);
+  EXPECT_EQ(f.Get(int32_t(2)), 43);
+  f.Send("RECOVER=1");
+  ASSERT_EQ(f.Hold(5), 0);
+  EXPECT_EQ(f.Get(int32_t(2)), 0);
+  ASSERT_EQ(f.Release(), 0);
+  f.Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+}
+
+// Kills a writer at each named crash point (its n-th passage) and opens the
+// file again: inside a transaction the files equal their state before it
+// byte for byte; outside one, the inspector's verdict is counted.
+TEST_F(SharedStationTest, WritersKilledAtCrashPointsLeaveRecoverableFiles) {
+  const std::vector<std::string> points = {"journal-written", "journal-synced", "before-header",
+                                           "after-header",    "before-data",    "after-data",
+                                           "before-memo",     "after-memo",     "before-key"};
+  const int passages = LongTests() ? 12 : 2;
+  int tried_inside = 0, failed_inside = 0, tried_outside = 0, failed_outside = 0;
+  for (int inside : {1, 0}) {
+    for (const std::string& point : points) {
+      for (int n = 1; n <= passages; ++n) {
+        if (!inside && point.rfind("journal", 0) == 0) continue;  // no journal outside
+        SCOPED_TRACE(point + ":" + std::to_string(n) + (inside ? " inside" : " outside"));
+        for (const char* name : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+          nv::GetEnv()->Remove(dir_ / name);
+        CreateWith(5);
+        auto before = Snapshot();
+        Child c = Spawn({"crash", dir_.path(), std::to_string(inside)}, StationProfile(0),
+                        point + ":" + std::to_string(n));
+        int status = Wait(c);
+        if (!(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) {
+          EXPECT_TRUE(Succeeded(status));
+          continue;  // the point was not reached n times
+        }
+        File f(CustDecl(dir_ / "CUST"));
+        int err = f.Open();
+        if (err == 0) {
+          f.Records();
+          err = ErrorCode();
+          f.Close();
+        }
+        if (inside) {
+          ++tried_inside;
+          auto after = Snapshot();
+          bool same = err == 0 && after == before;
+          EXPECT_EQ(err, 0);
+          for (auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+          EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+          if (!same) ++failed_inside;
+        } else {
+          ++tried_outside;
+          if (err != 0 || !Consistent(dir_ / "CUST")) ++failed_outside;
+        }
+      }
+    }
+  }
+  std::printf("crash points inside a transaction: %d tried, %d failed\n", tried_inside,
+              failed_inside);
+  std::printf("crash points outside a transaction: %d tried, %d inconsistent afterwards\n",
+              tried_outside, failed_outside);
+  EXPECT_GT(tried_inside, 0);
+  EXPECT_EQ(failed_inside, 0);
+}
+
+}  // namespace
+}  // namespace flattest

@@ -1,0 +1,114 @@
+// One station of the flat driver's multi-process tests. The folder holds a
+// customer file CUST (see flat_test_decl.h); the station's transaction file
+// goes where its profile ($NVRUN_PROFILE, section NWN21) says.
+//
+//   flat_station add <dir> <first code> <count> <batch>
+//     adds codes first..first+count-1 in batches of `batch`; batch i runs
+//     outside a transaction (i % 3 == 0), in one that commits (1) or in one
+//     that rolls back (2).
+//   flat_station read <dir> <stop file>
+//     walks the code key forwards until the stop file exists, checking that
+//     every walk is in ascending order; prints the number of walks.
+//   flat_station crash <dir> <inside>
+//     adds three records and rewrites record 2 (inside a transaction when
+//     <inside> is 1, committed at the end); NV_FLAT_CRASH kills it on the way.
+//   flat_station hold <dir> <record> <seconds>
+//     holds the record and sleeps, so another station meets the mark.
+// Exit status 0 on success; the failing step and error on stderr otherwise.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tests/drivers/flat/flat_test_decl.h"
+
+using namespace flattest;
+
+namespace {
+
+int Fail(const char* what, int err) {
+  std::fprintf(stderr, "station %d: %s failed with %d\n", int(::getpid()), what, err);
+  return 1;
+}
+
+int Add(const std::string& dir, int first, int count, int batch) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  f.SetProperty(29441, "1");
+  for (int b = 0; b * batch < count; ++b) {
+    const int mode = b % 3;
+    if (mode && f.Logout() != 0) return Fail("logout", ErrorCode());
+    for (int i = b * batch; i < count && i < (b + 1) * batch; ++i) {
+      Fill(f, first + i, "STATION " + std::to_string(first + i), int16_t(i % 90));
+      f.SetMemoText(0, "memo " + std::to_string(first + i));
+      if (int e = f.Add()) return Fail("add", e);
+    }
+    if (mode == 1 && f.Commit() != 0) return Fail("commit", ErrorCode());
+    if (mode == 2 && f.Rollback() != 0) return Fail("rollback", ErrorCode());
+  }
+  if (int e = f.Close()) return Fail("close", e);
+  return 0;
+}
+
+int Read(const std::string& dir, const std::string& stop) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadOnly | kDenyNone)) return Fail("open", e);
+  int walks = 0;
+  while (::access(stop.c_str(), F_OK) != 0) {
+    if (int e = f.Set(f.key(0))) return Fail("set", e);
+    int32_t last = INT32_MIN;
+    int e = 0;
+    while ((e = f.Next()) == 0) {
+      int32_t code = f.As<CustRecord>().CODE;
+      if (code <= last) return Fail("key order", code);
+      last = code;
+    }
+    if (e != 33) return Fail("next", e);
+    ++walks;
+  }
+  std::printf("%d\n", walks);
+  return 0;
+}
+
+int Crash(const std::string& dir, bool inside) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  f.SetProperty(29441, "1");
+  if (inside && f.Logout() != 0) return Fail("logout", ErrorCode());
+  for (int i = 0; i < 3; ++i) {
+    Fill(f, 500 + i, "NUEVO " + std::to_string(i));
+    f.SetMemoText(0, std::string(300, char('a' + i)));
+    if (int e = f.Add()) return Fail("add", e);
+  }
+  if (int e = f.Get(int32_t(2))) return Fail("get", e);
+  Fill(f, 2, "CAMBIADO", 55, "SORIA");
+  f.SetMemoText(0, "otra nota");
+  if (int e = f.Put()) return Fail("put", e);
+  if (inside && f.Commit() != 0) return Fail("commit", ErrorCode());
+  return f.Close() ? 1 : 0;
+}
+
+int Hold(const std::string& dir, int record, int seconds) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  f.Hold();
+  if (int e = f.Get(int32_t(record))) return Fail("get", e);
+  std::printf("held\n");
+  std::fflush(stdout);
+  ::sleep(unsigned(seconds));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const std::string cmd = argv[1], dir = argv[2];
+  if (cmd == "add" && argc == 6)
+    return Add(dir, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+  if (cmd == "read" && argc == 4) return Read(dir, argv[3]);
+  if (cmd == "crash" && argc == 4) return Crash(dir, std::atoi(argv[3]) != 0);
+  if (cmd == "hold" && argc == 5) return Hold(dir, std::atoi(argv[3]), std::atoi(argv[4]));
+  return 2;
+}
