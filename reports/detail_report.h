@@ -1,0 +1,71 @@
+// One run of a detail report: headings, the counting pre-scan, the printing
+// walk with its per-call lookups and the transfer queue, the totals, and the
+// progress window. Every procedure of detail_family.h runs through here.
+//
+// Invariants of a run:
+// - A run owns every File it reads (call file, its alias, the transfer
+//   headers and the lookup files), each opened read-only by this thread, and
+//   every record buffer it uses; two runs, even over the same files and at
+//   the same time, share no buffer and no position.
+// - The pre-scan and the printing walk apply the same selection (type, time
+//   window widened to 1..8640000 when both times are 0, range), so the
+//   progress counter reaches the count of the pre-scan exactly when the last
+//   selected call has been printed, and only then does the percentage
+//   reach 100.
+// - A transferred call is printed once per group value with all its legs;
+//   every selected leg counts once in the totals.
+// - Cancelling the progress window ends the run without delivering a
+//   document. Nothing is ever written to a data file.
+//
+// Thread-safety: RunDetail may run on any number of threads at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/report/document.h"
+#include "host/report/layout.h"
+#include "reports/detail_family.h"
+
+namespace nv::dict {
+class Dictionary;
+}
+
+namespace fxr4 {
+
+struct RunOptions {
+  // Declarations and store of the files; nullptr: the library's dictionary.
+  const nv::dict::Dictionary* dict = nullptr;
+  // Where the finished document goes; empty: the library's output.
+  std::function<void(nv::report::Document&&)> deliver;
+  // Called with every percentage shown, from the run's thread.
+  std::function<void(int percent, const std::string& text)> on_progress;
+};
+
+struct RunResult {
+  enum Status { kOk = 0, kCancelled, kNoDictionary, kBadLayout };
+  Status status = kOk;
+  int open_error = 0;   // error of opening the call file (the report then is empty)
+  int64_t calls = 0;    // counted by the pre-scan
+  int64_t printed = 0;  // selected records the printing walk handed over
+  int64_t duration = 0;
+  double cost = 0;
+  int pages = 0;
+  std::string titles[3];  // headings (Windows-1252)
+  std::string totals[3];  // LOC:TIT_CANT, LOC:TIT_DURACION, LOC:TIT_COSTO
+  double prescan_seconds = 0;
+  double print_seconds = 0;
+};
+
+// Runs procedure `proc` over the two string arguments (parameter block and
+// OPC_IMPRESION), copied by the copy rule.
+RunResult RunDetail(const DetailProc& proc, std::string_view block, std::string_view opc,
+                    const RunOptions& options = {});
+
+// The layout of the detail reports for a direction (pictures differ).
+nv::report::ReportLayout DetailLayout(Direction d);
+
+}  // namespace fxr4

@@ -1,0 +1,129 @@
+#include "reports/output.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <QGuiApplication>
+
+#include "host/dictionary/dictionary.h"
+#include "host/report/qt/pdf_renderer.h"
+#include "host/report/qt/preview.h"
+#include "host/report/text_renderer.h"
+#include "host/runtime/profile.h"
+#include "host/ui/framework.h"
+
+namespace fxr4 {
+
+namespace {
+
+struct Library {
+  std::mutex mu;
+  nv::ui::ErrorReporter reporter;
+  nv::ui::ProfileObject profile;
+  nv::ui::FuzzyMatch fuzzy;
+  nv::ui::ProfileObject* current_profile = &profile;
+  std::unique_ptr<nv::ProfileFile> dict_profile;
+  std::unique_ptr<nv::dict::Dictionary> dict;
+  std::string mode = "gui";
+  std::string path;
+
+  Library() {
+    reporter.Init();
+    profile.Init("fxr4.INI");
+    fuzzy.Init();
+    fuzzy.SetOption(1, true);
+    fuzzy.SetOption(2, false);
+  }
+  ~Library() {
+    fuzzy.Kill();
+    profile.Kill();
+    reporter.Kill();
+  }
+};
+
+Library& Lib() {
+  static Library* lib = new Library();  // lives as long as the library is loaded
+  return *lib;
+}
+
+}  // namespace
+
+const nv::dict::Dictionary* LibraryDictionary() {
+  if (nv::dict::Dictionary* d = nv::dict::Dic()) return d;
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mu);
+  if (lib.dict == nullptr) {
+    std::string name = lib.current_profile->file_name();
+    if (name.empty()) name = "fxr4.INI";
+    lib.dict_profile = std::make_unique<nv::ProfileFile>(name);
+    lib.dict = std::make_unique<nv::dict::Dictionary>(lib.dict_profile.get());
+  }
+  return lib.dict.get();
+}
+
+bool SetOutput(std::string_view spec) {
+  std::string mode(spec), path;
+  const size_t colon = mode.find(':');
+  if (colon != std::string::npos) {
+    path = mode.substr(colon + 1);
+    mode.resize(colon);
+  }
+  const bool needs_path = mode == "pdf" || mode == "text";
+  if (!(needs_path || mode == "gui" || mode == "none")) return false;
+  if (needs_path == path.empty()) return false;
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mu);
+  lib.mode = mode;
+  lib.path = path;
+  return true;
+}
+
+void Deliver(nv::report::Document doc) {
+  Library& lib = Lib();
+  std::string mode, path;
+  {
+    std::lock_guard<std::mutex> lock(lib.mu);
+    mode = lib.mode;
+    path = lib.path;
+  }
+  if (mode == "pdf") {
+    nv::report::Status st = nv::report::RenderPdf(doc, path);
+    if (!st.ok()) std::fprintf(stderr, "FXR4: %s\n", st.message().c_str());
+  } else if (mode == "text") {
+    const std::string text = nv::report::RenderText(doc);
+    if (path == "-") {
+      std::fwrite(text.data(), 1, text.size(), stdout);
+      std::fflush(stdout);
+    } else if (FILE* f = std::fopen(path.c_str(), "wb")) {
+      std::fwrite(text.data(), 1, text.size(), f);
+      std::fclose(f);
+    } else {
+      std::fprintf(stderr, "FXR4: no se puede escribir %s\n", path.c_str());
+    }
+  } else if (mode == "gui") {
+    nv::report::PostToGuiThread(std::move(doc),
+                                [](const nv::report::Document& d) { nv::report::Present(d); });
+  }
+}
+
+void InitLibrary(nv::ui::ErrorReporter* reporter, nv::ui::ProfileObject* profile) {
+  Library& lib = Lib();
+  if (reporter != nullptr) nv::ui::SetCurrentErrorReporter(reporter);
+  std::lock_guard<std::mutex> lock(lib.mu);
+  if (profile != nullptr) lib.current_profile = profile;
+}
+
+void OnLoad() {
+  Library& lib = Lib();
+  nv::ui::SetCurrentErrorReporter(&lib.reporter);
+}
+
+nv::ui::ProfileObject& CurrentProfile() {
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mu);
+  return *lib.current_profile;
+}
+
+}  // namespace fxr4

@@ -1,0 +1,109 @@
+// The command-line host end to end: it loads libFXR4.so by name, runs a
+// procedure in a folder holding ./Archivos and writes a PDF that pdftotext
+// reads back with its headings, labels and accented values; bad options
+// are refused with a message and a non-zero status.
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/reports/report_fixture.h"
+
+namespace fxr4test {
+namespace {
+
+std::string BinFolder() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  buf[n > 0 ? n : 0] = 0;
+  return std::filesystem::path(buf).parent_path().string();
+}
+
+// Runs a shell command; answers its exit status and output (stdout+stderr).
+int Shell(const std::string& cmd, std::string* out) {
+  out->clear();
+  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+  if (p == nullptr) return -1;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out->append(buf.data(), n);
+  int st = pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+class ToolTest : public ReportTest {
+ protected:
+  void SetUp() override {
+    ReportTest::SetUp();
+    // The tool reads "fxr4.INI" of its working folder; the default folder
+    // ".\Archivos" is already where the files are.
+    std::remove((dir_ + "/fxr4.INI").c_str());
+    tool_ = BinFolder() + "/fxr4";
+  }
+  std::string In(const std::string& args) { return "cd '" + dir_ + "' && '" + tool_ + "' " + args; }
+  std::string tool_;
+};
+
+TEST_F(ToolTest, HelpListsEveryProcedureAndOption) {
+  std::string out;
+  ASSERT_EQ(Shell("'" + tool_ + "' --help", &out), 0);
+  size_t n = 0;
+  const fxr4::DetailProc* procs = fxr4::DetailProcs(&n);
+  for (size_t i = 0; i < n; ++i) EXPECT_NE(out.find(procs[i].name), std::string::npos);
+  for (const char* opt : {"--desfec", "--hasfec", "--deshor", "--hashor", "--desde", "--hasta",
+                          "--tipo", "--copias", "--pdf", "--text", "--print", "--preview"}) {
+    EXPECT_NE(out.find(opt), std::string::npos) << opt;
+  }
+}
+
+TEST_F(ToolTest, WritesAPdfWithHeadingsLabelsAndAccents) {
+  CallRecord r = Call(1, Day(2026, 3, 5), Hms(9, 5, 7), "L1", "201");
+  r.DESLLA = nv::AnsiFromUtf8("Córdoba Capital");
+  r.NROCTA = "C1";
+  AddCall(r);
+  nv::dict::MA09Record a{};
+  a.NROCTA = "C1";
+  a.DESCTA = nv::AnsiFromUtf8("Dirección Técnica");
+  Add("FXMA09", a);
+  writers_.clear();
+  std::string out;
+  ASSERT_EQ(Shell(In("run RPT_SAL_LINEAS_DETALLE --desfec 01/03/2026 --hasfec 31/03/2026 "
+                     "--desde L1 --hasta L9 --pdf out.pdf"),
+                  &out),
+            0)
+      << out;
+  ASSERT_EQ(Shell("pdftotext -layout '" + dir_ + "/out.pdf' -", &out), 0) << out;
+  for (const char* s :
+       {"Informe de llamadas salientes - Por Líneas -", "1/03/2026 hasta el 31/03/2026",
+        "línea/s: L1 al: L9", "Número:", "Origen/Destino:", "Córdoba Capital", "Dirección Técnica",
+        "Duración:", "Total Llamadas: 1", "Total Duración: 0:01:00", "Total Costo: 1.50",
+        "Fonvex Windows", "Página"}) {
+    EXPECT_NE(out.find(s), std::string::npos) << s << "\n" << out;
+  }
+}
+
+TEST_F(ToolTest, TextOutputAndRefusedOptions) {
+  AddCall(Call(1, Day(2026, 3, 5), Hms(9, 0, 0)));
+  writers_.clear();
+  std::string out;
+  ASSERT_EQ(Shell(In("run RPT_SAL_FECHA_DETALLE --desfec 5/3/2026 --hasfec 5/3/2026 "
+                     "--deshor 08:00 --hashor 09:00 --text"),
+                  &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("Total Llamadas: 1"), std::string::npos) << out;
+  EXPECT_NE(out.find("a las  8:00 hasta el"), std::string::npos) << out;
+  EXPECT_NE(Shell(In("run RPT_NO_EXISTE --text"), &out), 0);
+  EXPECT_NE(out.find("desconocido"), std::string::npos);
+  EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --desfec 31/02/2026 --text"), &out), 0);
+  EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --deshor 25:99 --text"), &out), 0);
+  EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --desfec"), &out), 0);
+  EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE"), &out), 0);
+  EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --bogus 1 --text"), &out), 0);
+}
+
+}  // namespace
+}  // namespace fxr4test

@@ -1,0 +1,235 @@
+// fxr4: runs a report procedure of libFXR4.so from the command line.
+//
+//   fxr4 run RPT_SAL_LINEAS_DETALLE --desfec 01/03/2026 --hasfec 31/03/2026
+//        --desde 101 --hasta 199 --tipo Locales --pdf marzo.pdf
+//
+// The program works in the folder that holds ./Archivos (the data files),
+// builds the procedure's parameter block and OPC_IMPRESION from the options,
+// loads libFXR4.so (from its own folder first) and calls the procedure by
+// its exported name on a thread of its own, as the choosers do.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/runtime/codepage.h"
+#include "host/runtime/picture.h"
+#include "reports/params.h"
+
+namespace {
+
+constexpr const char* kProcedures[] = {
+    "RPT_ENT_LINEAS_DETALLE",     "RPT_SAL_LINEAS_DETALLE",      "RPT_ENT_INTERNOS_DETALLE",
+    "RPT_SAL_INTERNOS_DETALLE",   "RPT_ENT_CTAS_DETALLE",        "RPT_SAL_CTAS_DETALLE",
+    "RPT_ENT_GRP_LINEAS_DETALLE", "RPT_SAL_GRP_LINEAS_DETALLE",  "RPT_ENT_GRP_INT_DETALLE",
+    "RPT_SAL_GRP_INT_DETALLE",    "RPT_SAL_GRP_CTAS_DETALLE",    "RPT_ENT_FECHA_DETALLE",
+    "RPT_SAL_FECHA_DETALLE",      "RPT_ENT_NUMEROS_DETALLE",     "RPT_SAL_NUMEROS_DETALLE",
+    "RPT_ENT_GRP_AGENDA_DETALLE", "RPT_SAL_GRP_AGENDA_DETALLE",  "RPT_ENT_AGENTES_DETALLE",
+    "RPT_SAL_AGENTES_DETALLE",    "RPT_ENT_GRP_AGENTES_DETALLE", "RPT_SAL_GRP_AGENTES_DETALLE",
+};
+
+void Usage(FILE* out) {
+  std::fprintf(
+      out,
+      "Uso: fxr4 run PROCEDIMIENTO [opciones] (--pdf ARCHIVO | --text [ARCHIVO] |\n"
+      "                                        --print | --preview)\n"
+      "     fxr4 --help\n\n"
+      "Se ejecuta en la carpeta que contiene ./Archivos.\n\n"
+      "Opciones:\n"
+      "  --desfec dd/mm/aaaa   primera fecha (DESFEC)\n"
+      "  --hasfec dd/mm/aaaa   última fecha (HASFEC)\n"
+      "  --deshor hh:mm[:ss]   hora en la primera fecha (DESHOR; sin ella, días enteros)\n"
+      "  --hashor hh:mm[:ss]   hora en la última fecha (HASHOR)\n"
+      "  --desde VALOR         comienzo del rango (línea, interno, cuenta, grupo, agente)\n"
+      "  --hasta VALOR         fin del rango\n"
+      "  --tipo NOMBRE         tipo de llamadas (CURTAB): Todas, Locales, Nacionales,\n"
+      "                        Internacionales, Celulares, Celulares Nacionales,\n"
+      "                        Especiales (por omisión Todas)\n"
+      "  --copias N            copias (COPIAS, por omisión 1)\n"
+      "  --pdf ARCHIVO         escribe el reporte en un PDF\n"
+      "  --text [ARCHIVO]      escribe el reporte como texto (por omisión, la salida)\n"
+      "  --print               imprime en la impresora predeterminada\n"
+      "  --preview             muestra la vista previa (VISTA_PREVIA = 1)\n\n"
+      "Procedimientos:\n");
+  for (const char* p : kProcedures) std::fprintf(out, "  %s\n", p);
+}
+
+bool Known(const std::string& name) {
+  for (const char* p : kProcedures) {
+    if (name == p) return true;
+  }
+  return false;
+}
+
+std::string SelfFolder() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = 0;
+  return std::filesystem::path(buf).parent_path().string();
+}
+
+struct Options {
+  std::string proc, out_mode, out_path, desde, hasta, tipo = "Todas";
+  int32_t desfec = 0, hasfec = 0, deshor = 0, hashor = 0;
+  int copias = 1;
+  bool preview = false;
+};
+
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "fxr4: %s\n", text.c_str());
+  return 2;
+}
+
+template <class B>
+std::string Block(const Options& o, B* b) {
+  fxr4::CopyBlock(b, sizeof *b, nullptr, 0);
+  b->DESFEC = o.desfec;
+  b->HASFEC = o.hasfec;
+  b->DESHOR = o.deshor;
+  b->HASHOR = o.hashor;
+  b->LLASAL = 1;
+  b->LLAENT = 1;
+  b->NEW_COL_SEL = 0;
+  b->CURTAB = o.tipo;
+  return std::string(reinterpret_cast<const char*>(b), sizeof *b);
+}
+
+std::string BuildBlock(const Options& o) {
+  if (o.proc.find("_CTAS_") != std::string::npos && o.proc.find("_GRP_") == std::string::npos) {
+    fxr4::PARAM_RPT_CTAS b;
+    Block(o, &b);
+    b.DESDE = o.desde;
+    b.HASTA = o.hasta;
+    return std::string(reinterpret_cast<const char*>(&b), sizeof b);
+  }
+  if (o.proc.find("_GRP_") != std::string::npos || o.proc.find("_AGENTES_") != std::string::npos) {
+    fxr4::PARAM_RPT_COD b;
+    Block(o, &b);
+    b.DESDE = int32_t(std::strtol(o.desde.c_str(), nullptr, 10));
+    b.HASTA = int32_t(std::strtol(o.hasta.c_str(), nullptr, 10));
+    return std::string(reinterpret_cast<const char*>(&b), sizeof b);
+  }
+  fxr4::PARAM_RPT b;
+  Block(o, &b);
+  b.DESDE = o.desde;
+  b.HASTA = o.hasta;
+  return std::string(reinterpret_cast<const char*>(&b), sizeof b);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    Usage(stderr);
+    return 2;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    Usage(stdout);
+    return 0;
+  }
+  if (args[0] != "run" || args.size() < 2) {
+    Usage(stderr);
+    return 2;
+  }
+  Options o;
+  o.proc = args[1];
+  if (!Known(o.proc)) return Fail("procedimiento desconocido: " + o.proc);
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--desfec" || a == "--hasfec") {
+      if (!value(&v)) return Fail("falta la fecha de " + a);
+      int32_t d = nv::DeformatDate("@D6", v);
+      if (d == 0) return Fail("fecha inválida: " + v);
+      (a == "--desfec" ? o.desfec : o.hasfec) = d;
+    } else if (a == "--deshor" || a == "--hashor") {
+      if (!value(&v)) return Fail("falta la hora de " + a);
+      int32_t t = nv::DeformatTime("@T4", v);
+      if (t == 0) return Fail("hora inválida: " + v);
+      (a == "--deshor" ? o.deshor : o.hashor) = t;
+    } else if (a == "--desde") {
+      if (!value(&o.desde)) return Fail("falta el valor de --desde");
+    } else if (a == "--hasta") {
+      if (!value(&o.hasta)) return Fail("falta el valor de --hasta");
+    } else if (a == "--tipo") {
+      if (!value(&o.tipo)) return Fail("falta el tipo de llamadas");
+    } else if (a == "--copias") {
+      if (!value(&v)) return Fail("falta la cantidad de copias");
+      o.copias = std::atoi(v.c_str());
+    } else if (a == "--pdf") {
+      o.out_mode = "pdf";
+      if (!value(&o.out_path)) return Fail("falta el archivo PDF");
+    } else if (a == "--text") {
+      o.out_mode = "text";
+      o.out_path = "-";
+      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) o.out_path = args[++i];
+    } else if (a == "--print") {
+      o.out_mode = "gui";
+    } else if (a == "--preview") {
+      o.out_mode = "gui";
+      o.preview = true;
+    } else {
+      return Fail("opción desconocida: " + a);
+    }
+  }
+  if (o.out_mode.empty()) return Fail("indique --pdf, --text, --print o --preview");
+
+  // Text from the command line is UTF-8; the blocks hold Windows-1252.
+  o.desde = nv::AnsiFromUtf8(o.desde);
+  o.hasta = nv::AnsiFromUtf8(o.hasta);
+  o.tipo = nv::AnsiFromUtf8(o.tipo);
+
+  std::unique_ptr<QApplication> app;
+  if (o.out_mode != "text") {
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+        std::getenv("QT_QPA_PLATFORM") == nullptr) {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    app = std::make_unique<QApplication>(argc, argv);
+  }
+
+  const std::string lib_path = SelfFolder() + "/libFXR4.so";
+  void* h = dlopen(lib_path.c_str(), RTLD_NOW);
+  if (h == nullptr) h = dlopen("libFXR4.so", RTLD_NOW);
+  if (h == nullptr) return Fail(std::string("no se puede cargar libFXR4.so: ") + dlerror());
+  using OutputFn = int (*)(const char*);
+  using ProcFn = void (*)(const char*, size_t, const char*, size_t);
+  auto output = reinterpret_cast<OutputFn>(dlsym(h, "FXR4:OUTPUT"));
+  auto proc = reinterpret_cast<ProcFn>(dlsym(h, o.proc.c_str()));
+  if (output == nullptr || proc == nullptr) return Fail("libFXR4.so no exporta " + o.proc);
+  const std::string spec = o.out_mode == "gui" ? "gui" : o.out_mode + ":" + o.out_path;
+  if (output(spec.c_str()) != 0) return Fail("salida inválida: " + spec);
+
+  const std::string block = BuildBlock(o);
+  fxr4::OPC_IMPRESION opc{};
+  opc.VISTA_PREVIA = o.preview ? 1 : 0;
+  opc.COPIAS = int16_t(o.copias);
+  const std::string opc_text(reinterpret_cast<const char*>(&opc), sizeof opc);
+
+  std::thread run([&] {
+    proc(block.data(), block.size(), opc_text.data(), opc_text.size());
+    if (o.out_mode == "gui") {
+      QMetaObject::invokeMethod(app.get(), &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+  });
+  if (o.out_mode == "gui") app->exec();
+  run.join();
+  if (o.out_mode == "pdf" && !std::filesystem::exists(o.out_path)) {
+    return Fail("no se escribió " + o.out_path);
+  }
+  return 0;
+}
