@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "drivers/flat/flat_driver.h"
 #include "host/runtime/driver_table.h"
 #include "tests/drivers/flat/flat_test_decl.h"
 
@@ -26,7 +27,15 @@ TEST_F(FlatDriverTest, RegistrationRecordHoldsTheDriversValues) {
   EXPECT_STREQ(reg->file_name, "NVFLAT.DLL");
   EXPECT_STREQ(reg->description, "Norvane 2.1");
   EXPECT_STREQ(reg->companion, "NVFLATS.DLL");
-  EXPECT_EQ(reg->capabilities, 0x02BCE79Fu);
+  const uint32_t capabilities = reg->capabilities;  // packed: read by value
+  EXPECT_EQ(capabilities, 0x02BCE79Fu);
+  // The block sizes are the real sizes of the driver's blocks.
+  const uint32_t sizes[4] = {reg->field_block_size, reg->key_block_size, reg->memo_block_size,
+                             reg->fcb_size};
+  EXPECT_EQ(sizes[0], sizeof(flat::FlatField));
+  EXPECT_EQ(sizes[1], sizeof(flat::FlatKey));
+  EXPECT_EQ(sizes[2], sizeof(flat::FlatMemo));
+  EXPECT_EQ(sizes[3], sizeof(flat::FlatFcb));
   const uint8_t limits[28] = {0,    0xFF, 0,    0xFE, 0,    0xFF, 0xFF, 0xFF, 0, 0,
                               0,    0xFE, 0,    0,    0,    0xFF, 0xFF, 0,    0, 0x04,
                               0xFF, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F};
