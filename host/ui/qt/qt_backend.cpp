@@ -665,6 +665,15 @@ class QtPeer : public WindowPeer {
 QtBackend::QtBackend() {
   SetBackend(this);
 }
+
+QtBackend::QtBackend(int& argc, char** argv) {
+  if (!QApplication::instance()) {
+    app_ = std::shared_ptr<void>(new QApplication(argc, argv),
+                                 [](void* p) { delete static_cast<QApplication*>(p); });
+  }
+  SetBackend(this);
+}
+
 QtBackend::~QtBackend() {
   SetBackend(nullptr);
 }

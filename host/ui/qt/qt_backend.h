@@ -2,8 +2,9 @@
 // message boxes are QMessageBoxes, timers QTimers, browse lists table views
 // over a model that holds only the browse's current page.
 //
-// Use: the program makes its QApplication, then a QtBackend (which installs
-// itself), then runs its procedures. Procedures never include Qt headers.
+// Use: the program makes a QtBackend (with argc/argv it also makes the
+// QApplication; otherwise one must exist), which installs itself, then runs
+// its procedures. Procedures never include Qt headers.
 //
 // Threads: widgets live on the GUI thread (the QApplication's). A window
 // opened on another thread (a report's progress window) is built, updated
@@ -19,6 +20,7 @@
 #pragma once
 
 #include <deque>
+#include <memory>
 #include <mutex>
 
 #include "host/runtime/export.h"
@@ -30,6 +32,9 @@ class NV_API QtBackend : public Backend {
  public:
   // Needs a QApplication. Installs itself as the backend in force.
   QtBackend();
+  // For programs: makes the QApplication too (unless one exists), owned by
+  // the backend for its life. argc must outlive the backend.
+  QtBackend(int& argc, char** argv);
   ~QtBackend() override;
 
   // Answers the next message box without showing it (tests).
@@ -40,6 +45,7 @@ class NV_API QtBackend : public Backend {
   void SetBusy(bool busy) override;
 
  private:
+  std::shared_ptr<void> app_;  // the QApplication this backend made, if any
   std::mutex mu_;
   std::deque<int> answers_;
 };
