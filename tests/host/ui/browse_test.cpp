@@ -507,6 +507,29 @@ TEST_F(SmallFile, InsertPrimesTheRangeValues) {
   EXPECT_EQ(primed, 4);
 }
 
+TEST_F(SmallFile, DropListOverAFileStoresTheChosenRow) {
+  enum : ControlId { kDesde = 20 };
+  Browse b = ByCode(*file_, 8);
+  Window w(WindowDef("Elegir tipo de reporte",
+                     {DropList(kDesde, {}).Tip("Desde"), Button(kAceptar, "Imprimir")}));
+  w.AttachBrowse(kDesde, &b);
+  ui.OnOpen("Elegir tipo de reporte", [](Window& win) {
+    EXPECT_EQ(win.Rows(kDesde).size(), 8u);  // one page, not the file
+    Choose(win, kDesde, 3);
+    Choose(win, kDesde, 99);  // no such row: nothing
+    Press(win, kAceptar);
+  });
+  std::string chosen;
+  w.Open();
+  while (w.Accept()) {
+    if (w.Event() == Event::kNewSelection) chosen = w.Text(kDesde);
+    if (w.Event() == Event::kAccepted) w.Close(kCompleted);
+  }
+  EXPECT_EQ(chosen, "     3");  // the row as shown, through its picture
+  EXPECT_EQ(w.Value(kDesde), 3);
+  EXPECT_EQ(Code(*file_), 3);
+}
+
 TEST_F(SmallFile, RequestCodes) {
   EXPECT_EQ(RequestFromCode("A"), Request::kInsert);
   EXPECT_EQ(RequestFromCode("m"), Request::kChange);
