@@ -155,7 +155,7 @@ class Merger {
 
 int BuildReport::Write(const std::string& text) {
   int rc = file_->Write(offset_, text.data(), text.size());
-  if (rc != 0) return rc;
+  if (rc != 0) return rc > 0 ? rc : kErrBuildReport;
   offset_ += text.size();
   return 0;
 }
@@ -236,6 +236,12 @@ int WriteSortedTree(KeyFile* key, uint64_t count,
   h.levels = uint8_t(levels);
   h.first_record = h.last_record = 0;
   h.last_page = uint32_t(first[0] + per_level[0] - 1);
+  // Until the tree is complete the header says 0 levels, which no open
+  // accepts: a build that stops half way leaves a key to be rebuilt.
+  KeyHeader building = key->header();
+  building.levels = 0;
+  key->set_header(building);
+  if (int rc = key->WriteHeader(); rc != 0) return rc;
   key->set_header(h);
 
   // Highest key of every page of the level being written, for the level above.
@@ -459,8 +465,18 @@ int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* repo
   }
   const std::string key_name = options.key_name.empty() ? spec.name : options.key_name;
   std::function<int(uint32_t, uint32_t)> on_dup;
-  if (report) on_dup = [&](uint32_t a, uint32_t b) { return report->Duplicate(key_name, a, b); };
-  return WriteSortedTree(key, count, next, on_dup);
+  int report_error = 0;
+  if (report)
+    on_dup = [&](uint32_t a, uint32_t b) {
+      return report_error = report->Duplicate(key_name, a, b);
+    };
+  rc = WriteSortedTree(key, count, next, on_dup);
+  if (rc != 0 && rc != kErrDuplicateKey && rc != report_error) {
+    // A tree written in part must not stand: the key is left empty (OPEN
+    // then finds its entries short of the records).
+    key->Reset();
+  }
+  return rc;
 }
 
 int BuildKey(nv::Env* env, KeyFile* key, const KeySpec& spec, RecordSource& source,

@@ -13,6 +13,7 @@
 
 #include "host/runtime/env.h"
 #include "tests/drivers/flat/key_test_util.h"
+#include "tests/support/fake_env.h"
 
 namespace flat {
 namespace {
@@ -298,6 +299,32 @@ TEST(KeyBuild, FailuresRemoveTheTemporaryFiles) {
   EXPECT_EQ(k->Check(&problems), 0) << problems;
   // No folder for the temporary files.
   EXPECT_NE(BuildKey(nullptr, k.get(), src, &report, dir.File("nowhere")), 0);
+  EXPECT_EQ(dir.Count(), 1u);
+}
+
+}  // namespace
+}  // namespace flat
+
+namespace flat {
+namespace {
+
+// A build whose writes fail half way leaves a key file that no open accepts.
+TEST(KeyBuild, ABuildStoppedHalfWayLeavesAKeyToRebuild) {
+  ScratchDir dir;
+  nvtest::FailingEnv env;
+  std::unique_ptr<KeyFile> k;
+  KeySpec spec = LongKey(true);
+  ASSERT_EQ(KeyFile::Create(&env, dir.File("H.K01"), spec, &k), 0);
+  VectorSource src;
+  for (uint32_t i = 1; i <= 5000; ++i) src.records.emplace_back(i, LongRecord(int32_t(i)));
+  BuildReport report(&env, dir.File("H.BLD"));
+  // Reset (1024 bytes), the sorted runs (40000), the header, then 3 pages.
+  env.write_budget = 1024 + 40000 + 35 + 3 * 512 + 100;
+  int rc = BuildKey(&env, k.get(), src, &report, dir.path());
+  EXPECT_EQ(rc, 5);  // disk full (39) answered as 5
+  k.reset();
+  env.write_budget = -1;
+  EXPECT_EQ(KeyFile::Open(&env, dir.File("H.K01"), {}, spec, &k), kErrKeysMustBeRebuilt);
   EXPECT_EQ(dir.Count(), 1u);
 }
 
