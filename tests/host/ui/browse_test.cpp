@@ -13,6 +13,7 @@
 #include "host/ui/field_access.h"
 #include "host/ui/framework.h"
 #include "host/ui/headless/headless_backend.h"
+#include "host/ui/progress.h"
 #include "host/ui/update_form.h"
 #include "host/ui/window.h"
 
@@ -528,6 +529,38 @@ TEST_F(SmallFile, DropListOverAFileStoresTheChosenRow) {
   EXPECT_EQ(chosen, "     3");  // the row as shown, through its picture
   EXPECT_EQ(w.Value(kDesde), 3);
   EXPECT_EQ(Code(*file_), 3);
+}
+
+TEST_F(SmallFile, ProcessWalksTheFileWithProgressAndStopsOnCancel) {
+  int seen = 0;
+  EXPECT_EQ(RunProcess(
+                *file_, file_->key("ITM:KEY_CODE"), [&] { return Code(*file_) % 2 == 0; },
+                [&] {
+                  ++seen;
+                  return true;
+                },
+                nullptr),
+            15);
+  EXPECT_EQ(seen, 15);
+  // "each" may stop the walk.
+  EXPECT_EQ(RunProcess(
+                *file_, nullptr, nullptr, [&] { return Code(*file_) < 5; }, nullptr),
+            5);
+
+  ui.OnIdle(ProgressWindow::kCaption, [](Window& w) { Press(w, ProgressWindow::kCancelar); });
+  ProgressWindow p("Re-vinculando");
+  p.Open();
+  seen = 0;
+  EXPECT_EQ(RunProcess(
+                *file_, nullptr, nullptr,
+                [&] {
+                  ++seen;
+                  return true;
+                },
+                &p),
+            -1);
+  EXPECT_LT(seen, 30);
+  p.Close();
 }
 
 TEST_F(SmallFile, RequestCodes) {

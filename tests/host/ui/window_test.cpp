@@ -143,6 +143,59 @@ TEST_F(WindowTest, UnattendedWindowClosesWithANote) {
   EXPECT_EQ(ui.notes()[0], "unattended: Sin guion");
 }
 
+TEST_F(WindowTest, ATimerThatNeverEndsTheWindowIsCutOff) {
+  ui.SetAutoTimers(true, 50);
+  Window w(WindowDef("Discando", {}).Timer(5));
+  w.Open();
+  int ticks = 0;
+  while (w.Accept()) {
+    if (w.Event() == Event::kTimer) ++ticks;
+  }
+  EXPECT_EQ(ticks, 50);
+  EXPECT_EQ(ui.Now(), 250);
+  ASSERT_EQ(ui.notes().size(), 1u);
+  EXPECT_EQ(ui.notes()[0], "unattended: timer of Discando");
+}
+
+TEST_F(WindowTest, TimerCanBeStoppedAndRestarted) {
+  Window w(WindowDef("Modem", {Button(kAceptar, "Cortar")}).Timer(5));
+  ui.SetAutoTimers(false);
+  ui.OnOpen("Modem", [&](Window&) { ui.AdvanceClock(5); });
+  ui.OnIdle("Modem", [&](Window&) { ui.AdvanceClock(100); });  // stopped: nothing
+  ui.OnIdle("Modem", [&](Window& win) {
+    win.SetTimer(10);
+    ui.AdvanceClock(9);
+  });
+  ui.OnIdle("Modem", [&](Window&) { ui.AdvanceClock(1); });
+  ui.OnIdle("Modem", [](Window& win) { Press(win, kAceptar); });
+  std::vector<int64_t> at;
+  w.Open();
+  while (w.Accept()) {
+    if (w.Event() == Event::kTimer) {
+      at.push_back(ui.Now());
+      w.SetTimer(0);
+    }
+    if (w.Event() == Event::kAccepted) w.Close(kCompleted);
+  }
+  EXPECT_EQ(at, (std::vector<int64_t>{5, 115}));
+}
+
+TEST_F(WindowTest, MalformedPictureShowsNothingAndReadsEmpty) {
+  Window w(WindowDef("Mal", {Entry(kNombre, "@x9"), Entry(kClave, "@n")}));
+  w.SetContents(kNombre, nv::Value(12));
+  EXPECT_EQ(w.Text(kNombre), "");
+  w.SetText(kClave, "abc");
+  EXPECT_EQ(w.Contents(kClave).AsNumber(), 0);
+  ui.OnOpen("Mal", [](Window& win) {
+    Type(win, kClave, "12");
+    win.UserClose();
+  });
+  w.Open();
+  while (w.Accept()) {
+  }
+  EXPECT_EQ(w.Text(kClave), "");
+}
+
 TEST_F(WindowTest, AProcedureThatRefusesEveryCloseCannotHang) {
   Window w(WindowDef("Terco", {}));
   w.Open();
