@@ -386,6 +386,8 @@ int FlushFile(FlatFcb* f) {
 
 int CloseFiles(FlatFcb* f, bool flush) {
   if (!f->open()) return 0;
+  // What CLOSE writes (held mark, key headers) goes under the header lock.
+  ShareBeforeClose(f);
   int err = 0;
   // After a failed write (already reported) the handle only closes.
   if (flush && !f->write_error) {
