@@ -17,6 +17,7 @@ nv::Env* E() {
 }
 
 constexpr int kDelayMs = 1000;
+constexpr int kQuickTries = 3;
 
 int ReadHeaderAndKeys(FlatFcb* f) {
   int err = ReadHeader(f);
@@ -62,14 +63,16 @@ int WaitForFileLock(FlatFcb* f) {
 }  // namespace
 
 void AcquireByteLock(nv::EnvFile* file) {
-  int delay = 1;
-  for (;;) {
-    int err = file->Lock(0, 1, true, false);
+  for (int attempt = 0;; ++attempt) {
+    // A few short waits through the Env, then a wait the system ends as
+    // soon as the holder lets go: another station holds the byte lock for
+    // one operation (or one transaction), never for long.
+    const bool wait = attempt >= kQuickTries;
+    int err = file->Lock(0, 1, true, wait);
     if (err == 0) return;
     if (err != nv::kOsLockViolation && err != nv::kOsSharingViolation)
       nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
-    E()->Delay(delay);
-    delay = std::min(kDelayMs, delay * 2);
+    if (!wait) E()->Delay(1);
   }
 }
 
@@ -189,13 +192,16 @@ int RecoverBrokenLock(FlatFcb* f) {
   return 0;
 }
 
+void ShareBeforeClose(FlatFcb* f) {
+  if (!(f->flags & kOpenShared) || (f->flags & kHeaderByteLocked) || !f->data) return;
+  TakeByteLock(f);
+  if (!(f->flags & kHeaderDirty)) ReadHeaderAndKeys(f);
+}
+
 void ShareClosing(FlatFcb* f) {
   if (!f->open()) return;
   if ((f->flags & kLockedByUs) && !f->write_error) {
-    if ((f->flags & kOpenShared) && !(f->flags & kHeaderByteLocked)) {
-      TakeByteLock(f);
-      if (!(f->flags & kHeaderDirty)) ReadHeader(f);
-    }
+    ShareBeforeClose(f);
     UnlockFile(f);
   }
   f->flags &= ~kLockedByUs;

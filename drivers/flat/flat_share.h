@@ -15,10 +15,12 @@
 //  - a record's held mark (0x40) belongs to the open whose f->held names it;
 //    a read that holds waits while another's mark stands.
 //
-// Waiting: every wait goes through nv::GetEnv()->Delay so tests drive it
-// with a fake clock. A refused byte lock is retried after 1, 2, 4 ... up to
-// 1000 ms: another station holds it only for one operation (or one
-// transaction), so short first retries keep shared files fast.
+// Waiting: the waits for a LOCK, a held record and RECOVER go through
+// nv::GetEnv()->Delay (1000 ms steps) so tests drive them with a fake
+// clock. A refused header byte lock is tried again a few times after 1 ms,
+// then waited for in the system, which grants it the moment its holder lets
+// go: another station holds it for one operation (or one transaction), and
+// fixed one-second steps would make shared files crawl.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +58,10 @@ int RecoverBrokenLock(FlatFcb* f);
 // and the free chain linking the deleted records from the highest down.
 int RecountHeader(FlatFcb* f);
 
+// CLOSE of a file opened shared, before anything is written: takes the
+// header byte lock and reads the header and the key headers again, so that
+// what CLOSE writes is not older than what other stations wrote.
+void ShareBeforeClose(FlatFcb* f);
 // CLOSE, before the byte lock is dropped: gives up this open's LOCK and
 // lets an active transaction keep the files it wrote.
 void ShareClosing(FlatFcb* f);

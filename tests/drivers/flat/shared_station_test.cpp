@@ -119,7 +119,7 @@ class SharedStationTest : public ::testing::Test {
 };
 
 TEST_F(SharedStationTest, FourWritersAndTwoReadersKeepEveryCommittedRecordOnce) {
-  const int per_writer = LongTests() ? 5000 : 150;
+  const int per_writer = LongTests() ? 5000 : 60;
   const int batch = 10;
   CreateWith(0);
   const std::string stop = dir_ / "STOP";
