@@ -7,7 +7,7 @@ FUZZ      ?= build-fuzz
 DEMO_CALLS ?= 100000
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build build-asan test test-normal test-asan run demo bench fuzz format clean
+.PHONY: all deps build build-asan test test-normal test-asan test-fuzz run demo bench fuzz format clean
 
 all: build
 
@@ -26,8 +26,13 @@ build: deps $(BUILD)/build.ninja
 build-asan: deps $(ASAN)/build.ninja
 	cmake --build $(ASAN) -j $(JOBS)
 
-# The CI run: every test in the normal build, then again under ASan + UBSan.
-test: test-normal test-asan
+# The CI run: every test in the normal build, then again under ASan + UBSan,
+# then the file-format fuzzers for a bounded time (FUZZ_SECONDS).
+FUZZ_SECONDS ?= 60
+test: test-normal test-asan test-fuzz
+
+test-fuzz: deps
+	./scripts/fuzz.sh $(FUZZ_SECONDS)
 
 test-normal: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
@@ -47,8 +52,7 @@ bench: build
 	@./scripts/bench.sh $(BUILD) $(BENCH_ARGS)
 
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNV_FUZZ=ON
-	cmake --build $(FUZZ) -j $(JOBS)
+	./scripts/fuzz.sh $(FUZZ_SECONDS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
