@@ -26,10 +26,10 @@ build: deps $(BUILD)/build.ninja
 build-asan: deps $(ASAN)/build.ninja
 	cmake --build $(ASAN) -j $(JOBS)
 
-# The CI run: every test in the normal build, then again under ASan + UBSan,
-# then the file-format fuzzers for a bounded time (FUZZ_SECONDS).
+# The CI run: every test in the normal build, the file-format fuzzers for a
+# bounded time (FUZZ_SECONDS), then every test again under ASan + UBSan.
 FUZZ_SECONDS ?= 60
-test: test-normal test-asan test-fuzz
+test: test-normal test-fuzz test-asan
 
 test-fuzz: deps
 	./scripts/fuzz.sh $(FUZZ_SECONDS)
