@@ -25,8 +25,8 @@
 namespace dicttest {
 
 // The store the tests write through. Changing this line to the flat store
-// ("Norvane") runs the same tests over it; DICTMEM_RAW then has to read the
-// data file instead (StoredBytes answers nothing for other stores).
+// ("Norvane") runs the same tests over it; stored bytes are then read back
+// through a second open of the file.
 inline constexpr const char* kTestDriver = "DictMem";
 
 struct Reported {
