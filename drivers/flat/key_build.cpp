@@ -23,8 +23,9 @@ namespace flat {
 
 namespace {
 
-constexpr size_t kFanIn = 16;
-constexpr size_t kIoChunk = 32768;
+constexpr size_t kFanIn = 128;       // runs merged at once
+constexpr size_t kIoChunk = 32768;   // writes
+constexpr size_t kReadChunk = 8192;  // reads of one run
 
 int IoError(int os_error) {
   return PageIoError(os_error);
@@ -82,7 +83,7 @@ class RunReader {
         *e = nullptr;
         return 0;
       }
-      size_t n = std::min<uint64_t>(left_, std::max<size_t>(1, kIoChunk / el_));
+      size_t n = std::min<uint64_t>(left_, std::max<size_t>(1, kReadChunk / el_));
       buf_.resize(n * el_);
       size_t got = 0;
       int rc = f_->Read(pos_, buf_.data(), buf_.size(), &got);
@@ -114,10 +115,11 @@ int CompareEntries(const uint8_t* a, const uint8_t* b, size_t kl) {
   return ra < rb ? -1 : ra > rb ? 1 : 0;
 }
 
-// K-way merge of runs; `emit` receives each entry in order.
+// K-way merge of runs through a binary heap of the runs' current entries.
 class Merger {
  public:
   Merger(nv::EnvFile* f, const std::vector<Run>& runs, size_t el) : el_(el), kl_(el - 4) {
+    readers_.reserve(runs.size());
     for (const Run& r : runs) readers_.emplace_back(f, r, el);
     heads_.assign(readers_.size(), nullptr);
   }
@@ -125,30 +127,40 @@ class Merger {
     for (size_t i = 0; i < readers_.size(); ++i) {
       int rc = readers_[i].Next(&heads_[i]);
       if (rc != 0) return rc;
+      if (heads_[i]) heap_.push_back(i);
     }
+    std::make_heap(heap_.begin(), heap_.end(), Cmp());
     return 0;
   }
-  // *e is nullptr when every run is done. The entry stays valid until the
-  // next call.
+  // The next entry in order into out; *done at the end of every run.
   int Next(uint8_t* out, bool* done) {
-    size_t best = heads_.size();
-    for (size_t i = 0; i < heads_.size(); ++i) {
-      if (!heads_[i]) continue;
-      if (best == heads_.size() || CompareEntries(heads_[i], heads_[best], kl_) < 0) best = i;
-    }
-    if (best == heads_.size()) {
-      *done = true;
-      return 0;
-    }
-    *done = false;
+    *done = heap_.empty();
+    if (*done) return 0;
+    std::pop_heap(heap_.begin(), heap_.end(), Cmp());
+    size_t best = heap_.back();
     std::memcpy(out, heads_[best], el_);
-    return readers_[best].Next(&heads_[best]);
+    int rc = readers_[best].Next(&heads_[best]);
+    if (rc != 0) return rc;
+    if (heads_[best])
+      std::push_heap(heap_.begin(), heap_.end(), Cmp());
+    else
+      heap_.pop_back();
+    return 0;
   }
 
  private:
+  struct Greater {
+    Merger* m;
+    bool operator()(size_t a, size_t b) const {
+      return CompareEntries(m->heads_[a], m->heads_[b], m->kl_) > 0;
+    }
+  };
+  Greater Cmp() { return {this}; }
+
   size_t el_, kl_;
   std::vector<RunReader> readers_;
   std::vector<const uint8_t*> heads_;
+  std::vector<size_t> heap_;
 };
 
 }  // namespace

@@ -330,3 +330,37 @@ TEST(KeyBuild, ABuildStoppedHalfWayLeavesAKeyToRebuild) {
 
 }  // namespace
 }  // namespace flat
+
+namespace flat {
+namespace {
+
+// Many short runs: merge passes back and forth between the two temporary
+// files before the last merge feeds the tree.
+TEST(KeyBuild, ManyRunsMergeInSeveralPasses) {
+  ScratchDir dir;
+  std::unique_ptr<KeyFile> k;
+  KeySpec spec = LongKey(true);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("M.K01"), spec, &k), 0);
+  VectorSource src;
+  std::vector<std::pair<std::string, uint32_t>> expected;
+  std::mt19937 rng(8);
+  for (uint32_t i = 1; i <= 40000; ++i) {
+    std::string rec = LongRecord(int32_t(rng() % 3000) - 1500);
+    src.records.emplace_back(i, rec);
+    uint8_t v[4];
+    EncodeKey(spec, Bytes(rec), v);
+    expected.emplace_back(std::string(reinterpret_cast<char*>(v), 4), i);
+  }
+  std::sort(expected.begin(), expected.end());
+  BuildReport report(nullptr, dir.File("M.BLD"));
+  BuildOptions o;
+  o.buffer_entries = 70;  // 572 runs: two passes before the last merge
+  ASSERT_EQ(BuildKey(nullptr, k.get(), src, &report, dir.path(), o), 0);
+  EXPECT_EQ(Walk(k.get()), expected);
+  std::string problems;
+  EXPECT_EQ(k->Check(&problems), 0) << problems;
+  EXPECT_EQ(dir.Count(), 1u);
+}
+
+}  // namespace
+}  // namespace flat
