@@ -3,6 +3,11 @@
 // ascending stream and the tree is written bottom-up (root page 1, leaves
 // last). Equal values in a key without duplicates are reported to the
 // ".BLD" file and end the build with 40 once the tree is complete.
+//
+// While the pages are written the key header says 0 levels, which no open
+// accepts: a build that stops half way (crash, full disk) leaves a key that
+// must be rebuilt (46) rather than a tree that is wrong. A failed build that
+// can still write resets the key to an empty tree.
 #pragma once
 
 #include <cstdint>
