@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "drivers/flat/flat_internal.h"
@@ -37,6 +38,14 @@ struct Entry {
   std::unique_ptr<nv::EnvFile> journal;  // own journal only
   uint64_t journal_end = 0;
   nv::EnvFile* live = nullptr;  // the open file being journalled (not owned)
+  // What the journal already keeps of this file: its size when it joined
+  // (one cut undoes every write beyond it) and the 512-byte blocks below
+  // that size whose first bytes are saved. Later writes there need nothing
+  // more: a ROLLBACK puts back the bytes as they were when it joined.
+  bool sized = false;
+  uint64_t base_size = 0;
+  bool cut_logged = false;
+  std::set<uint64_t> blocks;
 };
 
 struct Txn {
@@ -276,14 +285,19 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
   e->live = file;
   if (std::find(t.fcbs.begin(), t.fcbs.end(), f) == t.fcbs.end()) t.fcbs.push_back(f);
 
-  uint64_t size = 0;
-  if (file->Size(&size) != 0) return 48;
+  if (!e->sized) {
+    if (file->Size(&e->base_size) != 0) return 48;
+    e->sized = true;
+  }
+  const uint64_t size = e->base_size;
   std::vector<uint8_t> out;
   uint8_t trailer[kTrailerSize];
   if (offset < size) {
     const uint64_t end = std::min<uint64_t>(size, offset + n);
-    for (uint64_t at = offset; at < end;) {
-      const size_t take = size_t(std::min<uint64_t>(kJournalPiece, end - at));
+    for (uint64_t block = offset / kJournalPiece; block * kJournalPiece < end; ++block) {
+      if (e->blocks.count(block)) continue;
+      const uint64_t at = block * kJournalPiece;
+      const size_t take = size_t(std::min<uint64_t>(kJournalPiece, size - at));
       const size_t base = out.size();
       out.resize(base + take);
       size_t got = 0;
@@ -292,20 +306,28 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
       Put16(trailer + 4, e->number);
       Put16(trailer + 6, uint16_t(take));
       out.insert(out.end(), trailer, trailer + kTrailerSize);
-      at += take;
     }
   }
-  if (offset + n > size) {
+  const bool cut = offset + n > size && !e->cut_logged;
+  if (cut) {
     Put32(trailer, uint32_t(size));
     Put16(trailer + 4, e->number);
     Put16(trailer + 6, 0);
     out.insert(out.end(), trailer, trailer + kTrailerSize);
   }
+  if (out.empty()) return 0;  // every byte it overwrites is kept already
   if (data->journal->Write(data->journal_end, out.data(), out.size()) != 0) return 48;
   data->journal_end += out.size();
   CrashPoint("journal-written");
   if (data->journal->Sync(true) != 0) return 48;
   CrashPoint("journal-synced");
+  // Only now that the journal is on disk may the blocks count as kept.
+  if (offset < size) {
+    const uint64_t end = std::min<uint64_t>(size, offset + n);
+    for (uint64_t block = offset / kJournalPiece; block * kJournalPiece < end; ++block)
+      e->blocks.insert(block);
+  }
+  if (cut) e->cut_logged = true;
   return 0;
 }
 

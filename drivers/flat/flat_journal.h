@@ -10,11 +10,15 @@
 //     data file's), 78 bytes of the full name (zero-terminated) and one byte
 //     giving the kind of file (0 data, 1 memo, 2 key).
 //   journal: 79 bytes of the transaction file's name (zero-padded), 8 zero
-//     bytes, then for every write of the transaction, before the write is
-//     made, the bytes it overwrites in pieces of at most 512 bytes, each
-//     followed by an 8-byte trailer (u32 offset, u16 file number, u16
-//     length); a write beyond the end of the file adds a trailer of length 0
-//     at the earlier end (undo: cut the file there).
+//     bytes, then, before each write of the transaction is made, the bytes
+//     it overwrites in pieces of at most 512 bytes, each followed by an
+//     8-byte trailer (u32 offset, u16 file number, u16 length); a write
+//     beyond the end of the file adds a trailer of length 0 at the earlier
+//     end (undo: cut the file there). The pieces are the 512-byte blocks of
+//     the file as it was when it joined, each kept once: a later write to a
+//     kept block, or beyond the size the file had when it joined, adds
+//     nothing (and needs no flush), as undoing the first copy and the cut
+//     puts back every byte as it was.
 //
 // Invariants:
 //  - the journal's trailer is on disk before the write it describes is made,

@@ -1,0 +1,233 @@
+// bench_flat_shared: the flat driver's shared files against SQLite in WAL
+// mode, the same work in the same run, printed as rates and ratios (flat
+// rate / SQLite rate; above 1 means the flat file is faster).
+//
+//   bench_flat_shared [N] [--txns=T] [--dir=FOLDER]
+//
+// ADD with 1, 2 and 4 processes: each process adds N records (about 100
+// bytes, a unique code key and a name key) to one file opened shared, each
+// ADD durable on its own (header written and flushed; SQLite: autocommit
+// inserts, synchronous=FULL). COMMIT: T transactions of 100 ADDs each
+// (LOGOUT, 100 ADDs, COMMIT; SQLite: BEGIN, 100 inserts, COMMIT). N
+// defaults to 2,000 and T to 20.
+//
+// The header byte lock serialises every operation on a shared file: an ADD
+// holds it from the header read to the flushed header write, so processes
+// share one stream of ADDs whose pace is the flush of the data file; more
+// processes gain only by overlapping the work outside the lock. Inside a
+// transaction the lock is kept until COMMIT, so other writers wait for the
+// whole transaction.
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/runtime/declaration.h"
+#include "host/runtime/error_state.h"
+#include "host/runtime/file.h"
+
+namespace {
+
+#pragma pack(push, 1)
+struct BenchRecord {
+  int32_t CODE;
+  nv::String<30> NAME;
+  nv::String<66> FILL;
+};
+#pragma pack(pop)
+static_assert(sizeof(BenchRecord) == 100);
+
+nv::FileDecl BenchDecl(const std::string& name) {
+  static auto rt = nv::DeclareRecord<BenchRecord>(
+      "BEN",
+      {NV_FIELD(BenchRecord, CODE), NV_FIELD(BenchRecord, NAME), NV_FIELD(BenchRecord, FILL)});
+  nv::FileDecl decl;
+  decl.label = "BENCH";
+  decl.driver = "Norvane";
+  decl.name = name;
+  decl.record = rt;
+  decl.attributes = nv::kFileCreate;
+  decl.keys = {{"BEN:KEY_CODE", {"BEN:CODE"}, 0, ""},
+               {"BEN:KEY_NAME", {"BEN:NAME"}, nv::kKeyDup, ""}};
+  return decl;
+}
+
+double Now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void FillRecord(BenchRecord* r, int32_t code) {
+  r->CODE = code;
+  r->NAME = "NOMBRE " + std::to_string((code * 7919) % 100003);
+  r->FILL = "relleno";
+}
+
+// --- flat driver
+
+int FlatAdds(const std::string& dir, int first, int n) {
+  nv::File f(BenchDecl(dir + "/BENCH"));
+  if (f.Open(nv::kReadWrite | nv::kDenyNone) != 0) return 1;
+  for (int i = 0; i < n; ++i) {
+    FillRecord(&f.As<BenchRecord>(), first + i);
+    if (f.Add() != 0) return 2;
+  }
+  return f.Close() ? 3 : 0;
+}
+
+int SqliteOpen(const std::string& path, sqlite3** db) {
+  if (sqlite3_open(path.c_str(), db) != SQLITE_OK) return 1;
+  sqlite3_busy_timeout(*db, 60000);
+  sqlite3_exec(*db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr, nullptr);
+  return 0;
+}
+
+bool SqliteInsert(sqlite3_stmt* s, int32_t code) {
+  BenchRecord r;
+  FillRecord(&r, code);
+  sqlite3_bind_int(s, 1, code);
+  sqlite3_bind_text(s, 2, r.NAME.data(), 30, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s, 3, r.FILL.data(), 66, SQLITE_TRANSIENT);
+  bool ok = sqlite3_step(s) == SQLITE_DONE;
+  sqlite3_reset(s);
+  return ok;
+}
+
+int SqliteAdds(const std::string& path, int first, int n, int per_txn) {
+  sqlite3* db = nullptr;
+  if (SqliteOpen(path, &db)) return 1;
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO bench(code, name, fill) VALUES(?, ?, ?)", -1, &s, nullptr);
+  int rc = 0;
+  for (int i = 0; i < n && rc == 0; i += per_txn) {
+    if (per_txn > 1) sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    for (int j = i; j < i + per_txn && j < n && rc == 0; ++j)
+      if (!SqliteInsert(s, first + j)) rc = 2;
+    if (per_txn > 1 && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) rc = 3;
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return rc;
+}
+
+// Runs `work(p)` in `procs` processes at once; answers the seconds taken.
+template <class F>
+double InProcesses(int procs, F work, bool* ok) {
+  const double t0 = Now();
+  std::vector<pid_t> pids;
+  for (int p = 0; p < procs; ++p) {
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(work(p));
+    pids.push_back(pid);
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) *ok = false;
+  }
+  return Now() - t0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int n = 2000, txns = 20;
+  std::string dir;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a.rfind("--txns=", 0) == 0) {
+      txns = std::atoi(a.c_str() + 7);
+    } else if (a.rfind("--dir=", 0) == 0) {
+      dir = a.substr(6);
+    } else {
+      n = std::atoi(a.c_str());
+    }
+  }
+  if (n < 1 || txns < 1) return 2;
+  bool own_dir = dir.empty();
+  if (own_dir) {
+    char tmpl[] = "/tmp/nvbenchshXXXXXX";
+    dir = ::mkdtemp(tmpl);
+  }
+  // The transaction file of this program goes to the bench folder.
+  const std::string ini = dir + "/bench.ini";
+  if (FILE* p = std::fopen(ini.c_str(), "w")) {
+    std::fprintf(p, "[NWN21]\nNRVTMP=%s\n", dir.c_str());
+    std::fclose(p);
+  }
+  ::setenv("NVRUN_PROFILE", ini.c_str(), 1);
+
+  std::printf("%-24s %14s %14s %8s\n", "work", "flat rec/s", "sqlite rec/s", "ratio");
+  bool all_ok = true;
+  for (int procs : {1, 2, 4}) {
+    const std::string base = dir + "/P" + std::to_string(procs);
+    std::filesystem::create_directories(base);
+    {
+      nv::File f(BenchDecl(base + "/BENCH"));
+      if (f.Create() != 0) return 1;
+    }
+    const std::string db_path = base + "/bench.db";
+    {
+      sqlite3* db = nullptr;
+      SqliteOpen(db_path, &db);
+      sqlite3_exec(db,
+                   "CREATE TABLE bench(code INTEGER PRIMARY KEY, name TEXT, fill TEXT);"
+                   "CREATE INDEX bench_name ON bench(name, code);",
+                   nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+    }
+    bool ok = true;
+    double flat = InProcesses(
+        procs, [&](int p) { return FlatAdds(base, (p + 1) * 10000000, n); }, &ok);
+    double lite = InProcesses(
+        procs, [&](int p) { return SqliteAdds(db_path, (p + 1) * 10000000, n, 1); }, &ok);
+    all_ok = all_ok && ok;
+    const double total = double(n) * procs;
+    std::printf("%-24s %14.0f %14.0f %8.2f%s\n",
+                ("ADD, " + std::to_string(procs) + " proc").c_str(), total / flat, total / lite,
+                lite / flat, ok ? "" : "  (failed)");
+  }
+  {
+    const std::string base = dir + "/TX";
+    std::filesystem::create_directories(base);
+    nv::File f(BenchDecl(base + "/BENCH"));
+    if (f.Create() != 0 || f.Open(nv::kReadWrite | nv::kDenyNone) != 0) return 1;
+    f.SetProperty(29441, "1");
+    bool ok = true;
+    const double t0 = Now();
+    for (int t = 0; t < txns && ok; ++t) {
+      ok = f.Logout() == 0;
+      for (int i = 0; i < 100 && ok; ++i) {
+        FillRecord(&f.As<BenchRecord>(), t * 100 + i + 1);
+        ok = f.Add() == 0;
+      }
+      ok = ok && f.Commit() == 0;
+    }
+    const double flat = Now() - t0;
+    f.Close();
+    const std::string db_path = base + "/bench.db";
+    sqlite3* db = nullptr;
+    SqliteOpen(db_path, &db);
+    sqlite3_exec(db,
+                 "CREATE TABLE bench(code INTEGER PRIMARY KEY, name TEXT, fill TEXT);"
+                 "CREATE INDEX bench_name ON bench(name, code);",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const double t1 = Now();
+    ok = ok && SqliteAdds(db_path, 1, txns * 100, 100) == 0;
+    const double lite = Now() - t1;
+    all_ok = all_ok && ok;
+    const double total = double(txns) * 100;
+    std::printf("%-24s %14.0f %14.0f %8.2f%s\n", "COMMIT of 100 ADDs", total / flat, total / lite,
+                lite / flat, ok ? "" : "  (failed)");
+  }
+  if (own_dir) std::filesystem::remove_all(dir);
+  return all_ok ? 0 : 1;
+}
