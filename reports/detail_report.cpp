@@ -870,4 +870,10 @@ RunResult RunDetail(const DetailProc& proc, std::string_view block, std::string_
   return run.Run(block, opc);
 }
 
+std::thread StartDetail(const DetailProc& proc, std::string block, std::string opc,
+                        RunOptions options) {
+  return std::thread([&proc, block = std::move(block), opc = std::move(opc),
+                      options = std::move(options)] { RunDetail(proc, block, opc, options); });
+}
+
 }  // namespace fxr4

@@ -24,6 +24,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "host/report/document.h"
@@ -64,6 +65,11 @@ struct RunResult {
 // OPC_IMPRESION), copied by the copy rule.
 RunResult RunDetail(const DetailProc& proc, std::string_view block, std::string_view opc,
                     const RunOptions& options = {});
+
+// Starts `proc` on a new thread with copies of its arguments, as a chooser
+// does when its print button is pressed; the caller joins or detaches it.
+std::thread StartDetail(const DetailProc& proc, std::string block, std::string opc,
+                        RunOptions options = {});
 
 // The layout of the detail reports for a direction (pictures differ).
 nv::report::ReportLayout DetailLayout(Direction d);

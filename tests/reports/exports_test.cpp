@@ -1,0 +1,77 @@
+// The library boundary: libFXR4.so loaded by name exports exactly the names
+// the suite's main program looks up, FXR4:INIT redirects only what it is
+// given, and report runs started on threads of their own are independent.
+#include <dlfcn.h>
+
+#include <atomic>
+
+#include "host/ui/framework.h"
+#include "tests/reports/report_fixture.h"
+
+namespace fxr4test {
+namespace {
+
+TEST(ExportsTest, BoundaryNamesAndInit) {
+  void* h = dlopen("libFXR4.so", RTLD_NOW);
+  ASSERT_NE(h, nullptr) << dlerror();
+  using VersionFn = const char* (*)();
+  auto version = reinterpret_cast<VersionFn>(dlsym(h, "VERSION_FXR4"));
+  ASSERT_NE(version, nullptr);
+  EXPECT_STREQ(version(), "2.4.9.0");
+  EXPECT_NE(dlsym(h, "FXR4:KILL"), nullptr);
+  size_t n = 0;
+  const fxr4::DetailProc* procs = fxr4::DetailProcs(&n);
+  for (size_t i = 0; i < n; ++i) EXPECT_NE(dlsym(h, procs[i].name), nullptr) << procs[i].name;
+
+  // Loading pointed the current error reporter at the library's own.
+  nv::ui::ErrorReporter* own = &nv::ui::CurrentErrorReporter();
+  using InitFn = void (*)(void*, void*);
+  auto init = reinterpret_cast<InitFn>(dlsym(h, "FXR4:INIT"));
+  ASSERT_NE(init, nullptr);
+  nv::ui::ErrorReporter mine;
+  nv::ui::ProfileObject profile;
+  init(nullptr, &profile);  // a null reporter leaves the reporter alone
+  EXPECT_EQ(&nv::ui::CurrentErrorReporter(), own);
+  init(&mine, nullptr);
+  EXPECT_EQ(&nv::ui::CurrentErrorReporter(), &mine);
+  init(nullptr, nullptr);
+  EXPECT_EQ(&nv::ui::CurrentErrorReporter(), &mine);
+  nv::ui::SetCurrentErrorReporter(nullptr);
+
+  using OutputFn = int (*)(const char*);
+  auto output = reinterpret_cast<OutputFn>(dlsym(h, "FXR4:OUTPUT"));
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(output("pdf:"), 1);
+  EXPECT_EQ(output("sideways"), 1);
+  EXPECT_EQ(output(nullptr), 1);
+  EXPECT_EQ(output("none"), 0);
+  // A procedure given null arguments runs (over no files) without failing.
+  using ProcFn = void (*)(const char*, size_t, const char*, size_t);
+  auto proc = reinterpret_cast<ProcFn>(dlsym(h, "RPT_SAL_FECHA_DETALLE"));
+  ASSERT_NE(proc, nullptr);
+  proc(nullptr, 0, nullptr, 0);
+  dlclose(h);
+}
+
+using StartTest = ReportTest;
+
+TEST_F(StartTest, EachStartIsAnIndependentRun) {
+  for (int i = 0; i < 20; ++i) AddCall(Call(i + 1, Day(2026, 3, 3), Hms(9, i, 0)));
+  writers_.clear();
+  std::atomic<int> delivered{0};
+  std::vector<std::thread> runs;
+  for (int i = 0; i < 2; ++i) {
+    fxr4::RunOptions o;
+    o.dict = dict_.get();
+    o.deliver = [&](nv::report::Document&& d) {
+      if (!d.pages.empty()) ++delivered;
+    };
+    runs.push_back(fxr4::StartDetail(*fxr4::FindDetailProc("RPT_SAL_FECHA_DETALLE"),
+                                     Rpt(Day(2026, 3, 1), Day(2026, 3, 9)), Opc(), o));
+  }
+  for (std::thread& t : runs) t.join();
+  EXPECT_EQ(delivered.load(), 2);
+}
+
+}  // namespace
+}  // namespace fxr4test
