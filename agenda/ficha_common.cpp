@@ -65,7 +65,13 @@ bool HoldEntry(FileAccess& ma11, int32_t code, const EntryTexts& texts) {
 int32_t NewEntryCode(FileAccess& ma11) {
   auto& r = ma11.rec<MA11Record>();
   int32_t code = 1;
-  if (ma11.file().Set() == 0 && ma11.file().Previous() == 0) code = r.CODIGO + 1;
+  if (ma11.file().Set() == 0) {
+    // Deleted records in file order are passed over.
+    int err = ma11.file().Previous();
+    for (int64_t guard = ma11.file().Records(); err == 35 && guard >= 0; --guard)
+      err = ma11.file().Previous();
+    if (err == 0) code = r.CODIGO + 1;
+  }
   if (code < 1) code = 1;
   // Records of deleted entries are re-used: the last one in file order need
   // not hold the highest code.

@@ -297,7 +297,7 @@ class MainWindow {
       ma11_.file().Clear();
       w_.SetText(kEmpComentarios, "");
     } else {
-      w_.SetText(kEmpComentarios, ma11_.file().MemoText(0));
+      w_.SetText(kEmpComentarios, std::string(nv::Clip(ma11_.file().MemoText(0))));
     }
     emp_telefonos_.Reset();
     emp_contactos_.Reset();
@@ -310,7 +310,7 @@ class MainWindow {
       alma11_.file().Clear();
       w_.SetText(kConComentarios, "");
     } else {
-      w_.SetText(kConComentarios, alma11_.file().MemoText(0));
+      w_.SetText(kConComentarios, std::string(nv::Clip(alma11_.file().MemoText(0))));
     }
     con_telefonos_.Reset();
     w_.Display(kConTelefonos);

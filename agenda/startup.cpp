@@ -81,7 +81,7 @@ int ProgramStart(const StartOptions& options) {
   globals.error_manager.Kill();
   g_globals = nullptr;
   nv::ui::SetCurrentErrorReporter(nullptr);
-  return kExitOk;
+  return status == kMainNoFiles ? kExitNoFiles : kExitOk;
 }
 
 }  // namespace agenda

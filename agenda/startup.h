@@ -36,6 +36,7 @@ inline constexpr const char* kIniName = "agenda.INI";
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitRuntime = 3;  // runtime not compatible: nothing ran
 inline constexpr int kExitHalted = 1;   // halted during login
+inline constexpr int kExitNoFiles = 4;  // the directory files could not be opened
 
 struct StartOptions {
   std::string ini_name = kIniName;

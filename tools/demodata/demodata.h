@@ -34,6 +34,10 @@ struct Options {
   int companies = 300;
   int contacts = 450;
   bool force = false;
+  // Driver of every file; empty keeps each file's declared driver (the flat
+  // store). A store that keeps its keys itself may answer STREAM, BUILD and
+  // FLUSH with "not implemented" (80).
+  std::string driver;
 };
 
 struct Summary {

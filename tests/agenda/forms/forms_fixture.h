@@ -87,6 +87,13 @@ class FormsTest : public agendatest::AgendaTest {
     ma11.Close();
     return c;
   }
+  bool DeleteEntry(int32_t code) {
+    FileAccess& ma11 = Use("FXMA11");
+    ma11.rec<MA11Record>().CODIGO = code;
+    const bool ok = ma11.TryFetch("MA11:MA11_CP") == 0 && ma11.Delete() == 0;
+    ma11.Close();
+    return ok;
+  }
   std::vector<Entry> Entries() {
     std::vector<Entry> out;
     FileAccess& ma11 = Use("FXMA11");

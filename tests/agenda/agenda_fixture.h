@@ -1,0 +1,153 @@
+// Shared set-up of the agenda tests: a working folder of its own with an
+// "Archivos" installation written by the demo-data writer (or left empty),
+// the default profile in that folder, the headless backend with its clock,
+// the window lookup answered by the test, and the procedure table reset.
+//
+// The store: tests that open the main window run over the dictionary's
+// in-memory test store ("DictMem", tables by file name, so each test uses a
+// folder of its own), reached through the same file verbs. Over the flat
+// store two opens of one file in one process (FXMA11 and its aliases)
+// currently block each other after a NEXT; tests that never get that far
+// (layouts, demo data, logins that halt) use the flat store. Setting
+// AGENDA_TEST_STORE=Norvane runs every test over the flat store.
+#pragma once
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "agenda/procedures.h"
+#include "agenda/startup.h"
+#include "agenda/text.h"
+#include "host/dictionary/dictionary.h"
+#include "host/dictionary/records.h"
+#include "host/platform/platform.h"
+#include "host/runtime/driver_table.h"
+#include "host/runtime/env.h"
+#include "host/runtime/error_state.h"
+#include "host/runtime/profile.h"
+#include "host/ui/headless/headless_backend.h"
+#include "host/ui/window.h"
+#include "tools/demodata/demodata.h"
+
+namespace agendatest {
+
+using agenda::A;
+
+class AgendaTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { nv::RegisterDriver("DictMem", "libnvdictmem.so", "DMEM$DrvReg"); }
+
+  // The store of the main-window tests.
+  static std::string MainStore() {
+    const char* s = getenv("AGENDA_TEST_STORE");
+    return s && *s ? s : "DictMem";
+  }
+
+  // Every file of the test moves to `driver` (empty: the declared flat
+  // store), in the folder ./Archivos given by its full path.
+  void UseStore(const std::string& driver) {
+    store_ = driver;
+    for (const char* profile : {"agenda.INI", ""}) {
+      ASSERT_TRUE(nv::WriteProfileString(profile, "Dictionary", "Driver", driver));
+      ASSERT_TRUE(nv::WriteProfileString(profile, "Dictionary", "Folder", dir_ + "/Archivos"));
+    }
+  }
+
+  void SetUp() override {
+    nv::ClearError();
+    char tmpl[] = "/tmp/nvagenda-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    const char* old = getenv("NVRUN_PROFILE");
+    old_profile_ = old ? old : "";
+    had_profile_ = old != nullptr;
+    setenv("NVRUN_PROFILE", (dir_ + "/fonvex.ini").c_str(), 1);
+    ui_ = std::make_unique<nv::ui::HeadlessBackend>();
+    nv::SetEnv(ui_->clock_env());
+    main_program_ = false;
+    nv::platform::SetWindowLookup(
+        [this](std::string_view title) { return main_program_ && title == "Fonvex Windows V2"; });
+    agenda::ResetProcedures();
+    UseStore(MainStore());
+  }
+
+  void TearDown() override {
+    agenda::ResetProcedures();
+    nv::platform::SetWindowLookup(nullptr);
+    nv::SetEnv(nullptr);
+    ui_.reset();
+    if (had_profile_) {
+      setenv("NVRUN_PROFILE", old_profile_.c_str(), 1);
+    } else {
+      unsetenv("NVRUN_PROFILE");
+    }
+    ASSERT_EQ(chdir(old_cwd_), 0);
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+  }
+
+  // A small demo installation in ./Archivos.
+  void WriteDemo(int companies = 12, int contacts = 15, int64_t calls = 60) {
+    demodata::Options o;
+    o.out = dir_ + "/Archivos";
+    o.driver = store_;
+    o.companies = companies;
+    o.contacts = contacts;
+    o.calls = calls;
+    o.seed = 7;
+    demodata::Summary s;
+    std::string error;
+    ASSERT_EQ(demodata::Write(o, &s, &error), 0) << error;
+  }
+
+  // The suite's main program is running with this user code in [FXQ-USR].
+  void MainProgram(bool running, long code) {
+    main_program_ = running;
+    ASSERT_TRUE(nv::WriteProfileString("", "FXQ-USR", "CODIGO", std::to_string(code)));
+  }
+
+  // Every file of ./Archivos with its bytes.
+  static std::map<std::string, std::string> Snapshot() {
+    std::map<std::string, std::string> files;
+    DIR* d = opendir("Archivos");
+    if (d == nullptr) return files;
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      std::string bytes;
+      nv::ReadWholeFile("Archivos/" + name, &bytes);
+      files[name] = bytes;
+    }
+    closedir(d);
+    return files;
+  }
+
+  int Start() { return agenda::ProgramStart(); }
+
+  // Captions of the windows opened, in order, as UTF-8.
+  int Count(const std::string& caption) const {
+    int n = 0;
+    for (const std::string& c : ui_->opened()) n += c == A(caption);
+    return n;
+  }
+
+  std::string dir_;
+  std::string store_;
+  char old_cwd_[4096] = {};
+  std::string old_profile_;
+  bool had_profile_ = false;
+  bool main_program_ = false;
+  std::unique_ptr<nv::ui::HeadlessBackend> ui_;
+};
+
+}  // namespace agendatest
