@@ -420,6 +420,19 @@ int Window::Highlight(ControlId list) const {
   return c.value - 1;
 }
 
+bool Window::SetHighlight(ControlId list, int row) {
+  ControlState& c = Mut(list);
+  bool ok = false;
+  if (c.browse) {
+    ok = c.browse->SetHighlight(row);
+  } else if (row >= 0 && row < int(c.items.size())) {
+    c.value = row + 1;
+    ok = true;
+  }
+  if (ok) Changed(list, Prop::kRows);
+  return ok;
+}
+
 void Window::SetLocator(ControlId entry, ControlId list) {
   Mut(entry).locator_list = list;
 }

@@ -204,6 +204,8 @@ class NV_API Window {
   // highlighted row (0-based, -1 none).
   std::vector<std::vector<std::string>> Rows(ControlId list) const;
   int Highlight(ControlId list) const;
+  // Moves the highlight of a list (no event); false when the row is not shown.
+  bool SetHighlight(ControlId list, int row);
   // The entry becomes an incremental locator of the list: typing moves the
   // list to the first record at or after the typed text; completing it moves
   // the focus to the list.

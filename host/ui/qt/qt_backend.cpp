@@ -516,11 +516,13 @@ class QtPeer : public WindowPeer {
     if (!p.isNull()) label->setPixmap(p);
   }
 
+  // A running timer keeps its phase when the period is unchanged.
   void ApplyTimer() {
-    if (w_.Timer() > 0) {
-      timer_->start(w_.Timer() * 10);
-    } else {
+    const int ms = w_.Timer() * 10;
+    if (ms <= 0) {
       timer_->stop();
+    } else if (!timer_->isActive() || timer_->interval() != ms) {
+      timer_->start(ms);
     }
   }
 

@@ -380,6 +380,9 @@ TEST_F(SmallFile, ListEventsReportNewSelections) {
   }
   EXPECT_EQ(selections, 2);
   EXPECT_EQ(Code(*file_), 4);  // row 2 of the page that starts at 2
+  EXPECT_TRUE(w.SetHighlight(kLista, 0));
+  EXPECT_EQ(Code(*file_), 2);
+  EXPECT_FALSE(w.SetHighlight(kLista, 5));
 }
 
 // An update form as the table forms are written.
