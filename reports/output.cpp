@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 
 #include "host/dictionary/dictionary.h"
+#include "host/platform/platform.h"
 #include "host/report/qt/pdf_renderer.h"
 #include "host/report/qt/preview.h"
 #include "host/report/text_renderer.h"
@@ -118,6 +119,15 @@ void InitLibrary(nv::ui::ErrorReporter* reporter, nv::ui::ProfileObject* profile
 void OnLoad() {
   Library& lib = Lib();
   nv::ui::SetCurrentErrorReporter(&lib.reporter);
+  // Once per process: the file-structure upgrade manager.
+  static std::once_flag upgrade_manager;
+  std::call_once(upgrade_manager, [] {
+    nv::platform::ds_SetOption("BadFile", 0);
+    nv::platform::ds_AddDriver("Vtr");
+    nv::platform::ds_IgnoreDriver("AllFiles", 1);
+    nv::platform::ds_SetOption("SPCreate", 1);
+    nv::platform::ds_SetOption("Backup", 1);
+  });
 }
 
 nv::ui::ProfileObject& CurrentProfile() {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "host/platform/platform.h"
 #include "host/ui/framework.h"
 #include "tests/reports/report_fixture.h"
 
@@ -19,6 +20,13 @@ TEST(ExportsTest, BoundaryNamesAndInit) {
   ASSERT_NE(version, nullptr);
   EXPECT_STREQ(version(), "2.4.9.0");
   EXPECT_NE(dlsym(h, "FXR4:KILL"), nullptr);
+  // Loading configured the upgrade manager, in this order.
+  std::vector<std::string> calls;
+  for (const auto& c : nv::platform::UpgradeCalls()) calls.push_back(c.function + " " + c.name);
+  const std::vector<std::string> want = {"ds_SetOption BadFile", "ds_AddDriver Vtr",
+                                         "ds_IgnoreDriver AllFiles", "ds_SetOption SPCreate",
+                                         "ds_SetOption Backup"};
+  EXPECT_EQ(calls, want);
   size_t n = 0;
   const fxr4::DetailProc* procs = fxr4::DetailProcs(&n);
   for (size_t i = 0; i < n; ++i) EXPECT_NE(dlsym(h, procs[i].name), nullptr) << procs[i].name;
