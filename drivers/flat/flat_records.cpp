@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "drivers/flat/flat_internal.h"
+#include "drivers/flat/flat_journal.h"
 #include "drivers/flat/flat_ops.h"
 #include "drivers/flat/flat_share.h"
 #include "host/runtime/codepage.h"
@@ -81,7 +82,8 @@ int WriteHeader(FlatFcb* f, bool stamp) {
   int err = f->Write(f->data.get(), 0, b, sizeof b);
   if (err) return err;
   f->flags &= ~kHeaderDirty;
-  if (f->flags & kFlushAfterWrite) {
+  // Inside a transaction COMMIT flushes every file it wrote.
+  if ((f->flags & kFlushAfterWrite) && !TxnDefersFlush(f)) {
     err = f->data->Sync(true);
     if (err) return drv::OsError(err);
   }
