@@ -337,6 +337,11 @@ bool TxnKeepsHeaderLock(const FlatFcb* f) {
          std::find(t.fcbs.begin(), t.fcbs.end(), f) != t.fcbs.end();
 }
 
+bool TxnDefersFlush(const FlatFcb* f) {
+  const Txn& t = T();
+  return t.active && std::find(t.fcbs.begin(), t.fcbs.end(), f) != t.fcbs.end();
+}
+
 void TxnTakeOverFiles(FlatFcb* f) {
   Txn& t = T();
   auto it = std::find(t.fcbs.begin(), t.fcbs.end(), f);

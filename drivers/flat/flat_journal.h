@@ -83,6 +83,9 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
 // True while f has written in the active transaction: its header byte lock
 // stays taken until COMMIT or ROLLBACK.
 bool TxnKeepsHeaderLock(const FlatFcb* f);
+// True while f has written in the active transaction: the flush after its
+// header writes waits for COMMIT, which flushes every file it wrote.
+bool TxnDefersFlush(const FlatFcb* f);
 // f is closing: the transaction takes over its open files (and the header
 // byte lock on them) until it ends.
 void TxnTakeOverFiles(FlatFcb* f);

@@ -447,5 +447,70 @@ TEST_F(SharedTxnTest, IgnoreStatusDependsOnSharing) {
   EXPECT_EQ(a->Send("MAINTAINHEADERTIME"), "ON");
 }
 
+// --- Fatal runtime errors.
+
+// Byte locks of the header answer "invalid handle"; journals cannot be made.
+class BrokenEnv : public nv::EnvWrapper {
+ public:
+  BrokenEnv() : nv::EnvWrapper(nv::DefaultEnv()) {}
+  int Open(const std::string& path, const nv::OpenOptions& o,
+           std::unique_ptr<nv::EnvFile>* out) override {
+    if (no_journals && path.size() > 4 && path.substr(path.size() - 4) == ".LOG") return 5;
+    std::unique_ptr<nv::EnvFile> f;
+    int r = target()->Open(path, o, &f);
+    if (r) return r;
+    *out = std::make_unique<Locks>(std::move(f), this);
+    return 0;
+  }
+  bool bad_locks = false;
+  bool no_journals = false;
+
+ private:
+  class Locks : public nv::EnvFile {
+   public:
+    Locks(std::unique_ptr<nv::EnvFile> f, BrokenEnv* e) : f_(std::move(f)), e_(e) {}
+    int Read(uint64_t o, void* b, size_t n, size_t* g) override { return f_->Read(o, b, n, g); }
+    int Write(uint64_t o, const void* b, size_t n) override { return f_->Write(o, b, n); }
+    int Truncate(uint64_t s) override { return f_->Truncate(s); }
+    int Size(uint64_t* s) override { return f_->Size(s); }
+    int Sync(bool d) override { return f_->Sync(d); }
+    int Lock(uint64_t o, uint64_t l, bool x, bool w) override {
+      return e_->bad_locks ? nv::kOsInvalidHandle : f_->Lock(o, l, x, w);
+    }
+    int Unlock(uint64_t o, uint64_t l) override { return f_->Unlock(o, l); }
+    const std::string& Path() const override { return f_->Path(); }
+
+   private:
+    std::unique_ptr<nv::EnvFile> f_;
+    BrokenEnv* e_;
+  };
+};
+
+using SharedTxnDeathTest = SharedTxnTest;
+
+TEST_F(SharedTxnDeathTest, ALockingFailureThatIsNeitherGrantedNorRefusedIsFatal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  BrokenEnv env;
+  nvtest::ScopedEnv scoped(&env);
+  auto f = Make();
+  env.bad_locks = true;
+  EXPECT_DEATH(f->Records(), "DOS FILE LOCKING ERROR");
+  env.bad_locks = false;
+}
+
+TEST_F(SharedTxnDeathTest, AJournalThatCannotBeStartedIsFatal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  BrokenEnv env;
+  nvtest::ScopedEnv scoped(&env);
+  auto f = Make();
+  ASSERT_EQ(f->SetProperty(29441, "1"), 0);
+  ASSERT_EQ(f->Logout(), 0);
+  env.no_journals = true;
+  Fill(*f, 1, "X");
+  EXPECT_DEATH(f->Add(), "UNABLE TO START LOG");
+  env.no_journals = false;
+  EXPECT_EQ(f->Commit(), 0);
+}
+
 }  // namespace
 }  // namespace flattest
