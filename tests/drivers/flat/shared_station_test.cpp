@@ -229,7 +229,12 @@ TEST_F(SharedStationTest, WritersKilledAtCrashPointsLeaveRecoverableFiles) {
           if (!same) ++failed_inside;
         } else {
           ++tried_outside;
-          if (err != 0 || !Consistent(dir_ / "CUST")) ++failed_outside;
+          if (err != 0 || !Consistent(dir_ / "CUST")) {
+            ++failed_outside;
+            std::printf("outside a transaction, %s:%d leaves %s\n", point.c_str(), n,
+                        err ? ("OPEN/RECORDS error " + std::to_string(err)).c_str()
+                            : "files the inspector rejects");
+          }
         }
       }
     }
