@@ -239,12 +239,12 @@ FileDecl Lookup(const std::string& p, std::initializer_list<FieldSpec> fields, c
 }
 
 struct Entry {
-  FileSpec spec;
+  FileInfo info;
   Builder build;
 };
 
-FileSpec Spec(std::string label, std::string prefix, std::string base = "") {
-  FileSpec s;
+FileInfo Info(std::string label, std::string prefix, std::string base = "") {
+  FileInfo s;
   s.label = std::move(label);
   s.prefix = std::move(prefix);
   s.base = std::move(base);
@@ -255,39 +255,39 @@ FileSpec Spec(std::string label, std::string prefix, std::string base = "") {
 
 std::vector<Entry> BuildEntries() {
   std::vector<Entry> e;
-  auto add = [&](FileSpec s, Builder b) { e.push_back({std::move(s), std::move(b)}); };
+  auto add = [&](FileInfo s, Builder b) { e.push_back({std::move(s), std::move(b)}); };
 
   // Directory files: created when missing.
-  auto dir = [](FileSpec s) {
+  auto dir = [](FileInfo s) {
     s.create_on_open = true;
     return s;
   };
-  FileSpec ma11 = dir(Spec("FXMA11", "MA11"));
+  FileInfo ma11 = dir(Info("FXMA11", "MA11"));
   ma11.code_field = "MA11:CODIGO";
   ma11.code_key = "MA11:MA11_CP";
   ma11.related = {"FXRE09", "FXTA01", "FXTA02"};
   add(ma11, MA11);
-  FileSpec alma11 = dir(Spec("ALMA11", "AMA11", "FXMA11"));
+  FileInfo alma11 = dir(Info("ALMA11", "AMA11", "FXMA11"));
   alma11.code_field = "AMA11:CODIGO";
   alma11.code_key = "AMA11:MA11_CP";
   alma11.related = {"ALRE09", "FXTA01"};
   add(alma11, MA11);
-  FileSpec a2ma11 = dir(Spec("A2MA11", "A2MA11", "FXMA11"));
+  FileInfo a2ma11 = dir(Info("A2MA11", "A2MA11", "FXMA11"));
   a2ma11.code_field = "A2MA11:CODIGO";
   a2ma11.code_key = "A2MA11:MA11_CP";
   add(a2ma11, MA11);
-  FileSpec re09 = dir(Spec("FXRE09", "RE09"));
+  FileInfo re09 = dir(Info("FXRE09", "RE09"));
   re09.related = {"FXTA09"};
   add(re09, RE09);
-  FileSpec alre09 = dir(Spec("ALRE09", "ARE09", "FXRE09"));
+  FileInfo alre09 = dir(Info("ALRE09", "ARE09", "FXRE09"));
   alre09.related = {"FXTA09"};
   add(alre09, RE09);
-  add(dir(Spec("FXTA01", "TA01")), TA01);
-  FileSpec ta02 = dir(Spec("FXTA02", "TA02"));
+  add(dir(Info("FXTA01", "TA01")), TA01);
+  FileInfo ta02 = dir(Info("FXTA02", "TA02"));
   ta02.code_field = "TA02:CODRUB";
   ta02.code_key = "TA02:TA02_CP";
   add(ta02, TA02);
-  FileSpec ta09 = dir(Spec("FXTA09", "TA09"));
+  FileInfo ta09 = dir(Info("FXTA09", "TA09"));
   ta09.code_field = "TA09:GRUAGE";
   ta09.code_key = "TA09:TA09_CP";
   add(ta09, TA09);
@@ -295,27 +295,27 @@ std::vector<Entry> BuildEntries() {
   // Files of the suite's main program: never created here.
   for (const char* n : {"MO01", "MO02"}) {
     const std::string num(n);
-    FileSpec s = Spec("FX" + num, num);
+    FileInfo s = Info("FX" + num, num);
     s.default_name = std::string(kDataFolder) + s.label + ".VTR";
     s.name_var = s.label;
     s.related = {"AL" + num, "FXTR" + num.substr(2)};
     add(s, [num](const std::string& p) { return Calls(p, num); });
-    FileSpec a = Spec("AL" + num, "A" + num, "FX" + num);
+    FileInfo a = Info("AL" + num, "A" + num, "FX" + num);
     a.default_name = s.default_name;
     a.name_var = s.label;
     add(a, [num](const std::string& p) { return Calls(p, num); });
   }
   for (const char* n : {"TR01", "TR02"}) {
     const std::string num(n);
-    FileSpec s = Spec("FX" + num, num);
+    FileInfo s = Info("FX" + num, num);
     s.default_name = std::string(kDataFolder) + s.label + ".VTR";
     s.name_var = s.label;
     add(s, [num](const std::string& p) { return Transfers(p, num); });
   }
-  add(Spec("FXMO04", "MO04"), MO04);
-  add(Spec("CENTRAL", "CENT"), CENT);
+  add(Info("FXMO04", "MO04"), MO04);
+  add(Info("CENTRAL", "CENT"), CENT);
 
-  FileSpec sal = Spec("SALIDA", "SAL");
+  FileInfo sal = Info("SALIDA", "SAL");
   sal.driver = kTextDriver;
   sal.default_name = std::string(kDataFolder) + "SALIDA.TXT";
   sal.name_var = "SALIDA";
@@ -323,58 +323,58 @@ std::vector<Entry> BuildEntries() {
   add(sal, SAL);
 
   // Staging tables of the text import.
-  add(dir(Spec("AUXAGRU", "ARUB")), AUXAGRU);
-  add(dir(Spec("AUXAGGR", "AGRU")), AUXAGGR);
-  add(dir(Spec("AUXAGEM", "AEMP")), AUXAGEM);
-  add(dir(Spec("AUXAGTE", "ATEE")),
+  add(dir(Info("AUXAGRU", "ARUB")), AUXAGRU);
+  add(dir(Info("AUXAGGR", "AGRU")), AUXAGGR);
+  add(dir(Info("AUXAGEM", "AEMP")), AUXAGEM);
+  add(dir(Info("AUXAGTE", "ATEE")),
       [](const std::string& p) { return StagedNumbers<AUXAGTERecord>(p, "AUXAGTE_CP"); });
-  add(dir(Spec("AUXAGCO", "ACON")), AUXAGCO);
-  add(dir(Spec("AUXAGTC", "ATEC")),
+  add(dir(Info("AUXAGCO", "ACON")), AUXAGCO);
+  add(dir(Info("AUXAGTC", "ATEC")),
       [](const std::string& p) { return StagedNumbers<AUXAGTCRecord>(p, "AUXAGTC_CP"); });
 
   // The older DOS directory: read only, never created.
   for (const char* l : {"FXMA06DOS", "FXRE01DOS", "FXTA06DOS"}) {
-    FileSpec s = Spec(l, std::string(l).substr(2));
+    FileInfo s = Info(l, std::string(l).substr(2));
     s.name_var = l;
     add(s, s.label == "FXMA06DOS" ? Builder(MA06DOS)
                                   : (s.label == "FXRE01DOS" ? Builder(RE01DOS) : Builder(TA06DOS)));
   }
 
   // Lookup files of the reports.
-  add(Spec("FXMA07", "MA07"), [](const std::string& p) {
+  add(Info("FXMA07", "MA07"), [](const std::string& p) {
     using R = MA07Record;
     return Lookup<R>(p, {NV_FIELD(R, NROLIN), NV_FIELD(R, DESLIN), NV_FIELD(R, MULTISEL)},
                      "NROLIN");
   });
-  add(Spec("FXMA08", "MA08"), [](const std::string& p) {
+  add(Info("FXMA08", "MA08"), [](const std::string& p) {
     using R = MA08Record;
     return Lookup<R>(p, {NV_FIELD(R, NROINT), NV_FIELD(R, DESINT), NV_FIELD(R, MULTISEL)},
                      "NROINT");
   });
-  add(Spec("FXMA09", "MA09"), [](const std::string& p) {
+  add(Info("FXMA09", "MA09"), [](const std::string& p) {
     using R = MA09Record;
     return Lookup<R>(p, {NV_FIELD(R, NROCTA), NV_FIELD(R, DESCTA), NV_FIELD(R, MULTISEL)}, "NROCTA",
                      {Key(p, "MA09_C1", {"DESCTA"}, kDup)});
   });
-  add(Spec("FXMA02", "MA02"), [](const std::string& p) {
+  add(Info("FXMA02", "MA02"), [](const std::string& p) {
     using R = MA02Record;
     return Lookup<R>(
         p, {NV_FIELD(R, CODAGT), NV_FIELD(R, CODGRU), NV_FIELD(R, DESCRI), NV_FIELD(R, MULTISEL)},
         "CODAGT");
   });
-  add(Spec("FXTA14", "TA14"), [](const std::string& p) {
+  add(Info("FXTA14", "TA14"), [](const std::string& p) {
     using R = TA14Record;
     return Lookup<R>(p, {NV_FIELD(R, GRULIN), NV_FIELD(R, DESGRU)}, "GRULIN");
   });
-  add(Spec("FXTA15", "TA15"), [](const std::string& p) {
+  add(Info("FXTA15", "TA15"), [](const std::string& p) {
     using R = TA15Record;
     return Lookup<R>(p, {NV_FIELD(R, GRUINT), NV_FIELD(R, DESGRU)}, "GRUINT");
   });
-  add(Spec("FXTA13", "TA13"), [](const std::string& p) {
+  add(Info("FXTA13", "TA13"), [](const std::string& p) {
     using R = TA13Record;
     return Lookup<R>(p, {NV_FIELD(R, GRUCTA), NV_FIELD(R, DESGRU)}, "GRUCTA");
   });
-  add(Spec("FXTA03", "TA03"), [](const std::string& p) {
+  add(Info("FXTA03", "TA03"), [](const std::string& p) {
     using R = TA03Record;
     return Lookup<R>(p, {NV_FIELD(R, CODGRU), NV_FIELD(R, DESGRU)}, "CODGRU");
   });
@@ -398,24 +398,24 @@ bool SameLabel(std::string_view a, std::string_view b) {
 
 const Entry* FindEntry(std::string_view label) {
   for (const Entry& e : Entries()) {
-    if (SameLabel(e.spec.label, label)) return &e;
+    if (SameLabel(e.info.label, label)) return &e;
   }
   return nullptr;
 }
 
 }  // namespace
 
-const std::vector<FileSpec>& Catalogue() {
-  static const std::vector<FileSpec> specs = [] {
-    std::vector<FileSpec> v;
-    for (const Entry& e : Entries()) v.push_back(e.spec);
+const std::vector<FileInfo>& Catalogue() {
+  static const std::vector<FileInfo> infos = [] {
+    std::vector<FileInfo> v;
+    for (const Entry& e : Entries()) v.push_back(e.info);
     return v;
   }();
-  return specs;
+  return infos;
 }
 
-const FileSpec* FindSpec(std::string_view label) {
-  for (const FileSpec& s : Catalogue()) {
+const FileInfo* FindFileInfo(std::string_view label) {
+  for (const FileInfo& s : Catalogue()) {
     if (SameLabel(s.label, label)) return &s;
   }
   return nullptr;
@@ -424,10 +424,10 @@ const FileSpec* FindSpec(std::string_view label) {
 FileDecl DefaultDecl(std::string_view label) {
   const Entry* e = FindEntry(label);
   if (e == nullptr) return FileDecl{};
-  FileDecl d = e->build(e->spec.prefix);
-  d.label = e->spec.label;
-  d.driver = e->spec.driver;
-  d.name = e->spec.default_name;
+  FileDecl d = e->build(e->info.prefix);
+  d.label = e->info.label;
+  d.driver = e->info.driver;
+  d.name = e->info.default_name;
   return d;
 }
 

@@ -27,7 +27,7 @@ inline constexpr const char* kTextDriver = "ASCII";
 // Folder of the data files, as the declarations write it.
 inline constexpr const char* kDataFolder = ".\\Archivos\\";
 
-struct FileSpec {
+struct FileInfo {
   std::string label;                 // "ALMA11"
   std::string prefix;                // "AMA11"
   std::string base;                  // label of the file an alias views; empty for a file
@@ -45,9 +45,9 @@ struct FileSpec {
 };
 
 // Every declared file, in a fixed order (files before their aliases).
-NV_API const std::vector<FileSpec>& Catalogue();
+NV_API const std::vector<FileInfo>& Catalogue();
 // The entry of a label (case-insensitive); nullptr for an unknown label.
-NV_API const FileSpec* FindSpec(std::string_view label);
+NV_API const FileInfo* FindFileInfo(std::string_view label);
 
 // The declaration of a label with its default driver and name; an unknown
 // label gives a declaration with an empty label and no record.

@@ -108,15 +108,15 @@ ErrorReporter::~ErrorReporter() = default;
 // ---------------------------------------------------------------------------
 // FileAccess
 
-FileAccess::FileAccess(Dictionary* dict, const FileSpec& spec, FileDecl decl)
-    : dict_(dict), spec_(spec), file_(std::make_unique<nv::File>(std::move(decl))) {}
+FileAccess::FileAccess(Dictionary* dict, const FileInfo& info, FileDecl decl)
+    : dict_(dict), info_(info), file_(std::make_unique<nv::File>(std::move(decl))) {}
 
 int FileAccess::Report(std::string_view operation, int code) {
   if (code == 0) return 0;
   dict_->NoteError(code);
   if (ErrorReporter* r = dict_->reporter()) {
     std::string text = ErrorCode() == code ? ErrorText() : ErrorTextOf(code);
-    r->FileError(spec_.label, operation, code, text);
+    r->FileError(info_.label, operation, code, text);
   }
   return code;
 }
@@ -126,11 +126,11 @@ int FileAccess::UseFile() {
     ++uses_;
     return 0;
   }
-  file_->SetName(dict_->EffectiveName(spec_.label));
-  const StoreChoice store = dict_->Store(spec_.label);
+  file_->SetName(dict_->EffectiveName(info_.label));
+  const StoreChoice store = dict_->Store(info_.label);
   file_->SetOwner(store.owner);
   int err = file_->Open(kOpenMode);
-  if (err == kErrFileNotFound && spec_.create_on_open) {
+  if (err == kErrFileNotFound && info_.create_on_open) {
     err = file_->Create();
     if (err == 0) err = file_->Open(kOpenMode);
   }
@@ -148,7 +148,7 @@ int FileAccess::Close() {
 int FileAccess::TryFetch(std::string_view key) {
   KeyDecl* k = file_->key(key);
   if (k == nullptr)
-    RuntimeError(0, "Clave inexistente en " + spec_.label + ": " + std::string(key));
+    RuntimeError(0, "Clave inexistente en " + info_.label + ": " + std::string(key));
   return file_->Get(k);
 }
 
@@ -160,7 +160,7 @@ int FileAccess::SetOrder(std::string_view key) {
   if (key.empty()) return file_->Set();
   KeyDecl* k = file_->key(key);
   if (k == nullptr)
-    RuntimeError(0, "Clave inexistente en " + spec_.label + ": " + std::string(key));
+    RuntimeError(0, "Clave inexistente en " + info_.label + ": " + std::string(key));
   return file_->Set(k, k);
 }
 
@@ -173,10 +173,10 @@ int FileAccess::Previous() {
 
 int FileAccess::AssignCode(bool* assigned) {
   *assigned = false;
-  if (spec_.code_field.empty()) return 0;
+  if (info_.code_field.empty()) return 0;
   const RecordType& rt = *file_->decl().record;
-  const FieldDesc* f = rt.Field(rt.FindField(spec_.code_field));
-  KeyDecl* k = file_->key(spec_.code_key);
+  const FieldDesc* f = rt.Field(rt.FindField(info_.code_field));
+  KeyDecl* k = file_->key(info_.code_key);
   if (f == nullptr || k == nullptr) return 0;
   uint8_t* p = record() + f->offset;
   int64_t code = 0;
@@ -219,17 +219,17 @@ int FileAccess::DoInsert() {
     if (err != 0) break;
     err = file_->Add();
     // Another station took the code meanwhile: number again.
-    if (err == kErrDuplicate && assigned && file_->Duplicate(file_->key(spec_.code_key))) {
+    if (err == kErrDuplicate && assigned && file_->Duplicate(file_->key(info_.code_key))) {
       const RecordType& rt = *file_->decl().record;
-      WriteCode(*rt.Field(rt.FindField(spec_.code_field)),
-                record() + rt.Field(rt.FindField(spec_.code_field))->offset, 0);
+      WriteCode(*rt.Field(rt.FindField(info_.code_field)),
+                record() + rt.Field(rt.FindField(info_.code_field))->offset, 0);
       continue;
     }
     break;
   }
   if (err != 0 && assigned) {
     const RecordType& rt = *file_->decl().record;
-    const FieldDesc* f = rt.Field(rt.FindField(spec_.code_field));
+    const FieldDesc* f = rt.Field(rt.FindField(info_.code_field));
     WriteCode(*f, record() + f->offset, 0);
   }
   return err;
@@ -302,7 +302,7 @@ Dictionary::Dictionary(const ProfileFile* profile, ErrorReporter* reporter)
   folder_ = Trim(pf.GetString(kProfileSection, "Folder", ""));
   long central = pf.GetInt(kProfileSection, "Central", 1);
   globals_.CAPTURA.NROCEN = int16_t(std::clamp<long>(central, INT16_MIN, INT16_MAX));
-  for (const FileSpec& s : Catalogue()) {
+  for (const FileInfo& s : Catalogue()) {
     if (!s.base.empty() || !s.movable) continue;
     std::string v = pf.GetString(kProfileSection, s.label, "");
     if (!Trim(v).empty()) per_file_[UpperAscii(s.label)] = ParseStoreEntry(v);
@@ -316,9 +316,9 @@ Dictionary::~Dictionary() {
 }
 
 StoreChoice Dictionary::Store(std::string_view label) const {
-  const FileSpec* spec = FindSpec(label);
-  if (spec == nullptr) return {};
-  const FileSpec* base = FindSpec(spec->store_label());
+  const FileInfo* info = FindFileInfo(label);
+  if (info == nullptr) return {};
+  const FileInfo* base = FindFileInfo(info->store_label());
   StoreChoice c;
   c.driver = base->driver;
   if (!base->movable) return c;
@@ -350,9 +350,9 @@ std::string Dictionary::FolderRewrite(const std::string& name) const {
 }
 
 std::string Dictionary::EffectiveName(std::string_view label) const {
-  const FileSpec* spec = FindSpec(label);
-  if (spec == nullptr) return {};
-  const FileSpec* base = FindSpec(spec->store_label());
+  const FileInfo* info = FindFileInfo(label);
+  if (info == nullptr) return {};
+  const FileInfo* base = FindFileInfo(info->store_label());
   StoreChoice c = Store(label);
   if (!c.name.empty()) return c.name;
   if (UpperAscii(c.driver) == "ODBC") return base->label;
@@ -381,9 +381,9 @@ FileAccess* Dictionary::Access(std::string_view label) {
   const std::string key = UpperAscii(label);
   auto it = accesses_.find(key);
   if (it != accesses_.end()) return it->second.get();
-  const FileSpec* spec = FindSpec(label);
-  if (spec == nullptr) return nullptr;
-  auto a = std::make_unique<FileAccess>(this, *spec, Declaration(label));
+  const FileInfo* info = FindFileInfo(label);
+  if (info == nullptr) return nullptr;
+  auto a = std::make_unique<FileAccess>(this, *info, Declaration(label));
   FileAccess* raw = a.get();
   accesses_[key] = std::move(a);
   return raw;
@@ -398,7 +398,7 @@ int Dictionary::OpenRelation(std::string_view label) {
     if (a == nullptr) return kErrFileNotFound;
     if (int err = a->UseFile()) return err;
     opened.push_back(l);
-    for (const std::string& r : a->spec().related) {
+    for (const std::string& r : a->info().related) {
       if (int err = open(r)) return err;
     }
     return 0;
@@ -429,10 +429,10 @@ const String<255>* Dictionary::NameVariable(std::string_view label) const {
 }
 
 String<255>* Dictionary::NameVariable(std::string_view label) {
-  const FileSpec* spec = FindSpec(label);
-  if (spec == nullptr || spec->name_var.empty()) return nullptr;
+  const FileInfo* info = FindFileInfo(label);
+  if (info == nullptr || info->name_var.empty()) return nullptr;
   NombreArch& n = globals_.NOMBRE_ARCH;
-  const std::string& v = spec->name_var;
+  const std::string& v = info->name_var;
   if (v == "FXMO01") return &n.FXMO01;
   if (v == "FXMO02") return &n.FXMO02;
   if (v == "FXTR01") return &n.FXTR01;

@@ -100,12 +100,12 @@ class Dictionary;
 // Access object of one file: its record buffer and verbs.
 class NV_API FileAccess {
  public:
-  FileAccess(Dictionary* dict, const FileSpec& spec, FileDecl decl);
+  FileAccess(Dictionary* dict, const FileInfo& info, FileDecl decl);
   FileAccess(const FileAccess&) = delete;
   FileAccess& operator=(const FileAccess&) = delete;
 
-  const std::string& label() const { return spec_.label; }
-  const FileSpec& spec() const { return spec_; }
+  const std::string& label() const { return info_.label; }
+  const FileInfo& info() const { return info_; }
   nv::File& file() { return *file_; }
   uint8_t* record() { return file_->record(); }
   template <class R>
@@ -154,7 +154,7 @@ class NV_API FileAccess {
   int AssignCode(bool* assigned);
 
   Dictionary* dict_;
-  FileSpec spec_;
+  FileInfo info_;
   std::unique_ptr<nv::File> file_;
   int uses_ = 0;
 };

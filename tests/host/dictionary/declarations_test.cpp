@@ -60,7 +60,7 @@ TEST(Declarations, EveryCatalogueEntryBuildsAFileWithItsRecordLength) {
       {"FXTA03", sizeof(dict::TA03Record)},
   };
   std::set<std::string> seen;
-  for (const FileSpec& s : Catalogue()) {
+  for (const FileInfo& s : Catalogue()) {
     SCOPED_TRACE(s.label);
     FileDecl d = DefaultDecl(s.label);
     ASSERT_EQ(d.label, s.label);
@@ -79,7 +79,7 @@ TEST(Declarations, EveryCatalogueEntryBuildsAFileWithItsRecordLength) {
 TEST(Declarations, OnlyTypesTheStoresAcceptAndDatesAsYearMonthDayGroups) {
   const std::set<uint8_t> allowed = {kTypeByte,    kTypeShort,  kTypeLong, kTypeReal,
                                      kTypeDecimal, kTypeString, kTypeGroup};
-  for (const FileSpec& s : Catalogue()) {
+  for (const FileInfo& s : Catalogue()) {
     FileDecl d = DefaultDecl(s.label);
     const RecordType& rt = *d.record;
     for (uint32_t i = 1; i <= rt.FieldCount(); ++i) {
@@ -160,14 +160,14 @@ TEST(Declarations, AliasesMirrorTheirBaseUnderTheirOwnPrefix) {
                                                                     {"ALMO02", "FXMO02"}};
   for (const auto& [alias, base] : aliases) {
     SCOPED_TRACE(alias);
-    const FileSpec* s = FindSpec(alias);
+    const FileInfo* s = FindFileInfo(alias);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->store_label(), base);
     FileDecl a = DefaultDecl(alias), b = DefaultDecl(base);
     EXPECT_EQ(a.name, b.name);
     EXPECT_EQ(a.driver, b.driver);
     ASSERT_EQ(a.keys.size(), b.keys.size());
-    const std::string bp = FindSpec(base)->prefix + ":";
+    const std::string bp = FindFileInfo(base)->prefix + ":";
     for (size_t i = 0; i < a.keys.size(); ++i) {
       EXPECT_EQ(a.keys[i].label, s->prefix + ":" + a.keys[i].label.substr(s->prefix.size() + 1));
       EXPECT_EQ(a.keys[i].label.substr(s->prefix.size()), b.keys[i].label.substr(bp.size() - 1));
@@ -184,12 +184,12 @@ TEST(Declarations, DefaultStoreAndNames) {
   EXPECT_EQ(DefaultDecl("FXTR02").name, ".\\Archivos\\FXTR02.VTR");
   EXPECT_EQ(DefaultDecl("ALMO02").name, ".\\Archivos\\FXMO02.VTR");
   EXPECT_EQ(DefaultDecl("SALIDA").driver, "ASCII");
-  EXPECT_EQ(FindSpec("fxma11")->label, "FXMA11");
-  EXPECT_EQ(FindSpec("FXMA99"), nullptr);
+  EXPECT_EQ(FindFileInfo("fxma11")->label, "FXMA11");
+  EXPECT_EQ(FindFileInfo("FXMA99"), nullptr);
   EXPECT_TRUE(DefaultDecl("FXMA99").label.empty());
-  EXPECT_TRUE(FindSpec("FXMA11")->create_on_open);
-  EXPECT_FALSE(FindSpec("FXMO01")->create_on_open);  // belongs to the suite's main program
-  EXPECT_FALSE(FindSpec("FXMA06DOS")->create_on_open);
+  EXPECT_TRUE(FindFileInfo("FXMA11")->create_on_open);
+  EXPECT_FALSE(FindFileInfo("FXMO01")->create_on_open);  // belongs to the suite's main program
+  EXPECT_FALSE(FindFileInfo("FXMA06DOS")->create_on_open);
 }
 
 TEST(Declarations, DateGroupReadsAndWritesDayNumbers) {

@@ -110,7 +110,7 @@ class DictTest : public ::testing::Test {
   }
 
   std::string ReadBack(const std::string& name, int32_t n) {
-    for (const nv::dict::FileSpec& s : nv::dict::Catalogue()) {
+    for (const nv::dict::FileInfo& s : nv::dict::Catalogue()) {
       if (!s.base.empty() || dict_->EffectiveName(s.label) != name) continue;
       std::unique_ptr<nv::File> f = dict_->NewFile(s.label);
       if (f->Open(nv::kReadOnly | nv::kDenyNone) != 0) return {};

@@ -266,7 +266,7 @@ void FillPattern(const RecordType& rt, uint8_t* rec) {
 }
 
 TEST_F(LayoutTest, EveryFileStoresItsBufferByteForByte) {
-  for (const FileSpec& s : Catalogue()) {
+  for (const FileInfo& s : Catalogue()) {
     if (!s.base.empty() || s.driver != std::string(kDefaultDriver)) continue;
     SCOPED_TRACE(s.label);
     FileAccess* a = Created(s.label.c_str());
