@@ -41,7 +41,12 @@ function(nv_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}"
-    ENVIRONMENT "NVRUN_PROFILE=${CMAKE_BINARY_DIR}/test-profile.ini;QT_QPA_PLATFORM=offscreen")
+  # Two variables, one per property (a ';' would split the property list).
+  set(props TIMEOUT ${A_TIMEOUT}
+    ENVIRONMENT "NVRUN_PROFILE=${CMAKE_BINARY_DIR}/test-profile.ini"
+    ENVIRONMENT_MODIFICATION "QT_QPA_PLATFORM=set:offscreen")
+  if(A_LABELS)
+    list(APPEND props LABELS "${A_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
