@@ -104,7 +104,9 @@ int Replay(nv::EnvFile* journal, std::map<uint16_t, nv::EnvFile*>& handles) {
     const uint32_t offset = Get32(t);
     const uint16_t number = Get16(t + 4);
     const uint16_t length = Get16(t + 6);
-    if (number == 0) return 0;  // the 8 zero bytes after the name: fully replayed
+    // The 8 zero bytes after the name: fully replayed. A number 0 anywhere
+    // else is a torn or damaged journal, not its start.
+    if (number == 0) return pos == kJournalStart && offset == 0 && length == 0 ? 0 : 65;
     auto h = handles.find(number);
     if (h == handles.end() || h->second == nullptr) return 65;
     nv::EnvFile* target = h->second;

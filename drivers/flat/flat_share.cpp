@@ -38,7 +38,10 @@ int WaitForFileLock(FlatFcb* f) {
   const bool opening = !(f->state & nv::kStateOpen);
   if (f->recover_seconds == 0) {
     UnlockHeader(f);
-    return opening ? 5 : (f->flags & kHoldRequested) ? 43 : 32;
+    if (opening) return 5;
+    if (!(f->flags & kHoldRequested)) return 32;
+    f->flags &= ~kHoldRequested;  // the read that holds meets the lock: 43
+    return 43;
   }
   uint32_t time = f->header.change_time, date = f->header.change_date;
   int64_t since = E()->TickCount();

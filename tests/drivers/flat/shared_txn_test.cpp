@@ -149,6 +149,27 @@ TEST_F(SharedTxnTest, CommitKeepsTheChangesAndFilesOutsideTheLogoutAreNotJournal
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
+TEST_F(SharedTxnTest, RollbackOfADamagedJournalAnswers65AndCanBeRetried) {
+  auto f = Make();
+  AddN(*f, 2, 1);
+  ASSERT_EQ(f->SetProperty(29441, "1"), 0);
+  EXPECT_EQ(f->Commit(), 0);  // no transaction: nothing to do
+  EXPECT_EQ(f->Rollback(), 0);
+  ASSERT_EQ(f->Logout(), 0);
+  AddN(*f, 2, 10);
+  const std::vector<uint8_t> journal = ReadBytes(dir_ / "CUST.LOG");
+  std::vector<uint8_t> bad = journal;
+  bad.resize(bad.size() - 3);  // a torn trailer at the end
+  WriteBytes(dir_ / "CUST.LOG", bad);
+  EXPECT_EQ(f->Rollback(), 65);
+  EXPECT_TRUE(nv::GetEnv()->Exists(TxnFile()));  // the transaction stays for another try
+  WriteBytes(dir_ / "CUST.LOG", journal);
+  EXPECT_EQ(f->Rollback(), 0);
+  EXPECT_EQ(f->Records(), 2);
+  f->Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+}
+
 TEST_F(SharedTxnTest, SecondLogoutAndALeftoverTransactionFileAnswer56) {
   auto f = Make();
   ASSERT_EQ(f->Logout(), 0);
@@ -312,8 +333,11 @@ TEST_F(SharedTxnTest, LockRefusesOthersAndRecoverBreaksAStandingLock) {
   auto a = Make();
   AddN(*a, 3, 1);
   auto b = Make(kReadWrite | kDenyNone, false);
+  ASSERT_EQ(b->Hold(), 0);
   ASSERT_EQ(a->Lock(), 0);
   EXPECT_EQ(ReadBytes(dir_ / "CUST.DAT")[2] & 1, 1);
+  // A read that holds (asked before the LOCK) meets the lock: 43.
+  EXPECT_EQ(b->Get(int32_t(1)), 43);
   // Another open: 32 at once, 5 for OPEN; a third open closing drops nothing.
   b->Records();
   EXPECT_EQ(ErrorCode(), 32);
