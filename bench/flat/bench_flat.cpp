@@ -59,9 +59,14 @@ struct Row {
   double sqlite = -1;
 };
 
+// Set when any measured work fails: the program then ends with 1, so that a
+// smoke run catches a broken driver or key layer.
+bool g_failed = false;
+
 double Seconds(const std::function<bool()>& work, bool* ok) {
   auto t0 = std::chrono::steady_clock::now();
   *ok = work();
+  if (!*ok) g_failed = true;
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
@@ -147,7 +152,10 @@ void RunSqlite(const Options& o, const Data& d, std::vector<Row>& rows) {
   Sqlite db(o.dir + "/bench.db");
   bool ok = db.ok() && db.Exec("PRAGMA synchronous=OFF") &&
             db.Exec("CREATE TABLE t(code INTEGER, name TEXT, fill TEXT)");
-  if (!ok) return;
+  if (!ok) {
+    g_failed = true;
+    return;
+  }
   const uint64_t n = o.n;
   sqlite3_stmt* ins = db.Prepare("INSERT INTO t(code, name, fill) VALUES(?, ?, ?)");
   rows[0].sqlite = Seconds(
@@ -220,7 +228,10 @@ void RunDriver(const Options& o, const Data& d, std::vector<Row>& rows) {
     return;
   }
   nv::File f(BenchDecl(o.dir + "/BENCH"));
-  if (!Check(f.Create(), "CREATE") || !Check(f.Open(), "OPEN")) return;
+  if (!Check(f.Create(), "CREATE") || !Check(f.Open(), "OPEN")) {
+    g_failed = true;
+    return;
+  }
   const uint64_t n = o.n;
   bool ok = false;
   double t = Seconds(
@@ -322,8 +333,10 @@ void RunKeys(const Options& o, const Data& d, std::vector<Row>& rows) {
   std::unique_ptr<flat::KeyFile> keys[2];
   for (int k = 0; k < 2; ++k)
     if (flat::KeyFile::Create(nullptr, o.dir + "/KEYS.K0" + char('1' + k), BenchKey(k), &keys[k],
-                              nv::OpenOptions{0x12}))
+                              nv::OpenOptions{0x12})) {
+      g_failed = true;
       return;
+    }
   const uint64_t n = o.n;
   bool ok = false;
   MemorySource src(d, n);
@@ -462,5 +475,5 @@ int main(int argc, char** argv) {
   Print("Key layer alone against SQLite", keys);
 
   if (own_dir) std::filesystem::remove_all(o.dir);
-  return 0;
+  return g_failed ? 1 : 0;
 }
