@@ -101,7 +101,7 @@ struct KeyFile::Impl {
   // the leaf level is written.
   void NoteLeaf(const Page& p) {
     if (p.height != 0) return;
-    if (p.prev() == 0) p.count() ? h().first_record = GetU32(At(p, 0)) : h().first_record = 0;
+    if (p.prev() == 0) h().first_record = p.count() ? GetU32(At(p, 0)) : 0;
     if (p.next() == 0) {
       h().last_page = p.no;
       h().last_record = p.count() ? GetU32(At(p, p.count() - 1)) : 0;
