@@ -552,6 +552,7 @@ int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
 
 int KeyFile::WritePage(uint32_t page, const uint8_t* buf) {
   if (sticky_error_ != 0) return sticky_error_;
+  ++generation_;
   const uint64_t offset = uint64_t(page) * kPageSize;
   // The hook's own error (journalling) is answered as it is.
   int rc = write_hook_ ? write_hook_(offset, kPageSize) : 0;
@@ -586,6 +587,7 @@ int KeyFile::WriteHeader() {
 
 int KeyFile::ReRead() {
   cache_.clear();
+  ++generation_;
   uint8_t b[kKeyHeaderSize];
   int rc = ReadAt(file_.get(), 0, b, kKeyHeaderSize);
   if (rc != 0) return rc;
@@ -687,7 +689,7 @@ int KeyFile::Contains(const uint8_t* value, uint32_t except_record, bool* found)
   return rc;
 }
 
-int KeyFile::First(KeyCursor* c) {
+int KeyFile::FirstAt(KeyCursor* c) {
   Impl t(this);
   Page p;
   *c = KeyCursor();
@@ -696,7 +698,7 @@ int KeyFile::First(KeyCursor* c) {
   return rc;
 }
 
-int KeyFile::Last(KeyCursor* c) {
+int KeyFile::LastAt(KeyCursor* c) {
   Impl t(this);
   Page p;
   *c = KeyCursor();
@@ -705,7 +707,7 @@ int KeyFile::Last(KeyCursor* c) {
   return rc;
 }
 
-int KeyFile::Seek(const uint8_t* value, uint32_t record, KeyCursor* c) {
+int KeyFile::SeekAt(const uint8_t* value, uint32_t record, KeyCursor* c) {
   Impl t(this);
   Page p;
   int pos;
@@ -715,7 +717,7 @@ int KeyFile::Seek(const uint8_t* value, uint32_t record, KeyCursor* c) {
   return rc;
 }
 
-int KeyFile::Next(KeyCursor* c) {
+int KeyFile::NextAt(KeyCursor* c) {
   if (c->at_end()) return First(c);
   Impl t(this);
   Page p;
@@ -740,7 +742,7 @@ int KeyFile::Next(KeyCursor* c) {
   return 0;
 }
 
-int KeyFile::Prev(KeyCursor* c) {
+int KeyFile::PrevAt(KeyCursor* c) {
   if (c->at_end()) return Last(c);
   Impl t(this);
   Page p;
@@ -765,7 +767,7 @@ int KeyFile::Prev(KeyCursor* c) {
   return 0;
 }
 
-int KeyFile::SeekOrdinal(uint32_t n, KeyCursor* c) {
+int KeyFile::SeekOrdinalAt(uint32_t n, KeyCursor* c) {
   *c = KeyCursor();
   if (n == 0 || n > header_.entries) return 0;
   Impl t(this);
@@ -798,6 +800,26 @@ int KeyFile::SeekOrdinal(uint32_t n, KeyCursor* c) {
     rc = t.Load(p.prev(), 0, &p);
   }
   return rc;
+}
+
+// The walks stamp their cursor with the generation of the tree they saw.
+int KeyFile::First(KeyCursor* c) {
+  return Stamp(FirstAt(c), c);
+}
+int KeyFile::Last(KeyCursor* c) {
+  return Stamp(LastAt(c), c);
+}
+int KeyFile::Seek(const uint8_t* value, uint32_t record, KeyCursor* c) {
+  return Stamp(SeekAt(value, record, c), c);
+}
+int KeyFile::Next(KeyCursor* c) {
+  return Stamp(NextAt(c), c);
+}
+int KeyFile::Prev(KeyCursor* c) {
+  return Stamp(PrevAt(c), c);
+}
+int KeyFile::SeekOrdinal(uint32_t n, KeyCursor* c) {
+  return Stamp(SeekOrdinalAt(n, c), c);
 }
 
 int KeyFile::Ordinal(const KeyCursor& c, uint32_t* n) {

@@ -74,6 +74,7 @@ struct KeyHeader {
 struct KeyCursor {
   uint32_t page = 0;
   int index = -1;
+  uint64_t generation = 0;  // the tree's generation when the cursor was made
   bool at_end() const { return page == 0; }
 };
 
@@ -130,6 +131,12 @@ class KeyFile {
   int SeekOrdinal(uint32_t n, KeyCursor* c);
   int Ordinal(const KeyCursor& c, uint32_t* n);
   int Entry(const KeyCursor& c, uint32_t* record, std::string* value);
+  // True when no page has been written and the header not read again since
+  // the cursor was made: it still names the same entry, so a caller may
+  // step from it instead of seeking its entry again. (A shared file reads
+  // its header before every operation, so its cursors never stay current.)
+  bool Current(const KeyCursor& c) const { return !c.at_end() && c.generation == generation_; }
+  uint64_t generation() const { return generation_; }
 
   // Writes the header (when changed) and optionally forces the file to disk.
   int Flush(bool sync);
@@ -146,6 +153,16 @@ class KeyFile {
 
  private:
   KeyFile(nv::Env* env, std::unique_ptr<nv::EnvFile> file, const KeySpec& spec);
+  int FirstAt(KeyCursor* c);
+  int LastAt(KeyCursor* c);
+  int SeekAt(const uint8_t* value, uint32_t record, KeyCursor* c);
+  int NextAt(KeyCursor* c);
+  int PrevAt(KeyCursor* c);
+  int SeekOrdinalAt(uint32_t n, KeyCursor* c);
+  int Stamp(int rc, KeyCursor* c) {
+    c->generation = generation_;
+    return rc;
+  }
   struct Impl;
   friend struct Impl;
 
@@ -155,6 +172,7 @@ class KeyFile {
   KeyHeader header_;
   bool cache_on_ = true;
   int sticky_error_ = 0;
+  uint64_t generation_ = 1;
   std::unordered_map<uint32_t, std::vector<uint8_t>> cache_;
   std::function<int(uint64_t, size_t)> write_hook_;
 };

@@ -490,3 +490,33 @@ TEST(KeyFile, RandomlyDamagedPagesNeverCrashOrLoop) {
 
 }  // namespace
 }  // namespace flat
+
+namespace flat {
+namespace {
+
+TEST(KeyFile, CursorsStayCurrentUntilTheTreeChanges) {
+  ScratchDir dir;
+  KeySpec spec = StringKey(8);
+  std::unique_ptr<KeyFile> k;
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("G.K01"), spec, &k, nv::OpenOptions{0x12}), 0);
+  for (uint32_t i = 1; i <= 100; ++i) ASSERT_EQ(k->Insert(i, Bytes(Value(i, 8))), 0);
+  KeyCursor c;
+  EXPECT_FALSE(k->Current(c));
+  ASSERT_EQ(k->Seek(Bytes(Value(50, 8)), 0, &c), 0);
+  EXPECT_TRUE(k->Current(c));
+  bool found;
+  ASSERT_EQ(k->Contains(Bytes(Value(7, 8)), 0, &found), 0);  // reading keeps it current
+  ASSERT_EQ(k->Next(&c), 0);
+  EXPECT_TRUE(k->Current(c));
+  ASSERT_EQ(k->Insert(500, Bytes(Value(1, 8))), 0);
+  EXPECT_FALSE(k->Current(c));
+  ASSERT_EQ(k->Seek(Bytes(Value(50, 8)), 0, &c), 0);
+  ASSERT_EQ(k->ReRead(), 0);
+  EXPECT_FALSE(k->Current(c));
+  ASSERT_EQ(k->Last(&c), 0);
+  ASSERT_EQ(k->Remove(1, Bytes(Value(1, 8))), 0);
+  EXPECT_FALSE(k->Current(c));
+}
+
+}  // namespace
+}  // namespace flat
