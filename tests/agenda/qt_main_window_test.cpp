@@ -34,6 +34,7 @@ TEST_F(QtMainWindowTest, BothListsFilledInNameOrder) {
   MainProgram(true, 1);
   ui_.reset();  // the Qt backend takes over
   nv::SetEnv(nullptr);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   int argc = 1;
   char name[] = "agenda_qt_test";
   char* argv[] = {name, nullptr};
