@@ -70,7 +70,16 @@ int32_t NewEntryCode(FileAccess& ma11) {
     int err = ma11.file().Previous();
     for (int64_t guard = ma11.file().Records(); err == 35 && guard >= 0; --guard)
       err = ma11.file().Previous();
-    if (err == 0) code = r.CODIGO + 1;
+    if (err == 0) {
+      code = r.CODIGO + 1;
+    } else if (ma11.file().Records() > 0) {
+      code = 0;  // a store that cannot read backwards in file order
+    }
+  }
+  if (code == 0) {
+    r.CODIGO = 0;
+    ma11.file().Clear();
+    return 0;  // the dictionary numbers it: highest code + 1
   }
   if (code < 1) code = 1;
   // Records of deleted entries are re-used: the last one in file order need

@@ -54,7 +54,7 @@ class FormsTest : public agendatest::AgendaTest {
     dic_->globals().CODUSR.Set(1);
     for (const char* label : kCallLabels) {
       std::unique_ptr<nv::File> f = dic_->NewFile(label);
-      ASSERT_EQ(f->Create(), 0) << label;
+      ASSERT_EQ(f->Create(), 0) << label << " " << nv::ErrorText();
     }
     agenda::SetHoldTimeout(1);
     agenda::SetRelinkHook(nullptr);
@@ -102,6 +102,12 @@ class FormsTest : public agendatest::AgendaTest {
     auto& r = ma11.rec<MA11Record>();
     while (ma11.Next() == 0) out.push_back({r.CODIGO, r.NOMBRE.str(), r.ESEMPR.str(), r.CODEMP});
     ma11.Close();
+    return out;
+  }
+  std::string Dump() {
+    std::string out;
+    for (const Entry& x : Entries())
+      out += std::to_string(x.codigo) + ":" + x.nombre + ":" + x.kind + " ";
     return out;
   }
   bool HasEntry(int32_t code, Entry* e = nullptr) {

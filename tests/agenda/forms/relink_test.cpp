@@ -89,8 +89,8 @@ TEST_F(RelinkTest, MissingCallFilesAreSkipped) {
   AddNumber(4, "55");
   AddCall(0, "5511");
   AddCall(3, "5522");
-  ASSERT_EQ(unlink("Archivos/FXMO02.VTR"), 0);
-  ASSERT_EQ(unlink("Archivos/FXTR01.VTR"), 0);
+  ASSERT_EQ(dic_->NewFile("FXMO02")->Remove(), 0);
+  ASSERT_EQ(dic_->NewFile("FXTR01")->Remove(), 0);
   EXPECT_EQ(agenda::RelinkCalls("55"), 2);
   EXPECT_TRUE(ui_->messages().empty());
 }
