@@ -166,7 +166,7 @@ void Reload(FlatFcb* f) {
 
 // Joins a file to the transaction: its entry, and for a data file its
 // journal (replacing any old one). Failure is fatal.
-Entry* Join(FlatFcb* f, const std::string& name, uint8_t kind, uint16_t shares) {
+Entry* Join(const std::string& name, uint8_t kind, uint16_t shares) {
   Txn& t = T();
   if (name.size() >= 78 || t.entries.size() >= 0xFFFF) CannotStartLog();
   Entry e;
@@ -194,7 +194,6 @@ Entry* Join(FlatFcb* f, const std::string& name, uint8_t kind, uint16_t shares) 
   if (t.file->Write(uint64_t(t.entries.size()) * kTxnEntrySize, rec, sizeof rec) != 0 ||
       t.file->Sync(true) != 0)
     CannotStartLog();
-  (void)f;
   t.entries.push_back(std::move(e));
   return &t.entries.back();
 }
@@ -274,13 +273,13 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
   Txn& t = T();
   if (!t.active || f->fd == nullptr || nv::LogoutNumberOf(f->fd) == 0) return 0;
   Entry* data = FindEntry(t.entries, f->name);
-  if (data == nullptr) data = Join(f, f->name, kKindData, 0);
+  if (data == nullptr) data = Join(f->name, kKindData, 0);
   Entry* e = data;
   if (file->Path() != f->name) {
     e = FindEntry(t.entries, file->Path());
     if (e == nullptr) {
       const uint16_t shares = data->number;
-      e = Join(f, file->Path(), file == f->memo.get() ? kKindMemo : kKindKey, shares);
+      e = Join(file->Path(), file == f->memo.get() ? kKindMemo : kKindKey, shares);
       data = FindNumber(t.entries, shares);
     }
   }
