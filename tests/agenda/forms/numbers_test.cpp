@@ -1,0 +1,315 @@
+// The number form (unique numbers across the directory, derived fields,
+// re-linking on close), the number search, the category, group, user and
+// company lists, and holds between two stations.
+#include <thread>
+
+#include "agenda/buscar_telefono.h"
+#include "agenda/ficha_contacto.h"
+#include "agenda/ficha_empresa.h"
+#include "agenda/ficha_telefono.h"
+#include "agenda/lookups.h"
+#include "agenda/relink.h"
+#include "host/runtime/error_state.h"
+#include "tests/agenda/forms/forms_fixture.h"
+
+namespace formstest {
+namespace {
+
+using namespace nv::ui;
+using nv::dict::TA02Record;
+using nv::dict::TA09Record;
+
+class NumberFormTest : public FormsTest {
+ protected:
+  void SetUp() override {
+    FormsTest::SetUp();
+    agenda::SetRelinkHook([this](std::string_view n) {
+      relinked_.push_back(std::string(n));
+      agenda::RelinkCalls(n);
+    });
+  }
+  // Runs the number form for an owner as a form's list would.
+  int RunForm(int32_t owner, Request request, const std::string& number = "") {
+    FileAccess& ma11 = Use("FXMA11");
+    ma11.rec<MA11Record>().CODIGO = owner;
+    FileAccess& re09 = Use("FXRE09");
+    if (request == Request::kInsert) {
+      re09.file().Clear();
+    } else {
+      re09.rec<RE09Record>().NROTEL = number;
+      EXPECT_EQ(re09.TryFetch("RE09:RE09_C1"), 0);
+    }
+    const int r = agenda::Ficha_Telefono(request);
+    re09.Close();
+    ma11.Close();
+    return r;
+  }
+  void AddGroup(int32_t code, const std::string& name) {
+    FileAccess& ta09 = Use("FXTA09");
+    ta09.file().Clear();
+    ta09.rec<TA09Record>().GRUAGE.Set(code);
+    ta09.rec<TA09Record>().DESGRU = name;
+    EXPECT_EQ(ta09.Insert(), 0);
+    ta09.Close();
+  }
+  std::vector<std::string> relinked_;
+};
+
+TEST_F(NumberFormTest, InsertDerivesFirstCharacterAndLengthAndRelinksOnClose) {
+  const int32_t acme = AddEntry("Acme", "E");
+  AddCall(1, "0800333444");
+  std::string caption;
+  ui_->OnOpen(A("Ficha de Teléfonos"), [&](Window& w) {
+    caption = w.Caption();
+    Type(w, agenda::kFtNumero, "0800333   ");
+    Type(w, agenda::kFtComentario, "Ventas");
+    Press(w, agenda::kFtAceptar);
+  });
+  EXPECT_EQ(RunForm(acme, Request::kInsert), kCompleted);
+  EXPECT_EQ(caption, A("Agregando nuevo teléfono"));
+  FileAccess& re09 = Use("FXRE09");
+  re09.rec<RE09Record>().NROTEL = "0800333";
+  ASSERT_EQ(re09.TryFetch("RE09:RE09_C1"), 0);
+  const auto& r = re09.rec<RE09Record>();
+  EXPECT_EQ(r.CARINI.str(), "0");
+  EXPECT_EQ(r.LONTEL, 7);
+  int64_t owner = 0;
+  r.CODIGO.Scaled(&owner);
+  EXPECT_EQ(owner, acme);
+  re09.Close();
+  EXPECT_EQ(relinked_, std::vector<std::string>{"0800333"});
+  EXPECT_EQ(LinkOf("0800333444"), acme);
+}
+
+TEST_F(NumberFormTest, NumbersAreUniqueAcrossTheDirectoryTrailingBlanksIncluded) {
+  const int32_t acme = AddEntry("Acme", "E");
+  const int32_t ana = AddEntry("Ana", "C");
+  AddNumber(acme, "0351456");
+  for (const char* typed : {"0351456", "0351456    "}) {
+    ui_->OnOpen(A("Ficha de Teléfonos"), [typed](Window& w) {
+      Type(w, agenda::kFtNumero, typed);
+      Press(w, agenda::kFtAceptar);
+    });
+    EXPECT_EQ(RunForm(ana, Request::kInsert), kCancelled);
+  }
+  EXPECT_EQ(CountText(" El número de teléfono ya existe en la base de datos."), 2);
+  const auto numbers = Numbers();
+  ASSERT_EQ(numbers.size(), 1u);
+  EXPECT_EQ(numbers.at("0351456").first, acme);
+  EXPECT_TRUE(relinked_.empty());
+}
+
+TEST_F(NumberFormTest, ChangingOnlyTheCommentStillRelinksAndTheNumberStaysLocked) {
+  const int32_t acme = AddEntry("Acme", "E");
+  AddNumber(acme, "4321");
+  AddCall(0, "43219", 0);  // stale link: the close re-links it
+  bool number_enabled = true;
+  ui_->OnOpen(A("Ficha de Teléfonos"), [&](Window& w) {
+    number_enabled = w.Enabled(agenda::kFtNumero);
+    Type(w, agenda::kFtComentario, "Nuevo comentario");
+    Press(w, agenda::kFtAceptar);
+  });
+  EXPECT_EQ(RunForm(acme, Request::kChange, "4321"), kCompleted);
+  EXPECT_FALSE(number_enabled);
+  EXPECT_EQ(relinked_, std::vector<std::string>{"4321"});
+  EXPECT_EQ(LinkOf("43219"), acme);
+}
+
+TEST_F(NumberFormTest, CancelWritesNothingAndRelinksNothing) {
+  const int32_t acme = AddEntry("Acme", "E");
+  ui_->OnOpen(A("Ficha de Teléfonos"), [&](Window& w) {
+    Type(w, agenda::kFtNumero, "999");
+    Press(w, agenda::kFtCancelar);
+  });
+  EXPECT_EQ(RunForm(acme, Request::kInsert), kCancelled);
+  EXPECT_TRUE(Numbers().empty());
+  EXPECT_TRUE(relinked_.empty());
+}
+
+TEST_F(NumberFormTest, DeleteThroughTheFormRelinksToTheShorterNumber) {
+  const int32_t acme = AddEntry("Acme", "E");
+  const int32_t ana = AddEntry("Ana", "C", acme);
+  AddNumber(acme, "11");
+  AddNumber(ana, "1155");
+  AddCall(2, "115566", ana);
+  ui_->OnOpen(A("Ficha de Teléfonos"), [&](Window& w) {
+    EXPECT_EQ(w.Caption(), A("Borrando un teléfono"));
+    Press(w, agenda::kFtAceptar);
+  });
+  ui_->QueueAnswer(1);  // the framework's delete question
+  EXPECT_EQ(RunForm(ana, Request::kDelete, "1155"), kCompleted);
+  EXPECT_EQ(LinkOf("115566"), acme);
+}
+
+TEST_F(NumberFormTest, GroupFieldChecksTheGroupAndOffersTheList) {
+  const int32_t acme = AddEntry("Acme", "E");
+  AddGroup(7, "Proveedores");
+  std::string shown;
+  int focus = 0;
+  ui_->OnOpen(A("Ficha de Teléfonos"), [&](Window& w) {
+    Type(w, agenda::kFtNumero, "555");
+    Type(w, agenda::kFtGrupo, "3");  // no such group: the list opens
+  });
+  ui_->OnOpen("Lista de grupos de agenda", [](Window& l) { Press(l, agenda::kLstSalir); });
+  ui_->OnIdle(A("Ficha de Teléfonos"), [&](Window& w) {
+    focus = w.Focus();
+    Type(w, agenda::kFtGrupo, "7");
+  });
+  ui_->OnIdle(A("Ficha de Teléfonos"), [&](Window& w) {
+    shown = w.Text(agenda::kFtGrupoDesc);
+    Press(w, agenda::kFtAceptar);
+  });
+  EXPECT_EQ(RunForm(acme, Request::kInsert), kCompleted);
+  EXPECT_EQ(focus, agenda::kFtGrupo);
+  EXPECT_EQ(shown, "Proveedores");
+  EXPECT_EQ(Numbers().at("555").second, 7);
+}
+
+TEST_F(NumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
+  const int32_t acme = AddEntry("Acme", "E");
+  const int32_t ana = AddEntry("Ana", "C", acme);
+  AddNumber(ana, "222");
+  AddNumber(acme, "111");
+  AddNumber(999, "333");  // an owner that no longer exists
+  std::vector<std::vector<std::string>> rows;
+  ui_->OnOpen(A("Busqueda por número telefónico"), [&](Window& w) {
+    rows = w.Rows(agenda::kBtLista);
+    Press(w, agenda::kBtSalir);
+  });
+  agenda::Buscar_Telefono();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(nv::Clip(rows[0][0]), "111");
+  EXPECT_EQ(nv::Clip(rows[0][1]), "Acme");
+  EXPECT_EQ(nv::Clip(rows[1][1]), "Ana");
+  EXPECT_EQ(nv::Clip(rows[2][1]), "");
+}
+
+TEST_F(NumberFormTest, CategoriesAreKeptAndChosenThroughTheirList) {
+  int result = 0;
+  ui_->OnOpen("Tabla de Rubros", [&](Window& l) { Press(l, agenda::kLstAgregar); });
+  ui_->OnOpen("Ficha de Rubro", [&](Window& f) {
+    EXPECT_EQ(f.Caption(), "Agregando un nuevo Rubro");
+    Type(f, agenda::kTfCodigo, "12");
+    Type(f, agenda::kTfDescripcion, "Bancos");
+    Press(f, agenda::kTfAceptar);
+  });
+  ui_->OnIdle("Tabla de Rubros", [&](Window& l) {
+    EXPECT_EQ(l.Rows(agenda::kLstLista).size(), 1u);
+    Press(l, agenda::kLstSeleccionar);
+  });
+  result = agenda::Rubros(true);
+  EXPECT_EQ(result, kCompleted);
+  int64_t code = 0;
+  dic_->Access("FXTA02")->rec<TA02Record>().CODRUB.Scaled(&code);
+  EXPECT_EQ(code, 12);
+  // Outside select mode "Seleccionar" does nothing.
+  bool enabled = true;
+  ui_->OnOpen("Tabla de Rubros", [&](Window& l) {
+    enabled = l.Enabled(agenda::kLstSeleccionar);
+    Press(l, agenda::kLstSalir);
+  });
+  EXPECT_EQ(agenda::Rubros(false), kCancelled);
+  EXPECT_FALSE(enabled);
+}
+
+TEST_F(NumberFormTest, CompanySelectorListsCompaniesOnly) {
+  AddEntry("Beta", "E");
+  AddEntry("Alfa", "C");
+  AddEntry("Gama", "P");
+  AddEntry("Delta", "E");
+  std::vector<std::string> names;
+  ui_->OnOpen("Seleccionar una empresa", [&](Window& l) {
+    for (const auto& row : l.Rows(agenda::kLstLista))
+      names.push_back(std::string(nv::Clip(row[0])));
+    Press(l, agenda::kLstSalir);
+  });
+  EXPECT_EQ(agenda::Empresas_Seleccionar(), kCancelled);
+  EXPECT_EQ(names, (std::vector<std::string>{"Beta", "Delta"}));
+}
+
+// Two stations: a second open of FXMA11 in this process holds a company.
+// Needs a store with holds between opens (the flat store answers 43 to a
+// second station's read with hold); other stores skip.
+class StationsTest : public FormsTest {
+ protected:
+  // The second station's file, holding entry `code`; null when the store
+  // keeps no holds between opens.
+  std::unique_ptr<nv::File> HoldElsewhere(int32_t code) {
+    std::unique_ptr<nv::File> other = dic_->NewFile("FXMA11");
+    if (other->Open() != 0) return nullptr;
+    other->As<MA11Record>().CODIGO = code;
+    other->Hold(1);
+    if (other->Get(other->key("MA11:MA11_CP")) != 0) return nullptr;
+    // Does a third open see the hold?
+    std::unique_ptr<nv::File> probe = dic_->NewFile("FXMA11");
+    if (probe->Open() != 0) return nullptr;
+    probe->As<MA11Record>().CODIGO = code;
+    probe->Hold(1);
+    const int err = probe->Get(probe->key("MA11:MA11_CP"));
+    probe->Close();
+    if (err != 43) {
+      other->Close();
+      return nullptr;
+    }
+    return other;
+  }
+};
+
+TEST_F(StationsTest, AHeldCompanyAsksUntilReleasedThenOpens) {
+  const int32_t acme = AddEntry("Acme", "E");
+  std::unique_ptr<nv::File> other = HoldElsewhere(acme);
+  if (!other) GTEST_SKIP() << "this store keeps no holds between opens";
+  std::thread releaser([&] {
+    while (ui_->messages().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    other->Release();
+  });
+  bool opened = false;
+  ui_->OnOpen("Ficha de la empresa", [&](Window& w) {
+    opened = true;
+    Press(w, agenda::kFcCancelar);
+  });
+  // Unanswered questions take their default "&Reintentar".
+  EXPECT_EQ(agenda::Ficha_Empresa("M", acme), kCancelled);
+  releaser.join();
+  other->Close();
+  EXPECT_TRUE(opened);
+  ASSERT_GE(ui_->messages().size(), 1u);
+  const auto m = ui_->messages()[0].spec;
+  EXPECT_EQ(m.text, A("La empresa está siendo modificado por otro usuario."));
+  EXPECT_EQ(m.buttons, (std::vector<std::string>{"&Cancelar", "&Reintentar"}));
+  EXPECT_EQ(m.default_button, 2);
+}
+
+TEST_F(StationsTest, CancelOnTheHoldQuestionOpensNothing) {
+  const int32_t acme = AddEntry("Acme", "E");
+  std::unique_ptr<nv::File> other = HoldElsewhere(acme);
+  if (!other) GTEST_SKIP() << "this store keeps no holds between opens";
+  ui_->QueueAnswer(1);
+  EXPECT_EQ(agenda::Ficha_Empresa("M", acme), kCancelled);
+  other->Close();
+  EXPECT_EQ(Count("Ficha de la empresa"), 0);
+}
+
+TEST_F(StationsTest, AContactHeldElsewhereStaysWhenItsCompanyIsDeleted) {
+  const int32_t acme = AddEntry("Acme", "E");
+  const int32_t ana = AddEntry("Ana", "C", acme);
+  const int32_t beto = AddEntry("Beto", "C", acme);
+  std::unique_ptr<nv::File> other = HoldElsewhere(ana);
+  if (!other) GTEST_SKIP() << "this store keeps no holds between opens";
+  ui_->OnOpen("Ficha de la empresa", [](Window& w) { Press(w, agenda::kFcAceptar); });
+  ui_->QueueAnswer(1);  // delete the company
+  ui_->QueueAnswer(1);  // Ana held: the message
+  ui_->QueueAnswer(1);  // Beto: delete
+  EXPECT_EQ(agenda::Ficha_Empresa("B", acme), kCompleted);
+  other->Close();
+  Entry e;
+  ASSERT_TRUE(HasEntry(ana, &e));
+  EXPECT_EQ(e.codemp, acme);  // still pointing to the deleted company
+  EXPECT_FALSE(HasEntry(beto));
+  EXPECT_EQ(CountText(" El contacto Ana esta siendo modificado por otro usuario.|               "
+                      "No puede ser borrado."),
+            1);
+}
+
+}  // namespace
+}  // namespace formstest
