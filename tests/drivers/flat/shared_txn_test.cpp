@@ -333,8 +333,11 @@ TEST_F(SharedTxnTest, LockRefusesOthersAndRecoverBreaksAStandingLock) {
   auto a = Make();
   AddN(*a, 3, 1);
   auto b = Make(kReadWrite | kDenyNone, false);
+  auto c = Make(kReadWrite | kDenyNone, false);
   ASSERT_EQ(b->Hold(), 0);
   ASSERT_EQ(a->Lock(), 0);
+  // Closing another open gives up none of a's lock.
+  ASSERT_EQ(c->Close(), 0);
   EXPECT_EQ(ReadBytes(dir_ / "CUST.DAT")[2] & 1, 1);
   // A read that holds (asked before the LOCK) meets the lock: 43.
   EXPECT_EQ(b->Get(int32_t(1)), 43);
