@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/runtime/driver_services.h"
 #include "host/runtime/driver_table.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/string_stack.h"
@@ -23,6 +24,9 @@ File::File(FileDecl decl) : decl_(std::move(decl)) {
 
 File::~File() {
   if (fd_.drv_fcb != nullptr && driver_ != nullptr) Call(kOpFinalClose);
+  // A file gone from memory takes no part in the logout any more (a later
+  // file at the same address must not inherit its membership).
+  DeleteLogoutFile(&fd_);
 }
 
 void File::BuildDescriptor() {
