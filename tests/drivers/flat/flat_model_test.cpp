@@ -190,7 +190,12 @@ TEST_P(FlatModelTest, RandomOperationsAgreeWithTheModel) {
 INSTANTIATE_TEST_SUITE_P(Attributes, FlatModelTest,
                          ::testing::Values(uint8_t(kFileCreate),
                                            uint8_t(kFileCreate | kFileReclaim),
-                                           uint8_t(kFileCreate | kFileReclaim | kFileOem)));
+                                           uint8_t(kFileCreate | kFileReclaim | kFileOem)),
+                         [](const ::testing::TestParamInfo<uint8_t>& i) {
+                           std::string name = (i.param & kFileReclaim) ? "Reuse" : "Append";
+                           if (i.param & kFileOem) name += "Oem";
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace flattest
