@@ -38,6 +38,8 @@ struct Library {
     fuzzy.SetOption(2, false);
   }
   ~Library() {
+    // The framework must not keep pointing at an object of an unloaded library.
+    if (&nv::ui::CurrentErrorReporter() == &reporter) nv::ui::SetCurrentErrorReporter(nullptr);
     fuzzy.Kill();
     profile.Kill();
     reporter.Kill();
@@ -45,8 +47,8 @@ struct Library {
 };
 
 Library& Lib() {
-  static Library* lib = new Library();  // lives as long as the library is loaded
-  return *lib;
+  static Library lib;  // ended when the library is unloaded
+  return lib;
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 // given, and report runs started on threads of their own are independent.
 #include <dlfcn.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <filesystem>
 
 #include "host/platform/platform.h"
 #include "host/ui/framework.h"
@@ -13,7 +16,13 @@ namespace fxr4test {
 namespace {
 
 TEST(ExportsTest, BoundaryNamesAndInit) {
-  void* h = dlopen("libFXR4.so", RTLD_NOW);
+  // By full path: under the sanitizers dlopen is called from their runtime,
+  // whose search path does not hold the build's folder.
+  char self[4096];
+  ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+  self[len > 0 ? len : 0] = 0;
+  const std::string path = std::filesystem::path(self).parent_path().string() + "/libFXR4.so";
+  void* h = dlopen(path.c_str(), RTLD_NOW);
   ASSERT_NE(h, nullptr) << dlerror();
   using VersionFn = const char* (*)();
   auto version = reinterpret_cast<VersionFn>(dlsym(h, "VERSION_FXR4"));
