@@ -454,8 +454,8 @@ struct KeyFile::Impl {
   }
 };
 
-KeyFile::KeyFile(nv::Env* env, std::unique_ptr<nv::EnvFile> file, const KeySpec& spec)
-    : env_(env), file_(std::move(file)), spec_(spec) {}
+KeyFile::KeyFile(nv::Env*, std::unique_ptr<nv::EnvFile> file, const KeySpec& spec)
+    : file_(std::move(file)), spec_(spec) {}
 
 KeyFile::~KeyFile() = default;
 

@@ -166,7 +166,6 @@ class KeyFile {
   struct Impl;
   friend struct Impl;
 
-  nv::Env* env_;
   std::unique_ptr<nv::EnvFile> file_;
   KeySpec spec_;
   KeyHeader header_;
