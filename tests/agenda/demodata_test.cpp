@@ -95,7 +95,8 @@ TEST_F(DemoDataTest, CallCountsAddUpAndCallsCarryTheirLongestDirectoryPrefix) {
       ++seen;
       nv::dict::DirectoryLookup::Match m;
       lookup.Find(r.NROTEL.str(), &m);
-      ASSERT_EQ(r.CODIGO, m.code) << r.NROTEL.str();
+      const int32_t codigo = r.CODIGO;  // packed field: read by value
+      ASSERT_EQ(codigo, m.code) << r.NROTEL.str();
       ASSERT_EQ(agenda::Int(r.GRUAGE), m.group);
       linked += r.CODIGO != 0;
       transferred += r.TRANSF == "T";
@@ -114,7 +115,8 @@ TEST_F(DemoDataTest, CallCountsAddUpAndCallsCarryTheirLongestDirectoryPrefix) {
       ++seen;
       nv::dict::DirectoryLookup::Match m;
       lookup.Find(r.NROTEL.str(), &m);
-      ASSERT_EQ(r.CODIGO, m.code);
+      const int32_t codigo = r.CODIGO;
+      ASSERT_EQ(codigo, m.code);
       linked += r.CODIGO != 0;
     }
     f->Close();
