@@ -1,9 +1,8 @@
-// Shared set-up of the dictionary tests: the store under test, a dictionary
-// over a profile of its own, a reporter that records what it is told, and
-// the stored bytes of a record.
+// Shared set-up of the dictionary tests: the flat store in a folder of each
+// test, a dictionary over a profile of its own, a reporter that records what
+// it is told, and the stored bytes of a record read from the data file.
 #pragma once
 
-#include <dlfcn.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,10 +24,16 @@
 
 namespace dicttest {
 
-// The store the tests write through. Changing this line to the flat store
-// ("Norvane") runs the same tests over it; stored bytes are then read back
-// through a second open of the file.
-inline constexpr const char* kTestDriver = "DictMem";
+// The store the tests write through: the flat store the dictionary uses by
+// default, with its files in a folder of each test.
+inline constexpr const char* kTestDriver = "Norvane";
+
+// Header and record framing of a flat data file: the u32 at offset 21 of the
+// 85-byte header is where the records start; each record is a 5-byte prefix
+// followed by the record's bytes as the record buffer holds them.
+inline constexpr size_t kFlatHeaderSize = 85;
+inline constexpr size_t kFlatRecordsStartAt = 21;
+inline constexpr size_t kFlatRecordPrefix = 5;
 
 struct Reported {
   std::string label, operation;
@@ -47,8 +53,6 @@ class RecordingReporter : public nv::dict::ErrorReporter {
 
 class DictTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { nv::RegisterDriver("DictMem", "libnvdictmem.so", "DMEM$DrvReg"); }
-
   void SetUp() override {
     nv::ClearError();
     char tmpl[] = "/tmp/nvdict-XXXXXX";
@@ -92,35 +96,26 @@ class DictTest : public ::testing::Test {
     return a;
   }
 
-  // The bytes the store holds for record n of a file (1-based): from the
-  // test store itself, or for another store as a second file reads them.
-  std::string StoredBytes(const std::string& name, int32_t n) {
-    if (std::string(kTestDriver) != "DictMem") return ReadBack(name, n);
-    using RawFn = const char* (*)(const char*, int32_t, size_t*);
-    std::string error;
-    nv::Driver* d = nv::FindDriver("DictMem", &error);
-    if (d == nullptr) return {};
-    void* h = dlopen(d->path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (h == nullptr) return {};
-    auto fn = reinterpret_cast<RawFn>(dlsym(h, "DICTMEM_RAW"));
-    size_t len = 0;
-    const char* p = fn ? fn(name.c_str(), n, &len) : nullptr;
-    dlclose(h);
-    return p ? std::string(p, len) : std::string();
-  }
-
-  std::string ReadBack(const std::string& name, int32_t n) {
-    for (const nv::dict::FileInfo& s : nv::dict::Catalogue()) {
-      if (!s.base.empty() || dict_->EffectiveName(s.label) != name) continue;
-      std::unique_ptr<nv::File> f = dict_->NewFile(s.label);
-      if (f->Open(nv::kReadOnly | nv::kDenyNone) != 0) return {};
-      std::string bytes;
-      if (f->Get(n) == 0)
-        bytes.assign(reinterpret_cast<const char*>(f->record()), f->record_length());
-      f->Close();
-      return bytes;
-    }
-    return {};
+  // The bytes the flat data file `name` (".DAT" added when it has no
+  // extension) holds for record n (1-based) of `record_length` bytes, read
+  // from the file itself; empty when the file or the record is not there.
+  static std::string StoredBytes(const std::string& name, int32_t n, size_t record_length) {
+    std::string path = name;
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) path += ".DAT";
+    std::ifstream in(path, std::ios::binary);
+    if (!in || n < 1) return {};
+    char header[kFlatHeaderSize];
+    if (!in.read(header, sizeof header)) return {};
+    uint32_t records_start = 0;
+    std::memcpy(&records_start, header + kFlatRecordsStartAt, 4);  // stored little-endian
+    const uint64_t at =
+        records_start + uint64_t(n - 1) * (record_length + kFlatRecordPrefix) + kFlatRecordPrefix;
+    std::string bytes(record_length, '\0');
+    if (!in.seekg(std::streamoff(at)) || !in.read(bytes.data(), std::streamsize(record_length)))
+      return {};
+    return bytes;
   }
 
   std::string dir_;

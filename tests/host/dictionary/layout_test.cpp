@@ -32,7 +32,8 @@ class LayoutTest : public DictTest {
   // Adds the buffer through the access object and answers the stored bytes.
   std::string Store(FileAccess* a) {
     EXPECT_EQ(a->Insert(), 0) << a->label();
-    return StoredBytes(dict_->EffectiveName(a->label()), a->file().Pointer());
+    return StoredBytes(dict_->EffectiveName(a->label()), a->file().Pointer(),
+                       a->file().record_length());
   }
 };
 
