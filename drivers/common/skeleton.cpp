@@ -431,12 +431,19 @@ std::string DriverBase::CurrentPosition(OpContext& outer) {
   pos.fcb = outer.fcb;
   pos.kcb = outer.fcb->current_key;
   pos.op = pos.kcb ? kOpPositionKey : kOpPosition;
+  int err = 0;
   try {
-    if (Run(pos) != 0) return {};
-  } catch (const AbortError&) {
-    return {};
+    err = Run(pos);
+  } catch (const AbortError& a) {
+    err = a.code;
   }
-  return pos.text_result;
+  // The position was asked outside the operation's bracket: whatever it took
+  // (a shared file's header lock) is given up at once.
+  try {
+    AfterOp(outer.fcb);
+  } catch (const AbortError&) {
+  }
+  return err == 0 ? pos.text_result : std::string();
 }
 
 intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {

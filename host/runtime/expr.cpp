@@ -727,6 +727,12 @@ Cell FieldCell(const RecordType& type, int n, const uint8_t* record) {
   const FieldDesc* f = type.Field(n);
   if (!f || f->type == kTypeMemo || f->type == kTypeBlob) return c;
   c.type = f->type;
+  // A 4-byte group shown with a date picture holds a binary date (day,
+  // month, 16-bit year): it evaluates as the day number, like a DATE field.
+  if (f->type == kTypeGroup && f->size == 4 && f->picture.size() >= 2 && f->picture[0] == '@' &&
+      (f->picture[1] == 'D' || f->picture[1] == 'd')) {
+    c.type = kTypeDate;
+  }
   c.places = f->places;
   c.size = f->ElementSize();
   c.address = record + f->offset;

@@ -2,12 +2,15 @@
 // texts evaluated against hand-built call records.
 #include "host/runtime/expr.h"
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "host/runtime/date_time.h"
+#include "host/runtime/file.h"
 #include "tests/host/runtime/expr/call_records.h"
 
 namespace {
@@ -697,6 +700,48 @@ TEST(ExprSpeed, ManyEvaluationsOfAWindowText) {
     n += x->Matches();
   }
   EXPECT_GT(n, 0);
+}
+
+// The dictionary keeps binary dates as groups of day, month and year shown
+// with a date picture: filters compare them as day numbers.
+#pragma pack(push, 1)
+struct DateGroupRecord {
+  struct {
+    uint8_t DIA;
+    uint8_t MES;
+    int16_t ANO;
+  } FECHA;
+  int32_t HORA;
+};
+#pragma pack(pop)
+
+TEST(ExprDateGroups, AGroupWithADatePictureReadsAsADayNumber) {
+  FileDecl d;
+  d.label = "LLAMADAS";
+  d.driver = "MemTest";
+  d.record = DeclareRecord<DateGroupRecord>(
+      "LL", {NV_GROUP(DateGroupRecord, FECHA, 3, .picture = "@D6"),
+             NV_SUBFIELD(DateGroupRecord, FECHA, DIA), NV_SUBFIELD(DateGroupRecord, FECHA, MES),
+             NV_SUBFIELD(DateGroupRecord, FECHA, ANO), NV_FIELD(DateGroupRecord, HORA)});
+  File f(d);
+  auto& r = f.As<DateGroupRecord>();
+  const int32_t day = DateFromYmd(2026, 3, 5);
+  BinDate b = BinFromDate(day);
+  std::memcpy(&r.FECHA, &b, 4);
+  int32_t desde = day - 1, hasta = day;
+  Bindings bindings;
+  bindings.BindFile(&f);
+  bindings.Bind("DesFec", &desde);
+  bindings.Bind("HasFec", &hasta);
+  Error error;
+  auto in = Expression::Compile("INRANGE(LL:FECHA,DesFec,HasFec)", bindings, &error);
+  ASSERT_TRUE(in) << error.message;
+  EXPECT_TRUE(in->Matches());
+  auto eq = Expression::Compile("LL:FECHA = HasFec AND LL:FECHA > DesFec", bindings, &error);
+  ASSERT_TRUE(eq) << error.message;
+  EXPECT_TRUE(eq->Matches());
+  hasta = day - 1;
+  EXPECT_FALSE(in->Matches());
 }
 
 }  // namespace
