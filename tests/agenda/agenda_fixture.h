@@ -3,13 +3,10 @@
 // the default profile in that folder, the headless backend with its clock,
 // the window lookup answered by the test, and the procedure table reset.
 //
-// The store: tests that open the main window run over the dictionary's
-// in-memory test store ("DictMem", tables by file name, so each test uses a
-// folder of its own), reached through the same file verbs. Over the flat
-// store two opens of one file in one process (FXMA11 and its aliases)
-// currently block each other after a NEXT; tests that never get that far
-// (layouts, demo data, logins that halt) use the flat store. Setting
-// AGENDA_TEST_STORE=Norvane runs every test over the flat store.
+// The store: the flat store, as installed. AGENDA_TEST_STORE=DictMem runs
+// the tests over the dictionary's in-memory test store instead (tables by
+// file name, so each test uses a folder of its own; it keeps no memo texts).
+// Tests that compare the bytes of the data files always use the flat store.
 #pragma once
 
 #include <dirent.h>
@@ -48,7 +45,7 @@ class AgendaTest : public ::testing::Test {
   // The store of the main-window tests.
   static std::string MainStore() {
     const char* s = getenv("AGENDA_TEST_STORE");
-    return s && *s ? s : "DictMem";
+    return s && *s ? s : "Norvane";
   }
 
   // Every file of the test moves to `driver` (empty: the declared flat
@@ -133,6 +130,15 @@ class AgendaTest : public ::testing::Test {
   }
 
   int Start() { return agenda::ProgramStart(); }
+
+  // A demo installation in the flat store (written again when the test's
+  // store is another one).
+  void FlatDemo() {
+    if (store_ == "Norvane") return;
+    UseStore("Norvane");
+    ASSERT_EQ(system("rm -rf Archivos"), 0);
+    WriteDemo();
+  }
 
   // Captions of the windows opened, in order, as UTF-8.
   int Count(const std::string& caption) const {

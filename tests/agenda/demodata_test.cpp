@@ -14,7 +14,7 @@ class DemoDataTest : public AgendaTest {
  protected:
   void SetUp() override {
     AgendaTest::SetUp();
-    UseStore("");
+    UseStore("Norvane");
   }
 
   demodata::Summary Write(const std::string& out, uint64_t seed, int64_t calls, bool force,

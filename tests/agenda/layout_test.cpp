@@ -17,7 +17,7 @@ class LayoutTest : public AgendaTest {
  protected:
   void SetUp() override {
     AgendaTest::SetUp();
-    UseStore("");
+    UseStore("Norvane");
   }
 
   // Writes one record with a marker text in a string field and answers the

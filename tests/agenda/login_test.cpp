@@ -143,8 +143,7 @@ TEST_F(LoginTest, TimeoutUsesUpAnAttempt) {
 }
 
 TEST_F(LoginTest, ThreeTimeoutsHalt) {
-  UseStore("");
-  WriteDemo();
+  FlatDemo();
   const auto before = Snapshot();
   EXPECT_EQ(Start(), agenda::kExitHalted);
   EXPECT_EQ(Count("Seguridad"), 3);
@@ -155,8 +154,7 @@ TEST_F(LoginTest, ThreeTimeoutsHalt) {
 }
 
 TEST_F(LoginTest, ThreeFailuresHaltWithNoFileTouched) {
-  UseStore("");
-  WriteDemo();
+  FlatDemo();
   const auto before = Snapshot();
   ASSERT_FALSE(before.empty());
   Attempt("DEMO", "x");
@@ -172,8 +170,7 @@ TEST_F(LoginTest, ThreeFailuresHaltWithNoFileTouched) {
 }
 
 TEST_F(LoginTest, CancelarHaltsAtOnceWithoutMessage) {
-  UseStore("");
-  WriteDemo();
+  FlatDemo();
   const auto before = Snapshot();
   ui_->OnOpen("Seguridad", [](Window& w) { Press(w, agenda::kLoginCancelar); });
   Attempt("DEMO", "demo");  // never reached

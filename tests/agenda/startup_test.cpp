@@ -112,7 +112,7 @@ TEST_F(StartupTest, EmptyFolderGetsDirectoryFilesAndAnEmptyAgenda) {
 }
 
 TEST_F(StartupTest, MissingFolderEndsWithoutMainWindow) {
-  UseStore("");  // the flat store cannot create a file in a missing folder
+  UseStore("Norvane");  // the flat store cannot create a file in a missing folder
   MainProgram(true, 1);
   EXPECT_EQ(Start(), agenda::kExitNoFiles);
   EXPECT_EQ(Count("Agenda"), 0);
