@@ -178,17 +178,8 @@ int64_t DecimalValue(const nv::Decimal<3, 0>& d) {
   return d.Scaled(&v) ? v : 0;
 }
 
-// NEXT, then a POINTER on the same file. The driver skeleton asks the
-// driver for the position after a successful NEXT outside the operation's
-// bracket, which leaves the flat driver's header byte lock taken until the
-// next operation on the same open; POINTER releases it, so that another open
-// of the file (the alias walking the legs, another report's thread) is not
-// kept waiting.
-int Advance(nv::File& f) {
-  const int rc = f.Next();
-  f.Pointer();
-  return rc;
-}
+// The next record of a walk.
+int Advance(nv::File& f) { return f.Next(); }
 
 RValue S(std::string_view text) {
   return RValue::String(std::string(text));
