@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -65,8 +66,13 @@ class DictTest : public ::testing::Test {
 
   void TearDown() override {
     dict_.reset();
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    RemoveFolder();
+  }
+
+  void RemoveFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+    EXPECT_FALSE(ec) << dir_ << ": " << ec.message();
   }
 
   // Writes the [Dictionary] section: the test store in a folder of this
