@@ -46,5 +46,25 @@ TEST(SharedAlias, ReadsInTurnsNeverWaitForEachOther) {
   main.Close();
 }
 
+TEST(SharedAlias, AnAliasOpenedAfterAnAddDoesNotStopTheNextRead) {
+  TempDir dir;
+  FileDecl d = CustDecl(dir / "CUST");
+  File a(d), b(d);
+  ASSERT_EQ(a.Create(), 0);
+  ASSERT_EQ(a.Open(kReadWrite | kDenyNone), 0);
+  Fill(a, 1, "UNO");
+  ASSERT_EQ(a.Add(), 0);
+  ASSERT_EQ(b.Open(kReadWrite | kDenyNone), 0);
+  auto walk = std::async(std::launch::async, [&] {
+    a.Set();
+    return a.Next();
+  });
+  if (walk.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    std::fprintf(stderr, "a header lock was left behind: NEXT never ended\n");
+    std::_Exit(1);
+  }
+  EXPECT_EQ(walk.get(), 0);
+}
+
 }  // namespace
 }  // namespace flattest
