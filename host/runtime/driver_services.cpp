@@ -119,7 +119,8 @@ class LocalRemoteService final : public RemoteService {
       r = b->target->Call(op, key, {words[0], words[1]}, none, &out);
     }
     // The target's record arrives in the bound file's buffer.
-    uint32_t n = std::min(b->source->record_length, b->target->record_length());
+    const uint32_t source_length = b->source->record_length;  // packed: read by value
+    uint32_t n = std::min(source_length, b->target->record_length());
     std::copy(b->target->record(), b->target->record() + n, b->source->record);
     if (result) *result = r;
     if (text_out) *text_out = std::move(out);
