@@ -102,7 +102,7 @@ struct NV_API RecordType {
 };
 
 // ---------------------------------------------------------------------------
-// Field specifications: how NV_FIELD describes one member of a record struct.
+// Field descriptions: how NV_FIELD describes one member of a record struct.
 
 template <class T>
 struct FieldTraits;  // type, places for each storable C++ type
