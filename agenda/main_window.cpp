@@ -75,7 +75,7 @@ class FilterScope {
   explicit FilterScope(nv::dict::Dictionary& dic) {
     for (const char* label : {"FXMA11", "ALMA11", "A2MA11", "FXRE09", "ALRE09"}) {
       FileAccess* a = dic.Access(label);
-      bindings_.BindFile(&a->file(), a->spec().prefix);
+      bindings_.BindFile(&a->file(), a->shape().prefix);
     }
     SetFilterCompiler([this](nv::File&, std::string_view text, std::string* error) {
       nv::expr::Error err;

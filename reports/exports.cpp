@@ -46,9 +46,9 @@ FXR4_EXPORT const char* VERSION_FXR4() {
 
 // Where finished documents go ("gui", "pdf:PATH", "text:PATH", "none");
 // answers 0, or 1 for an unknown mode. Used by the command-line host.
-FXR4_EXPORT int fxr4_output(const char* spec) __asm__("\"FXR4:OUTPUT\"");
-FXR4_EXPORT int fxr4_output(const char* spec) {
-  return spec != nullptr && fxr4::SetOutput(spec) ? 0 : 1;
+FXR4_EXPORT int fxr4_output(const char* shape) __asm__("\"FXR4:OUTPUT\"");
+FXR4_EXPORT int fxr4_output(const char* shape) {
+  return shape != nullptr && fxr4::SetOutput(shape) ? 0 : 1;
 }
 
 #define FXR4_DETAIL(NAME)                                                                       \

@@ -66,8 +66,8 @@ const nv::dict::Dictionary* LibraryDictionary() {
   return lib.dict.get();
 }
 
-bool SetOutput(std::string_view spec) {
-  std::string mode(spec), path;
+bool SetOutput(std::string_view shape) {
+  std::string mode(shape), path;
   const size_t colon = mode.find(':');
   if (colon != std::string::npos) {
     path = mode.substr(colon + 1);

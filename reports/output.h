@@ -33,7 +33,7 @@ namespace fxr4 {
 const nv::dict::Dictionary* LibraryDictionary();
 
 // False for an unknown mode (the mode in force is kept).
-bool SetOutput(std::string_view spec);
+bool SetOutput(std::string_view shape);
 // Hands a finished document to the output in force.
 void Deliver(nv::report::Document doc);
 

@@ -356,7 +356,7 @@ void RunKeys(const Options& o, const Data& d, std::vector<Row>& rows) {
         flat::KeyCursor c;
         uint32_t record;
         for (int32_t code : d.probes) {
-          flat::EncodeKey(keys[0]->spec(), reinterpret_cast<const uint8_t*>(&code), v);
+          flat::EncodeKey(keys[0]->shape(), reinterpret_cast<const uint8_t*>(&code), v);
           if (keys[0]->Seek(v, 0, &c) != 0 || c.at_end()) return false;
           if (keys[0]->Entry(c, &record, nullptr) != 0) return false;
         }
@@ -389,7 +389,7 @@ void RunKeys(const Options& o, const Data& d, std::vector<Row>& rows) {
         for (uint64_t i = n; i < n + o.durable; ++i) {
           const uint8_t* rec = reinterpret_cast<const uint8_t*>(&d.records[i]);
           for (auto& k : keys) {
-            flat::EncodeKey(k->spec(), rec, v);
+            flat::EncodeKey(k->shape(), rec, v);
             if (k->Insert(uint32_t(i + 1), v) != 0 || k->Flush(true) != 0) return false;
           }
         }

@@ -80,7 +80,7 @@ int FlatDriver::CreateFcb(FileDescriptor* fd, DrvFcbHead** out) {
     if ((err = MakeKeySpec(f, &k)) != 0) return err;
     if (!k.dynamic) {
       if (k.components.empty()) return 75;
-      if ((err = k.spec.Validate(kMaxKeyLength)) != 0) return err;
+      if ((err = k.shape.Validate(kMaxKeyLength)) != 0) return err;
       k.stored = true;
       ++stored;
     }

@@ -63,7 +63,7 @@ struct FlatField : nv::DrvFieldHead {
 struct FlatMemo : nv::DrvMemoHead {};
 
 struct FlatKey : nv::DrvKcbHead {
-  KeySpec spec;
+  KeySpec shape;
   std::unique_ptr<KeyFile> file;
   int file_number = 0;   // n of the key file name (1-based place among all keys)
   bool index = false;    // kept only by BUILD

@@ -23,7 +23,7 @@ std::string KeyPath(const FlatFcb* f, const FlatKey& k) {
 }
 
 int MakeKeySpec(FlatFcb* f, FlatKey* k) {
-  k->spec = KeySpec{};
+  k->shape = KeySpec{};
   for (const nv::DrvKcbComponent& c : k->components) {
     auto* fb = static_cast<FlatField*>(c.field);
     const nv::FieldDesc& d = *fb->desc;
@@ -36,15 +36,15 @@ int MakeKeySpec(FlatFcb* f, FlatKey* k) {
     kc.offset = uint16_t(d.offset);
     kc.size = uint16_t(d.size);
     kc.descending = c.descending;
-    k->spec.components.push_back(kc);
+    k->shape.components.push_back(kc);
   }
   const uint32_t attributes = k->decl ? k->decl->attributes : k->attributes;
-  k->spec.dup = (attributes & nv::kKeyDup) != 0;
-  k->spec.optional = (attributes & nv::kKeyOptional) != 0;
-  k->spec.nocase = (attributes & nv::kKeyNoCase) != 0;
-  k->spec.index = k->index;
-  k->spec.oem = (f->attributes & nv::kFcbOem) != 0;
-  k->spec.name = k->external_name.empty() ? k->name : k->external_name;
+  k->shape.dup = (attributes & nv::kKeyDup) != 0;
+  k->shape.optional = (attributes & nv::kKeyOptional) != 0;
+  k->shape.nocase = (attributes & nv::kKeyNoCase) != 0;
+  k->shape.index = k->index;
+  k->shape.oem = (f->attributes & nv::kFcbOem) != 0;
+  k->shape.name = k->external_name.empty() ? k->name : k->external_name;
   return 0;
 }
 
@@ -82,7 +82,7 @@ void SetKeyHooks(FlatFcb* f, KeyFile* kf) {
 
 // Key descriptor of a key as the declaration gives it, as stored.
 std::string DeclaredDescriptor(const FlatFcb* f, const FlatKey& k) {
-  std::string d = EncodeKeyDescriptor(k.spec);
+  std::string d = EncodeKeyDescriptor(k.shape);
   if (f->owned()) Scramble(reinterpret_cast<uint8_t*>(d.data()), d.size(), f->owner_key);
   return d;
 }
@@ -95,11 +95,11 @@ void CloseAll(FlatFcb* f) {
 
 int OpenOrCreateKey(FlatFcb* f, FlatKey* k) {
   if (k->file) return 0;
-  if (k->spec.components.empty()) return 76;
+  if (k->shape.components.empty()) return 76;
   int err = EnsureKeyOpen(f, k);
   if (err != 46) return err;
   std::unique_ptr<KeyFile> kf;
-  if ((err = KeyFile::Create(E(), k->path, k->spec, &kf)) != 0) return err;
+  if ((err = KeyFile::Create(E(), k->path, k->shape, &kf)) != 0) return err;
   SetKeyHooks(f, kf.get());
   k->file = std::move(kf);
   return 0;
@@ -227,7 +227,7 @@ int CreateFiles(FlatFcb* f) {
     ++h.keys;
     std::string d = DeclaredDescriptor(f, k);
     area.insert(area.end(), d.begin(), d.end());
-    if (file_prefix.empty()) file_prefix = ShortPrefix(k.spec.name);
+    if (file_prefix.empty()) file_prefix = ShortPrefix(k.shape.name);
   }
   {
     std::vector<uint8_t> pics = EncodePictures(f->layout);
@@ -264,7 +264,7 @@ int CreateFiles(FlatFcb* f) {
   for (FlatKey& k : f->key_blocks) {
     if (!k.stored) continue;
     std::unique_ptr<KeyFile> kf;
-    err = KeyFile::Create(env, k.path, k.spec, &kf);
+    err = KeyFile::Create(env, k.path, k.shape, &kf);
     if (err) return fail(err);
     made.push_back(k.path);
   }
@@ -340,7 +340,7 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
   for (FlatKey& k : f->key_blocks) {
     if (!k.stored || k.index) continue;
     if ((err = EnsureKeyOpen(f, &k)) != 0) return fail(err);
-    if (!k.spec.optional && !(f->flags & kIgnoreCorruptions) &&
+    if (!k.shape.optional && !(f->flags & kIgnoreCorruptions) &&
         k.file->header().entries != h.records - h.deleted)
       return fail(46);
   }
@@ -402,10 +402,10 @@ int CloseFiles(FlatFcb* f, bool flush) {
   UnlockHeader(f);
   for (FlatKey& k : f->key_blocks) {
     k.file.reset();
-    if (k.dynamic && !k.spec.components.empty()) {
+    if (k.dynamic && !k.shape.components.empty()) {
       E()->Remove(k.path);
       k.components.clear();
-      k.spec.components.clear();
+      k.shape.components.clear();
     }
   }
   CloseAll(f);
@@ -425,7 +425,7 @@ int RemoveFiles(FlatFcb* f) {
   if (f->memo_block() && (err = env->Remove(MemoPath(f))) != 0) return drv::OsError(err);
   for (FlatKey& k : f->key_blocks) {
     std::string p = KeyPath(f, k);
-    if (k.spec.components.empty() && !k.stored) continue;
+    if (k.shape.components.empty() && !k.stored) continue;
     if (!k.stored && !env->Exists(p)) continue;
     if (k.index && !env->Exists(p)) continue;
     if ((err = env->Remove(p)) != 0) return drv::OsError(err);
@@ -490,7 +490,7 @@ int EmptyFile(FlatFcb* f) {
     if ((err = f->memo->Truncate(kMemoHeaderSize)) != 0) return drv::OsError(err);
   }
   for (FlatKey& k : f->key_blocks) {
-    if (k.spec.components.empty()) continue;
+    if (k.shape.components.empty()) continue;
     if ((err = OpenOrCreateKey(f, &k)) != 0) return err;
     if ((err = k.file->Reset()) != 0) return err;
   }
@@ -503,7 +503,7 @@ int BuildAll(FlatFcb* f) {
   BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
   int result = 0;
   for (FlatKey& k : f->key_blocks) {
-    if (k.spec.components.empty()) continue;
+    if (k.shape.components.empty()) continue;
     int err = BuildKeyFile(f, &k, &report);
     if (err == 40) {
       result = 40;
@@ -521,7 +521,7 @@ int BuildAll(FlatFcb* f) {
 
 int BuildOne(FlatFcb* f, FlatKey* k) {
   if (f->read_only()) return 5;
-  if (k->spec.components.empty()) return 76;
+  if (k->shape.components.empty()) return 76;
   BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
   int err = BuildKeyFile(f, k, &report);
   report.Close();
@@ -566,7 +566,7 @@ int BuildIndex(FlatFcb* f, FlatKey* k, const std::string& text) {
   auto saved = k->components;
   k->components = comps;
   int err = MakeKeySpec(f, k);
-  if (!err) err = k->spec.Validate(kMaxKeyLength - 1);
+  if (!err) err = k->shape.Validate(kMaxKeyLength - 1);
   if (err) {
     k->components = saved;
     MakeKeySpec(f, k);
@@ -578,7 +578,7 @@ int BuildIndex(FlatFcb* f, FlatKey* k, const std::string& text) {
   k->path = KeyPath(f, *k);
   E()->Remove(k->path);
   std::unique_ptr<KeyFile> kf;
-  if ((err = KeyFile::Create(E(), k->path, k->spec, &kf)) != 0) return err;
+  if ((err = KeyFile::Create(E(), k->path, k->shape, &kf)) != 0) return err;
   SetKeyHooks(f, kf.get());
   k->file = std::move(kf);
   BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));

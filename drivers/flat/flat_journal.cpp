@@ -203,13 +203,13 @@ Entry* Join(const std::string& name, uint8_t kind, uint16_t shares) {
 // ---------------------------------------------------------------------------
 
 void CrashPoint(const char* name) {
-  static const char* spec = std::getenv("NV_FLAT_CRASH");
-  if (spec == nullptr || *spec == '\0') return;
+  static const char* shape = std::getenv("NV_FLAT_CRASH");
+  if (shape == nullptr || *shape == '\0') return;
   static std::string point;
   static long wanted = 1;
   static long passed = 0;
   if (point.empty()) {
-    std::string s = spec;
+    std::string s = shape;
     size_t colon = s.find(':');
     point = s.substr(0, colon);
     if (colon != std::string::npos) wanted = std::max(1L, std::atol(s.c_str() + colon + 1));

@@ -111,11 +111,11 @@ int ReadHeader(FlatFcb* f) {
 
 int EnsureKeyOpen(FlatFcb* f, FlatKey* k) {
   if (k->file) return 0;
-  if (k->spec.components.empty()) return 46;
+  if (k->shape.components.empty()) return 46;
   nv::OpenOptions o;
   o.mode = f->open_mode;
   std::unique_ptr<KeyFile> kf;
-  int err = KeyFile::Open(nv::GetEnv(), k->path, o, k->spec, &kf);
+  int err = KeyFile::Open(nv::GetEnv(), k->path, o, k->shape, &kf);
   if (err) return err == 2 ? 46 : err;
   kf->set_cache(!(f->flags & kOpenShared));
   KeyFile* raw = kf.get();
@@ -131,10 +131,10 @@ bool Maintained(const FlatKey& k) {
 }
 
 bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value) {
-  value->assign(std::max<size_t>(k.spec.key_length(), 1), '\0');
-  value->resize(k.spec.key_length());
-  if (k.spec.components.empty()) return false;
-  return EncodeKey(k.spec, data, reinterpret_cast<uint8_t*>(value->data()));
+  value->assign(std::max<size_t>(k.shape.key_length(), 1), '\0');
+  value->resize(k.shape.key_length());
+  if (k.shape.components.empty()) return false;
+  return EncodeKey(k.shape, data, reinterpret_cast<uint8_t*>(value->data()));
 }
 
 void LoadCurrentKeys(FlatFcb* f, const uint8_t* data) {
@@ -342,7 +342,7 @@ int AddRecord(FlatFcb* f, bool keys) {
     FlatKey& k = f->key_blocks[i];
     if (!Maintained(k)) continue;
     has[i] = KeyValue(k, f->record, &values[i]);
-    if (keys && has[i] && !k.spec.allows_duplicates()) {
+    if (keys && has[i] && !k.shape.allows_duplicates()) {
       bool found = false;
       int err = k.file->Contains(U8(values[i]), 0, &found);
       if (err) return err;
@@ -457,7 +457,7 @@ int PutRecord(FlatFcb* f, uint32_t pointer) {
     if (!Maintained(k)) continue;
     old_has[i] = !revive && KeyValue(k, old.data(), &olds[i]);
     new_has[i] = KeyValue(k, f->record, &news[i]);
-    if (new_has[i] && !k.spec.allows_duplicates() && !(old_has[i] && olds[i] == news[i])) {
+    if (new_has[i] && !k.shape.allows_duplicates() && !(old_has[i] && olds[i] == news[i])) {
       bool found = false;
       if ((err = k.file->Contains(U8(news[i]), n, &found)) != 0) return err;
       if (found) return 40;
@@ -562,7 +562,7 @@ int Duplicate(FlatFcb* f, FlatKey* only, intptr_t* result) {
   *result = 0;
   for (FlatKey& k : f->key_blocks) {
     if (only && &k != only) continue;
-    if (!Maintained(k) || k.spec.allows_duplicates()) continue;
+    if (!Maintained(k) || k.shape.allows_duplicates()) continue;
     std::string v;
     if (!KeyValue(k, f->record, &v)) continue;
     bool found = false;
@@ -711,7 +711,7 @@ void SetPastEnd(FlatFcb* f, int dir) {
   f->seq.record = 0;
   f->seq.record_hi = 0;
   FlatKey* k = f->seq_key();
-  f->seq.value.assign(k ? k->spec.key_length() : 0, '\0');
+  f->seq.value.assign(k ? k->shape.key_length() : 0, '\0');
 }
 
 std::string Pointer4(uint32_t n) {
@@ -765,7 +765,7 @@ int Peek(FlatFcb* f, int dir, intptr_t* result) {
 
 int RecordsOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
   *result = 0;
-  if (k->spec.components.empty()) return 0;
+  if (k->shape.components.empty()) return 0;
   int err = EnsureKeyOpen(f, k);
   if (err) return err;
   *result = intptr_t(k->file->header().entries);
@@ -902,7 +902,7 @@ int Position(FlatFcb* f, FlatKey* k, std::string* text) {
   text->clear();
   if (f->current == 0) return 0;
   *text = Pointer4(f->current);
-  if (k) text->append(k->cur_key.data(), k->spec.key_length());
+  if (k) text->append(k->cur_key.data(), k->shape.key_length());
   return 0;
 }
 
@@ -925,7 +925,7 @@ int Reset(FlatFcb* f, FlatKey* k, const std::string& text) {
   f->current_key = k;
   f->seq = Sequence{};
   f->seq.mode = SeqMode::kBound;
-  SplitPosition(text, k ? k->spec.key_length() : 0, &f->seq.record, &f->seq.value);
+  SplitPosition(text, k ? k->shape.key_length() : 0, &f->seq.record, &f->seq.value);
   f->seq.record_hi = f->seq.record;
   return 0;
 }
@@ -937,13 +937,13 @@ int Reget(FlatFcb* f, FlatKey* k, const std::string& text) {
   }
   uint32_t record = 0;
   std::string value;
-  SplitPosition(text, k ? k->spec.key_length() : 0, &record, &value);
+  SplitPosition(text, k ? k->shape.key_length() : 0, &record, &value);
   int err = GetByPointer(f, record);
   if (err) return err;
   f->current_key = k;
   Found e;
   e.record = record;
-  if (k) e.value = k->cur_key.substr(0, k->spec.key_length());
+  if (k) e.value = k->cur_key.substr(0, k->shape.key_length());
   SetAt(f, e);
   return 0;
 }

@@ -214,10 +214,10 @@ void BuildReport::Close() {
 int WriteSortedTree(KeyFile* key, uint64_t count,
                     const std::function<int(uint8_t* entry, bool* done)>& next,
                     const std::function<int(uint32_t first, uint32_t second)>& on_duplicate) {
-  const KeySpec& spec = key->spec();
-  const size_t el = spec.entry_length();
+  const KeySpec& shape = key->shape();
+  const size_t el = shape.entry_length();
   const size_t kl = el - 4;
-  const uint64_t pp = spec.entries_per_page();
+  const uint64_t pp = shape.entries_per_page();
   // A level of one-entry pages would never narrow to a root.
   if (pp < 2) return kErrKeyTooLong;
   // Pages per level, from the leaves up.
@@ -263,7 +263,7 @@ int WriteSortedTree(KeyFile* key, uint64_t count,
   uint8_t prev_value[kKeyBufferSize];
   uint32_t prev_record = 0;
   bool have_prev = false;
-  const bool unique = !spec.allows_duplicates();
+  const bool unique = !shape.allows_duplicates();
   int report_rc = 0;
   bool duplicates = false;
   auto links = [&](size_t level, uint64_t i) {
@@ -349,8 +349,8 @@ int WriteSortedTree(KeyFile* key, uint64_t count,
 int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* report,
              const std::string& temp_dir, const BuildOptions& options) {
   if (!env) env = nv::GetEnv();
-  const KeySpec& spec = key->spec();
-  const size_t el = spec.entry_length();
+  const KeySpec& shape = key->shape();
+  const size_t el = shape.entry_length();
   const size_t kl = el - 4;
   int rc = key->Reset();
   if (rc != 0) return rc;
@@ -414,7 +414,7 @@ int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* repo
     if (rc != 0) return rc;
     if (done) break;
     uint8_t* e = buffer.get() + filled * el;
-    if (!EncodeKey(spec, data, e + 4)) continue;
+    if (!EncodeKey(shape, data, e + 4)) continue;
     PutU32(e, record);
     ++count;
     if (++filled == entries) {
@@ -475,7 +475,7 @@ int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* repo
     if (rc != 0) return rc;
     next = [&](uint8_t* e, bool* done) { return merger->Next(e, done); };
   }
-  const std::string key_name = options.key_name.empty() ? spec.name : options.key_name;
+  const std::string key_name = options.key_name.empty() ? shape.name : options.key_name;
   std::function<int(uint32_t, uint32_t)> on_dup;
   int report_error = 0;
   if (report)
@@ -491,10 +491,10 @@ int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* repo
   return rc;
 }
 
-int BuildKey(nv::Env* env, KeyFile* key, const KeySpec& spec, RecordSource& source,
+int BuildKey(nv::Env* env, KeyFile* key, const KeySpec& shape, RecordSource& source,
              const std::string& bld_path, const std::string& key_name,
              const std::string& temp_dir) {
-  (void)spec;  // the key file's own spec is built
+  (void)shape;  // the key file's own shape is built
   BuildReport report(env, bld_path);
   BuildOptions options;
   options.key_name = key_name;

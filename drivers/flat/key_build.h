@@ -62,18 +62,18 @@ struct BuildOptions {
   uint32_t buffer_entries = 0;
   // Allocation failures to simulate before the buffer is granted (tests).
   int fail_allocations = 0;
-  // Name of the key in the duplicates report (default: the spec's name).
+  // Name of the key in the duplicates report (default: the shape's name).
   std::string key_name;
 };
 
-// Builds `key` (whose spec is key->spec()) from `source`. Temporary files are
+// Builds `key` (whose shape is key->shape()) from `source`. Temporary files are
 // made in `temp_dir` and always removed. Answers 0, 40 after a complete tree
 // with duplicates, 8 without memory for the sort buffer, or an I/O error.
 int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* report,
              const std::string& temp_dir, const BuildOptions& options = {});
 
 // Convenience form with its own report at `bld_path`.
-int BuildKey(nv::Env* env, KeyFile* key, const KeySpec& spec, RecordSource& source,
+int BuildKey(nv::Env* env, KeyFile* key, const KeySpec& shape, RecordSource& source,
              const std::string& bld_path, const std::string& key_name, const std::string& temp_dir);
 
 // Writes a whole tree from entries already sorted by (value, record):

@@ -107,26 +107,26 @@ bool ComponentIsNull(const KeyComponent& c, const uint8_t* field) {
   return true;
 }
 
-bool EncodeKey(const KeySpec& spec, const uint8_t* record, uint8_t* out) {
+bool EncodeKey(const KeySpec& shape, const uint8_t* record, uint8_t* out) {
   bool all_null = true;
-  for (const KeyComponent& c : spec.components) {
+  for (const KeyComponent& c : shape.components) {
     const uint8_t* field = record + c.offset;
-    EncodeComponent(c, spec.nocase, spec.oem, field, out);
-    if (spec.optional && all_null && !ComponentIsNull(c, field)) all_null = false;
+    EncodeComponent(c, shape.nocase, shape.oem, field, out);
+    if (shape.optional && all_null && !ComponentIsNull(c, field)) all_null = false;
     out += c.size;
   }
-  return !(spec.optional && all_null);
+  return !(shape.optional && all_null);
 }
 
-std::string EncodeKeyDescriptor(const KeySpec& spec) {
-  std::string d(19 + 6 * spec.components.size(), '\0');
+std::string EncodeKeyDescriptor(const KeySpec& shape) {
+  std::string d(19 + 6 * shape.components.size(), '\0');
   uint8_t* p = reinterpret_cast<uint8_t*>(d.data());
-  p[0] = uint8_t(spec.components.size());
-  for (int i = 0; i < 16; ++i) p[1 + i] = i < int(spec.name.size()) ? uint8_t(spec.name[i]) : ' ';
-  p[17] = spec.stored_attributes();
-  p[18] = uint8_t(spec.key_length());
+  p[0] = uint8_t(shape.components.size());
+  for (int i = 0; i < 16; ++i) p[1 + i] = i < int(shape.name.size()) ? uint8_t(shape.name[i]) : ' ';
+  p[17] = shape.stored_attributes();
+  p[18] = uint8_t(shape.key_length());
   uint8_t* q = p + 19;
-  for (const KeyComponent& c : spec.components) {
+  for (const KeyComponent& c : shape.components) {
     q[0] = c.stored_type;
     q[1] = uint8_t(c.field_number);
     q[2] = uint8_t(c.field_number >> 8);
@@ -138,7 +138,7 @@ std::string EncodeKeyDescriptor(const KeySpec& spec) {
   return d;
 }
 
-bool DecodeKeyDescriptor(const uint8_t* p, size_t n, KeySpec* spec, size_t* used) {
+bool DecodeKeyDescriptor(const uint8_t* p, size_t n, KeySpec* shape, size_t* used) {
   if (n < 19) return false;
   size_t count = p[0];
   size_t total = 19 + 6 * count;
@@ -161,7 +161,7 @@ bool DecodeKeyDescriptor(const uint8_t* p, size_t n, KeySpec* spec, size_t* used
     s.components.push_back(c);
   }
   if (s.key_length() != p[18]) return false;
-  *spec = std::move(s);
+  *shape = std::move(s);
   if (used) *used = total;
   return true;
 }

@@ -92,7 +92,7 @@ struct KeySpec {
 // Key value of a record buffer (record data, without the 5-byte prefix) into
 // out[0..key_length()). Answers false when the key is optional and every
 // component is null: the record then has no entry (out is still filled).
-bool EncodeKey(const KeySpec& spec, const uint8_t* record, uint8_t* out);
+bool EncodeKey(const KeySpec& shape, const uint8_t* record, uint8_t* out);
 
 // One component of the encoding (exposed for tests and the inspector).
 void EncodeComponent(const KeyComponent& c, bool nocase, bool oem, const uint8_t* field,
@@ -106,8 +106,8 @@ uint8_t Collate(uint8_t byte, bool oem);
 // Key descriptor of the data file's description area: 19 bytes plus 6 per
 // component. Decoding fills components, key attributes and name (blanks
 // clipped); answers false on a short or inconsistent descriptor.
-std::string EncodeKeyDescriptor(const KeySpec& spec);
-bool DecodeKeyDescriptor(const uint8_t* p, size_t n, KeySpec* spec, size_t* used);
+std::string EncodeKeyDescriptor(const KeySpec& shape);
+bool DecodeKeyDescriptor(const uint8_t* p, size_t n, KeySpec* shape, size_t* used);
 
 // Key file name: `data_path` with its extension replaced by ".K" (".I" for an
 // index) and two characters for the key number n (1-based): '0' + n / 36,

@@ -454,8 +454,8 @@ struct KeyFile::Impl {
   }
 };
 
-KeyFile::KeyFile(nv::Env*, std::unique_ptr<nv::EnvFile> file, const KeySpec& spec)
-    : file_(std::move(file)), spec_(spec) {}
+KeyFile::KeyFile(nv::Env*, std::unique_ptr<nv::EnvFile> file, const KeySpec& shape)
+    : file_(std::move(file)), spec_(shape) {}
 
 KeyFile::~KeyFile() = default;
 
@@ -466,19 +466,19 @@ static bool OthersCannotWrite(uint32_t mode) {
   return share == 0x00 || share == 0x10 || share == 0x20;
 }
 
-static KeyHeader EmptyHeader(const KeySpec& spec) {
+static KeyHeader EmptyHeader(const KeySpec& shape) {
   KeyHeader h;
-  h.attributes = spec.stored_attributes();
-  h.per_page = spec.entries_per_page();
-  h.components = uint8_t(spec.components.size());
-  h.entry_length = spec.entry_length();
+  h.attributes = shape.stored_attributes();
+  h.per_page = shape.entries_per_page();
+  h.components = uint8_t(shape.components.size());
+  h.entry_length = shape.entry_length();
   return h;
 }
 
-int KeyFile::Create(nv::Env* env, const std::string& path, const KeySpec& spec,
+int KeyFile::Create(nv::Env* env, const std::string& path, const KeySpec& shape,
                     std::unique_ptr<KeyFile>* out, const nv::OpenOptions& options) {
   if (!env) env = nv::GetEnv();
-  int rc = spec.Validate(kKeyBufferSize - 5);
+  int rc = shape.Validate(kKeyBufferSize - 5);
   if (rc != 0) return rc;
   nv::OpenOptions o = options;
   o.create = true;
@@ -486,7 +486,7 @@ int KeyFile::Create(nv::Env* env, const std::string& path, const KeySpec& spec,
   std::unique_ptr<nv::EnvFile> f;
   rc = env->Open(path, o, &f);
   if (rc != 0) return PageIoError(rc);
-  std::unique_ptr<KeyFile> k(new KeyFile(env, std::move(f), spec));
+  std::unique_ptr<KeyFile> k(new KeyFile(env, std::move(f), shape));
   k->cache_on_ = OthersCannotWrite(o.mode);
   rc = k->Reset();
   if (rc != 0) return rc;
@@ -495,9 +495,9 @@ int KeyFile::Create(nv::Env* env, const std::string& path, const KeySpec& spec,
 }
 
 int KeyFile::Open(nv::Env* env, const std::string& path, const nv::OpenOptions& options,
-                  const KeySpec& spec, std::unique_ptr<KeyFile>* out) {
+                  const KeySpec& shape, std::unique_ptr<KeyFile>* out) {
   if (!env) env = nv::GetEnv();
-  if (spec.Validate(kKeyBufferSize - 5) != 0) return kErrKeysMustBeRebuilt;
+  if (shape.Validate(kKeyBufferSize - 5) != 0) return kErrKeysMustBeRebuilt;
   nv::OpenOptions o = options;
   o.create = false;
   o.truncate = false;
@@ -506,14 +506,14 @@ int KeyFile::Open(nv::Env* env, const std::string& path, const nv::OpenOptions& 
   int rc = env->Open(path, o, &f);
   if (rc == nv::kOsFileNotFound || rc == nv::kOsPathNotFound) return kErrKeysMustBeRebuilt;
   if (rc != 0) return rc;
-  std::unique_ptr<KeyFile> k(new KeyFile(env, std::move(f), spec));
+  std::unique_ptr<KeyFile> k(new KeyFile(env, std::move(f), shape));
   k->cache_on_ = OthersCannotWrite(o.mode);
   rc = k->ReRead();
   if (rc != 0) return rc;
   const KeyHeader& h = k->header_;
-  const uint8_t want = spec.stored_attributes();
+  const uint8_t want = shape.stored_attributes();
   const uint8_t flags = kAttrDup | kAttrNoCase | kAttrRequired;
-  if (h.components != spec.components.size() || h.entry_length != spec.entry_length() ||
+  if (h.components != shape.components.size() || h.entry_length != shape.entry_length() ||
       (h.attributes & flags) != (want & flags))
     return kErrKeysMustBeRebuilt;
   *out = std::move(k);

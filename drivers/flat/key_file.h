@@ -88,17 +88,17 @@ class KeyFile {
   // page 1, file cut to 1024 bytes. env may be null (nv::GetEnv()).
   // `options` gives the access and share mode (create and truncate are
   // implied).
-  static int Create(nv::Env* env, const std::string& path, const KeySpec& spec,
+  static int Create(nv::Env* env, const std::string& path, const KeySpec& shape,
                     std::unique_ptr<KeyFile>* out, const nv::OpenOptions& options = {0x42});
-  // Opens an existing key file and checks its header against the spec:
+  // Opens an existing key file and checks its header against the shape:
   // 46 when missing, too short or not matching (components, entry length,
   // duplicates, optional and case flags); other open failures answer the
   // system's number as the Env gives it.
   static int Open(nv::Env* env, const std::string& path, const nv::OpenOptions& options,
-                  const KeySpec& spec, std::unique_ptr<KeyFile>* out);
+                  const KeySpec& shape, std::unique_ptr<KeyFile>* out);
 
   const KeyHeader& header() const { return header_; }
-  const KeySpec& spec() const { return spec_; }
+  const KeySpec& shape() const { return spec_; }
   const std::string& path() const { return file_->Path(); }
   nv::EnvFile* file() const { return file_.get(); }
 
@@ -152,7 +152,7 @@ class KeyFile {
   void set_header(const KeyHeader& h) { header_ = h; }
 
  private:
-  KeyFile(nv::Env* env, std::unique_ptr<nv::EnvFile> file, const KeySpec& spec);
+  KeyFile(nv::Env* env, std::unique_ptr<nv::EnvFile> file, const KeySpec& shape);
   int FirstAt(KeyCursor* c);
   int LastAt(KeyCursor* c);
   int SeekAt(const uint8_t* value, uint32_t record, KeyCursor* c);

@@ -106,7 +106,7 @@ class NV_API FileAccess {
 
   const std::string& label() const { return info_.label; }
   const FileInfo& info() const { return info_; }
-  const FileInfo& spec() const { return info_; }  // the same, under its earlier name
+  const FileInfo& shape() const { return info_; }  // the same, under its earlier name
   nv::File& file() { return *file_; }
   uint8_t* record() { return file_->record(); }
   template <class R>

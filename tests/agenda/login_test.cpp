@@ -38,10 +38,10 @@ class LoginTest : public AgendaTest {
   int Failures() const {
     int n = 0;
     for (const auto& m : ui_->messages()) {
-      if (m.spec.text == A(" Usuario o contraseña incorrecta !!!")) {
-        EXPECT_EQ(m.spec.caption, A("Atención"));
-        EXPECT_EQ(m.spec.icon, Icon::kError);
-        EXPECT_EQ(m.spec.buttons.size(), 1u);
+      if (m.shape.text == A(" Usuario o contraseña incorrecta !!!")) {
+        EXPECT_EQ(m.shape.caption, A("Atención"));
+        EXPECT_EQ(m.shape.icon, Icon::kError);
+        EXPECT_EQ(m.shape.buttons.size(), 1u);
         ++n;
       }
     }

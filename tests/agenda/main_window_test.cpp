@@ -291,8 +291,8 @@ TEST_F(MainWindowTest, ProceduresNotYetAvailableSaySo) {
   const auto messages = ui_->messages();
   ASSERT_EQ(messages.size(), 3u);
   for (const auto& m : messages) {
-    EXPECT_EQ(m.spec.text, "No disponible");
-    EXPECT_EQ(m.spec.caption, A("Atención"));
+    EXPECT_EQ(m.shape.text, "No disponible");
+    EXPECT_EQ(m.shape.caption, A("Atención"));
   }
 }
 

@@ -211,8 +211,8 @@ int main(int argc, char** argv) {
   auto output = reinterpret_cast<OutputFn>(dlsym(h, "FXR4:OUTPUT"));
   auto proc = reinterpret_cast<ProcFn>(dlsym(h, o.proc.c_str()));
   if (output == nullptr || proc == nullptr) return Fail("libFXR4.so no exporta " + o.proc);
-  const std::string spec = o.out_mode == "gui" ? "gui" : o.out_mode + ":" + o.out_path;
-  if (output(spec.c_str()) != 0) return Fail("salida inválida: " + spec);
+  const std::string shape = o.out_mode == "gui" ? "gui" : o.out_mode + ":" + o.out_path;
+  if (output(shape.c_str()) != 0) return Fail("salida inválida: " + shape);
 
   const std::string block = BuildBlock(o);
   fxr4::OPC_IMPRESION opc{};

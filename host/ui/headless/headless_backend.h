@@ -51,7 +51,7 @@ class NV_API HeadlessBackend : public Backend {
   using Action = std::function<void(Window&)>;
 
   struct MessageRecord {
-    MessageSpec spec;
+    MessageSpec shape;
     int answer = 0;
     bool from_queue = false;
   };

@@ -238,7 +238,7 @@ class FormsTest : public agendatest::AgendaTest {
   // Messages shown, as texts.
   std::vector<std::string> Texts() const {
     std::vector<std::string> out;
-    for (const auto& m : ui_->messages()) out.push_back(m.spec.text);
+    for (const auto& m : ui_->messages()) out.push_back(m.shape.text);
     return out;
   }
   int CountText(const std::string& utf8) const {

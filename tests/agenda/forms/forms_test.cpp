@@ -121,11 +121,11 @@ TEST_F(EntryFormTest, EmptyNameSavesNothingAndKeepsTheFormOpen) {
   EXPECT_TRUE(still_open);
   EXPECT_TRUE(Entries().empty());
   ASSERT_EQ(ui_->messages().size(), 1u);
-  EXPECT_EQ(ui_->messages()[0].spec.text,
+  EXPECT_EQ(ui_->messages()[0].shape.text,
             A(" Si cancela la operación, se eliminara la empresa y todos sus teléfonos.|| Está "
               "seguro que desea cancelar la operación ?"));
-  EXPECT_EQ(ui_->messages()[0].spec.caption, "ATENCION");
-  EXPECT_EQ(ui_->messages()[0].spec.default_button, 2);
+  EXPECT_EQ(ui_->messages()[0].shape.caption, "ATENCION");
+  EXPECT_EQ(ui_->messages()[0].shape.default_button, 2);
 }
 
 TEST_F(EntryFormTest, NamesAreUniqueWithinAKindOnly) {
@@ -244,7 +244,7 @@ TEST_F(EntryFormTest, DeletingACompanyDeletesNumbersAndAsksForContacts) {
   EXPECT_EQ(caption, A("Borrando una empresa"));
   EXPECT_FALSE(name_enabled);
   EXPECT_TRUE(aceptar_enabled);
-  EXPECT_EQ(ui_->messages().at(0).spec.text,
+  EXPECT_EQ(ui_->messages().at(0).shape.text,
             A(" Si elimina la empresa se eliminaran todos sus contactos y teléfonos.|| Está "
               "seguro que desea borrar esta empresa ?"));
   Entry e;
@@ -300,9 +300,9 @@ TEST_F(EntryFormTest, AMissingEntryOpensNoForm) {
   EXPECT_EQ(Ficha_Contacto("B", 78), kCancelled);
   EXPECT_EQ(Count("Ficha de la empresa"), 0);
   ASSERT_EQ(ui_->messages().size(), 2u);
-  EXPECT_EQ(ui_->messages()[0].spec.text, A("La empresa solicitada ha sido borrada."));
-  EXPECT_EQ(ui_->messages()[0].spec.icon, Icon::kExclamation);
-  EXPECT_EQ(ui_->messages()[1].spec.text, A("El contacto solicitado ha sido borrado."));
+  EXPECT_EQ(ui_->messages()[0].shape.text, A("La empresa solicitada ha sido borrada."));
+  EXPECT_EQ(ui_->messages()[0].shape.icon, Icon::kExclamation);
+  EXPECT_EQ(ui_->messages()[1].shape.text, A("El contacto solicitado ha sido borrado."));
 }
 
 TEST_F(EntryFormTest, ContactCompanyFieldTakesOnlyCompanies) {
@@ -374,7 +374,7 @@ TEST_F(EntryFormTest, DeletingAContactDeletesItsNumbersAndRelinksTheirCalls) {
   });
   ui_->QueueAnswer(1);
   EXPECT_EQ(Ficha_Contacto("B", ana), kCompleted);
-  EXPECT_EQ(ui_->messages().at(0).spec.text,
+  EXPECT_EQ(ui_->messages().at(0).shape.text,
             A(" Si elimina el contacto se eliminaran todos sus teléfonos.|| Está seguro que "
               "desea borrar este contacto ?"));
   EXPECT_FALSE(HasEntry(ana));

@@ -274,7 +274,7 @@ TEST_F(StationsTest, AHeldCompanyAsksUntilReleasedThenOpens) {
   other->Close();
   EXPECT_TRUE(opened);
   ASSERT_GE(ui_->messages().size(), 1u);
-  const auto m = ui_->messages()[0].spec;
+  const auto m = ui_->messages()[0].shape;
   EXPECT_EQ(m.text, A("La empresa está siendo modificado por otro usuario."));
   EXPECT_EQ(m.buttons, (std::vector<std::string>{"&Cancelar", "&Reintentar"}));
   EXPECT_EQ(m.default_button, 2);

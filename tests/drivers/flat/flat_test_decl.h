@@ -103,7 +103,7 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& b) {
 
 #include <gtest/gtest.h>
 
-#include "drivers/flat/flat_inspect.h"
+#include "drivers/flat/flat_check.h"
 
 namespace flattest {
 

@@ -130,19 +130,19 @@ TEST(KeyBuild, BuildEqualsIncrementalInsertionInOrder) {
   VectorSource src;
   std::mt19937 rng(5);
   std::vector<std::pair<std::string, uint32_t>> expected;
-  KeySpec spec = LongKey(true);
+  KeySpec shape = LongKey(true);
   for (int i = 1; i <= kCount; ++i) {
     std::string rec = LongRecord(int32_t(rng() % 50000) - 25000);
     src.records.emplace_back(i, rec);
     uint8_t v[4];
-    EncodeKey(spec, Bytes(rec), v);
+    EncodeKey(shape, Bytes(rec), v);
     expected.emplace_back(std::string(reinterpret_cast<char*>(v), 4), i);
   }
   std::sort(expected.begin(), expected.end());
 
   std::unique_ptr<KeyFile> built, inserted;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("B.K01"), spec, &built), 0);
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("B.K02"), spec, &inserted), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("B.K01"), shape, &built), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("B.K02"), shape, &inserted), 0);
   BuildReport report(nullptr, dir.File("B.BLD"));
   ASSERT_EQ(BuildKey(nullptr, built.get(), src, &report, dir.path()), 0);
   for (auto& [v, r] : expected) ASSERT_EQ(inserted->Insert(r, Bytes(v)), 0);
@@ -172,8 +172,8 @@ TEST(KeyBuild, BuildEqualsIncrementalInsertionInOrder) {
 TEST(KeyBuild, DuplicatesCompleteTheTreeWriteTheReportAndAnswer40) {
   ScratchDir dir;
   std::unique_ptr<KeyFile> k;
-  KeySpec spec = StringKey(6, false);
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("D.K01"), spec, &k), 0);
+  KeySpec shape = StringKey(6, false);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("D.K01"), shape, &k), 0);
   VectorSource src;
   src.records = {{1, "JONES "}, {2, "SMITH "}, {3, "ADAMS "}, {4, "SMITH "},
                  {6, "SMITH "}, {7, "ADAMS "}, {9, "BROWN "}};
@@ -192,7 +192,7 @@ TEST(KeyBuild, DuplicatesCompleteTheTreeWriteTheReportAndAnswer40) {
             "Record number: 6\n\n");
   // The convenience form replaces the earlier report.
   src.records = {{1, "X     "}, {5, "X     "}};
-  EXPECT_EQ(BuildKey(nullptr, k.get(), spec, src, dir.File("D.BLD"), "OTHER", dir.path()),
+  EXPECT_EQ(BuildKey(nullptr, k.get(), shape, src, dir.File("D.BLD"), "OTHER", dir.path()),
             kErrDuplicateKey);
   EXPECT_EQ(ReadAll(dir.File("D.BLD")),
             "Duplicate record numbers for:\nOTHER\nRecord number: 1\nRecord number: 5\n\n");
@@ -227,17 +227,17 @@ TEST(KeyBuild, OneReportServesEveryKeyOfABuild) {
 TEST(KeyBuild, OptionalKeySkipsBlankNamesAndCaseInsensitiveKeyFinds) {
   ScratchDir dir;
   std::unique_ptr<KeyFile> k;
-  KeySpec spec = StringKey(5, false);
-  spec.optional = true;
-  spec.nocase = true;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("O.K01"), spec, &k), 0);
+  KeySpec shape = StringKey(5, false);
+  shape.optional = true;
+  shape.nocase = true;
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("O.K01"), shape, &k), 0);
   VectorSource src;
   src.records = {{1, "SMITH"}, {2, "     "}, {3, "jones"}, {4, std::string("\0abcd", 5)}};
   BuildReport report(nullptr, dir.File("O.BLD"));
   ASSERT_EQ(BuildKey(nullptr, k.get(), src, &report, dir.path()), 0);
   EXPECT_EQ(k->header().entries, 2u);  // one less than the live records with names
   uint8_t v[5];
-  ASSERT_TRUE(EncodeKey(spec, Bytes(std::string("smith")), v));
+  ASSERT_TRUE(EncodeKey(shape, Bytes(std::string("smith")), v));
   KeyCursor c;
   ASSERT_EQ(k->Seek(v, 0, &c), 0);
   uint32_t r = 0;
@@ -313,8 +313,8 @@ TEST(KeyBuild, ABuildStoppedHalfWayLeavesAKeyToRebuild) {
   ScratchDir dir;
   nvtest::FailingEnv env;
   std::unique_ptr<KeyFile> k;
-  KeySpec spec = LongKey(true);
-  ASSERT_EQ(KeyFile::Create(&env, dir.File("H.K01"), spec, &k), 0);
+  KeySpec shape = LongKey(true);
+  ASSERT_EQ(KeyFile::Create(&env, dir.File("H.K01"), shape, &k), 0);
   VectorSource src;
   for (uint32_t i = 1; i <= 5000; ++i) src.records.emplace_back(i, LongRecord(int32_t(i)));
   BuildReport report(&env, dir.File("H.BLD"));
@@ -324,7 +324,7 @@ TEST(KeyBuild, ABuildStoppedHalfWayLeavesAKeyToRebuild) {
   EXPECT_EQ(rc, 5);  // disk full (39) answered as 5
   k.reset();
   env.write_budget = -1;
-  EXPECT_EQ(KeyFile::Open(&env, dir.File("H.K01"), {}, spec, &k), kErrKeysMustBeRebuilt);
+  EXPECT_EQ(KeyFile::Open(&env, dir.File("H.K01"), {}, shape, &k), kErrKeysMustBeRebuilt);
   EXPECT_EQ(dir.Count(), 1u);
 }
 
@@ -339,8 +339,8 @@ namespace {
 TEST(KeyBuild, ManyRunsMergeInSeveralPasses) {
   ScratchDir dir;
   std::unique_ptr<KeyFile> k;
-  KeySpec spec = LongKey(true);
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("M.K01"), spec, &k), 0);
+  KeySpec shape = LongKey(true);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("M.K01"), shape, &k), 0);
   VectorSource src;
   std::vector<std::pair<std::string, uint32_t>> expected;
   std::mt19937 rng(8);
@@ -348,7 +348,7 @@ TEST(KeyBuild, ManyRunsMergeInSeveralPasses) {
     std::string rec = LongRecord(int32_t(rng() % 3000) - 1500);
     src.records.emplace_back(i, rec);
     uint8_t v[4];
-    EncodeKey(spec, Bytes(rec), v);
+    EncodeKey(shape, Bytes(rec), v);
     expected.emplace_back(std::string(reinterpret_cast<char*>(v), 4), i);
   }
   std::sort(expected.begin(), expected.end());

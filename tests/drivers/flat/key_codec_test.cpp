@@ -93,9 +93,9 @@ TEST(KeyCodec, IndependentOrderOfTwoComponentKeys) {
     int16_t age;
   };
 #pragma pack(pop)
-  KeySpec spec;
-  spec.components = {Comp(kStoredString, 0, 4), Comp(kStoredShort, 4, 2, true)};
-  spec.nocase = true;
+  KeySpec shape;
+  shape.components = {Comp(kStoredString, 0, 4), Comp(kStoredShort, 4, 2, true)};
+  shape.nocase = true;
   std::mt19937 rng(3);
   std::vector<Rec> recs(3000);
   for (Rec& r : recs) {
@@ -115,7 +115,7 @@ TEST(KeyCodec, IndependentOrderOfTwoComponentKeys) {
   std::string prev;
   for (size_t i = 0; i < recs.size(); ++i) {
     std::string key(6, '\0');
-    ASSERT_TRUE(EncodeKey(spec, reinterpret_cast<const uint8_t*>(&recs[i]),
+    ASSERT_TRUE(EncodeKey(shape, reinterpret_cast<const uint8_t*>(&recs[i]),
                           reinterpret_cast<uint8_t*>(key.data())));
     if (i > 0) {
       if (less(recs[i - 1], recs[i]))
@@ -177,28 +177,28 @@ TEST(KeyCodec, StringsUpperCasedWhenCaseInsensitiveThenCollated) {
 }
 
 TEST(KeyCodec, WholeKeysAndOptionalNulls) {
-  KeySpec spec;
-  spec.components = {Comp(kStoredString, 4, 5), Comp(kStoredLong, 0, 4)};
-  spec.optional = true;
+  KeySpec shape;
+  shape.components = {Comp(kStoredString, 4, 5), Comp(kStoredLong, 0, 4)};
+  shape.optional = true;
   uint8_t rec[9];
   int32_t n = 0;
   std::memcpy(rec, &n, 4);
   std::memcpy(rec + 4, "     ", 5);
   uint8_t out[9];
-  EXPECT_FALSE(EncodeKey(spec, rec, out));
+  EXPECT_FALSE(EncodeKey(shape, rec, out));
   std::memcpy(rec + 4, "  \0xy", 5);  // blanks up to a zero byte
-  EXPECT_FALSE(EncodeKey(spec, rec, out));
+  EXPECT_FALSE(EncodeKey(shape, rec, out));
   rec[4] = 'A';
-  EXPECT_TRUE(EncodeKey(spec, rec, out));
+  EXPECT_TRUE(EncodeKey(shape, rec, out));
   EXPECT_EQ(out[0], 'A');
   EXPECT_EQ(out[5], 0x80);  // the long follows the string
   std::memcpy(rec + 4, "     ", 5);
   n = -1;
   std::memcpy(rec, &n, 4);
-  EXPECT_TRUE(EncodeKey(spec, rec, out));
-  spec.optional = false;
+  EXPECT_TRUE(EncodeKey(shape, rec, out));
+  shape.optional = false;
   std::memset(rec, 0, 4);
-  EXPECT_TRUE(EncodeKey(spec, rec, out));  // a required key always has an entry
+  EXPECT_TRUE(EncodeKey(shape, rec, out));  // a required key always has an entry
 
   double zero = -0.0;
   EXPECT_TRUE(ComponentIsNull(Comp(kStoredReal, 0, 8), reinterpret_cast<uint8_t*>(&zero)));
@@ -207,24 +207,24 @@ TEST(KeyCodec, WholeKeysAndOptionalNulls) {
 }
 
 TEST(KeyCodec, LengthsAttributesAndLimits) {
-  KeySpec spec;
-  spec.components = {Comp(kStoredLong, 0, 4)};
-  EXPECT_EQ(spec.entry_length(), 8);
-  EXPECT_EQ(spec.entries_per_page(), 62);
-  EXPECT_EQ(spec.stored_attributes(), kAttrRequired);
-  spec.components = {Comp(kStoredString, 0, 200), Comp(kStoredString, 200, 46)};
-  EXPECT_EQ(spec.Validate(), kErrKeyTooLong);  // 246 bytes
-  spec.components[1].size = 45;
-  EXPECT_EQ(spec.Validate(), 0);
-  EXPECT_EQ(spec.Validate(244), kErrKeyTooLong);
-  EXPECT_EQ(spec.entry_length(), 249);
-  EXPECT_EQ(spec.entries_per_page(), 2);
-  spec.components = {Comp(kStoredString, 0, 246)};
+  KeySpec shape;
+  shape.components = {Comp(kStoredLong, 0, 4)};
+  EXPECT_EQ(shape.entry_length(), 8);
+  EXPECT_EQ(shape.entries_per_page(), 62);
+  EXPECT_EQ(shape.stored_attributes(), kAttrRequired);
+  shape.components = {Comp(kStoredString, 0, 200), Comp(kStoredString, 200, 46)};
+  EXPECT_EQ(shape.Validate(), kErrKeyTooLong);  // 246 bytes
+  shape.components[1].size = 45;
+  EXPECT_EQ(shape.Validate(), 0);
+  EXPECT_EQ(shape.Validate(244), kErrKeyTooLong);
+  EXPECT_EQ(shape.entry_length(), 249);
+  EXPECT_EQ(shape.entries_per_page(), 2);
+  shape.components = {Comp(kStoredString, 0, 246)};
   EXPECT_EQ(499 / (246 + 4), 1);  // the longest entry: one per page
-  spec.components.clear();
-  EXPECT_EQ(spec.Validate(), kErrKeyTooLong);
-  spec.components = {Comp(kStoredString, 0, 0)};
-  EXPECT_EQ(spec.Validate(), kErrKeyTooLong);
+  shape.components.clear();
+  EXPECT_EQ(shape.Validate(), kErrKeyTooLong);
+  shape.components = {Comp(kStoredString, 0, 0)};
+  EXPECT_EQ(shape.Validate(), kErrKeyTooLong);
 
   KeySpec s2;
   s2.components = {Comp(kStoredByte, 0, 1)};
@@ -236,14 +236,14 @@ TEST(KeyCodec, LengthsAttributesAndLimits) {
 }
 
 TEST(KeyCodec, DescriptorRoundTripAndBadInput) {
-  KeySpec spec;
-  spec.name = "MA11:NOMBRE";
-  spec.nocase = true;
-  spec.dup = true;
+  KeySpec shape;
+  shape.name = "MA11:NOMBRE";
+  shape.nocase = true;
+  shape.dup = true;
   KeyComponent c = Comp(kStoredPictureString, 300, 30);
   c.field_number = 7;
-  spec.components = {c, Comp(kStoredLong, 2, 4)};
-  std::string d = EncodeKeyDescriptor(spec);
+  shape.components = {c, Comp(kStoredLong, 2, 4)};
+  std::string d = EncodeKeyDescriptor(shape);
   ASSERT_EQ(d.size(), 19u + 12u);
   EXPECT_EQ(d.substr(1, 16), "MA11:NOMBRE     ");
   EXPECT_EQ(uint8_t(d[17]), kAttrDup | kAttrNoCase | kAttrRequired);

@@ -67,10 +67,10 @@ void ExpectSound(KeyFile* k, const Model& model) {
 
 TEST(KeyFile, CreateWritesTheEmptyTree) {
   ScratchDir dir;
-  KeySpec spec = StringKey(4, false);
-  spec.nocase = true;
+  KeySpec shape = StringKey(4, false);
+  shape.nocase = true;
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("A.K01"), spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("A.K01"), shape, &k), 0);
   std::string bytes = ReadAll(dir.File("A.K01"));
   ASSERT_EQ(bytes.size(), 1024u);
   const std::string header(
@@ -108,9 +108,9 @@ TEST(KeyFile, LongestKeysHoldTwoEntriesPerPageAndLongerAreRefused) {
 
 TEST(KeyFile, PageLayoutAndSplitOfAFullLeaf) {
   ScratchDir dir;
-  KeySpec spec = StringKey(4);
+  KeySpec shape = StringKey(4);
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("A.K01"), spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("A.K01"), shape, &k), 0);
   for (uint32_t i = 1; i <= 62; ++i) ASSERT_EQ(k->Insert(i, Bytes(Value(i, 8).substr(4))), 0);
   EXPECT_EQ(k->header().pages, 1u);
   std::string bytes = ReadAll(dir.File("A.K01"));
@@ -155,9 +155,9 @@ TEST(KeyFile, PageLayoutAndSplitOfAFullLeaf) {
 
 TEST(KeyFile, SplitInTheMiddleGivesTheFirstHalfToANewLeftSibling) {
   ScratchDir dir;
-  KeySpec spec = StringKey(4);
+  KeySpec shape = StringKey(4);
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("A.K01"), spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("A.K01"), shape, &k), 0);
   for (uint32_t i = 1; i <= 62; ++i) ASSERT_EQ(k->Insert(i, Bytes(Value(i * 2, 8).substr(4))), 0);
   ASSERT_EQ(k->Insert(100, Bytes(std::string("0003"))), 0);
   std::string bytes = ReadAll(dir.File("A.K01"));
@@ -173,11 +173,11 @@ TEST(KeyFile, SplitInTheMiddleGivesTheFirstHalfToANewLeftSibling) {
 // Random insertions and removals against a model, checked after every step.
 void RandomSequence(uint16_t key_size, int steps, uint32_t value_range, unsigned seed) {
   ScratchDir dir;
-  KeySpec spec = StringKey(key_size);
+  KeySpec shape = StringKey(key_size);
   std::unique_ptr<KeyFile> k;
   // Opened alone (deny all): pages are cached; the reopen below reads them
   // from the file.
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("R.K01"), spec, &k, nv::OpenOptions{0x12}), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("R.K01"), shape, &k, nv::OpenOptions{0x12}), 0);
   Model model;
   std::mt19937 rng(seed);
   uint32_t next_record = 1;
@@ -217,7 +217,7 @@ void RandomSequence(uint16_t key_size, int steps, uint32_t value_range, unsigned
   ExpectSound(k.get(), model);
   // Reopened from disk (no cache), the same tree.
   k.reset();
-  ASSERT_EQ(KeyFile::Open(nullptr, dir.File("R.K01"), nv::OpenOptions{}, spec, &k), 0);
+  ASSERT_EQ(KeyFile::Open(nullptr, dir.File("R.K01"), nv::OpenOptions{}, shape, &k), 0);
   k->set_cache(false);
   ExpectSound(k.get(), model);
 }
@@ -234,9 +234,9 @@ TEST(KeyFile, RandomSequenceSmallKeys) {
 
 TEST(KeyFile, EmptiedPagesGoToTheFreeChainAndAreUsedAgain) {
   ScratchDir dir;
-  KeySpec spec = StringKey(100);  // 4 entries per page
+  KeySpec shape = StringKey(100);  // 4 entries per page
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("F.K01"), spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("F.K01"), shape, &k), 0);
   Model model;
   for (uint32_t i = 1; i <= 40; ++i) {
     ASSERT_EQ(k->Insert(i, Bytes(Value(i, 100))), 0);
@@ -259,9 +259,9 @@ TEST(KeyFile, EmptiedPagesGoToTheFreeChainAndAreUsedAgain) {
 
 TEST(KeyFile, SeekOrdinalsAndDuplicates) {
   ScratchDir dir;
-  KeySpec spec = StringKey(60);  // 7 entries per page
+  KeySpec shape = StringKey(60);  // 7 entries per page
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("S.K01"), spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("S.K01"), shape, &k), 0);
   Model model;
   for (uint32_t r = 1; r <= 300; ++r) {
     std::string v = Value((r * 37) % 50, 60);  // six records per value
@@ -317,30 +317,30 @@ TEST(KeyFile, SeekOrdinalsAndDuplicates) {
 
 TEST(KeyFile, OpenRefusesMissingAndMismatchedFiles) {
   ScratchDir dir;
-  KeySpec spec = StringKey(10, false);
+  KeySpec shape = StringKey(10, false);
   std::unique_ptr<KeyFile> k;
-  EXPECT_EQ(KeyFile::Open(nullptr, dir.File("NONE.K01"), {}, spec, &k), kErrKeysMustBeRebuilt);
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("M.K01"), spec, &k), 0);
+  EXPECT_EQ(KeyFile::Open(nullptr, dir.File("NONE.K01"), {}, shape, &k), kErrKeysMustBeRebuilt);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("M.K01"), shape, &k), 0);
   k.reset();
-  ASSERT_EQ(KeyFile::Open(nullptr, dir.File("M.K01"), {}, spec, &k), 0);
+  ASSERT_EQ(KeyFile::Open(nullptr, dir.File("M.K01"), {}, shape, &k), 0);
   k.reset();
-  KeySpec other = spec;
+  KeySpec other = shape;
   other.dup = true;
   EXPECT_EQ(KeyFile::Open(nullptr, dir.File("M.K01"), {}, other, &k), kErrKeysMustBeRebuilt);
-  other = spec;
+  other = shape;
   other.optional = true;
   EXPECT_EQ(KeyFile::Open(nullptr, dir.File("M.K01"), {}, other, &k), kErrKeysMustBeRebuilt);
-  other = spec;
+  other = shape;
   other.nocase = true;
   EXPECT_EQ(KeyFile::Open(nullptr, dir.File("M.K01"), {}, other, &k), kErrKeysMustBeRebuilt);
   other = StringKey(11, false);
   EXPECT_EQ(KeyFile::Open(nullptr, dir.File("M.K01"), {}, other, &k), kErrKeysMustBeRebuilt);
-  other = spec;
+  other = shape;
   other.components.push_back(other.components[0]);
   other.components[0].size = 5;
   other.components[1].size = 5;
   EXPECT_EQ(KeyFile::Open(nullptr, dir.File("M.K01"), {}, other, &k), kErrKeysMustBeRebuilt);
-  other = spec;
+  other = shape;
   other.oem = true;  // not stored in the key file
   EXPECT_EQ(KeyFile::Open(nullptr, dir.File("M.K01"), {}, other, &k), 0);
 }
@@ -356,14 +356,14 @@ void Poke(const std::string& path, uint64_t offset, const std::string& bytes) {
 
 TEST(KeyFile, CorruptFilesAnswerKeysMustBeRebuilt) {
   ScratchDir dir;
-  KeySpec spec = StringKey(8);
+  KeySpec shape = StringKey(8);
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("C.K01"), spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("C.K01"), shape, &k), 0);
   for (uint32_t i = 1; i <= 200; ++i) ASSERT_EQ(k->Insert(i, Bytes(Value(i, 8))), 0);
   k.reset();
   const std::string path = dir.File("C.K01");
   std::string good = ReadAll(path);
-  auto reopen = [&]() { return KeyFile::Open(nullptr, path, nv::OpenOptions{0x42}, spec, &k); };
+  auto reopen = [&]() { return KeyFile::Open(nullptr, path, nv::OpenOptions{0x42}, shape, &k); };
   // A short file, a root beyond the pages, zero levels.
   {
     std::unique_ptr<nv::EnvFile> f;
@@ -399,9 +399,9 @@ TEST(KeyFile, CorruptFilesAnswerKeysMustBeRebuilt) {
 TEST(KeyFile, FailedWritesAnswerSmallSystemNumbersElseFiveAndStick) {
   ScratchDir dir;
   nvtest::FailingEnv env;
-  KeySpec spec = StringKey(8);
+  KeySpec shape = StringKey(8);
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(&env, dir.File("W.K01"), spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(&env, dir.File("W.K01"), shape, &k), 0);
   ASSERT_EQ(k->Insert(1, Bytes(Value(1, 8))), 0);
   env.write_budget = 0;  // disk full (39): answered as 5
   EXPECT_EQ(k->Insert(2, Bytes(Value(2, 8))), 5);
@@ -409,7 +409,7 @@ TEST(KeyFile, FailedWritesAnswerSmallSystemNumbersElseFiveAndStick) {
   EXPECT_EQ(k->Insert(3, Bytes(Value(3, 8))), 5);  // refused until reopened
   EXPECT_EQ(k->Reset(), 5);
   k.reset();
-  ASSERT_EQ(KeyFile::Open(&env, dir.File("W.K01"), {}, spec, &k), 0);
+  ASSERT_EQ(KeyFile::Open(&env, dir.File("W.K01"), {}, shape, &k), 0);
   ASSERT_EQ(k->Insert(4, Bytes(Value(4, 8))), 0);
   env.error = 6;
   env.write_budget = 0;
@@ -419,9 +419,9 @@ TEST(KeyFile, FailedWritesAnswerSmallSystemNumbersElseFiveAndStick) {
 TEST(KeyFile, EveryWriteGoesThroughTheHook) {
   ScratchDir dir;
   nvtest::FailingEnv env;
-  KeySpec spec = StringKey(40);
+  KeySpec shape = StringKey(40);
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(&env, dir.File("H.K01"), spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(&env, dir.File("H.K01"), shape, &k), 0);
   int hooked = 0;
   k->set_write_hook([&](uint64_t offset, size_t n) {
     ++hooked;
@@ -448,10 +448,10 @@ namespace {
 // operation must answer (0 or an error) without crashing or looping.
 TEST(KeyFile, RandomlyDamagedPagesNeverCrashOrLoop) {
   ScratchDir dir;
-  KeySpec spec = StringKey(100);  // 4 entries per page: a deep tree
+  KeySpec shape = StringKey(100);  // 4 entries per page: a deep tree
   std::unique_ptr<KeyFile> k;
   const std::string path = dir.File("X.K01");
-  ASSERT_EQ(KeyFile::Create(nullptr, path, spec, &k), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, path, shape, &k), 0);
   for (uint32_t i = 1; i <= 300; ++i) ASSERT_EQ(k->Insert(i, Bytes(Value(i * 13 % 97, 100))), 0);
   k.reset();
   std::string good = ReadAll(path);
@@ -465,7 +465,7 @@ TEST(KeyFile, RandomlyDamagedPagesNeverCrashOrLoop) {
       bad[at] = char(rng());
     }
     Poke(path, 0, bad);
-    if (KeyFile::Open(nullptr, path, nv::OpenOptions{0x42}, spec, &k) != 0) continue;
+    if (KeyFile::Open(nullptr, path, nv::OpenOptions{0x42}, shape, &k) != 0) continue;
     std::string report;
     k->Check(&report);
     KeyCursor c;
@@ -496,9 +496,9 @@ namespace {
 
 TEST(KeyFile, CursorsStayCurrentUntilTheTreeChanges) {
   ScratchDir dir;
-  KeySpec spec = StringKey(8);
+  KeySpec shape = StringKey(8);
   std::unique_ptr<KeyFile> k;
-  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("G.K01"), spec, &k, nv::OpenOptions{0x12}), 0);
+  ASSERT_EQ(KeyFile::Create(nullptr, dir.File("G.K01"), shape, &k, nv::OpenOptions{0x12}), 0);
   for (uint32_t i = 1; i <= 100; ++i) ASSERT_EQ(k->Insert(i, Bytes(Value(i, 8))), 0);
   KeyCursor c;
   EXPECT_FALSE(k->Current(c));

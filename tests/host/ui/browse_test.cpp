@@ -440,8 +440,8 @@ TEST_F(SmallFile, UpdateFormRequestsThroughTheList) {
   ui.QueueAnswer(1);
   EXPECT_EQ(b.RunUpdate(Request::kChange, form), kCancelled);
   ASSERT_EQ(ui.messages().size(), 1u);
-  EXPECT_EQ(ui.messages()[0].spec.caption, "Error");
-  EXPECT_EQ(ui.messages()[0].spec.icon, Icon::kError);
+  EXPECT_EQ(ui.messages()[0].shape.caption, "Error");
+  EXPECT_EQ(ui.messages()[0].shape.icon, Icon::kError);
   EXPECT_EQ(b.Cells(b.highlight())[0], "     5");
 
   // Delete asks first; "No" keeps the record and the form open.
@@ -456,9 +456,9 @@ TEST_F(SmallFile, UpdateFormRequestsThroughTheList) {
   EXPECT_EQ(b.RunUpdate(Request::kDelete, form), kCompleted);
   auto m = ui.messages();
   ASSERT_EQ(m.size(), 3u);
-  EXPECT_EQ(m[1].spec.caption, AnsiFromUtf8(kDeleteCaption));
-  EXPECT_EQ(m[1].spec.text, AnsiFromUtf8(kDeleteQuestion));
-  EXPECT_EQ(m[1].spec.default_button, 2);
+  EXPECT_EQ(m[1].shape.caption, AnsiFromUtf8(kDeleteCaption));
+  EXPECT_EQ(m[1].shape.text, AnsiFromUtf8(kDeleteQuestion));
+  EXPECT_EQ(m[1].shape.default_button, 2);
   EXPECT_EQ(file_->Records(), 30);
   EXPECT_EQ(b.Cells(b.highlight())[0], "     6");  // the next record takes its place
 

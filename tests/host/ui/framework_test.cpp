@@ -41,10 +41,10 @@ TEST(ErrorReporterTest, NamesTheProcedureInItsMessages) {
   r.Leave();
   auto m = ui.messages();
   ASSERT_EQ(m.size(), 1u);
-  EXPECT_EQ(m[0].spec.caption, "Error");
-  EXPECT_EQ(m[0].spec.icon, Icon::kError);
-  EXPECT_EQ(m[0].spec.text.find(ErrorTextOf(40)), 0u);
-  EXPECT_NE(m[0].spec.text.find("Ficha_Rubros"), std::string::npos);
+  EXPECT_EQ(m[0].shape.caption, "Error");
+  EXPECT_EQ(m[0].shape.icon, Icon::kError);
+  EXPECT_EQ(m[0].shape.text.find(ErrorTextOf(40)), 0u);
+  EXPECT_NE(m[0].shape.text.find("Ficha_Rubros"), std::string::npos);
   EXPECT_EQ(r.shown().size(), 1u);
   ClearError();
 }

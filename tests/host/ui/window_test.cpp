@@ -90,10 +90,10 @@ TEST_F(WindowTest, WrongPasswordShowsTheMessageAndStillCloses) {
   EXPECT_EQ(Login("ANA", "clave"), 0);
   auto m = ui.messages();
   ASSERT_EQ(m.size(), 1u);
-  EXPECT_EQ(m[0].spec.caption, A("Atención"));
-  EXPECT_EQ(m[0].spec.text, A(" Usuario o contraseña incorrecta !!!"));
-  EXPECT_EQ(m[0].spec.icon, Icon::kError);
-  EXPECT_EQ(m[0].spec.buttons, std::vector<std::string>{"&Aceptar"});
+  EXPECT_EQ(m[0].shape.caption, A("Atención"));
+  EXPECT_EQ(m[0].shape.text, A(" Usuario o contraseña incorrecta !!!"));
+  EXPECT_EQ(m[0].shape.icon, Icon::kError);
+  EXPECT_EQ(m[0].shape.buttons, std::vector<std::string>{"&Aceptar"});
   EXPECT_TRUE(m[0].from_queue);
 }
 

@@ -1,13 +1,13 @@
-// flatinspect: prints a flat data file's header, descriptors, records and
+// flatcheck: prints a flat data file's header, descriptors, records and
 // key trees and checks that they agree. Exit code 0 when consistent, 1 when
 // not, 2 when the file cannot be read as a flat file.
 //
-//   flatinspect [--owner=TEXT] [--scrambled] [--oem] [--records] [--keys] FILE
+//   flatcheck [--owner=TEXT] [--scrambled] [--oem] [--records] [--keys] FILE
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "drivers/flat/flat_inspect.h"
+#include "drivers/flat/flat_check.h"
 
 int main(int argc, char** argv) {
   flat::InspectOptions options;
@@ -28,13 +28,13 @@ int main(int argc, char** argv) {
       path = a;
     } else {
       std::fprintf(stderr,
-                   "uso: flatinspect [--owner=TEXTO] [--scrambled] [--oem] [--records] [--keys] "
+                   "uso: flatcheck [--owner=TEXTO] [--scrambled] [--oem] [--records] [--keys] "
                    "ARCHIVO\n");
       return 2;
     }
   }
   if (path.empty()) {
-    std::fprintf(stderr, "uso: flatinspect ARCHIVO\n");
+    std::fprintf(stderr, "uso: flatcheck ARCHIVO\n");
     return 2;
   }
   std::string report;

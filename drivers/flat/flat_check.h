@@ -1,6 +1,6 @@
 // The flat file inspector: prints a data file's header, descriptors,
 // records and key trees, and checks that they agree with each other. Used by
-// the `flatinspect` tool and by tests after every step that changes a file.
+// the `flatcheck` tool and by tests after every step that changes a file.
 //
 // What is checked: the header against the file (signature, checksum of an
 // owned file, sizes, description area); the records (deleted count, live

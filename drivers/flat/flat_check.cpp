@@ -1,7 +1,7 @@
-// The flat file inspector (see flat_inspect.h). It reads the files directly
+// The flat file inspector (see flat_check.h). It reads the files directly
 // through the Env, never through the driver, so that it can judge the
 // driver's work.
-#include "drivers/flat/flat_inspect.h"
+#include "drivers/flat/flat_check.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -274,24 +274,24 @@ void Inspector::Keys(const std::string& path) {
     d.assign(area.begin() + long(at), area.begin() + long(at + len));
     at += len;
     if (owned) Scramble(d.data(), d.size(), key);
-    KeySpec spec;
+    KeySpec shape;
     size_t used = 0;
-    if (!DecodeKeyDescriptor(d.data(), d.size(), &spec, &used)) {
+    if (!DecodeKeyDescriptor(d.data(), d.size(), &shape, &used)) {
       Fault(Fmt("descriptor de la clave %u incoherente", i + 1));
       continue;
     }
-    spec.oem = opt.oem;
-    Line(Fmt("clave %u: %s atributos 0x%02X longitud %u componentes %zu", i + 1, spec.name.c_str(),
-             d[17], d[18], spec.components.size()));
-    const std::string kp = KeyFileName(path, int(i + 1), spec.index);
+    shape.oem = opt.oem;
+    Line(Fmt("clave %u: %s atributos 0x%02X longitud %u componentes %zu", i + 1, shape.name.c_str(),
+             d[17], d[18], shape.components.size()));
+    const std::string kp = KeyFileName(path, int(i + 1), shape.index);
     std::unique_ptr<KeyFile> kf;
     nv::OpenOptions o;
     o.mode = nv::kReadOnly | nv::kDenyNone;
     if (!env->Exists(kp)) {
-      if (!spec.index) Fault("falta el archivo de clave " + kp);
+      if (!shape.index) Fault("falta el archivo de clave " + kp);
       continue;
     }
-    if (KeyFile::Open(env, kp, o, spec, &kf) != 0) {
+    if (KeyFile::Open(env, kp, o, shape, &kf) != 0) {
       Fault("el archivo de clave " + kp + " no corresponde a su descriptor");
       continue;
     }
@@ -307,12 +307,12 @@ void Inspector::Keys(const std::string& path) {
       continue;
     }
     uint32_t live = h.records - h.deleted;
-    if (!spec.optional && !spec.index && kh.entries != live)
+    if (!shape.optional && !shape.index && kh.entries != live)
       Fault(Fmt("la clave %u tiene %u entradas para %u registros vivos", i + 1, kh.entries, live));
     std::set<uint32_t> records;
     KeyCursor c;
     uint32_t count = 0;
-    std::vector<uint8_t> rec, enc(spec.key_length() + 1);
+    std::vector<uint8_t> rec, enc(shape.key_length() + 1);
     for (int err = kf->First(&c); err == 0 && !c.at_end(); err = kf->Next(&c)) {
       uint32_t r = 0;
       std::string v;
@@ -326,7 +326,7 @@ void Inspector::Keys(const std::string& path) {
         for (unsigned char ch : v) hex += Fmt("%02X", ch);
         Line(Fmt("  %u ", r) + hex);
       }
-      if (spec.index) continue;  // an index may name records changed since its build
+      if (shape.index) continue;  // an index may name records changed since its build
       if (r == 0 || r > h.records || (status[r - 1] & kRecDeleted)) {
         Fault(Fmt("clave %u: la entrada nombra el registro %u, que no está vivo", i + 1, r));
         continue;
@@ -336,14 +336,14 @@ void Inspector::Keys(const std::string& path) {
       // The descriptor does not say which components descend: either form
       // of each component is accepted.
       size_t pos = 0;
-      bool ok = v.size() == spec.key_length();
-      for (const KeyComponent& kc : spec.components) {
+      bool ok = v.size() == shape.key_length();
+      for (const KeyComponent& kc : shape.components) {
         if (!ok) break;
         if (size_t(kc.offset) + kc.size > rec.size()) {
           ok = false;
           break;
         }
-        EncodeComponent(kc, spec.nocase, spec.oem, rec.data() + kc.offset, enc.data());
+        EncodeComponent(kc, shape.nocase, shape.oem, rec.data() + kc.offset, enc.data());
         bool asc = std::memcmp(enc.data(), v.data() + pos, kc.size) == 0;
         bool desc = true;
         for (size_t b = 0; b < kc.size; ++b) desc = desc && uint8_t(~enc[b]) == uint8_t(v[pos + b]);
