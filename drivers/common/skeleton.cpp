@@ -424,7 +424,9 @@ int DriverBase::Dispatch(OpContext& ctx, bool* free_after) {
 }
 
 // The position of the record just read, by the current key or in record
-// order, asked of the driver directly (no bookkeeping of its own).
+// order, asked of the driver directly (no bookkeeping of its own). Whatever
+// the question takes (a shared file's header lock) is given up by the
+// caller's after-operation hook.
 std::string DriverBase::CurrentPosition(OpContext& outer) {
   OpContext pos;
   pos.fd = outer.fd;
@@ -436,12 +438,6 @@ std::string DriverBase::CurrentPosition(OpContext& outer) {
     err = Run(pos);
   } catch (const AbortError& a) {
     err = a.code;
-  }
-  // The position was asked outside the operation's bracket: whatever it took
-  // (a shared file's header lock) is given up at once.
-  try {
-    AfterOp(outer.fcb);
-  } catch (const AbortError&) {
   }
   return err == 0 ? pos.text_result : std::string();
 }
@@ -530,6 +526,15 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
   // The operation may have replaced or freed the block (a deferred build).
   fcb = static_cast<DrvFcbHead*>(fd->drv_fcb);
 
+  // The position kept by step 18 after NEXT and PREVIOUS is asked while the
+  // operation still holds what it took (a shared file's header lock), so
+  // that it costs no second lock; step 15 then gives it all up.
+  const bool keeps_position = fcb && fcb == ctx.fcb && err == 0 &&
+                              (op == kOpNext || op == kOpPrevious) &&
+                              (fcb->bookkeeping & kKeepLastOp);
+  const bool early_position = keeps_position && !(fd->flags & kDescRemote);
+  std::string position = early_position ? CurrentPosition(ctx) : std::string();
+
   // 14. Trace.
   if (fcb && fcb->trace_on) {
     DrvTraceOp(fcb, ctx.kcb, Reg().name, op, err, GetEnv()->TickCount() - start);
@@ -559,7 +564,16 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
     if (fcb->bookkeeping & kKeepLastOp) {
       fcb->last_op = uint32_t(op);
       fcb->last_error = uint32_t(err == -1 ? 0 : err);
-      if (err == 0 && (op == kOpNext || op == kOpPrevious)) fcb->last_position = CurrentPosition(ctx);
+      if (err == 0 && keeps_position && !early_position) {
+        // Asked outside the bracket (a remote-bound file, whose hook step
+        // 15 skips): whatever it took is given up at once.
+        position = CurrentPosition(ctx);
+        try {
+          AfterOp(fcb);
+        } catch (const AbortError&) {
+        }
+      }
+      if (err == 0 && keeps_position) fcb->last_position = std::move(position);
     }
     if (fcb->bookkeeping & kKeepLastOp2) fcb->last_op2 = uint32_t(op);
     if (fcb->bookkeeping & kKeepDiscardRestore) fcb->restore_position.clear();

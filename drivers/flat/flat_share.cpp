@@ -19,17 +19,24 @@ nv::Env* E() {
 constexpr int kDelayMs = 1000;
 constexpr int kQuickTries = 3;
 
+// The data file's header is read now; each key's header is read when the
+// operation first uses that key (KeyFile::MarkStale), so that an operation
+// pays only for the keys it walks or changes.
 int ReadHeaderAndKeys(FlatFcb* f) {
   int err = ReadHeader(f);
   if (err) return err;
   for (FlatKey& k : f->key_blocks)
-    if (k.file && (err = k.file->ReRead()) != 0) return err;
+    if (k.file) k.file->MarkStale();
   return 0;
 }
 
+// Whatever another station wrote while this open did not hold the byte lock
+// is on disk only: the key pages kept from earlier operations are dropped.
 void TakeByteLock(FlatFcb* f) {
   AcquireByteLock(f->data.get());
   f->flags |= kHeaderByteLocked;
+  for (FlatKey& k : f->key_blocks)
+    if (k.file) k.file->DropPages();
 }
 
 // Header status bit 0 set by another open: refused, or waited out with

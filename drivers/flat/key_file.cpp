@@ -47,6 +47,9 @@ void KeyHeader::Decode(const uint8_t* p) {
 namespace {
 
 constexpr size_t kCacheLimit = 16384;  // pages kept in memory at most (8 MB)
+// Pages kept within one operation of a file other opens may write: the walk
+// of one operation, not a copy of the file.
+constexpr size_t kOperationCacheLimit = 256;
 
 // One tree page in memory. `height` is 0 for a leaf.
 struct Page {
@@ -522,7 +525,7 @@ int KeyFile::Open(nv::Env* env, const std::string& path, const nv::OpenOptions& 
 
 void KeyFile::set_cache(bool on) {
   cache_on_ = on;
-  if (!on) cache_.clear();
+  if (!on) Forget();
 }
 
 static int ReadAt(nv::EnvFile* f, uint64_t offset, uint8_t* buf, size_t n) {
@@ -534,19 +537,15 @@ static int ReadAt(nv::EnvFile* f, uint64_t offset, uint8_t* buf, size_t n) {
 }
 
 int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
-  if (cache_on_) {
-    auto it = cache_.find(page);
-    if (it != cache_.end()) {
-      std::memcpy(buf, it->second.data(), kPageSize);
-      return 0;
-    }
+  auto it = cache_.find(page);
+  if (it != cache_.end()) {
+    std::memcpy(buf, it->second.data(), kPageSize);
+    return 0;
   }
   int rc = ReadAt(file_.get(), uint64_t(page) * kPageSize, buf, kPageSize);
   if (rc != 0) return rc;
-  if (cache_on_) {
-    if (cache_.size() >= kCacheLimit) cache_.clear();
-    cache_[page].assign(buf, buf + kPageSize);
-  }
+  if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
+  cache_[page].assign(buf, buf + kPageSize);
   return 0;
 }
 
@@ -565,15 +564,15 @@ int KeyFile::WritePage(uint32_t page, const uint8_t* buf) {
     cache_.clear();
     return rc;
   }
-  if (cache_on_) {
-    if (cache_.size() >= kCacheLimit) cache_.clear();
-    cache_[page].assign(buf, buf + kPageSize);
-  }
+  if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
+  cache_[page].assign(buf, buf + kPageSize);
   return 0;
 }
 
 int KeyFile::WriteHeader() {
   if (sticky_error_ != 0) return sticky_error_;
+  // A stale header is the file's, not this open's: nothing to write.
+  if (stale_) return 0;
   uint8_t b[kKeyHeaderSize];
   header_.Encode(b);
   int rc = write_hook_ ? write_hook_(0, kKeyHeaderSize) : 0;
@@ -586,22 +585,45 @@ int KeyFile::WriteHeader() {
 }
 
 int KeyFile::ReRead() {
-  cache_.clear();
-  ++generation_;
+  Forget();
+  return ReadHeaderAt(true);
+}
+
+void KeyFile::MarkStale() {
+  Forget();
+  stale_ = true;
+}
+
+void KeyFile::DropPages() {
+  Forget();
+}
+
+int KeyFile::Refresh() {
+  if (!stale_) return 0;
+  // The pages were dropped when the header was marked stale. The file's
+  // size was checked against the header at open; a page beyond the end of
+  // the file still answers 46 when it is read.
+  return ReadHeaderAt(false);
+}
+
+int KeyFile::ReadHeaderAt(bool check_size) {
   uint8_t b[kKeyHeaderSize];
   int rc = ReadAt(file_.get(), 0, b, kKeyHeaderSize);
   if (rc != 0) return rc;
   KeyHeader h;
   h.Decode(b);
-  uint64_t size = 0;
-  rc = file_->Size(&size);
-  if (rc != 0) return PageIoError(rc);
+  uint64_t size = UINT64_MAX;
+  if (check_size) {
+    rc = file_->Size(&size);
+    if (rc != 0) return PageIoError(rc);
+  }
   // A header that cannot describe a tree of this file is not used.
   if (h.entry_length < 5 || h.entry_length > kKeyBufferSize || h.per_page != 499 / h.entry_length ||
       h.levels == 0 || h.root == 0 || h.root > h.pages || h.last_page == 0 ||
       h.last_page > h.pages || h.free_head > h.pages || (uint64_t(h.pages) + 1) * kPageSize > size)
     return kErrKeysMustBeRebuilt;
   header_ = h;
+  stale_ = false;
   return 0;
 }
 
@@ -617,6 +639,8 @@ int KeyFile::Flush(bool sync) {
 int KeyFile::Reset() {
   if (sticky_error_ != 0) return sticky_error_;
   header_ = EmptyHeader(spec_);
+  stale_ = false;
+  finger_.set = false;
   cache_.clear();
   uint8_t page[kPageSize] = {};
   int rc = WriteHeader();
@@ -637,6 +661,7 @@ int KeyFile::Reset() {
 
 int KeyFile::Insert(uint32_t record, const uint8_t* value) {
   if (sticky_error_ != 0) return sticky_error_;
+  if (int rc = Fresh(); rc != 0) return rc;
   Impl t(this);
   uint8_t e[kKeyBufferSize + 4];
   PutU32(e, record);
@@ -654,6 +679,7 @@ int KeyFile::Insert(uint32_t record, const uint8_t* value) {
 int KeyFile::Remove(uint32_t record, const uint8_t* value, bool* removed) {
   if (removed) *removed = false;
   if (sticky_error_ != 0) return sticky_error_;
+  if (int rc = Fresh(); rc != 0) return rc;
   Impl t(this);
   Page p;
   int pos;
@@ -670,7 +696,8 @@ int KeyFile::Remove(uint32_t record, const uint8_t* value, bool* removed) {
 int KeyFile::Contains(const uint8_t* value, uint32_t except_record, bool* found) {
   *found = false;
   KeyCursor c;
-  int rc = Seek(value, 0, &c);
+  int rc = Seek(value, 0, &c);  // reads a stale header first
+  if (rc != 0) return rc;
   Impl t(this);
   uint64_t guard = uint64_t(header_.pages) * header_.per_page + 1;
   while (rc == 0 && !c.at_end()) {
@@ -802,29 +829,58 @@ int KeyFile::SeekOrdinalAt(uint32_t n, KeyCursor* c) {
   return rc;
 }
 
-// The walks stamp their cursor with the generation of the tree they saw.
+bool KeyFile::FingerAt(const uint8_t* value, uint32_t record, KeyCursor* c) {
+  if (!finger_.set || finger_.record != record ||
+      std::memcmp(finger_.value.data(), value, finger_.value.size()) != 0)
+    return false;
+  if (finger_.generation != generation_) {
+    // Written or possibly changed by another open since: the leaf must still
+    // hold the entry at the kept place. A failed read falls back to the
+    // descent, which answers the error.
+    Impl t(this);
+    Page p;
+    if (t.Load(finger_.page, 0, &p) != 0) return false;
+    if (finger_.index >= p.count() || p.parent() != finger_.parent ||
+        t.CompareLeaf(t.At(p, finger_.index), value, record) != 0)
+      return false;
+    finger_.generation = generation_;
+  }
+  *c = KeyCursor{finger_.page, finger_.index};
+  return true;
+}
+
+// The walks read a stale header first and stamp their cursor with the
+// generation of the tree they saw.
 int KeyFile::First(KeyCursor* c) {
+  if (int rc = Fresh(); rc != 0) return rc;
   return Stamp(FirstAt(c), c);
 }
 int KeyFile::Last(KeyCursor* c) {
+  if (int rc = Fresh(); rc != 0) return rc;
   return Stamp(LastAt(c), c);
 }
 int KeyFile::Seek(const uint8_t* value, uint32_t record, KeyCursor* c) {
+  if (int rc = Fresh(); rc != 0) return rc;
+  if (record != 0 && FingerAt(value, record, c)) return Stamp(0, c);
   return Stamp(SeekAt(value, record, c), c);
 }
 int KeyFile::Next(KeyCursor* c) {
+  if (int rc = Fresh(); rc != 0) return rc;
   return Stamp(NextAt(c), c);
 }
 int KeyFile::Prev(KeyCursor* c) {
+  if (int rc = Fresh(); rc != 0) return rc;
   return Stamp(PrevAt(c), c);
 }
 int KeyFile::SeekOrdinal(uint32_t n, KeyCursor* c) {
+  if (int rc = Fresh(); rc != 0) return rc;
   return Stamp(SeekOrdinalAt(n, c), c);
 }
 
 int KeyFile::Ordinal(const KeyCursor& c, uint32_t* n) {
   *n = 0;
   if (c.at_end()) return 0;
+  if (int rc = Fresh(); rc != 0) return rc;
   Impl t(this);
   Page p;
   int rc = t.Load(c.page, 0, &p);
@@ -841,6 +897,7 @@ int KeyFile::Ordinal(const KeyCursor& c, uint32_t* n) {
 
 int KeyFile::Entry(const KeyCursor& c, uint32_t* record, std::string* value) {
   if (c.at_end()) return kErrKeysMustBeRebuilt;
+  if (int rc = Fresh(); rc != 0) return rc;
   Impl t(this);
   Page p;
   int rc = t.Load(c.page, 0, &p);
@@ -849,10 +906,22 @@ int KeyFile::Entry(const KeyCursor& c, uint32_t* record, std::string* value) {
   const uint8_t* e = t.At(p, c.index);
   if (record) *record = GetU32(e);
   if (value) value->assign(reinterpret_cast<const char*>(e + 4), size_t(t.kl));
+  // The entry read becomes the finger.
+  finger_.set = true;
+  finger_.page = c.page;
+  finger_.index = c.index;
+  finger_.parent = p.parent();
+  finger_.record = GetU32(e);
+  finger_.generation = c.generation == generation_ ? generation_ : 0;
+  finger_.value.assign(reinterpret_cast<const char*>(e + 4), size_t(t.kl));
   return 0;
 }
 
 int KeyFile::Check(std::string* report) {
+  if (int rc = Fresh(); rc != 0) {
+    if (report) *report = "header: unreadable (" + std::to_string(rc) + ")\n";
+    return rc;
+  }
   std::string out;
   auto fault = [&out](const std::string& s) { out += s + "\n"; };
   Impl t(this);

@@ -25,9 +25,20 @@
 // whose highest value is >= the value sought and then walks right along the
 // leaves.
 //
-// Caching: a file opened exclusively may keep pages in memory (writes always
-// go to the file at once). A file opened shared must call ReRead() under the
-// header lock before each operation; it drops the cache and reads the header.
+// Caching: a file opened exclusively keeps pages in memory for the life of
+// the open (writes always go to the file at once). A file opened shared keeps
+// them only until the next MarkStale(), DropPages() or ReRead(): its owner
+// calls MarkStale() under the header lock before each operation, which drops
+// the pages and has the header read again when the operation first needs it,
+// so another open's changes are always seen and a key the operation does not
+// use costs no read.
+//
+// The last entry read (Entry()) is kept as a finger: a Seek() of exactly that
+// (value, record) answers its leaf place without descending from the root.
+// While nothing was written and the header was not marked stale since, the
+// place is taken as it is; otherwise that one leaf is read again and used
+// only when it still holds (value, record) at the kept index under the same
+// parent page, else the seek descends from the root.
 //
 // I/O: every page read and write goes through ReadPage()/WritePage(); a write
 // hook, when set, runs before every write (journalling). A failed read or
@@ -97,13 +108,20 @@ class KeyFile {
   static int Open(nv::Env* env, const std::string& path, const nv::OpenOptions& options,
                   const KeySpec& shape, std::unique_ptr<KeyFile>* out);
 
-  const KeyHeader& header() const { return header_; }
+  // The header, read again first when marked stale (a failed read leaves the
+  // last one; the next operation answers the error).
+  const KeyHeader& header() {
+    Fresh();
+    return header_;
+  }
   const KeySpec& shape() const { return spec_; }
   const std::string& path() const { return file_->Path(); }
   nv::EnvFile* file() const { return file_.get(); }
 
-  // Page cache on/off. Create and Open turn it on when no other open can
-  // write the file (share mode compatibility, deny all or deny write).
+  // Page cache kept across operations on/off. Create and Open turn it on
+  // when no other open can write the file (share mode compatibility, deny
+  // all or deny write); off, pages live only until the next MarkStale(),
+  // DropPages() or ReRead().
   void set_cache(bool on);
   // Called before every write with the offset and length about to be written.
   void set_write_hook(std::function<int(uint64_t offset, size_t n)> hook) {
@@ -142,6 +160,14 @@ class KeyFile {
   int Flush(bool sync);
   // Drops the cache and reads the header again (shared files).
   int ReRead();
+  // Another open may have written the file: drops the cached pages and reads
+  // the header again when it is next needed (no I/O here).
+  void MarkStale();
+  // Drops the cached pages only (this open's header stays as it is).
+  void DropPages();
+  // Reads the header again when it is marked stale.
+  int Refresh();
+  bool stale() const { return stale_; }
   // Structural check; 0 when sound, else 46 with the faults in *report.
   int Check(std::string* report);
 
@@ -163,6 +189,27 @@ class KeyFile {
     c->generation = generation_;
     return rc;
   }
+  int Fresh() { return stale_ ? Refresh() : 0; }
+  int ReadHeaderAt(bool check_size);
+  // The finger's place when it is (value, record) and still valid.
+  bool FingerAt(const uint8_t* value, uint32_t record, KeyCursor* c);
+  // Pages dropped and cursors no longer current.
+  void Forget() {
+    cache_.clear();
+    ++generation_;
+  }
+
+  // The last entry read: its place, the parent of its leaf then, and the
+  // tree's generation when the place was last known good.
+  struct Finger {
+    bool set = false;
+    uint32_t page = 0;
+    int index = -1;
+    uint32_t parent = 0;
+    uint32_t record = 0;
+    uint64_t generation = 0;
+    std::string value;
+  };
   struct Impl;
   friend struct Impl;
 
@@ -170,7 +217,9 @@ class KeyFile {
   KeySpec spec_;
   KeyHeader header_;
   bool cache_on_ = true;
+  bool stale_ = false;  // header to be read again before use
   int sticky_error_ = 0;
+  Finger finger_;
   uint64_t generation_ = 1;
   std::unordered_map<uint32_t, std::vector<uint8_t>> cache_;
   std::function<int(uint64_t, size_t)> write_hook_;
