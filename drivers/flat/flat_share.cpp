@@ -17,7 +17,6 @@ nv::Env* E() {
 }
 
 constexpr int kDelayMs = 1000;
-constexpr int kQuickTries = 3;
 
 // The data file's header is read now; each key's header is read when the
 // operation first uses that key (KeyFile::MarkStale), so that an operation
@@ -73,16 +72,18 @@ int WaitForFileLock(FlatFcb* f) {
 }  // namespace
 
 void AcquireByteLock(nv::EnvFile* file) {
-  for (int attempt = 0;; ++attempt) {
-    // A few short waits through the Env, then a wait the system ends as
-    // soon as the holder lets go: another station holds the byte lock for
-    // one operation (or one transaction), never for long.
-    const bool wait = attempt >= kQuickTries;
-    int err = file->Lock(0, 1, true, wait);
+  // Waited for in the system, which grants the lock the moment its holder
+  // lets go: another station holds it for one operation (or one
+  // transaction). Short sleeps between tries before waiting there left the
+  // lock standing free while every waiter slept (ADD with 2 and 4 writing
+  // processes: about a fifth fewer records a second).
+  for (;;) {
+    int err = file->Lock(0, 1, true, true);
     if (err == 0) return;
     if (err != nv::kOsLockViolation && err != nv::kOsSharingViolation)
       nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
-    if (!wait) E()->Delay(1);
+    // An Env that refuses instead of waiting is asked again shortly.
+    E()->Delay(1);
   }
 }
 
