@@ -346,149 +346,229 @@ int WriteSortedTree(KeyFile* key, uint64_t count,
   return duplicates ? kErrDuplicateKey : 0;
 }
 
-int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* report,
-             const std::string& temp_dir, const BuildOptions& options) {
-  if (!env) env = nv::GetEnv();
-  const KeySpec& shape = key->shape();
-  const size_t el = shape.entry_length();
-  const size_t kl = el - 4;
-  int rc = key->Reset();
-  if (rc != 0) return rc;
+namespace {
 
-  TempFiles temp{env, {}, {}};
-  for (int i = 0; i < 2; ++i) {
-    rc = env->TempName(temp_dir, "KB", &temp.names[i]);
-    if (rc != 0) return IoError(rc);
-    nv::OpenOptions o;
-    o.mode = 0x12;
-    rc = env->Open(temp.names[i], o, &temp.files[i]);
-    if (rc != 0) return IoError(rc);
-  }
+// The build of one key: its sort buffer, runs and temporary files. Start()
+// resets the key file and takes the buffer, Add() takes each record's entry,
+// Finish() merges and writes the tree.
+class KeySorter {
+ public:
+  KeySorter(nv::Env* env, KeyFile* key, const std::string& temp_dir, const BuildOptions& options)
+      : env_(env),
+        key_(key),
+        shape_(key->shape()),
+        el_(shape_.entry_length()),
+        kl_(el_ - 4),
+        temp_dir_(temp_dir),
+        options_(options),
+        temp_{env, {}, {}} {}
 
-  // The sort buffer shrinks by 4 entries until it can be had.
-  size_t entries = options.buffer_entries ? options.buffer_entries : 0x3F00 / el;
-  int failures = options.fail_allocations;
-  std::unique_ptr<uint8_t[]> buffer;
-  for (;;) {
-    if (entries < 4 || entries * el <= size_t(kPageSize)) return kErrNoMemory;
-    if (failures > 0) {
-      --failures;
-    } else {
-      buffer.reset(new (std::nothrow) uint8_t[entries * el]);
-      if (buffer) break;
+  int Start() {
+    int rc = key_->Reset();
+    if (rc != 0) return rc;
+    for (int i = 0; i < 2; ++i) {
+      rc = env_->TempName(temp_dir_, "KB", &temp_.names[i]);
+      if (rc != 0) return IoError(rc);
+      nv::OpenOptions o;
+      o.mode = 0x12;
+      rc = env_->Open(temp_.names[i], o, &temp_.files[i]);
+      if (rc != 0) return IoError(rc);
     }
-    entries -= 4;
-  }
-
-  // Runs.
-  std::vector<Run> runs;
-  Writer out(temp.files[0].get(), 0);
-  std::vector<uint32_t> order;
-  order.reserve(entries);
-  size_t filled = 0;
-  uint64_t count = 0;
-  auto less = [&](uint32_t a, uint32_t b) {
-    return CompareEntries(buffer.get() + a * el, buffer.get() + b * el, kl) < 0;
-  };
-  auto flush_run = [&]() -> int {
-    if (filled == 0) return 0;
-    order.resize(filled);
-    for (size_t i = 0; i < filled; ++i) order[i] = uint32_t(i);
-    std::sort(order.begin(), order.end(), less);
-    Run r{out.offset(), filled};
-    for (uint32_t i : order) {
-      int rc2 = out.Put(buffer.get() + size_t(i) * el, el);
-      if (rc2 != 0) return rc2;
+    // The sort buffer shrinks by 4 entries until it can be had.
+    entries_ = options_.buffer_entries ? options_.buffer_entries : 0x3F00 / el_;
+    int failures = options_.fail_allocations;
+    for (;;) {
+      if (entries_ < 4 || entries_ * el_ <= size_t(kPageSize)) return kErrNoMemory;
+      if (failures > 0) {
+        --failures;
+      } else {
+        buffer_.reset(new (std::nothrow) uint8_t[entries_ * el_]);
+        if (buffer_) break;
+      }
+      entries_ -= 4;
     }
-    runs.push_back(r);
-    filled = 0;
+    out_ = std::make_unique<Writer>(temp_.files[0].get(), 0);
+    order_.reserve(entries_);
     return 0;
-  };
-  rc = source.Rewind();
-  if (rc != 0) return rc;
-  for (;;) {
+  }
+
+  int Add(uint32_t record, const uint8_t* data) {
+    uint8_t* e = buffer_.get() + filled_ * el_;
+    if (!EncodeKey(shape_, data, e + 4)) return 0;
+    PutU32(e, record);
+    ++count_;
+    if (++filled_ == entries_) return FlushRun();
+    return 0;
+  }
+
+  int Finish(BuildReport* report) {
+    // Entries that fit in one buffer need no temporary file.
+    const bool in_memory = runs_.empty();
+    int rc = 0;
+    if (in_memory) {
+      SortBuffer();
+    } else {
+      rc = FlushRun();
+      if (rc == 0) rc = out_->Flush();
+      if (rc != 0) return rc;
+    }
+
+    // Merge passes between the two files until one pass can feed the tree.
+    int cur = 0;
+    while (runs_.size() > kFanIn) {
+      std::vector<Run> merged;
+      Writer w(temp_.files[1 - cur].get(), 0);
+      for (size_t g = 0; g < runs_.size(); g += kFanIn) {
+        std::vector<Run> group(runs_.begin() + g,
+                               runs_.begin() + std::min(runs_.size(), g + kFanIn));
+        Merger m(temp_.files[cur].get(), group, el_);
+        rc = m.Start();
+        Run r{w.offset(), 0};
+        uint8_t e[kKeyBufferSize + 4];
+        for (bool done = false; rc == 0;) {
+          rc = m.Next(e, &done);
+          if (rc != 0 || done) break;
+          rc = w.Put(e, el_);
+          ++r.count;
+        }
+        if (rc != 0) return rc;
+        merged.push_back(r);
+      }
+      rc = w.Flush();
+      if (rc != 0) return rc;
+      runs_.swap(merged);
+      cur = 1 - cur;
+    }
+
+    std::function<int(uint8_t*, bool*)> next;
+    std::unique_ptr<Merger> merger;
+    size_t at = 0;
+    if (in_memory) {
+      next = [&](uint8_t* e, bool* done) {
+        *done = at == order_.size();
+        if (!*done) std::memcpy(e, buffer_.get() + size_t(order_[at++]) * el_, el_);
+        return 0;
+      };
+    } else {
+      merger = std::make_unique<Merger>(temp_.files[cur].get(), runs_, el_);
+      rc = merger->Start();
+      if (rc != 0) return rc;
+      next = [&](uint8_t* e, bool* done) { return merger->Next(e, done); };
+    }
+    const std::string key_name = options_.key_name.empty() ? shape_.name : options_.key_name;
+    std::function<int(uint32_t, uint32_t)> on_dup;
+    int report_error = 0;
+    if (report)
+      on_dup = [&](uint32_t a, uint32_t b) {
+        return report_error = report->Duplicate(key_name, a, b);
+      };
+    rc = WriteSortedTree(key_, count_, next, on_dup);
+    if (rc != 0 && rc != kErrDuplicateKey && rc != report_error) Abandon();
+    return rc;
+  }
+
+  // A tree written in part must not stand: the key is left empty (OPEN then
+  // finds its entries short of the records).
+  void Abandon() { key_->Reset(); }
+
+ private:
+  void SortBuffer() {
+    order_.resize(filled_);
+    for (size_t i = 0; i < filled_; ++i) order_[i] = uint32_t(i);
+    std::sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
+      return CompareEntries(buffer_.get() + a * el_, buffer_.get() + b * el_, kl_) < 0;
+    });
+  }
+
+  int FlushRun() {
+    if (filled_ == 0) return 0;
+    SortBuffer();
+    Run r{out_->offset(), filled_};
+    for (uint32_t i : order_) {
+      int rc = out_->Put(buffer_.get() + size_t(i) * el_, el_);
+      if (rc != 0) return rc;
+    }
+    runs_.push_back(r);
+    filled_ = 0;
+    return 0;
+  }
+
+  nv::Env* env_;
+  KeyFile* key_;
+  const KeySpec& shape_;
+  const size_t el_;
+  const size_t kl_;
+  std::string temp_dir_;
+  BuildOptions options_;
+  TempFiles temp_;
+  size_t entries_ = 0;
+  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<Writer> out_;
+  std::vector<uint32_t> order_;
+  std::vector<Run> runs_;
+  size_t filled_ = 0;
+  uint64_t count_ = 0;
+};
+
+}  // namespace
+
+int BuildKeys(nv::Env* env, const std::vector<KeyToBuild>& keys, RecordSource& source,
+              BuildReport* report, const std::string& temp_dir, std::vector<int>* results,
+              const BuildOptions& options) {
+  if (!env) env = nv::GetEnv();
+  results->assign(keys.size(), 0);
+  std::vector<std::unique_ptr<KeySorter>> sorters;
+  sorters.reserve(keys.size());
+  for (const KeyToBuild& k : keys) {
+    BuildOptions o = options;
+    if (!k.key_name.empty()) o.key_name = k.key_name;
+    sorters.push_back(std::make_unique<KeySorter>(env, k.key, temp_dir, o));
+  }
+  // Every key is reset and ready before the records are read.
+  for (size_t i = 0; i < sorters.size(); ++i) {
+    if (int rc = sorters[i]->Start(); rc != 0) {
+      results->assign(keys.size(), rc);
+      for (size_t j = 0; j < i; ++j) sorters[j]->Abandon();
+      return rc;
+    }
+  }
+  // One pass over the records feeds every key.
+  int rc = source.Rewind();
+  while (rc == 0) {
     uint32_t record = 0;
     const uint8_t* data = nullptr;
     bool done = false;
     rc = source.Next(&record, &data, &done);
-    if (rc != 0) return rc;
-    if (done) break;
-    uint8_t* e = buffer.get() + filled * el;
-    if (!EncodeKey(shape, data, e + 4)) continue;
-    PutU32(e, record);
-    ++count;
-    if (++filled == entries) {
-      rc = flush_run();
-      if (rc != 0) return rc;
+    if (rc != 0 || done) break;
+    for (auto& s : sorters)
+      if ((rc = s->Add(record, data)) != 0) break;
+  }
+  if (rc != 0) {
+    for (size_t i = 0; i < sorters.size(); ++i) {
+      sorters[i]->Abandon();
+      (*results)[i] = rc;
     }
+    return rc;
   }
-  // Entries that fit in one buffer need no temporary file.
-  bool in_memory = runs.empty();
-  if (in_memory) {
-    order.resize(filled);
-    for (size_t i = 0; i < filled; ++i) order[i] = uint32_t(i);
-    std::sort(order.begin(), order.end(), less);
-  } else {
-    rc = flush_run();
-    if (rc == 0) rc = out.Flush();
-    if (rc != 0) return rc;
+  // The trees in key order, so that the report lists the keys in that order.
+  int first = 0;
+  for (size_t i = 0; i < sorters.size(); ++i) {
+    (*results)[i] = sorters[i]->Finish(report);
+    sorters[i].reset();  // its temporary files go at once
+    if ((*results)[i] != 0 && (*results)[i] != kErrDuplicateKey && first == 0)
+      first = (*results)[i];
   }
+  if (first != 0) return first;
+  for (int r : *results)
+    if (r == kErrDuplicateKey) return kErrDuplicateKey;
+  return 0;
+}
 
-  // Merge passes between the two files until one pass can feed the tree.
-  int cur = 0;
-  while (runs.size() > kFanIn) {
-    std::vector<Run> merged;
-    Writer w(temp.files[1 - cur].get(), 0);
-    for (size_t g = 0; g < runs.size(); g += kFanIn) {
-      std::vector<Run> group(runs.begin() + g, runs.begin() + std::min(runs.size(), g + kFanIn));
-      Merger m(temp.files[cur].get(), group, el);
-      rc = m.Start();
-      Run r{w.offset(), 0};
-      uint8_t e[kKeyBufferSize + 4];
-      for (bool done = false; rc == 0;) {
-        rc = m.Next(e, &done);
-        if (rc != 0 || done) break;
-        rc = w.Put(e, el);
-        ++r.count;
-      }
-      if (rc != 0) return rc;
-      merged.push_back(r);
-    }
-    rc = w.Flush();
-    if (rc != 0) return rc;
-    runs.swap(merged);
-    cur = 1 - cur;
-  }
-
-  std::function<int(uint8_t*, bool*)> next;
-  std::unique_ptr<Merger> merger;
-  size_t at = 0;
-  if (in_memory) {
-    next = [&](uint8_t* e, bool* done) {
-      *done = at == order.size();
-      if (!*done) std::memcpy(e, buffer.get() + size_t(order[at++]) * el, el);
-      return 0;
-    };
-  } else {
-    merger = std::make_unique<Merger>(temp.files[cur].get(), runs, el);
-    rc = merger->Start();
-    if (rc != 0) return rc;
-    next = [&](uint8_t* e, bool* done) { return merger->Next(e, done); };
-  }
-  const std::string key_name = options.key_name.empty() ? shape.name : options.key_name;
-  std::function<int(uint32_t, uint32_t)> on_dup;
-  int report_error = 0;
-  if (report)
-    on_dup = [&](uint32_t a, uint32_t b) {
-      return report_error = report->Duplicate(key_name, a, b);
-    };
-  rc = WriteSortedTree(key, count, next, on_dup);
-  if (rc != 0 && rc != kErrDuplicateKey && rc != report_error) {
-    // A tree written in part must not stand: the key is left empty (OPEN
-    // then finds its entries short of the records).
-    key->Reset();
-  }
-  return rc;
+int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* report,
+             const std::string& temp_dir, const BuildOptions& options) {
+  std::vector<int> results;
+  BuildKeys(env, {KeyToBuild{key, std::string()}}, source, report, temp_dir, &results, options);
+  return results[0];
 }
 
 int BuildKey(nv::Env* env, KeyFile* key, const KeySpec& shape, RecordSource& source,

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "drivers/flat/key_codec.h"
 #include "drivers/flat/key_file.h"
@@ -71,6 +72,22 @@ struct BuildOptions {
 // with duplicates, 8 without memory for the sort buffer, or an I/O error.
 int BuildKey(nv::Env* env, KeyFile* key, RecordSource& source, BuildReport* report,
              const std::string& temp_dir, const BuildOptions& options = {});
+
+// Several keys built from one pass over `source` (BUILD(file), PACK): every
+// key is reset first, each record is read once and its entry taken for every
+// key, then the trees are written in the order given. (*results)[i] is key
+// i's answer as BuildKey gives it; a key that cannot start (no sort buffer,
+// no temporary file) or a failed read of the records fails every key, and
+// the keys already started are left empty. Answers the first error other than 40, else 40
+// when a key had duplicates, else 0. A key's name in the report is its
+// `key_name`, else options.key_name, else its shape's name.
+struct KeyToBuild {
+  KeyFile* key;
+  std::string key_name;
+};
+int BuildKeys(nv::Env* env, const std::vector<KeyToBuild>& keys, RecordSource& source,
+              BuildReport* report, const std::string& temp_dir, std::vector<int>* results,
+              const BuildOptions& options = {});
 
 // Convenience form with its own report at `bld_path`.
 int BuildKey(nv::Env* env, KeyFile* key, const KeySpec& shape, RecordSource& source,
