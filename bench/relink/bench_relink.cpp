@@ -5,8 +5,7 @@
 //     re-link with one UPDATE over indexed tables;
 //   - the same re-link in the window, ten call records per timer tick.
 // Files are written to a temporary folder and removed afterwards. The store
-// is the flat driver unless --store names another registered driver
-// ("DictMem": the dictionary's in-memory test store).
+// is the flat driver unless --store names another registered driver.
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -204,7 +203,6 @@ int main(int argc, char** argv) {
   setenv("NVRUN_PROFILE", (dir + "/fonvex.ini").c_str(), 1);
   mkdir("Archivos", 0755);
   if (!store.empty()) {
-    if (store == "DictMem") nv::RegisterDriver("DictMem", "libnvdictmem.so", "DMEM$DrvReg");
     nv::WriteProfileString("", "Dictionary", "Driver", store);
     nv::WriteProfileString("", "Dictionary", "Folder", dir + "/Archivos");
   }
