@@ -276,7 +276,7 @@ int CreateFiles(FlatFcb* f) {
     if ((err = f->memo->Truncate(kMemoHeaderSize)) != 0) return fail(err);
     if ((err = f->memo->Sync(false)) != 0) return fail(err);
   }
-  if ((err = WriteHeader(f, true)) != 0) return fail(err);
+  if ((err = WriteFinalHeader(f)) != 0) return fail(err);
   if ((err = f->data->Sync(false)) != 0) return fail(err);
   CloseAll(f);
   return 0;
@@ -337,6 +337,9 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
     uint32_t free_head = 0;
     if ((err = ReadMemoHead(f, &free_head)) != 0) return fail(err);
   }
+  // A program that died in the middle of an operation left its mark.
+  if ((h.status & kHdrBusy) && !f->read_only() && (err = RepairAfterCrash(f)) != 0)
+    return fail(err);
   for (FlatKey& k : f->key_blocks) {
     if (!k.stored || k.index) continue;
     if ((err = EnsureKeyOpen(f, &k)) != 0) return fail(err);
@@ -375,12 +378,17 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
 
 int FlushFile(FlatFcb* f) {
   f->flags |= kFlushAfterWrite;
-  int err = 0;
-  if (f->flags & kHeaderDirty) err = WriteHeader(f, true);
-  if (f->read_only()) return err;
+  if (f->read_only()) return 0;
+  // Key headers first: the held-back header is the last write and takes the
+  // busy mark away.
+  int err = FlushKeys(f, false);
+  if (!err && (f->flags & kHeaderDirty)) err = WriteFinalHeader(f);
   if (!err && f->data && (err = f->data->Sync(false)) != 0) err = drv::OsError(err);
   if (!err && f->memo && (err = f->memo->Sync(false)) != 0) err = drv::OsError(err);
-  if (!err) err = FlushKeys(f, true);
+  for (FlatKey& k : f->key_blocks) {
+    if (err || !k.file) continue;
+    if ((err = k.file->file()->Sync(false)) != 0) err = PageIoError(err);
+  }
   return err;
 }
 
@@ -392,13 +400,18 @@ int CloseFiles(FlatFcb* f, bool flush) {
   // After a failed write (already reported) the handle only closes.
   if (flush && !f->write_error) {
     err = ReleaseHeld(f);
-    int e2 = 0;
-    if (f->flags & kHeaderDirty) e2 = WriteHeader(f, true);
+    int e2 = f->read_only() ? 0 : FlushKeys(f, false);
     if (!err) err = e2;
-    e2 = f->read_only() ? 0 : FlushKeys(f, false);
+    e2 = 0;
+    if (f->flags & kHeaderDirty) e2 = WriteFinalHeader(f);
     if (!err) err = e2;
   }
   ShareClosing(f);
+  // CLOSE's own writes end here.
+  if (f->data && flush) {
+    int e2 = ClearBusyMark(f);
+    if (!err) err = e2;
+  }
   UnlockHeader(f);
   for (FlatKey& k : f->key_blocks) {
     k.file.reset();
@@ -517,6 +530,27 @@ int BuildAll(FlatFcb* f) {
     if (err) return err;
   }
   return result;
+}
+
+int RepairAfterCrash(FlatFcb* f) {
+  if (f->read_only()) return 0;
+  // The mark is on disk and stays there until the last repair write.
+  f->flags |= kBusyOnDisk;
+  f->header.status |= kHdrBusy;
+  int err = RecountHeader(f);
+  if (!err) err = RebuildMemoChain(f);
+  if (!err) {
+    BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
+    for (FlatKey& k : f->key_blocks) {
+      if (!k.stored || k.index) continue;
+      err = BuildKeyFile(f, &k, &report);
+      if (err == 40) err = 0;  // duplicates are listed in the report
+      if (err) break;
+    }
+    report.Close();
+  }
+  if (!err) err = WriteFinalHeader(f);
+  return err;
 }
 
 int BuildOne(FlatFcb* f, FlatKey* k) {

@@ -269,9 +269,13 @@ int TxnLogout() {
   return 0;
 }
 
+bool TxnJournals(const FlatFcb* f) {
+  return T().active && f->fd != nullptr && nv::LogoutNumberOf(f->fd) != 0;
+}
+
 int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n) {
   Txn& t = T();
-  if (!t.active || f->fd == nullptr || nv::LogoutNumberOf(f->fd) == 0) return 0;
+  if (!TxnJournals(f)) return 0;
   Entry* data = FindEntry(t.entries, f->name);
   if (data == nullptr) data = Join(f->name, kKindData, 0);
   Entry* e = data;

@@ -66,6 +66,9 @@ std::string JournalPath(const std::string& data_path);
 std::string TransactionPath();
 
 bool TxnActive();
+// True when writes to f are journalled: a transaction is active and f's
+// declaration was added to the logout.
+bool TxnJournals(const FlatFcb* f);
 // LOGOUT: 56 when the transaction file exists (or one is active), 48 when
 // it cannot be created.
 int TxnLogout();

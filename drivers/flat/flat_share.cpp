@@ -90,7 +90,14 @@ int SharedLockHeader(FlatFcb* f) {
     if ((err = RecoverJournal(f)) != 0) return err;
   }
   if ((err = ReadHeaderAndKeys(f)) != 0) return err;
-  if ((f->header.status & kHdrLocked) && !(f->flags & kLockedByUs)) return WaitForFileLock(f);
+  if ((f->header.status & kHdrLocked) && !(f->flags & kLockedByUs) &&
+      (err = WaitForFileLock(f)) != 0)
+    return err;
+  // Every station clears its busy mark before it lets go of the byte lock:
+  // a mark found under the lock is a dead program's. (OPEN repairs once the
+  // memo and key files are open.)
+  if ((f->header.status & kHdrBusy) && (f->state & nv::kStateOpen) && !f->read_only())
+    return RepairAfterCrash(f);
   return 0;
 }
 
@@ -188,11 +195,10 @@ int RecoverBrokenLock(FlatFcb* f) {
   }
   const bool was_locked = (f->header.status & kHdrLocked) != 0;
   f->header.status &= uint16_t(~kHdrLocked);
-  if (was_locked && (err = RecountHeader(f)) != 0) return err;
-  if ((err = WriteHeader(f, true)) != 0) return err;
-  // Key entries written by the dead program may be out of step.
-  if (was_locked && (err = BuildAll(f)) != 0) return err;
-  return 0;
+  // Counters, chains and key entries written by the dead program may be out
+  // of step with its records.
+  if (was_locked || (f->header.status & kHdrBusy)) return RepairAfterCrash(f);
+  return WriteHeader(f, true);
 }
 
 void ShareBeforeClose(FlatFcb* f) {
