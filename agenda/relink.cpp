@@ -47,6 +47,10 @@ void DirectoryLookup::ResetCache() {
   cached_ = false;
   cache_number_.clear();
   cache_link_ = {};
+  for (size_t c = 0; c < 256; ++c) {
+    known_[c] = false;
+    lengths_[c].clear();
+  }
 }
 
 CallLink DirectoryLookup::Find(std::string_view number) {
@@ -58,26 +62,51 @@ CallLink DirectoryLookup::Find(std::string_view number) {
   return cache_link_;
 }
 
+const std::vector<uint8_t>& DirectoryLookup::Lengths(char first) {
+  const auto c = static_cast<unsigned char>(first);
+  std::vector<uint8_t>& out = lengths_[c];
+  if (known_[c] || key_ == nullptr) return out;
+  known_[c] = true;
+  // From the longest length down: each positioned read lands on the first
+  // number of the next shorter length present (numbers start at the lowest
+  // bytes), or leaves the first character.
+  auto& r = re09_.As<RE09Record>();
+  for (int below = 255; below > 0;) {
+    re09_.Clear();
+    r.CARINI = std::string_view(&first, 1);
+    r.LONTEL = uint8_t(below);
+    std::memset(r.NROTEL.data(), 0, sizeof r.NROTEL);
+    if (re09_.Set(key_, key_) != 0 || re09_.Next() != 0) break;
+    ++scans_;
+    const uint8_t length = r.LONTEL;
+    if (r.CARINI.view()[0] != first || length == 0 || length > below) break;
+    out.push_back(length);
+    below = length - 1;
+  }
+  return out;
+}
+
 CallLink DirectoryLookup::Lookup(std::string_view number) {
   const std::string_view x = nv::Clip(number);
   if (x.empty() || key_ == nullptr) return {};
   ++lookups_;
   auto& r = re09_.As<RE09Record>();
-  re09_.Clear();
-  r.NROTEL.Clear();
-  r.CARINI = x.substr(0, 1);
-  r.LONTEL = uint8_t(x.size() > 255 ? 255 : x.size());
-  if (re09_.Set(key_, key_) != 0) return {};
-  while (re09_.Next() == 0) {
-    ++reads_;
-    if (r.CARINI.view()[0] != x[0]) break;
-    const std::string_view n = r.NROTEL.clipped();
-    if (!n.empty() && StartsWith(x, n)) {
-      int64_t code = 0, group = 0;
-      r.CODIGO.Scaled(&code);
-      r.GRUAGE.Scaled(&group);
-      return {int32_t(code), int32_t(group)};
-    }
+  for (const uint8_t length : Lengths(x[0])) {
+    if (length > x.size()) continue;
+    const std::string_view prefix = x.substr(0, length);
+    re09_.Clear();
+    r.CARINI = x.substr(0, 1);
+    r.LONTEL = length;
+    r.NROTEL = prefix;
+    ++probes_;
+    if (re09_.Get(key_) != 0) continue;
+    // The key matched; a record whose derived fields disagree with its
+    // number is no match.
+    if (r.NROTEL.clipped() != prefix) continue;
+    int64_t code = 0, group = 0;
+    r.CODIGO.Scaled(&code);
+    r.GRUAGE.Scaled(&group);
+    return {int32_t(code), int32_t(group)};
   }
   return {};
 }

@@ -4,13 +4,20 @@
 // deleted, the calls whose number starts with N are looked up again.
 //
 // Invariants:
-//   - The lookup reads FXRE09 by RE09:RE09_C3 (first character ascending,
-//     length from longest to shortest) from (first character of X, length
-//     of X): the first record whose clipped number is a prefix of X is the
-//     longest such number. Numbers are compared clipped of trailing blanks.
-//   - The one-entry cache (last call number and its answer) lives for one
-//     re-linking run only: a run starts with it empty, so an answer computed
-//     before a directory change is never reused after it.
+//   - The lookup of a call number X probes FXRE09 by RE09:RE09_C3 (first
+//     character ascending, length from longest to shortest, number): for
+//     each length present under X's first character, longest first and no
+//     longer than X, one keyed read of (first character, length, the first
+//     `length` characters of X). The first hit is the longest directory
+//     number that is a prefix of X, so a lookup costs at most one keyed read
+//     per distinct length present. Numbers are compared clipped of trailing
+//     blanks.
+//   - The lengths present under a first character are learnt by walking
+//     RE09_C3 once, one positioned read per distinct length (and one that
+//     finds the end), the first time a lookup meets that character.
+//   - The one-entry cache (last call number and its answer) and the lengths
+//     learnt live for one re-linking run only: a run starts with both
+//     empty, so nothing read before a directory change is reused after it.
 //   - A run visits FXMO01, FXMO02, FXTR01, FXTR02 in that order, each
 //     through its number key from N onwards, and stops in a file at the
 //     first call whose clipped number does not start with clipped N. Only
@@ -51,11 +58,16 @@ class DirectoryLookup {
   // The owner of the longest directory number that is a prefix of the
   // clipped number; the cached answer when the number is the last one.
   CallLink Find(std::string_view number);
-  // The same, always reading the directory.
+  // The same, always probing the directory (the lengths learnt are kept).
   CallLink Lookup(std::string_view number);
+  // Forgets the cached answer and the lengths learnt.
   void ResetCache();
-  int64_t reads() const { return reads_; }      // directory records read
   int64_t lookups() const { return lookups_; }  // lookups that read the directory
+  int64_t probes() const { return probes_; }    // keyed reads of those lookups
+  int64_t scans() const { return scans_; }      // reads that learnt the lengths
+  int64_t reads() const { return probes_ + scans_; }
+  // The lengths present under a first character, longest first.
+  const std::vector<uint8_t>& Lengths(char first);
 
  private:
   nv::File& re09_;
@@ -63,7 +75,9 @@ class DirectoryLookup {
   bool cached_ = false;
   std::string cache_number_;
   CallLink cache_link_;
-  int64_t reads_ = 0, lookups_ = 0;
+  bool known_[256] = {};
+  std::vector<uint8_t> lengths_[256];
+  int64_t lookups_ = 0, probes_ = 0, scans_ = 0;
 };
 
 // One call file as the re-linking sees it: where its number, code and group
