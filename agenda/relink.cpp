@@ -30,6 +30,12 @@ int32_t GetGroup(const uint8_t* p) {
   return nv::DecimalToScaled(p, 3, &v) ? int32_t(v) : 0;
 }
 
+bool AllDigits(std::string_view s) {
+  for (char ch : s)
+    if (ch < '0' || ch > '9') return false;
+  return true;
+}
+
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -47,6 +53,8 @@ void DirectoryLookup::ResetCache() {
   cached_ = false;
   cache_number_.clear();
   cache_link_ = {};
+  gap_char_ = -1;
+  for (Gap& g : gaps_) g = Gap{};
   for (size_t c = 0; c < 256; ++c) {
     known_[c] = false;
     lengths_[c].clear();
@@ -56,7 +64,7 @@ void DirectoryLookup::ResetCache() {
 CallLink DirectoryLookup::Find(std::string_view number) {
   const std::string_view x = nv::Clip(number);
   if (cached_ && x == cache_number_) return cache_link_;
-  cache_link_ = Lookup(x);
+  cache_link_ = Walk(x);
   cache_number_ = std::string(x);
   cached_ = true;
   return cache_link_;
@@ -86,13 +94,61 @@ const std::vector<uint8_t>& DirectoryLookup::Lengths(char first) {
   return out;
 }
 
+void DirectoryLookup::Probe(char first, uint8_t length, std::string_view prefix, Gap* gap) {
+  auto& r = re09_.As<RE09Record>();
+  ++probes_;
+  re09_.Clear();
+  r.CARINI = std::string_view(&first, 1);
+  r.LONTEL = length;
+  r.NROTEL = prefix;
+  *gap = Gap{};
+  gap->known = true;
+  gap->from = std::string(prefix);
+  gap->digits = AllDigits(prefix);
+  if (re09_.Set(key_, key_) != 0 || re09_.Next() != 0 || r.CARINI.view()[0] != first ||
+      r.LONTEL != length) {
+    gap->end = true;
+    return;
+  }
+  const std::string_view next = r.NROTEL.clipped();
+  gap->next = std::string(next);
+  gap->exact = next.size() == length;
+  gap->digits = gap->digits && gap->exact && AllDigits(next);
+  int64_t code = 0, group = 0;
+  r.CODIGO.Scaled(&code);
+  r.GRUAGE.Scaled(&group);
+  gap->link = {int32_t(code), int32_t(group)};
+}
+
+CallLink DirectoryLookup::Walk(std::string_view x) {
+  if (x.empty() || key_ == nullptr) return {};
+  ++lookups_;
+  const int first = static_cast<unsigned char>(x[0]);
+  if (first != gap_char_) {
+    for (Gap& g : gaps_) g = Gap{};
+    gap_char_ = first;
+  }
+  for (const uint8_t length : Lengths(x[0])) {
+    if (length > x.size() || length > kWidth) continue;
+    const std::string_view prefix = x.substr(0, length);
+    Gap& g = gaps_[length];
+    // Inside the gap of an earlier probe (digits only): no need to read.
+    const bool inside =
+        g.known && g.digits && AllDigits(prefix) && g.from <= prefix && (g.end || prefix <= g.next);
+    const bool same = g.known && prefix == g.from;
+    if (!inside && !same) Probe(x[0], length, prefix, &g);
+    if (!g.end && g.exact && prefix == g.next) return g.link;
+  }
+  return {};
+}
+
 CallLink DirectoryLookup::Lookup(std::string_view number) {
   const std::string_view x = nv::Clip(number);
   if (x.empty() || key_ == nullptr) return {};
   ++lookups_;
   auto& r = re09_.As<RE09Record>();
   for (const uint8_t length : Lengths(x[0])) {
-    if (length > x.size()) continue;
+    if (length > x.size() || length > kWidth) continue;
     const std::string_view prefix = x.substr(0, length);
     re09_.Clear();
     r.CARINI = x.substr(0, 1);

@@ -1,7 +1,9 @@
 // Re-linking of calls to the directory: the longest-prefix rule, the four
 // call files in their order, the window's ticks of at most ten calls with
 // its refused close, and a randomized comparison with a brute-force oracle.
+#include <algorithm>
 #include <random>
+#include <set>
 
 #include "agenda/relink.h"
 #include "tests/agenda/forms/forms_fixture.h"
@@ -174,6 +176,58 @@ TEST_F(RelinkTest, ALookupReadsAtMostOnceForEachLengthPresent) {
     EXPECT_EQ(link.codigo, Oracle(c.number, numbers).first) << c.number;
   }
   EXPECT_EQ(look.scans(), scans);  // the lengths were read once
+  dic_->Access("FXRE09")->Close();
+}
+
+// Find, as a run uses it: calls met in number order reuse what earlier
+// probes learnt (no directory number of that length between the probed
+// prefix and the next number), so the directory is read about once per
+// number in range; out of order, and for anything but digits, it probes
+// again. Its answers always equal the plain lookup's and the oracle's.
+TEST_F(RelinkTest, FindReusesItsProbesForCallsInNumberOrder) {
+  std::mt19937 rng(7);
+  auto digits = [&](int len) {
+    std::string s;
+    for (int i = 0; i < len; ++i) s += char('0' + rng() % 10);
+    return s;
+  };
+  std::set<std::string> dir;
+  for (int i = 0; i < 40; ++i) dir.insert("3" + digits(1 + int(rng() % 7)));
+  // Not digits: their order may differ between stores, so never inferred.
+  for (const char* odd : {"3-1", "31a", "3.", "3 12", "3A", "31-"}) dir.insert(odd);
+  int32_t owner = 0;
+  for (const std::string& n : dir) {
+    ++owner;
+    AddNumber(owner, n, owner % 5);
+  }
+  std::vector<std::string> calls;
+  for (int i = 0; i < 400; ++i) calls.push_back("3" + digits(2 + int(rng() % 9)));
+  for (const char* odd : {"3-12", "31a9", "3.5", "3 123", "3A", "31-", "31-0", "3"}) {
+    calls.push_back(odd);
+  }
+  const auto numbers = Numbers();
+  nv::File& re09 = Use("FXRE09").file();
+  std::vector<std::string> sorted = calls;
+  std::sort(sorted.begin(), sorted.end());
+  agenda::DirectoryLookup plain(re09), ordered(re09), shuffled(re09);
+  for (const std::string& c : sorted) {
+    const agenda::CallLink want = plain.Lookup(c);
+    const auto oracle = Oracle(c, numbers);
+    EXPECT_EQ(want, (agenda::CallLink{oracle.first, oracle.second})) << c;
+    EXPECT_EQ(ordered.Find(c), want) << c;
+  }
+  // Far fewer reads than one per length and call.
+  EXPECT_LT(ordered.probes() * 3, plain.probes());
+  std::shuffle(calls.begin(), calls.end(), rng);
+  for (const std::string& c : calls) {
+    const auto oracle = Oracle(c, numbers);
+    EXPECT_EQ(shuffled.Find(c), (agenda::CallLink{oracle.first, oracle.second})) << c;
+  }
+  // A new run forgets everything.
+  ordered.ResetCache();
+  const int64_t before = ordered.probes() + ordered.scans();
+  ordered.Find(sorted.back());
+  EXPECT_GT(ordered.probes() + ordered.scans(), before);
   dic_->Access("FXRE09")->Close();
 }
 
