@@ -342,6 +342,19 @@ bool TxnKeepsHeaderLock(const FlatFcb* f) {
          std::find(t.fcbs.begin(), t.fcbs.end(), f) != t.fcbs.end();
 }
 
+bool TxnKeepsOtherLocks(const FlatFcb* f) {
+  const Txn& t = T();
+  if (!t.active) return false;
+  for (const FlatFcb* other : t.fcbs)
+    if (other != f && (other->flags & kHeaderByteLocked) && other->name != f->name) return true;
+  for (const auto& kept : t.kept) {
+    if (!kept || kept->Path() == f->name) continue;
+    for (const Entry& e : t.entries)
+      if (e.kind == kKindData && e.name == kept->Path()) return true;
+  }
+  return false;
+}
+
 bool TxnDefersFlush(const FlatFcb* f) {
   const Txn& t = T();
   return t.active && std::find(t.fcbs.begin(), t.fcbs.end(), f) != t.fcbs.end();

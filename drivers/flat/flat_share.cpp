@@ -79,9 +79,35 @@ void AcquireByteLock(nv::EnvFile* file) {
   }
 }
 
+// A transaction keeps the byte locks of the files it wrote. Two stations
+// whose transactions take two files in opposite orders would each wait for
+// the other's for ever, so while this one keeps any, a refused byte lock is
+// waited for at most kTxnLockWaitMs: then the operation answers 32 and the
+// program rolls back, which lets the other station go on.
+constexpr int64_t kTxnLockWaitMs = 3000;
+
+bool TakeByteLockWithin(FlatFcb* f, int64_t ms) {
+  const int64_t start = E()->TickCount();
+  for (;;) {
+    int err = f->data->Lock(0, 1, true, false);
+    if (err == 0) {
+      f->flags |= kHeaderByteLocked;
+      return true;
+    }
+    if (err != nv::kOsLockViolation && err != nv::kOsSharingViolation)
+      nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
+    if (E()->TickCount() - start >= ms) return false;
+    E()->Delay(5);
+  }
+}
+
 int SharedLockHeader(FlatFcb* f) {
   if (!(f->flags & kOpenShared) || (f->flags & kHeaderByteLocked) || !f->data) return 0;
-  TakeByteLock(f);
+  if (!TxnKeepsOtherLocks(f)) {
+    TakeByteLock(f);
+  } else if (!TakeByteLockWithin(f, kTxnLockWaitMs)) {
+    return 32;
+  }
   // A header held back while streaming is newer than the one on disk.
   if (f->flags & kHeaderDirty) return 0;
   int err = 0;

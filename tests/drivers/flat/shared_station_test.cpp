@@ -187,6 +187,46 @@ TEST_F(SharedStationTest, AHoldOfAnotherStationGives43AndRecoverOutlivesItsDeath
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
+// Two transactions taking two files in opposite orders: instead of waiting
+// for each other for ever, the one that waits too long answers 32 and rolls
+// back; the other commits. Nothing of the rolled-back one remains.
+TEST_F(SharedStationTest, TransactionsTakingFilesInOppositeOrderDoNotWaitForEver) {
+  for (const char* name : {"A", "B"}) {
+    FileDecl d = CustDecl(dir_ / name);
+    d.attributes = kFileCreate;
+    File f(d);
+    ASSERT_EQ(f.Create(), 0);
+  }
+  Child ab = Spawn({"txn2", dir_.path(), "A", "B", "1"}, StationProfile(0));
+  Child ba = Spawn({"txn2", dir_.path(), "B", "A", "2"}, StationProfile(1));
+  char line[8] = {};
+  ASSERT_EQ(::read(ab.out, line, 5), 5);
+  ASSERT_EQ(::read(ba.out, line, 5), 5);
+  WriteBytes(dir_ / "OPENED", {});
+  ASSERT_EQ(::read(ab.out, line, 6), 6);
+  ASSERT_EQ(::read(ba.out, line, 6), 6);
+  WriteBytes(dir_ / "GO", {});
+  const int sa = Wait(ab), sb = Wait(ba);
+  ASSERT_TRUE(WIFEXITED(sa) && WIFEXITED(sb));
+  const int ea = WEXITSTATUS(sa), eb = WEXITSTATUS(sb);
+  EXPECT_TRUE(ea == 0 || ea == 3) << ea;
+  EXPECT_TRUE(eb == 0 || eb == 3) << eb;
+  EXPECT_TRUE(ea == 3 || eb == 3);
+  for (const char* name : {"A", "B"}) {
+    File f(CustDecl(dir_ / name));
+    ASSERT_EQ(f.Open(), 0);
+    std::set<int32_t> codes;
+    f.Set(f.key(0));
+    while (f.Next() == 0) codes.insert(f.As<CustRecord>().CODE);
+    std::set<int32_t> want;
+    if (ea == 0) want.insert(1);
+    if (eb == 0) want.insert(2);
+    EXPECT_EQ(codes, want) << name;
+    f.Close();
+    EXPECT_TRUE(Consistent(dir_ / name));
+  }
+}
+
 // What a killed writer (the station's "crash": three ADDs of 500..502, then
 // record 2 rewritten) may leave outside a transaction: every record either
 // as it was or as written, never a mix; the five first records all there.
