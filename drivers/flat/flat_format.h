@@ -39,6 +39,10 @@ enum HeaderStatus : uint16_t {
   // (counters, free chains and every key rebuilt from the records).
   kHdrBusy = 0x10,
   kHdrReuse = 0x20,
+  // Set in the data file PACK puts in place, until its memo file follows
+  // (".M00" renamed) and its keys are built: an open that finds it finishes
+  // the renaming before the repair.
+  kHdrPacking = 0x40,
   kHdrCreated = 0x80,
 };
 

@@ -328,5 +328,54 @@ TEST_F(SharedStationTest, WritersKilledAtCrashPointsLeaveRecoverableFiles) {
   EXPECT_EQ(failed_outside, 0);
 }
 
+// PACK killed at every point (while it deletes, writes its work files, puts
+// them in place, builds the keys): the next open finds records 1, 3 and 5 as
+// they were, 2 and 4 as they were or gone, and the files consistent.
+TEST_F(SharedStationTest, PackKilledAtCrashPointsLeavesTheOldOrThePackedFile) {
+  const std::vector<std::string> points = {"after-mark",   "before-data", "pack-rename",
+                                           "pack-renamed", "before-key",  "after-header",
+                                           "before-unmark"};
+  const int passages = LongTests() ? 8 : 2;
+  int tried = 0;
+  for (const std::string& point : points) {
+    for (int n = 1; n <= passages; ++n) {
+      SCOPED_TRACE(point + ":" + std::to_string(n));
+      for (const char* name :
+           {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03", "CUST.T00", "CUST.M00"})
+        nv::GetEnv()->Remove(dir_ / name);
+      CreateWith(5);
+      Child c = Spawn({"pack", dir_.path()}, StationProfile(0), point + ":" + std::to_string(n));
+      int status = Wait(c);
+      if (!(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) {
+        EXPECT_TRUE(Succeeded(status));
+        continue;
+      }
+      ++tried;
+      File f(CustDecl(dir_ / "CUST"));
+      ASSERT_EQ(f.Open(), 0);
+      std::map<int32_t, std::string> seen;
+      f.Set(f.key(0));
+      while (f.Next() == 0) {
+        std::string memo = f.MemoText(0);
+        memo.erase(memo.find_last_not_of(' ') + 1);
+        seen[f.As<CustRecord>().CODE] =
+            std::string(Clip(f.As<CustRecord>().NAME.view())) + "/" + memo;
+      }
+      EXPECT_EQ(f.Records(), int64_t(seen.size()));
+      EXPECT_EQ(f.Records(f.key(1)), int64_t(seen.size()));
+      f.Close();
+      for (int i = 1; i <= 5; ++i) {
+        const std::string want = "INICIAL " + std::to_string(i) + "/nota " + std::to_string(i);
+        if (i % 2 == 0 && !seen.count(i)) continue;
+        EXPECT_EQ(seen[i], want) << i;
+      }
+      EXPECT_LE(seen.size(), 5u);
+      EXPECT_TRUE(Consistent(dir_ / "CUST"));
+    }
+  }
+  std::printf("PACK killed at %d points\n", tried);
+  EXPECT_GT(tried, 4);
+}
+
 }  // namespace
 }  // namespace flattest

@@ -16,6 +16,8 @@
 //     opens both data files (then "open" and waits for the file OPENED), one
 //     transaction adding <code> to <first> (then "ready" and waits for GO),
 //     then to <second>; exit 3 when it had to roll back.
+//   flat_station pack <dir>
+//     deletes records 2 and 4 and packs the file.
 //   flat_station hold <dir> <record> <seconds>
 //     holds the record and sleeps, so another station meets the mark.
 // Exit status 0 on success; the failing step and error on stderr otherwise.
@@ -122,6 +124,18 @@ int Txn2(const std::string& dir, const std::string& first, const std::string& se
   return 0;
 }
 
+// Deletes records 2 and 4, then PACK.
+int Pack(const std::string& dir) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  for (int32_t code : {2, 4}) {
+    if (int e = f.Get(code)) return Fail("get", e);
+    if (int e = f.Delete()) return Fail("delete", e);
+  }
+  if (int e = f.Pack()) return Fail("pack", e);
+  return f.Close() ? 1 : 0;
+}
+
 int Hold(const std::string& dir, int record, int seconds) {
   File f(CustDecl(dir + "/CUST"));
   if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
@@ -142,6 +156,7 @@ int main(int argc, char** argv) {
     return Add(dir, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
   if (cmd == "read" && argc == 4) return Read(dir, argv[3]);
   if (cmd == "crash" && argc == 4) return Crash(dir, std::atoi(argv[3]) != 0);
+  if (cmd == "pack" && argc == 3) return Pack(dir);
   if (cmd == "txn2" && argc == 6) return Txn2(dir, argv[3], argv[4], std::atoi(argv[5]));
   if (cmd == "hold" && argc == 5) return Hold(dir, std::atoi(argv[3]), std::atoi(argv[4]));
   return 2;
