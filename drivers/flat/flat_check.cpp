@@ -105,6 +105,10 @@ InspectResult Inspector::Run(const std::string& given) {
            h.record_size, h.records_start, h.last_live, h.first_live, h.free_head));
   Line(Fmt("memo %.12s (%u) prefijos [%.3s] [%.3s] cambio %u %u", h.memo_name, h.memo_size,
            h.file_prefix, h.record_prefix, h.change_date, h.change_time));
+  if (h.status & kHdrBusy)
+    Fault(
+        "un programa terminó a mitad de una operación (marca de escritura en curso): "
+        "el próximo que abra el archivo para escribir lo repara");
   if (h.records_start < kHeaderSize || h.record_size < kPrefixSize || h.records_start > size) {
     Line("Cabecera imposible");
     return kBadFile;

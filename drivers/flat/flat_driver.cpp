@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "drivers/flat/flat_internal.h"
 #include "drivers/flat/flat_journal.h"
 #include "drivers/flat/flat_ops.h"
 #include "drivers/flat/flat_share.h"
@@ -19,12 +20,8 @@ int FlatFcb::Write(nv::EnvFile* f, uint64_t offset, const void* p, size_t n) {
   if (write_error) return write_error;
   // A zero-byte write would cut the file: it is never made.
   if (n == 0) nv::RuntimeError(0, "ERROR - TRUNCATING FILE AT " + std::to_string(offset));
-  // Journalled first (transactions): refused when the journal cannot be written.
-  int err = JournalBeforeWrite(this, f, offset, n);
-  if (err) {
-    write_error = err;
-    return err;
-  }
+  int err = BeforeWrite(f, offset, n);
+  if (err) return err;
   const bool header = f == data.get() && offset == 0;
   CrashPoint(header ? "before-header" : f == data.get() ? "before-data" : "before-memo");
   err = f->Write(offset, p, n);
@@ -41,10 +38,24 @@ int FlatFcb::WriteHook(uint64_t, size_t) {
 }
 
 int FlatFcb::WriteHook(nv::EnvFile* file, uint64_t offset, size_t n) {
-  if (write_error) return write_error;
-  int err = JournalBeforeWrite(this, file, offset, n);
-  if (err) write_error = err;
+  int err = BeforeWrite(file, offset, n);
+  if (err) return err;
   CrashPoint("before-key");
+  return 0;
+}
+
+// Every write is either journalled (a transaction can put its bytes back)
+// or made under the header's busy mark (a crash leaves the mark, and the
+// next open repairs the file).
+int FlatFcb::BeforeWrite(nv::EnvFile* file, uint64_t offset, size_t n) {
+  if (write_error) return write_error;
+  int err = 0;
+  if (TxnJournals(this)) {
+    err = JournalBeforeWrite(this, file, offset, n);
+  } else if (!(flags & kBusyOnDisk)) {
+    err = WriteBusyMark(this, true);
+  }
+  if (err) write_error = err;
   return err;
 }
 
@@ -99,9 +110,12 @@ void FlatDriver::DeleteFcb(DrvFcbHead* fcb) {
 
 int FlatDriver::AfterOp(DrvFcbHead* fcb) {
   auto* f = static_cast<FlatFcb*>(fcb);
+  // The operation's writes are all made: the busy mark goes (before the
+  // byte lock, so that no other station ever sees a live writer's mark).
+  const int err = f->open() ? ClearBusyMark(f) : 0;
   // A file that wrote in a transaction keeps the lock until it ends.
   if (!TxnKeepsHeaderLock(f)) UnlockHeader(f);
-  return 0;
+  return err;
 }
 
 int FlatDriver::Option(DrvFcbHead* fcb, const std::string& name, const std::string& value,

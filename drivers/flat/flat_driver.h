@@ -15,7 +15,11 @@
 //    every key holds that record's key value as it was then;
 //  - every byte written to a data, memo or key file goes through
 //    FlatFcb::Write() (or the key files' page routine, whose write hook
-//    points at WriteHook()), the single place for journalling.
+//    points at WriteHook()), the single place for journalling;
+//  - outside a transaction that journals the file, header status kHdrBusy
+//    is on disk from before an operation's first write until after its
+//    last (kBusyOnDisk set meanwhile); a file found with the mark and no
+//    live writer is repaired before it is used (flat_share.h).
 //
 // Sequence (NEXT, PREVIOUS, SKIP, BOF, EOF): kept as a position in the
 // current order rather than a cursor, so that changes to the file between
@@ -54,6 +58,7 @@ enum OpenFlag : uint32_t {
   kIgnoreStatus = 1u << 14,
   kIgnoreCorruptions = 1u << 16,
   kMaintainHeaderTime = 1u << 17,
+  kBusyOnDisk = 1u << 18,  // this open wrote kHdrBusy and has not cleared it
 };
 
 struct FlatField : nv::DrvFieldHead {
@@ -119,6 +124,8 @@ struct FlatFcb : nv::DrvFcbHead {
   int WriteHook(uint64_t offset, size_t n);
   // The key files' hook: journals the bytes `file` is about to overwrite.
   int WriteHook(nv::EnvFile* file, uint64_t offset, size_t n);
+  // Before any write: journalled, or the busy mark on disk first.
+  int BeforeWrite(nv::EnvFile* file, uint64_t offset, size_t n);
 };
 
 class FlatDriver final : public drv::DriverBase {

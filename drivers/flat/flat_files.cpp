@@ -146,9 +146,62 @@ class LiveRecords : public RecordSource {
   std::vector<uint8_t> data_;
 };
 
+// Writes to PACK's work files: not part of any transaction.
+int WorkWrite(nv::EnvFile* file, uint64_t offset, const void* p, size_t n) {
+  int err = file->Write(offset, p, n);
+  return err ? drv::OsError(err) : 0;
+}
+
+int JournalWhole(FlatFcb* f, nv::EnvFile* file, uint64_t from) {
+  if (!TxnJournals(f)) return 0;
+  uint64_t size = 0;
+  if (int err = file->Size(&size)) return drv::OsError(err);
+  if (size <= from) return 0;
+  int err = JournalBeforeWrite(f, file, from, size_t(size - from));
+  if (err) f->write_error = err;
+  return err;
+}
+
+int CopyOver(FlatFcb* f, nv::EnvFile* to, const std::string& from_path) {
+  std::unique_ptr<nv::EnvFile> from;
+  nv::OpenOptions o;
+  o.mode = nv::kReadOnly | nv::kDenyNone;
+  int err = E()->Open(from_path, o, &from);
+  if (err) return drv::OsError(err);
+  uint64_t size = 0;
+  if ((err = from->Size(&size)) != 0) return drv::OsError(err);
+  if ((err = JournalWhole(f, to, 0)) != 0) return err;
+  std::vector<uint8_t> buf(64 * 1024);
+  for (uint64_t at = 0; at < size;) {
+    const size_t want = size_t(std::min<uint64_t>(buf.size(), size - at));
+    size_t got = 0;
+    if ((err = from->Read(at, buf.data(), want, &got)) != 0) return drv::OsError(err);
+    if (got != want) return 36;
+    if ((err = f->Write(to, at, buf.data(), got)) != 0) return err;
+    at += got;
+  }
+  if ((err = to->Truncate(size)) != 0) return drv::OsError(err);
+  return 0;
+}
+
+int FinishPack(FlatFcb* f) {
+  if (!(f->header.status & kHdrPacking) || f->read_only()) return 0;
+  const std::string m00 = ReplaceExtension(f->name, ".M00");
+  if (f->memo_block() && E()->Exists(m00)) {
+    f->memo.reset();
+    if (int err = E()->Rename(m00, MemoPath(f))) return drv::OsError(err);
+  }
+  E()->Remove(ReplaceExtension(f->name, ".T00"));
+  f->header.status &= uint16_t(~kHdrPacking);
+  f->header.status |= kHdrBusy;  // the keys are built by the repair that follows
+  return 0;
+}
+
 int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
   int err = OpenOrCreateKey(f, k);
   if (err) return err;
+  // A build rewrites and cuts the whole key file.
+  if ((err = JournalWhole(f, k->file->file(), 0)) != 0) return err;
   LiveRecords source(f);
   source.Rewind();
   return BuildKey(E(), k->file.get(), source, report, Folder(f->name));
@@ -276,7 +329,7 @@ int CreateFiles(FlatFcb* f) {
     if ((err = f->memo->Truncate(kMemoHeaderSize)) != 0) return fail(err);
     if ((err = f->memo->Sync(false)) != 0) return fail(err);
   }
-  if ((err = WriteHeader(f, true)) != 0) return fail(err);
+  if ((err = WriteFinalHeader(f)) != 0) return fail(err);
   if ((err = f->data->Sync(false)) != 0) return fail(err);
   CloseAll(f);
   return 0;
@@ -337,6 +390,15 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
     uint32_t free_head = 0;
     if ((err = ReadMemoHead(f, &free_head)) != 0) return fail(err);
   }
+  // A program that died in the middle of an operation left its mark (and
+  // one that died while PACK put its work files in place, the packing mark).
+  if ((err = FinishPack(f)) != 0) return fail(err);
+  if (f->memo_block() && !f->memo && (err = env->Open(MemoPath(f), o, &f->memo)) != 0) {
+    f->memo.reset();
+    return fail(drv::OsError(err));
+  }
+  if ((h.status & kHdrBusy) && !f->read_only() && (err = RepairAfterCrash(f)) != 0)
+    return fail(err);
   for (FlatKey& k : f->key_blocks) {
     if (!k.stored || k.index) continue;
     if ((err = EnsureKeyOpen(f, &k)) != 0) return fail(err);
@@ -375,12 +437,17 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
 
 int FlushFile(FlatFcb* f) {
   f->flags |= kFlushAfterWrite;
-  int err = 0;
-  if (f->flags & kHeaderDirty) err = WriteHeader(f, true);
-  if (f->read_only()) return err;
+  if (f->read_only()) return 0;
+  // Key headers first: the held-back header is the last write and takes the
+  // busy mark away.
+  int err = FlushKeys(f, false);
+  if (!err && (f->flags & kHeaderDirty)) err = WriteFinalHeader(f);
   if (!err && f->data && (err = f->data->Sync(false)) != 0) err = drv::OsError(err);
   if (!err && f->memo && (err = f->memo->Sync(false)) != 0) err = drv::OsError(err);
-  if (!err) err = FlushKeys(f, true);
+  for (FlatKey& k : f->key_blocks) {
+    if (err || !k.file) continue;
+    if ((err = k.file->file()->Sync(false)) != 0) err = PageIoError(err);
+  }
   return err;
 }
 
@@ -392,13 +459,18 @@ int CloseFiles(FlatFcb* f, bool flush) {
   // After a failed write (already reported) the handle only closes.
   if (flush && !f->write_error) {
     err = ReleaseHeld(f);
-    int e2 = 0;
-    if (f->flags & kHeaderDirty) e2 = WriteHeader(f, true);
+    int e2 = f->read_only() ? 0 : FlushKeys(f, false);
     if (!err) err = e2;
-    e2 = f->read_only() ? 0 : FlushKeys(f, false);
+    e2 = 0;
+    if (f->flags & kHeaderDirty) e2 = WriteFinalHeader(f);
     if (!err) err = e2;
   }
   ShareClosing(f);
+  // CLOSE's own writes end here.
+  if (f->data && flush) {
+    int e2 = ClearBusyMark(f);
+    if (!err) err = e2;
+  }
   UnlockHeader(f);
   for (FlatKey& k : f->key_blocks) {
     k.file.reset();
@@ -484,14 +556,18 @@ int EmptyFile(FlatFcb* f) {
   h.records = h.deleted = h.free_head = h.first_live = h.last_live = 0;
   int err = WriteHeader(f, true);
   if (err) return err;
+  // Inside a transaction what the cuts take away is journalled first.
+  if ((err = JournalWhole(f, f->data.get(), h.records_start)) != 0) return err;
   if ((err = f->data->Truncate(h.records_start)) != 0) return drv::OsError(err);
   if (f->memo) {
+    if ((err = JournalWhole(f, f->memo.get(), kMemoHeaderSize)) != 0) return err;
     if ((err = WriteMemoHead(f, 0)) != 0) return err;
     if ((err = f->memo->Truncate(kMemoHeaderSize)) != 0) return drv::OsError(err);
   }
   for (FlatKey& k : f->key_blocks) {
     if (k.shape.components.empty()) continue;
     if ((err = OpenOrCreateKey(f, &k)) != 0) return err;
+    if ((err = JournalWhole(f, k.file->file(), 0)) != 0) return err;
     if ((err = k.file->Reset()) != 0) return err;
   }
   ResetPositions(f);
@@ -517,6 +593,27 @@ int BuildAll(FlatFcb* f) {
     if (err) return err;
   }
   return result;
+}
+
+int RepairAfterCrash(FlatFcb* f) {
+  if (f->read_only()) return 0;
+  // The mark is on disk and stays there until the last repair write.
+  f->flags |= kBusyOnDisk;
+  f->header.status |= kHdrBusy;
+  int err = RecountHeader(f);
+  if (!err) err = RebuildMemoChain(f);
+  if (!err) {
+    BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
+    for (FlatKey& k : f->key_blocks) {
+      if (!k.stored || k.index) continue;
+      err = BuildKeyFile(f, &k, &report);
+      if (err == 40) err = 0;  // duplicates are listed in the report
+      if (err) break;
+    }
+    report.Close();
+  }
+  if (!err) err = WriteFinalHeader(f);
+  return err;
 }
 
 int BuildOne(FlatFcb* f, FlatKey* k) {
@@ -592,6 +689,8 @@ int PackFile(FlatFcb* f) {
   nv::Env* env = E();
   int err = 0;
   if (f->header.deleted > 0) {
+    if (!TxnJournals(f) && !(f->flags & kBusyOnDisk) && (err = WriteBusyMark(f, true)) != 0)
+      return err;
     const Header old = f->header;
     const std::string t00 = ReplaceExtension(f->name, ".T00");
     const std::string m00 = ReplaceExtension(f->name, ".M00");
@@ -615,13 +714,13 @@ int PackFile(FlatFcb* f) {
     if ((err = f->data->Read(kHeaderSize, area.data(), area.size(), &got)) != 0)
       return fail(drv::OsError(err));
     if (got != area.size()) return fail(36);
-    if ((err = f->Write(td.get(), kHeaderSize, area.data(), area.size())) != 0) return fail(err);
+    if ((err = WorkWrite(td.get(), kHeaderSize, area.data(), area.size())) != 0) return fail(err);
     uint32_t blocks = 0, out_blocks = 0;
     if (f->memo) {
       uint8_t mh[kMemoHeaderSize];
       Put16(mh, kMemoSignature);
       Put32(mh + 2, 0);
-      if ((err = f->Write(tm.get(), 0, mh, sizeof mh)) != 0) return fail(err);
+      if ((err = WorkWrite(tm.get(), 0, mh, sizeof mh)) != 0) return fail(err);
       if ((err = MemoBlockCount(f, &blocks)) != 0) return fail(err);
     }
     uint32_t out = 0;
@@ -644,10 +743,10 @@ int PackFile(FlatFcb* f) {
           if (prev != 0) {
             uint8_t l[4];
             Put32(l, mine);
-            if ((err = f->Write(tm.get(), MemoBlockOffset(prev), l, 4)) != 0) return fail(err);
+            if ((err = WorkWrite(tm.get(), MemoBlockOffset(prev), l, 4)) != 0) return fail(err);
           }
           Put32(block, 0);
-          if ((err = f->Write(tm.get(), MemoBlockOffset(mine), block, sizeof block)) != 0)
+          if ((err = WorkWrite(tm.get(), MemoBlockOffset(mine), block, sizeof block)) != 0)
             return fail(err);
           prev = mine;
           link = next;
@@ -655,7 +754,7 @@ int PackFile(FlatFcb* f) {
       }
       Put32(raw.data() + 1, first);
       uint64_t off = old.records_start + uint64_t(out - 1) * old.record_size;
-      if ((err = f->Write(td.get(), off, raw.data(), raw.size())) != 0) return fail(err);
+      if ((err = WorkWrite(td.get(), off, raw.data(), raw.size())) != 0) return fail(err);
     }
     Header h = old;
     h.records = out;
@@ -663,20 +762,40 @@ int PackFile(FlatFcb* f) {
     h.free_head = 0;
     h.first_live = out ? 1 : 0;
     h.last_live = out;
+    // The new data file is marked busy and packing: until its keys are built
+    // it is repaired at open, and while ".M00" stands the memo file to use.
+    h.status |= kHdrBusy | kHdrPacking;
     uint8_t hb[kHeaderSize];
     SealHeader(&h, f->owned(), f->owner_key, hb);
-    if ((err = f->Write(td.get(), 0, hb, sizeof hb)) != 0) return fail(err);
+    if ((err = WorkWrite(td.get(), 0, hb, sizeof hb)) != 0) return fail(err);
     if ((err = td->Sync(false)) != 0) return fail(drv::OsError(err));
     if (tm && (err = tm->Sync(false)) != 0) return fail(drv::OsError(err));
     td.reset();
     tm.reset();
-    // The work files take the place of the data and memo files.
+    if (TxnJournals(f)) {
+      // Inside a transaction the work files are copied over the data and memo
+      // files through the journal, so that ROLLBACK puts them back.
+      if ((err = CopyOver(f, f->data.get(), t00)) != 0) return fail(err);
+      if (f->memo && (err = CopyOver(f, f->memo.get(), m00)) != 0) return fail(err);
+      env->Remove(t00);
+      env->Remove(m00);
+      if ((err = ReadHeader(f)) != 0) return err;
+      f->header.status &= uint16_t(~(kHdrBusy | kHdrPacking));
+      ResetPositions(f);
+      int built = BuildAll(f);
+      err = WriteHeader(f, true);
+      return built ? built : err;
+    }
+    // The work files take the place of the data and memo files: the data
+    // file first (it says the packing is under way), then the memo file.
+    CrashPoint("pack-rename");
     UnlockHeader(f);
     f->data.reset();
     f->memo.reset();
     nv::OpenOptions reopen;
     reopen.mode = f->open_mode;
     if ((err = env->Rename(t00, f->name)) != 0) return drv::OsError(err);
+    CrashPoint("pack-renamed");
     if (old.status & kHdrMemo) {
       if ((err = env->Rename(m00, MemoPath(f))) != 0) return drv::OsError(err);
     }
@@ -685,7 +804,13 @@ int PackFile(FlatFcb* f) {
       return drv::OsError(err);
     if ((err = LockHeader(f)) != 0) return err;
     if ((err = ReadHeader(f)) != 0) return err;
+    f->header.status &= uint16_t(~kHdrPacking);
+    f->flags |= kBusyOnDisk;
     if ((err = WriteHeader(f, true)) != 0) return err;
+    ResetPositions(f);
+    int built = BuildAll(f);
+    err = WriteFinalHeader(f);
+    return built ? built : err;
   }
   ResetPositions(f);
   return BuildAll(f);

@@ -33,7 +33,16 @@ enum HeaderStatus : uint16_t {
   kHdrOwned = 0x02,
   kHdrScrambled = 0x04,
   kHdrMemo = 0x08,
+  // Set on disk before the first write of an operation that is not
+  // journalled and cleared after its last: a program that died in between
+  // leaves it set, and the next program that may write repairs the file
+  // (counters, free chains and every key rebuilt from the records).
+  kHdrBusy = 0x10,
   kHdrReuse = 0x20,
+  // Set in the data file PACK puts in place, until its memo file follows
+  // (".M00" renamed) and its keys are built: an open that finds it finishes
+  // the renaming before the repair.
+  kHdrPacking = 0x40,
   kHdrCreated = 0x80,
 };
 

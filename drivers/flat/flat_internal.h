@@ -23,6 +23,19 @@ int WriteRecord(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link, const uin
 int WriteHeader(FlatFcb* f, bool stamp);
 // Reads and checks the header: 36 for a file that cannot be sound.
 int ReadHeader(FlatFcb* f);
+// The header's busy mark (kHdrBusy) written on or off by itself, without
+// time stamp or flush. ClearBusyMark ends an operation: nothing when this
+// open has no mark on disk, when the header is held back (streaming: the
+// mark stays until the header is written) or after a failed write (the mark
+// stays and the next open repairs).
+int WriteBusyMark(FlatFcb* f, bool on);
+int ClearBusyMark(FlatFcb* f);
+// The header write that ends ADD and DELETE, and writes the held-back header
+// at FLUSH and CLOSE: clears the mark with it.
+int WriteFinalHeader(FlatFcb* f);
+// After a crash: the memo file's free chain rebuilt from the blocks no live
+// record's chain uses (blocks taken or given back half way are reclaimed).
+int RebuildMemoChain(FlatFcb* f);
 
 int EnsureKeyOpen(FlatFcb* f, FlatKey* k);
 bool Maintained(const FlatKey& k);

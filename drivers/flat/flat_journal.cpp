@@ -269,9 +269,13 @@ int TxnLogout() {
   return 0;
 }
 
+bool TxnJournals(const FlatFcb* f) {
+  return T().active && f->fd != nullptr && nv::LogoutNumberOf(f->fd) != 0;
+}
+
 int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n) {
   Txn& t = T();
-  if (!t.active || f->fd == nullptr || nv::LogoutNumberOf(f->fd) == 0) return 0;
+  if (!TxnJournals(f)) return 0;
   Entry* data = FindEntry(t.entries, f->name);
   if (data == nullptr) data = Join(f->name, kKindData, 0);
   Entry* e = data;
@@ -336,6 +340,19 @@ bool TxnKeepsHeaderLock(const FlatFcb* f) {
   const Txn& t = T();
   return t.active && (f->flags & kOpenShared) &&
          std::find(t.fcbs.begin(), t.fcbs.end(), f) != t.fcbs.end();
+}
+
+bool TxnKeepsOtherLocks(const FlatFcb* f) {
+  const Txn& t = T();
+  if (!t.active) return false;
+  for (const FlatFcb* other : t.fcbs)
+    if (other != f && (other->flags & kHeaderByteLocked) && other->name != f->name) return true;
+  for (const auto& kept : t.kept) {
+    if (!kept || kept->Path() == f->name) continue;
+    for (const Entry& e : t.entries)
+      if (e.kind == kKindData && e.name == kept->Path()) return true;
+  }
+  return false;
 }
 
 bool TxnDefersFlush(const FlatFcb* f) {

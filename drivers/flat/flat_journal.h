@@ -66,6 +66,9 @@ std::string JournalPath(const std::string& data_path);
 std::string TransactionPath();
 
 bool TxnActive();
+// True when writes to f are journalled: a transaction is active and f's
+// declaration was added to the logout.
+bool TxnJournals(const FlatFcb* f);
 // LOGOUT: 56 when the transaction file exists (or one is active), 48 when
 // it cannot be created.
 int TxnLogout();
@@ -83,6 +86,9 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
 // True while f has written in the active transaction: its header byte lock
 // stays taken until COMMIT or ROLLBACK.
 bool TxnKeepsHeaderLock(const FlatFcb* f);
+// True while the active transaction keeps the header byte lock of a file
+// other than f's data file (a file it wrote, open or closed since).
+bool TxnKeepsOtherLocks(const FlatFcb* f);
 // True while f has written in the active transaction: the flush after its
 // header writes waits for COMMIT, which flushes every file it wrote.
 bool TxnDefersFlush(const FlatFcb* f);

@@ -24,6 +24,10 @@ int EmptyFile(FlatFcb* f);
 int PackFile(FlatFcb* f);
 int FlushFile(FlatFcb* f);
 int BuildAll(FlatFcb* f);
+// A file left with the busy mark by a program that died: counters, bounds
+// and free chains recounted from the records, every maintained key rebuilt,
+// then the mark cleared. Nothing on a read-only open.
+int RepairAfterCrash(FlatFcb* f);
 int BuildOne(FlatFcb* f, FlatKey* k);
 int BuildIndex(FlatFcb* f, FlatKey* k, const std::string& text);
 

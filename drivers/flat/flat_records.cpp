@@ -90,6 +90,42 @@ int WriteHeader(FlatFcb* f, bool stamp) {
   return 0;
 }
 
+int WriteBusyMark(FlatFcb* f, bool on) {
+  if (f->read_only() || f->write_error) return f->write_error;
+  if (on) {
+    f->header.status |= kHdrBusy;
+  } else {
+    f->header.status &= uint16_t(~kHdrBusy);
+  }
+  uint8_t b[kHeaderSize];
+  SealHeader(&f->header, f->owned(), f->owner_key, b);
+  CrashPoint(on ? "before-mark" : "before-unmark");
+  // Straight to the file: the mark is not part of the operation's writes.
+  if (int err = f->data->Write(0, b, sizeof b)) {
+    f->write_error = drv::OsError(err);
+    return f->write_error;
+  }
+  CrashPoint(on ? "after-mark" : "after-unmark");
+  f->flags = on ? (f->flags | kBusyOnDisk) : (f->flags & ~kBusyOnDisk);
+  return 0;
+}
+
+int ClearBusyMark(FlatFcb* f) {
+  if (!(f->flags & kBusyOnDisk) || (f->flags & kHeaderDirty) || f->write_error) return 0;
+  return WriteBusyMark(f, false);
+}
+
+// A header write that leaves the file whole (the end of ADD and DELETE, the
+// held-back header at FLUSH and CLOSE) also takes the mark away.
+int WriteFinalHeader(FlatFcb* f) {
+  // One header write alone needs no mark: the flag stands until it is made.
+  f->flags |= kBusyOnDisk;
+  f->header.status &= uint16_t(~kHdrBusy);
+  int err = WriteHeader(f, true);
+  if (!err) f->flags &= ~kBusyOnDisk;
+  return err;
+}
+
 int ReadHeader(FlatFcb* f) {
   uint8_t b[kHeaderSize];
   size_t got = 0;
@@ -269,6 +305,42 @@ int WriteMemo(FlatFcb* f, uint32_t* first) {
   return 0;
 }
 
+int RebuildMemoChain(FlatFcb* f) {
+  if (!f->memo) return 0;
+  uint32_t blocks = 0;
+  int err = MemoBlockCount(f, &blocks);
+  if (err) return err;
+  std::vector<bool> used(size_t(blocks) + 1, false);
+  uint8_t block[kMemoBlockSize];
+  for (uint32_t n = 1; n <= f->header.records; ++n) {
+    uint8_t status = 0;
+    uint32_t link = 0;
+    if ((err = ReadStatus(f, n, &status, &link)) != 0) return err;
+    if (status & kRecDeleted) continue;
+    // A chain that leaves the file, loops or meets another's blocks stops
+    // there: what it reached stays with the record.
+    for (uint32_t b = link; b != 0 && b <= blocks && !used[b];) {
+      used[b] = true;
+      if ((err = ReadMemoBlock(f, b, block)) != 0) return err;
+      b = Get32(block);
+    }
+  }
+  // The free blocks linked from the lowest up, each link written only when
+  // it differs.
+  uint32_t head = 0;
+  for (uint32_t b = blocks; b >= 1; --b) {
+    if (used[b]) continue;
+    if ((err = ReadMemoBlock(f, b, block)) != 0) return err;
+    if (Get32(block) != head) {
+      uint8_t link[4];
+      Put32(link, head);
+      if ((err = f->Write(f->memo.get(), MemoBlockOffset(b), link, 4)) != 0) return err;
+    }
+    head = b;
+  }
+  return WriteMemoHead(f, head);
+}
+
 // ---------------------------------------------------------------------------
 // Reading one record into the record buffer.
 
@@ -387,9 +459,12 @@ int AddRecord(FlatFcb* f, bool keys) {
         key_err = f->key_blocks[i].file->Insert(n, U8(values[i]));
     }
   }
-  if (!keys && !(f->flags & kFlushAfterWrite)) {
+  // Streaming holds the header back, but not on a file opened shared: the
+  // other stations learn from the header where the records end, and would
+  // add theirs over the ones appended here.
+  if (!keys && !(f->flags & kFlushAfterWrite) && !(f->flags & kOpenShared)) {
     f->flags |= kHeaderDirty;
-  } else if ((err = WriteHeader(f, true)) != 0) {
+  } else if ((err = WriteFinalHeader(f)) != 0) {
     return err;
   }
   f->current = n;
@@ -465,8 +540,12 @@ int PutRecord(FlatFcb* f, uint32_t pointer) {
   }
   uint32_t link = revive ? 0 : Get32(raw.data() + 1);
   const bool memo_kept = f->memo_skipped && !pointer && n == f->current;
+  // The new memo goes to blocks of its own before the record points at it,
+  // and the old chain is given back only after: a record never points at a
+  // chain that is half rewritten.
+  uint32_t old_memo = 0;
   if (f->memo_block() && !memo_kept) {
-    if ((err = FreeMemo(f, link)) != 0) return err;
+    old_memo = link;
     if ((err = WriteMemo(f, &link)) != 0) return err;
   }
   if (revive) {
@@ -478,6 +557,7 @@ int PutRecord(FlatFcb* f, uint32_t pointer) {
   }
   status |= kRecChanged;
   if ((err = WriteRecord(f, n, status, link, f->record)) != 0) return err;
+  if ((err = FreeMemo(f, old_memo)) != 0) return err;
   int key_err = 0;
   for (size_t i = 0; i < nk && !key_err; ++i) {
     FlatKey& k = f->key_blocks[i];
@@ -512,9 +592,9 @@ int DeleteRecord(FlatFcb* f) {
   status &= uint8_t(~kRecHeld);
   std::vector<uint8_t> old(f->record_length);
   ToRuntime(f, raw.data() + kPrefixSize, old.data());
-  if ((err = FreeMemo(f, Get32(raw.data() + 1))) != 0) return err;
   if ((err = WritePrefix(f, n, uint8_t(status | kRecDeleted), f->header.free_head)) != 0)
     return err;
+  if ((err = FreeMemo(f, Get32(raw.data() + 1))) != 0) return err;
   f->header.free_head = n;
   ++f->header.deleted;
   int key_err = 0;
@@ -550,7 +630,7 @@ int DeleteRecord(FlatFcb* f) {
     }
     f->header.first_live = r;
   }
-  if ((err = WriteHeader(f, true)) != 0) return err;
+  if ((err = WriteFinalHeader(f)) != 0) return err;
   if (f->held == n) f->held = 0;
   f->current = 0;
   f->current_status = 0;

@@ -87,9 +87,35 @@ void AcquireByteLock(nv::EnvFile* file) {
   }
 }
 
+// A transaction keeps the byte locks of the files it wrote. Two stations
+// whose transactions take two files in opposite orders would each wait for
+// the other's for ever, so while this one keeps any, a refused byte lock is
+// waited for at most kTxnLockWaitMs: then the operation answers 32 and the
+// program rolls back, which lets the other station go on.
+constexpr int64_t kTxnLockWaitMs = 3000;
+
+bool TakeByteLockWithin(FlatFcb* f, int64_t ms) {
+  const int64_t start = E()->TickCount();
+  for (;;) {
+    int err = f->data->Lock(0, 1, true, false);
+    if (err == 0) {
+      f->flags |= kHeaderByteLocked;
+      return true;
+    }
+    if (err != nv::kOsLockViolation && err != nv::kOsSharingViolation)
+      nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
+    if (E()->TickCount() - start >= ms) return false;
+    E()->Delay(5);
+  }
+}
+
 int SharedLockHeader(FlatFcb* f) {
   if (!(f->flags & kOpenShared) || (f->flags & kHeaderByteLocked) || !f->data) return 0;
-  TakeByteLock(f);
+  if (!TxnKeepsOtherLocks(f)) {
+    TakeByteLock(f);
+  } else if (!TakeByteLockWithin(f, kTxnLockWaitMs)) {
+    return 32;
+  }
   // A header held back while streaming is newer than the one on disk.
   if (f->flags & kHeaderDirty) return 0;
   int err = 0;
@@ -98,7 +124,14 @@ int SharedLockHeader(FlatFcb* f) {
     if ((err = RecoverJournal(f)) != 0) return err;
   }
   if ((err = ReadHeaderAndKeys(f)) != 0) return err;
-  if ((f->header.status & kHdrLocked) && !(f->flags & kLockedByUs)) return WaitForFileLock(f);
+  if ((f->header.status & kHdrLocked) && !(f->flags & kLockedByUs) &&
+      (err = WaitForFileLock(f)) != 0)
+    return err;
+  // Every station clears its busy mark before it lets go of the byte lock:
+  // a mark found under the lock is a dead program's. (OPEN repairs once the
+  // memo and key files are open.)
+  if ((f->header.status & kHdrBusy) && (f->state & nv::kStateOpen) && !f->read_only())
+    return RepairAfterCrash(f);
   return 0;
 }
 
@@ -196,11 +229,10 @@ int RecoverBrokenLock(FlatFcb* f) {
   }
   const bool was_locked = (f->header.status & kHdrLocked) != 0;
   f->header.status &= uint16_t(~kHdrLocked);
-  if (was_locked && (err = RecountHeader(f)) != 0) return err;
-  if ((err = WriteHeader(f, true)) != 0) return err;
-  // Key entries written by the dead program may be out of step.
-  if (was_locked && (err = BuildAll(f)) != 0) return err;
-  return 0;
+  // Counters, chains and key entries written by the dead program may be out
+  // of step with its records.
+  if (was_locked || (f->header.status & kHdrBusy)) return RepairAfterCrash(f);
+  return WriteHeader(f, true);
 }
 
 void ShareBeforeClose(FlatFcb* f) {

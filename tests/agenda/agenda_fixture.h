@@ -3,10 +3,9 @@
 // the default profile in that folder, the headless backend with its clock,
 // the window lookup answered by the test, and the procedure table reset.
 //
-// The store: the flat store, as installed. AGENDA_TEST_STORE=DictMem runs
-// the tests over the dictionary's in-memory test store instead (tables by
-// file name, so each test uses a folder of its own; it keeps no memo texts).
-// Tests that compare the bytes of the data files always use the flat store.
+// The store: the flat store ("Norvane", loaded from libnvflat.so), chosen
+// through the dictionary's profile section, with real data, memo and key
+// files in ./Archivos of the test's own temporary folder.
 #pragma once
 
 #include <dirent.h>
@@ -40,16 +39,8 @@ using agenda::A;
 
 class AgendaTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { nv::RegisterDriver("DictMem", "libnvdictmem.so", "DMEM$DrvReg"); }
-
-  // The store of the main-window tests.
-  static std::string MainStore() {
-    const char* s = getenv("AGENDA_TEST_STORE");
-    return s && *s ? s : "Norvane";
-  }
-
-  // Every file of the test moves to `driver` (empty: the declared flat
-  // store), in the folder ./Archivos given by its full path.
+  // Every file of the test moves to `driver` (empty: the declared store),
+  // in the folder ./Archivos given by its full path.
   void UseStore(const std::string& driver) {
     store_ = driver;
     for (const char* profile : {"agenda.INI", ""}) {
@@ -75,7 +66,7 @@ class AgendaTest : public ::testing::Test {
     nv::platform::SetWindowLookup(
         [this](std::string_view title) { return main_program_ && title == "Fonvex Windows V2"; });
     agenda::ResetProcedures();
-    UseStore(MainStore());
+    UseStore("Norvane");
   }
 
   void TearDown() override {
@@ -130,15 +121,6 @@ class AgendaTest : public ::testing::Test {
   }
 
   int Start() { return agenda::ProgramStart(); }
-
-  // A demo installation in the flat store (written again when the test's
-  // store is another one).
-  void FlatDemo() {
-    if (store_ == "Norvane") return;
-    UseStore("Norvane");
-    ASSERT_EQ(system("rm -rf Archivos"), 0);
-    WriteDemo();
-  }
 
   // Captions of the windows opened, in order, as UTF-8.
   int Count(const std::string& caption) const {

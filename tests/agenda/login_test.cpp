@@ -143,7 +143,6 @@ TEST_F(LoginTest, TimeoutUsesUpAnAttempt) {
 }
 
 TEST_F(LoginTest, ThreeTimeoutsHalt) {
-  FlatDemo();
   const auto before = Snapshot();
   EXPECT_EQ(Start(), agenda::kExitHalted);
   EXPECT_EQ(Count("Seguridad"), 3);
@@ -154,7 +153,6 @@ TEST_F(LoginTest, ThreeTimeoutsHalt) {
 }
 
 TEST_F(LoginTest, ThreeFailuresHaltWithNoFileTouched) {
-  FlatDemo();
   const auto before = Snapshot();
   ASSERT_FALSE(before.empty());
   Attempt("DEMO", "x");
@@ -170,7 +168,6 @@ TEST_F(LoginTest, ThreeFailuresHaltWithNoFileTouched) {
 }
 
 TEST_F(LoginTest, CancelarHaltsAtOnceWithoutMessage) {
-  FlatDemo();
   const auto before = Snapshot();
   ui_->OnOpen("Seguridad", [](Window& w) { Press(w, agenda::kLoginCancelar); });
   Attempt("DEMO", "demo");  // never reached

@@ -110,10 +110,7 @@ TEST_F(MainWindowTest, ListsShowEachKindInNameOrderAndNoProvisionalEntry) {
     EXPECT_EQ(Column(w, agenda::kEmpTelefonos),
               (std::vector<std::string>{"0351111111", "0351222222"}));
     EXPECT_EQ(Column(w, agenda::kEmpContactos), (std::vector<std::string>{A("AAA Contacto")}));
-    // The in-memory store keeps no memo texts.
-    if (store_ != "DictMem") {
-      EXPECT_EQ(w.Text(agenda::kEmpComentarios), A("Cliente importante"));
-    }
+    EXPECT_EQ(w.Text(agenda::kEmpComentarios), A("Cliente importante"));
 
     const auto contacts = Column(w, agenda::kConLista);
     ASSERT_GE(contacts.size(), 2u);

@@ -1,7 +1,6 @@
 // The number form (unique numbers across the directory, derived fields,
 // re-linking on close), the number search, the category, group, user and
-// company lists, and holds between two stations.
-#include <thread>
+// company lists.
 
 #include "agenda/buscar_telefono.h"
 #include "agenda/ficha_contacto.h"
@@ -225,90 +224,6 @@ TEST_F(NumberFormTest, CompanySelectorListsCompaniesOnly) {
   });
   EXPECT_EQ(agenda::Empresas_Seleccionar(), kCancelled);
   EXPECT_EQ(names, (std::vector<std::string>{"Beta", "Delta"}));
-}
-
-// Two stations: a second open of FXMA11 in this process holds a company.
-// Needs a store with holds between opens (the flat store answers 43 to a
-// second station's read with hold); other stores skip.
-class StationsTest : public FormsTest {
- protected:
-  // The second station's file, holding entry `code`; null when the store
-  // keeps no holds between opens.
-  std::unique_ptr<nv::File> HoldElsewhere(int32_t code) {
-    std::unique_ptr<nv::File> other = dic_->NewFile("FXMA11");
-    if (other->Open() != 0) return nullptr;
-    other->As<MA11Record>().CODIGO = code;
-    other->Hold(1);
-    if (other->Get(other->key("MA11:MA11_CP")) != 0) return nullptr;
-    // Does a third open see the hold?
-    std::unique_ptr<nv::File> probe = dic_->NewFile("FXMA11");
-    if (probe->Open() != 0) return nullptr;
-    probe->As<MA11Record>().CODIGO = code;
-    probe->Hold(1);
-    const int err = probe->Get(probe->key("MA11:MA11_CP"));
-    probe->Close();
-    if (err != 43) {
-      other->Close();
-      return nullptr;
-    }
-    return other;
-  }
-};
-
-TEST_F(StationsTest, AHeldCompanyAsksUntilReleasedThenOpens) {
-  const int32_t acme = AddEntry("Acme", "E");
-  std::unique_ptr<nv::File> other = HoldElsewhere(acme);
-  if (!other) GTEST_SKIP() << "this store keeps no holds between opens";
-  std::thread releaser([&] {
-    while (ui_->messages().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    other->Release();
-  });
-  bool opened = false;
-  ui_->OnOpen("Ficha de la empresa", [&](Window& w) {
-    opened = true;
-    Press(w, agenda::kFcCancelar);
-  });
-  // Unanswered questions take their default "&Reintentar".
-  EXPECT_EQ(agenda::Ficha_Empresa("M", acme), kCancelled);
-  releaser.join();
-  other->Close();
-  EXPECT_TRUE(opened);
-  ASSERT_GE(ui_->messages().size(), 1u);
-  const auto m = ui_->messages()[0].shape;
-  EXPECT_EQ(m.text, A("La empresa está siendo modificado por otro usuario."));
-  EXPECT_EQ(m.buttons, (std::vector<std::string>{"&Cancelar", "&Reintentar"}));
-  EXPECT_EQ(m.default_button, 2);
-}
-
-TEST_F(StationsTest, CancelOnTheHoldQuestionOpensNothing) {
-  const int32_t acme = AddEntry("Acme", "E");
-  std::unique_ptr<nv::File> other = HoldElsewhere(acme);
-  if (!other) GTEST_SKIP() << "this store keeps no holds between opens";
-  ui_->QueueAnswer(1);
-  EXPECT_EQ(agenda::Ficha_Empresa("M", acme), kCancelled);
-  other->Close();
-  EXPECT_EQ(Count("Ficha de la empresa"), 0);
-}
-
-TEST_F(StationsTest, AContactHeldElsewhereStaysWhenItsCompanyIsDeleted) {
-  const int32_t acme = AddEntry("Acme", "E");
-  const int32_t ana = AddEntry("Ana", "C", acme);
-  const int32_t beto = AddEntry("Beto", "C", acme);
-  std::unique_ptr<nv::File> other = HoldElsewhere(ana);
-  if (!other) GTEST_SKIP() << "this store keeps no holds between opens";
-  ui_->OnOpen("Ficha de la empresa", [](Window& w) { Press(w, agenda::kFcAceptar); });
-  ui_->QueueAnswer(1);  // delete the company
-  ui_->QueueAnswer(1);  // Ana held: the message
-  ui_->QueueAnswer(1);  // Beto: delete
-  EXPECT_EQ(agenda::Ficha_Empresa("B", acme), kCompleted);
-  other->Close();
-  Entry e;
-  ASSERT_TRUE(HasEntry(ana, &e));
-  EXPECT_EQ(e.codemp, acme);  // still pointing to the deleted company
-  EXPECT_FALSE(HasEntry(beto));
-  EXPECT_EQ(CountText(" El contacto Ana esta siendo modificado por otro usuario.|               "
-                      "No puede ser borrado."),
-            1);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Re-linking of calls to the directory: the longest-prefix rule, the four
 // call files in their order, the window's ticks of at most ten calls with
 // its refused close, and a randomized comparison with a brute-force oracle.
+#include <algorithm>
 #include <random>
+#include <set>
 
 #include "agenda/relink.h"
 #include "tests/agenda/forms/forms_fixture.h"
@@ -131,6 +133,149 @@ TEST_F(RelinkTest, ConsecutiveCallsOfOneNumberShareOneLookup) {
   dic_->Access("FXRE09")->Close();
   EXPECT_EQ(LinkOf("661234"), 2);
   EXPECT_EQ(LinkOf("6699"), 1);
+}
+
+// A lookup probes RE09_C3 once per distinct length present under the
+// call's first character (no longer than the call), longest first; the
+// lengths are learnt once per run and first character.
+TEST_F(RelinkTest, ALookupReadsAtMostOnceForEachLengthPresent) {
+  // Many numbers of three lengths under "4", and some under "5".
+  for (int i = 0; i < 60; ++i) {
+    AddNumber(100 + i, "4" + std::to_string(10 + i));      // length 3
+    AddNumber(200 + i, "4" + std::to_string(10000 + i));   // length 6
+    AddNumber(300 + i, "4" + std::to_string(100000 + i));  // length 7
+    AddNumber(400 + i, "5" + std::to_string(1000 + i));    // length 5
+  }
+  nv::File& re09 = Use("FXRE09").file();
+  agenda::DirectoryLookup look(re09);
+  EXPECT_EQ(look.Lengths('4'), (std::vector<uint8_t>{7, 6, 3}));
+  EXPECT_EQ(look.scans(), 4);  // one read per length and the one that leaves "4"
+  EXPECT_EQ(look.Lengths('5'), (std::vector<uint8_t>{5}));
+  EXPECT_TRUE(look.Lengths('9').empty());
+  const int64_t scans = look.scans();
+
+  struct Case {
+    const char* number;
+    int32_t codigo;
+    int64_t probes;
+  };
+  const Case cases[] = {
+      {"41000999", 209, 2},                // length 6 matches after length 7 failed
+      {"4100005", 305, 1},                 // exactly a length-7 number
+      {"41099", 100, 1},                   // only length 3 is short enough
+      {"4799999999", 0, 3},                // every length probed, none matches
+      {"415", 105, 1},      {"41", 0, 0},  // shorter than every number
+      {"5104422", 444, 1},  {"5109999", 0, 1}, {"9123", 0, 0},  // nothing under "9"
+  };
+  const auto numbers = Numbers();
+  for (const Case& c : cases) {
+    const int64_t before = look.probes();
+    const agenda::CallLink link = look.Lookup(c.number);
+    EXPECT_EQ(link.codigo, c.codigo) << c.number;
+    EXPECT_EQ(look.probes() - before, c.probes) << c.number;
+    EXPECT_EQ(link.codigo, Oracle(c.number, numbers).first) << c.number;
+  }
+  EXPECT_EQ(look.scans(), scans);  // the lengths were read once
+  dic_->Access("FXRE09")->Close();
+}
+
+// Find, as a run uses it: calls met in number order reuse what earlier
+// probes learnt (no directory number of that length between the probed
+// prefix and the next number), so the directory is read about once per
+// number in range; out of order, and for anything but digits, it probes
+// again. Its answers always equal the plain lookup's and the oracle's.
+TEST_F(RelinkTest, FindReusesItsProbesForCallsInNumberOrder) {
+  std::mt19937 rng(7);
+  auto digits = [&](int len) {
+    std::string s;
+    for (int i = 0; i < len; ++i) s += char('0' + rng() % 10);
+    return s;
+  };
+  std::set<std::string> dir;
+  for (int i = 0; i < 40; ++i) dir.insert("3" + digits(1 + int(rng() % 7)));
+  // Not digits: their order may differ between stores, so never inferred.
+  for (const char* odd : {"3-1", "31a", "3.", "3 12", "3A", "31-"}) dir.insert(odd);
+  int32_t owner = 0;
+  for (const std::string& n : dir) {
+    ++owner;
+    AddNumber(owner, n, owner % 5);
+  }
+  std::vector<std::string> calls;
+  for (int i = 0; i < 400; ++i) calls.push_back("3" + digits(2 + int(rng() % 9)));
+  for (const char* odd : {"3-12", "31a9", "3.5", "3 123", "3A", "31-", "31-0", "3"}) {
+    calls.push_back(odd);
+  }
+  const auto numbers = Numbers();
+  nv::File& re09 = Use("FXRE09").file();
+  std::vector<std::string> sorted = calls;
+  std::sort(sorted.begin(), sorted.end());
+  agenda::DirectoryLookup plain(re09), ordered(re09), shuffled(re09);
+  for (const std::string& c : sorted) {
+    const agenda::CallLink want = plain.Lookup(c);
+    const auto oracle = Oracle(c, numbers);
+    EXPECT_EQ(want, (agenda::CallLink{oracle.first, oracle.second})) << c;
+    EXPECT_EQ(ordered.Find(c), want) << c;
+  }
+  // Far fewer reads than one per length and call.
+  EXPECT_LT(ordered.probes() * 3, plain.probes());
+  std::shuffle(calls.begin(), calls.end(), rng);
+  for (const std::string& c : calls) {
+    const auto oracle = Oracle(c, numbers);
+    EXPECT_EQ(shuffled.Find(c), (agenda::CallLink{oracle.first, oracle.second})) << c;
+  }
+  // A new run forgets everything.
+  ordered.ResetCache();
+  const int64_t before = ordered.probes() + ordered.scans();
+  ordered.Find(sorted.back());
+  EXPECT_GT(ordered.probes() + ordered.scans(), before);
+  dic_->Access("FXRE09")->Close();
+}
+
+// Numbers with bytes below the blank or above 0x7F, blanks inside, and the
+// full width of the field; a record whose derived fields disagree with its
+// number (written by a faulty writer) matches nothing and hides nothing.
+TEST_F(RelinkTest, OddBytesFullWidthAndBadDerivedFieldsAreHandled) {
+  const std::string low = std::string("\x01\x02", 2) + "7";
+  const std::string high = "\xff\xfe";
+  const std::string wide(40, '8');
+  AddNumber(1, low);
+  AddNumber(2, high);
+  AddNumber(3, wide);
+  AddNumber(4, "88");
+  AddNumber(5, "6 6");  // a blank inside
+  {
+    FileAccess& re09 = Use("FXRE09");
+    re09.file().Clear();
+    auto& r = re09.rec<RE09Record>();
+    r.CODIGO.Set(9);
+    r.NROTEL = "8888";
+    r.CARINI = "8";
+    r.LONTEL = 2;  // wrong: the clipped number has four characters
+    ASSERT_EQ(re09.Insert(), 0);
+    re09.Close();
+  }
+  nv::File& re09 = Use("FXRE09").file();
+  agenda::DirectoryLookup look(re09);
+  EXPECT_EQ(look.Lookup(low + "123").codigo, 1);
+  EXPECT_EQ(look.Lookup(std::string("\x01\x02", 2)).codigo, 0);
+  EXPECT_EQ(look.Lookup(high + "\x80").codigo, 2);
+  EXPECT_EQ(look.Lookup(wide + "999").codigo, 3);  // longer than any number
+  EXPECT_EQ(look.Lookup(std::string(39, '8')).codigo, 4);
+  EXPECT_EQ(look.Lookup("88889").codigo, 4);  // the faulty record is no match
+  EXPECT_EQ(look.Lookup("6 61").codigo, 5);
+  EXPECT_EQ(look.Lookup("6 ").codigo, 0);
+  EXPECT_EQ(look.Lookup("").codigo, 0);
+  dic_->Access("FXRE09")->Close();
+
+  AddCall(0, low + "55");
+  AddCall(1, "\xff\xfe\xfd");
+  AddCall(2, std::string(30, '8'));
+  EXPECT_EQ(agenda::RelinkCalls(low), 1);
+  EXPECT_EQ(agenda::RelinkCalls(high), 1);
+  EXPECT_EQ(agenda::RelinkCalls("88"), 1);
+  EXPECT_EQ(LinkOf(low + "55"), 1);
+  EXPECT_EQ(LinkOf("\xff\xfe\xfd"), 2);
+  EXPECT_EQ(LinkOf(std::string(30, '8')), 4);
 }
 
 TEST_F(RelinkTest, WindowTicksReadAtMostTenCallsAndRefuseToCloseMidway) {

@@ -219,15 +219,17 @@ TEST_F(FlatRecordTest, AppendWhileStreamingWritesTheHeaderOnceAtFlush) {
   CountingEnv env;
   nvtest::ScopedEnv scoped(&env);
   auto f = Make();
+  ASSERT_EQ(f->Close(), 0);
+  ASSERT_EQ(f->Open(kReadWrite | kDenyWrite), 0);
   ASSERT_EQ(f->Stream(), 0);
   env.header_writes = 0;
   for (int i = 0; i < 50; ++i) {
     Fill(*f, i + 1, "X");
     ASSERT_EQ(f->Append(), 0);
   }
-  EXPECT_EQ(env.header_writes, 0);
+  EXPECT_EQ(env.header_writes, 1);  // the busy mark, once
   ASSERT_EQ(f->Flush(), 0);
-  EXPECT_EQ(env.header_writes, 1);
+  EXPECT_EQ(env.header_writes, 2);
   EXPECT_EQ(U32At(Dat(), 5), 50u);
   // APPEND leaves the keys alone until BUILD.
   EXPECT_EQ(f->Records(f->key(0)), 0);
@@ -242,6 +244,34 @@ TEST_F(FlatRecordTest, AppendWhileStreamingWritesTheHeaderOnceAtFlush) {
   ASSERT_EQ(f->Close(), 0);
   EXPECT_EQ(env.header_writes, 1);
   EXPECT_EQ(U32At(Dat(), 5), 51u);
+}
+
+// A station streaming into a shared file writes the header after each
+// APPEND (not flushed): another station adding meanwhile must not land on
+// the records appended.
+TEST_F(FlatRecordTest, StreamingIntoASharedFileShowsEveryAppendToOtherStations) {
+  auto a = Make();
+  File b(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(b.Open(kReadWrite | kDenyNone), 0);
+  ASSERT_EQ(a->Stream(), 0);
+  for (int i = 1; i <= 3; ++i) {
+    Fill(*a, i, "A");
+    ASSERT_EQ(a->Append(), 0);
+  }
+  EXPECT_EQ(b.Records(), 3);
+  Fill(b, 4, "B");
+  ASSERT_EQ(b.Add(), 0);
+  Fill(*a, 5, "A");
+  ASSERT_EQ(a->Append(), 0);
+  ASSERT_EQ(a->Flush(), 0);
+  ASSERT_EQ(a->Build(), 0);
+  std::vector<int32_t> codes;
+  ASSERT_EQ(a->Set(a->key(0)), 0);
+  while (a->Next() == 0) codes.push_back(a->As<CustRecord>().CODE);
+  EXPECT_EQ(codes, (std::vector<int32_t>{1, 2, 3, 4, 5}));
+  b.Close();
+  a->Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
 TEST_F(FlatRecordTest, HeaderTimeFollowsTheRuntimeClock) {

@@ -104,6 +104,42 @@ TEST_F(SharedTxnTest, RollbackAfterThreeAddsAndAPutRestoresEveryByte) {
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
+// EMPTY, PACK and BUILD cut and rewrite whole files: inside a transaction
+// their bytes are journalled like any write, and ROLLBACK puts back every
+// byte of the data, memo and key files.
+TEST_F(SharedTxnTest, RollbackUndoesEmptyPackAndBuild) {
+  for (int verb = 0; verb < 3; ++verb) {
+    SCOPED_TRACE(verb == 0 ? "EMPTY" : verb == 1 ? "PACK" : "BUILD");
+    for (const char* n : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+      nv::GetEnv()->Remove(dir_ / n);
+    {
+      auto f = Make();
+      AddN(*f, 40, 1);
+      for (int code : {3, 17, 29}) {
+        ASSERT_EQ(f->Get(int32_t(code)), 0);
+        ASSERT_EQ(f->Delete(), 0);
+      }
+    }
+    auto f = Make(kReadWrite | kDenyNone, false);
+    auto before = Snapshot();
+    ASSERT_EQ(f->SetProperty(29441, "1"), 0);
+    ASSERT_EQ(f->Logout(), 0);
+    ASSERT_EQ(verb == 0 ? f->Empty() : verb == 1 ? f->Pack() : f->Build(), 0);
+    EXPECT_EQ(f->Records(), verb == 0 ? 0 : 37);
+    if (verb == 1) {
+      EXPECT_LT(ReadBytes(dir_ / "CUST.DAT").size(), before["CUST.DAT"].size());
+    }
+    ASSERT_EQ(f->Rollback(), 0);
+    auto after = Snapshot();
+    for (auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+    EXPECT_EQ(f->Records(), 37);
+    EXPECT_EQ(f->Records(f->key(1)), 37);
+    f->Close();
+    EXPECT_TRUE(Consistent(dir_ / "CUST"));
+    EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.T00"));
+  }
+}
+
 TEST_F(SharedTxnTest, JournalAndTransactionFileLayouts) {
   auto f = Make();
   ASSERT_EQ(f->SetProperty(29441, "1"), 0);

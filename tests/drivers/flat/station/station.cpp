@@ -12,6 +12,12 @@
 //   flat_station crash <dir> <inside>
 //     adds three records and rewrites record 2 (inside a transaction when
 //     <inside> is 1, committed at the end); NV_FLAT_CRASH kills it on the way.
+//   flat_station txn2 <dir> <first> <second> <code>
+//     opens both data files (then "open" and waits for the file OPENED), one
+//     transaction adding <code> to <first> (then "ready" and waits for GO),
+//     then to <second>; exit 3 when it had to roll back.
+//   flat_station pack <dir>
+//     deletes records 2 and 4 and packs the file.
 //   flat_station hold <dir> <record> <seconds>
 //     holds the record and sleeps, so another station meets the mark.
 // Exit status 0 on success; the failing step and error on stderr otherwise.
@@ -89,6 +95,47 @@ int Crash(const std::string& dir, bool inside) {
   return f.Close() ? 1 : 0;
 }
 
+// A transaction writing <first> then <second> (data files A or B in dir),
+// after "ready" on standard output and once the file GO exists. Exit 0 when
+// it committed, 3 when the second file answered 32 and it rolled back.
+int Txn2(const std::string& dir, const std::string& first, const std::string& second, int code) {
+  File a(CustDecl(dir + "/" + first)), b(CustDecl(dir + "/" + second));
+  if (int e = a.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  if (int e = b.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  a.SetProperty(29441, "1");
+  b.SetProperty(29441, "1");
+  std::printf("open\n");
+  std::fflush(stdout);
+  while (::access((dir + "/OPENED").c_str(), F_OK) != 0) ::usleep(2000);
+  if (a.Logout() != 0) return Fail("logout", ErrorCode());
+  Fill(a, code, "PRIMERO");
+  if (int e = a.Add()) return Fail("add", e);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  while (::access((dir + "/GO").c_str(), F_OK) != 0) ::usleep(2000);
+  Fill(b, code, "SEGUNDO");
+  int e = b.Add();
+  if (e == 32) {
+    if (a.Rollback() != 0) return Fail("rollback", ErrorCode());
+    return 3;
+  }
+  if (e) return Fail("add", e);
+  if (a.Commit() != 0) return Fail("commit", ErrorCode());
+  return 0;
+}
+
+// Deletes records 2 and 4, then PACK.
+int Pack(const std::string& dir) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  for (int32_t code : {2, 4}) {
+    if (int e = f.Get(code)) return Fail("get", e);
+    if (int e = f.Delete()) return Fail("delete", e);
+  }
+  if (int e = f.Pack()) return Fail("pack", e);
+  return f.Close() ? 1 : 0;
+}
+
 int Hold(const std::string& dir, int record, int seconds) {
   File f(CustDecl(dir + "/CUST"));
   if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
@@ -109,6 +156,8 @@ int main(int argc, char** argv) {
     return Add(dir, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
   if (cmd == "read" && argc == 4) return Read(dir, argv[3]);
   if (cmd == "crash" && argc == 4) return Crash(dir, std::atoi(argv[3]) != 0);
+  if (cmd == "pack" && argc == 3) return Pack(dir);
+  if (cmd == "txn2" && argc == 6) return Txn2(dir, argv[3], argv[4], std::atoi(argv[5]));
   if (cmd == "hold" && argc == 5) return Hold(dir, std::atoi(argv[3]), std::atoi(argv[4]));
   return 2;
 }
