@@ -175,7 +175,11 @@ class KeyFile {
   int ReadPage(uint32_t page, uint8_t* buf);
   int WritePage(uint32_t page, const uint8_t* buf);
   int WriteHeader();
-  void set_header(const KeyHeader& h) { header_ = h; }
+  // A header set here is this open's (no longer stale).
+  void set_header(const KeyHeader& h) {
+    header_ = h;
+    stale_ = false;
+  }
 
  private:
   KeyFile(nv::Env* env, std::unique_ptr<nv::EnvFile> file, const KeySpec& shape);
