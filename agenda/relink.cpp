@@ -6,6 +6,7 @@
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/records.h"
 #include "host/runtime/decimal.h"
+#include "host/runtime/error_state.h"
 #include "host/runtime/fixed_string.h"
 #include "host/ui/window.h"
 
@@ -294,12 +295,17 @@ RelinkFiles::RelinkFiles(nv::dict::Dictionary& dic) : dic_(dic) {
   used_.push_back("FXRE09");
   re09_ = &re09->file();
   saved_re09_.assign(re09_->record(), re09_->record() + re09_->record_length());
-  // A missing call file has no calls: no message about it.
+  // A missing call file has no calls: no message about it. A call file
+  // that exists but cannot be opened (damaged, refused) is left out too,
+  // but said, so that its calls are not taken as linked in silence.
   nv::dict::ErrorReporter* reporter = dic.reporter();
   dic.set_reporter(nullptr);
   for (const CallFileName& c : kCallFiles) {
     nv::dict::FileAccess* a = dic.Access(c.label);
-    if (a == nullptr || a->UseFile() != 0) {
+    const int err = a == nullptr ? nv::kErrFileNotFound : a->UseFile();
+    if (err != 0) {
+      if (err != nv::kErrFileNotFound && reporter != nullptr)
+        reporter->FileError(c.label, "Open", err, nv::ErrorText());
       calls_.push_back({});
       continue;
     }
