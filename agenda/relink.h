@@ -33,7 +33,8 @@
 //     first call whose clipped number does not start with clipped N. Only
 //     CODIGO and GRUAGE of the visited calls are written.
 //   - The four files are in stream mode from Begin to Finish; Finish
-//     flushes them. A call file that cannot be opened has no calls.
+//     flushes them. A call file that cannot be opened has no calls (one
+//     that exists but fails to open is reported, a missing one is not).
 //
 // States of a run:  created --Begin--> running --Step...--> done --Finish--> finished
 //
