@@ -115,6 +115,7 @@ struct CallFileView {
   nv::File* file = nullptr;
   nv::KeyDecl* number_key = nullptr;
   size_t nrotel = 0, codigo = 0, gruage = 0;  // offsets
+  const char* label = "";                     // for error reports
 };
 // The view of FXMO01/FXMO02 (call legs) or FXTR01/FXTR02 (transfer headers).
 CallFileView CallLegView(nv::File& file, std::string_view key_label);
@@ -142,6 +143,10 @@ class CallRelinker {
   int64_t visited() const { return visited_; }
   int64_t changed() const { return changed_; }  // calls whose link changed
   int errors() const { return errors_; }
+  // The first failure of the run (a call not written, a file not
+  // positioned): its file's label and error code; 0 when none.
+  int first_error() const { return first_error_; }
+  const char* first_error_label() const { return first_error_label_; }
   const DirectoryLookup& lookup() const { return lookup_; }
   const std::string& number() const { return number_; }
 
@@ -155,7 +160,11 @@ class CallRelinker {
   bool begun_ = false, finished_ = false;
   std::vector<bool> positioned_;
   int64_t visited_ = 0, changed_ = 0;
+  void Failed(const CallFileView& v, int code);
+
   int errors_ = 0;
+  int first_error_ = 0;
+  const char* first_error_label_ = "";
 };
 
 // Uses (opens) the directory and the four call files of the program's
