@@ -6,6 +6,7 @@
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/records.h"
 #include "host/runtime/decimal.h"
+#include "host/runtime/error_state.h"
 #include "host/runtime/fixed_string.h"
 #include "host/ui/window.h"
 
@@ -214,12 +215,19 @@ void CallRelinker::Position(size_t i) {
   if (v.file == nullptr) return;
   v.file->Clear();
   nv::AssignPadded(reinterpret_cast<char*>(v.file->record() + v.nrotel), kCallNumberWidth, number_);
-  if (v.file->Set(v.number_key, v.number_key) != 0) {
-    ++errors_;
+  if (const int err = v.file->Set(v.number_key, v.number_key); err != 0) {
+    Failed(v, err);
     calls_[i].file = nullptr;
     return;
   }
   positioned_[i] = true;
+}
+
+void CallRelinker::Failed(const CallFileView& v, int code) {
+  if (errors_++ == 0) {
+    first_error_ = code;
+    first_error_label_ = v.label;
+  }
 }
 
 int CallRelinker::Step(int limit) {
@@ -245,8 +253,9 @@ int CallRelinker::Step(int limit) {
           if (Get32(rec + v.codigo) != link.codigo || GetGroup(rec + v.gruage) != link.gruage) {
             std::memcpy(rec + v.codigo, &link.codigo, sizeof link.codigo);
             nv::DecimalFromInt64(link.gruage, rec + v.gruage, 3, 0);
-            if (v.file->Put() != 0) {
-              ++errors_;
+            if (const int err = v.file->Put(); err != 0) {
+              // Held by another station, say: the call keeps its old link.
+              Failed(v, err);
             } else {
               ++changed_;
             }
@@ -294,17 +303,23 @@ RelinkFiles::RelinkFiles(nv::dict::Dictionary& dic) : dic_(dic) {
   used_.push_back("FXRE09");
   re09_ = &re09->file();
   saved_re09_.assign(re09_->record(), re09_->record() + re09_->record_length());
-  // A missing call file has no calls: no message about it.
+  // A missing call file has no calls: no message about it. A call file
+  // that exists but cannot be opened (damaged, refused) is left out too,
+  // but said, so that its calls are not taken as linked in silence.
   nv::dict::ErrorReporter* reporter = dic.reporter();
   dic.set_reporter(nullptr);
   for (const CallFileName& c : kCallFiles) {
     nv::dict::FileAccess* a = dic.Access(c.label);
-    if (a == nullptr || a->UseFile() != 0) {
+    const int err = a == nullptr ? nv::kErrFileNotFound : a->UseFile();
+    if (err != 0) {
+      if (err != nv::kErrFileNotFound && reporter != nullptr)
+        reporter->FileError(c.label, "Open", err, nv::ErrorText());
       calls_.push_back({});
       continue;
     }
     used_.push_back(c.label);
     calls_.push_back(c.transfer ? TransferView(a->file(), c.key) : CallLegView(a->file(), c.key));
+    calls_.back().label = c.label;
   }
   dic.set_reporter(reporter);
 }
@@ -333,6 +348,19 @@ std::string ClockPicture(int n) {
   return name;
 }
 
+namespace {
+
+// A run that could not write every call says so once, through the
+// dictionary's error reporter (the window would otherwise close as if all
+// were linked).
+void ReportFailures(nv::dict::Dictionary& dic, const CallRelinker& run) {
+  if (run.errors() == 0 || dic.reporter() == nullptr) return;
+  dic.reporter()->FileError(run.first_error_label(), "Put", run.first_error(),
+                            nv::ErrorTextOf(run.first_error()));
+}
+
+}  // namespace
+
 int64_t RelinkCalls(std::string_view number) {
   nv::dict::Dictionary* dic = nv::dict::Dic();
   if (dic == nullptr) return -1;
@@ -342,6 +370,7 @@ int64_t RelinkCalls(std::string_view number) {
   run.Begin();
   run.Step(0);
   run.Finish();
+  ReportFailures(*dic, run);
   return run.visited();
 }
 
@@ -397,6 +426,7 @@ int64_t Actualizar_MOyTR(std::string_view number) {
   // A window ended from outside still leaves every call linked.
   if (!run.done()) run.Step(0);
   run.Finish();
+  ReportFailures(*dic, run);
   return run.visited();
 }
 

@@ -33,7 +33,8 @@
 //     first call whose clipped number does not start with clipped N. Only
 //     CODIGO and GRUAGE of the visited calls are written.
 //   - The four files are in stream mode from Begin to Finish; Finish
-//     flushes them. A call file that cannot be opened has no calls.
+//     flushes them. A call file that cannot be opened has no calls (one
+//     that exists but fails to open is reported, a missing one is not).
 //
 // States of a run:  created --Begin--> running --Step...--> done --Finish--> finished
 //
@@ -114,6 +115,7 @@ struct CallFileView {
   nv::File* file = nullptr;
   nv::KeyDecl* number_key = nullptr;
   size_t nrotel = 0, codigo = 0, gruage = 0;  // offsets
+  const char* label = "";                     // for error reports
 };
 // The view of FXMO01/FXMO02 (call legs) or FXTR01/FXTR02 (transfer headers).
 CallFileView CallLegView(nv::File& file, std::string_view key_label);
@@ -141,6 +143,10 @@ class CallRelinker {
   int64_t visited() const { return visited_; }
   int64_t changed() const { return changed_; }  // calls whose link changed
   int errors() const { return errors_; }
+  // The first failure of the run (a call not written, a file not
+  // positioned): its file's label and error code; 0 when none.
+  int first_error() const { return first_error_; }
+  const char* first_error_label() const { return first_error_label_; }
   const DirectoryLookup& lookup() const { return lookup_; }
   const std::string& number() const { return number_; }
 
@@ -154,7 +160,11 @@ class CallRelinker {
   bool begun_ = false, finished_ = false;
   std::vector<bool> positioned_;
   int64_t visited_ = 0, changed_ = 0;
+  void Failed(const CallFileView& v, int code);
+
   int errors_ = 0;
+  int first_error_ = 0;
+  const char* first_error_label_ = "";
 };
 
 // Uses (opens) the directory and the four call files of the program's

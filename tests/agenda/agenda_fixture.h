@@ -25,7 +25,6 @@
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/records.h"
 #include "host/platform/platform.h"
-#include "host/runtime/driver_table.h"
 #include "host/runtime/env.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/profile.h"

@@ -97,6 +97,78 @@ TEST_F(RelinkTest, MissingCallFilesAreSkipped) {
   EXPECT_TRUE(ui_->messages().empty());
 }
 
+// A call file that exists but cannot be opened is left out like a missing
+// one, but said through the error reporter; the other files are re-linked.
+TEST_F(RelinkTest, ADamagedCallFileIsReportedAndSkipped) {
+  struct Reporter : nv::dict::ErrorReporter {
+    void FileError(std::string_view label, std::string_view, int code,
+                   const std::string&) override {
+      errors.push_back(std::string(label) + ":" + std::to_string(code));
+    }
+    std::vector<std::string> errors;
+  } reporter;
+  AddNumber(4, "55");
+  AddCall(0, "5511");
+  AddCall(1, "5533");
+  AddCall(3, "5522");
+  ASSERT_EQ(dic_->NewFile("FXTR01")->Remove(), 0);  // missing: said nowhere
+  {
+    // FXMO02's data file: garbage where the header should be.
+    const std::string name = "Archivos/FXMO02.VTR";
+    std::string bytes;
+    ASSERT_EQ(nv::ReadWholeFile(name, &bytes), 0);
+    for (size_t i = 0; i < 64 && i < bytes.size(); ++i) bytes[i] = char(0xA5 ^ i);
+    FILE* f = fopen(name.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    fclose(f);
+  }
+  dic_->set_reporter(&reporter);
+  EXPECT_EQ(agenda::RelinkCalls("55"), 2);
+  dic_->set_reporter(nullptr);
+  ASSERT_EQ(reporter.errors.size(), 1u);
+  EXPECT_EQ(reporter.errors[0].rfind("FXMO02:", 0), 0u) << reporter.errors[0];
+  FileAccess& mo01 = Use("FXMO01");
+  ASSERT_EQ(mo01.file().Set(), 0);
+  ASSERT_EQ(mo01.file().Next(), 0);
+  EXPECT_EQ(mo01.rec<CallRecord>().CODIGO, 4);
+  mo01.Close();
+}
+
+// A call held by another station cannot be written: the run goes on with
+// the others and says once that a call kept its old link.
+TEST_F(RelinkTest, ACallHeldElsewhereIsReportedAndTheRestLinked) {
+  struct Reporter : nv::dict::ErrorReporter {
+    void FileError(std::string_view label, std::string_view operation, int code,
+                   const std::string&) override {
+      errors.push_back(std::string(label) + ":" + std::string(operation) + ":" +
+                       std::to_string(code));
+    }
+    std::vector<std::string> errors;
+  } reporter;
+  AddNumber(4, "55");
+  AddCall(1, "5511");
+  AddCall(1, "5522");
+  AddCall(1, "5533");
+  // Another station holds the call "5522".
+  std::unique_ptr<nv::File> other = dic_->NewFile("FXMO02");
+  ASSERT_EQ(other->Open(), 0);
+  other->As<CallRecord>().NROTEL = "5522";
+  nv::KeyDecl* k = other->key("MO02:MO02_C9");
+  ASSERT_EQ(other->Set(k, k), 0);
+  other->Hold(1);
+  ASSERT_EQ(other->Next(), 0);
+  dic_->set_reporter(&reporter);
+  EXPECT_EQ(agenda::RelinkCalls("55"), 3);
+  dic_->set_reporter(nullptr);
+  other->Release();
+  other->Close();
+  EXPECT_EQ(LinkOf("5511"), 4);
+  EXPECT_EQ(LinkOf("5522"), 0);  // kept its old link
+  EXPECT_EQ(LinkOf("5533"), 4);
+  EXPECT_EQ(reporter.errors, (std::vector<std::string>{"FXMO02:Put:5"}));
+}
+
 // The cache holds one answer per run: a run after a directory change does
 // not reuse the answer of the run before.
 TEST_F(RelinkTest, TheCacheDoesNotOutliveARun) {

@@ -156,6 +156,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (intptr_t p = 1; p < 40; ++p) Call(f, kOpGetPointer, nullptr, p);
     for (intptr_t p = 1; p < 40; ++p) Call(f, kOpGetOrdinal, k, p);
     Call(f, kOpClose);
+    // Opened for writing, a file with the busy mark is repaired: counters,
+    // chains and keys rebuilt from whatever the records hold.
+    ClearError();
+    Call(f, kOpOpen, nullptr, 0x22);
+    if (ErrorCode() == 0) {
+      Call(f, kOpRecords);
+      Call(f, kOpSetKey, k);
+      for (int i = 0; i < 300 && (ClearError(), Call(f, kOpNext), ErrorCode() == 0); ++i) {
+      }
+      Call(f, kOpClose);
+    }
   }
   Call(f, kOpFinalClose);
   return 0;
