@@ -52,7 +52,7 @@ int FlatFcb::BeforeWrite(nv::EnvFile* file, uint64_t offset, size_t n) {
   int err = 0;
   if (TxnJournals(this)) {
     err = JournalBeforeWrite(this, file, offset, n);
-  } else if (!(flags & kBusyOnDisk)) {
+  } else if (!(flags & (kBusyOnDisk | kUnmarkedWrites))) {
     err = WriteBusyMark(this, true);
   }
   if (err) write_error = err;

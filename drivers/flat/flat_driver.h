@@ -58,7 +58,8 @@ enum OpenFlag : uint32_t {
   kIgnoreStatus = 1u << 14,
   kIgnoreCorruptions = 1u << 16,
   kMaintainHeaderTime = 1u << 17,
-  kBusyOnDisk = 1u << 18,  // this open wrote kHdrBusy and has not cleared it
+  kBusyOnDisk = 1u << 18,      // this open wrote kHdrBusy and has not cleared it
+  kUnmarkedWrites = 1u << 19,  // the writes under way need no busy mark
 };
 
 struct FlatField : nv::DrvFieldHead {

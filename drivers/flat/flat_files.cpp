@@ -207,6 +207,28 @@ int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
   return BuildKey(E(), k->file.get(), source, report, Folder(f->name));
 }
 
+// Builds the keys `which` picks in one pass over the records, with one
+// duplicates report: 40 when a key without duplicates met some.
+template <typename Pick>
+int BuildKeyFiles(FlatFcb* f, Pick which) {
+  std::vector<KeyToBuild> list;
+  for (FlatKey& k : f->key_blocks) {
+    if (!which(k) || k.shape.components.empty()) continue;
+    int err = OpenOrCreateKey(f, &k);
+    if (!err) err = JournalWhole(f, k.file->file(), 0);
+    if (err) return err;
+    list.push_back({k.file.get(), ""});
+  }
+  if (list.empty()) return 0;
+  BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
+  LiveRecords source(f);
+  source.Rewind();
+  std::vector<int> results;
+  int err = BuildKeys(E(), list, source, &report, Folder(f->name), &results);
+  report.Close();
+  return err;
+}
+
 void ResetPositions(FlatFcb* f) {
   f->current = 0;
   f->current_status = 0;
@@ -576,18 +598,8 @@ int EmptyFile(FlatFcb* f) {
 
 int BuildAll(FlatFcb* f) {
   if (f->read_only()) return 5;
-  BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
-  int result = 0;
-  for (FlatKey& k : f->key_blocks) {
-    if (k.shape.components.empty()) continue;
-    int err = BuildKeyFile(f, &k, &report);
-    if (err == 40) {
-      result = 40;
-    } else if (err) {
-      return err;
-    }
-  }
-  report.Close();
+  int result = BuildKeyFiles(f, [](const FlatKey& k) { return !k.shape.components.empty(); });
+  if (result && result != 40) return result;
   if (f->flags & kHeaderDirty) {
     int err = WriteHeader(f, true);
     if (err) return err;
@@ -603,14 +615,8 @@ int RepairAfterCrash(FlatFcb* f) {
   int err = RecountHeader(f);
   if (!err) err = RebuildMemoChain(f);
   if (!err) {
-    BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
-    for (FlatKey& k : f->key_blocks) {
-      if (!k.stored || k.index) continue;
-      err = BuildKeyFile(f, &k, &report);
-      if (err == 40) err = 0;  // duplicates are listed in the report
-      if (err) break;
-    }
-    report.Close();
+    err = BuildKeyFiles(f, [](const FlatKey& k) { return k.stored && !k.index; });
+    if (err == 40) err = 0;  // duplicates are listed in the report
   }
   if (!err) err = WriteFinalHeader(f);
   return err;

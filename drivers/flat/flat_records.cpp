@@ -266,6 +266,16 @@ int FreeMemo(FlatFcb* f, uint32_t first) {
   return WriteMemoHead(f, first);
 }
 
+// True when the memo buffer holds text (WriteMemo would write a chain).
+bool MemoToWrite(FlatFcb* f) {
+  FlatMemo* m = f->memo_block();
+  if (m == nullptr || !f->memo) return false;
+  const char* p = m->buffer.get();
+  for (uint32_t i = 0; i < m->size; ++i)
+    if (p[i] != ' ') return true;
+  return false;
+}
+
 // Writes the memo buffer as a new chain; *first is 0 for a blank memo.
 int WriteMemo(FlatFcb* f, uint32_t* first) {
   *first = 0;
@@ -437,9 +447,15 @@ int AddRecord(FlatFcb* f, bool keys) {
     if (f->header.records == UINT32_MAX) return 5;
     n = f->header.records + 1;
   }
+  // A record appended past the end whose header is written next needs no
+  // busy mark: killed in between, the file just does not count the record.
+  const bool plain_append = !keys && !reused && !MemoToWrite(f) &&
+                            ((f->flags & kFlushAfterWrite) || (f->flags & kOpenShared));
+  if (plain_append) f->flags |= kUnmarkedWrites;
   uint32_t memo = 0;
   int err = WriteMemo(f, &memo);
   if (!err) err = WriteRecord(f, n, kRecAdded, memo, f->record);
+  f->flags &= ~kUnmarkedWrites;
   if (err) {
     f->header = saved;
     return err;

@@ -100,6 +100,8 @@ bool TakeByteLockWithin(FlatFcb* f, int64_t ms) {
     int err = f->data->Lock(0, 1, true, false);
     if (err == 0) {
       f->flags |= kHeaderByteLocked;
+      for (FlatKey& k : f->key_blocks)
+        if (k.file) k.file->DropPages();
       return true;
     }
     if (err != nv::kOsLockViolation && err != nv::kOsSharingViolation)

@@ -17,10 +17,11 @@
 //
 // Waiting: the waits for a LOCK, a held record and RECOVER go through
 // nv::GetEnv()->Delay (1000 ms steps) so tests drive them with a fake
-// clock. A refused header byte lock is tried again a few times after 1 ms,
-// then waited for in the system, which grants it the moment its holder lets
-// go: another station holds it for one operation (or one transaction), and
-// fixed one-second steps would make shared files crawl.
+// clock. A refused header byte lock is waited for in the system, which
+// grants it the moment its holder lets go: another station holds it for one
+// operation (or one transaction), and fixed one-second steps would make
+// shared files crawl. (While this program's transaction keeps other files'
+// byte locks the wait is bounded: see SharedLockHeader.)
 #pragma once
 
 #include <cstdint>
