@@ -345,10 +345,12 @@ bool TxnKeepsHeaderLock(const FlatFcb* f) {
 bool TxnKeepsOtherLocks(const FlatFcb* f) {
   const Txn& t = T();
   if (!t.active) return false;
+  // Another open of f's own file counts too: its lock would keep f waiting
+  // in this very program.
   for (const FlatFcb* other : t.fcbs)
-    if (other != f && (other->flags & kHeaderByteLocked) && other->name != f->name) return true;
+    if (other != f && (other->flags & kHeaderByteLocked)) return true;
   for (const auto& kept : t.kept) {
-    if (!kept || kept->Path() == f->name) continue;
+    if (!kept) continue;
     for (const Entry& e : t.entries)
       if (e.kind == kKindData && e.name == kept->Path()) return true;
   }

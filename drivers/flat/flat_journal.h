@@ -86,8 +86,9 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
 // True while f has written in the active transaction: its header byte lock
 // stays taken until COMMIT or ROLLBACK.
 bool TxnKeepsHeaderLock(const FlatFcb* f);
-// True while the active transaction keeps the header byte lock of a file
-// other than f's data file (a file it wrote, open or closed since).
+// True while the active transaction keeps a header byte lock through
+// another open than f (a file it wrote, open or closed since; f's own file
+// through a second open included).
 bool TxnKeepsOtherLocks(const FlatFcb* f);
 // True while f has written in the active transaction: the flush after its
 // header writes waits for COMMIT, which flushes every file it wrote.

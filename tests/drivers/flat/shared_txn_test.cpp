@@ -496,6 +496,32 @@ TEST_F(SharedTxnTest, RecountRebuildsCountersBoundsAndChain) {
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
+// A second open of a file the transaction wrote would wait for the
+// transaction's own lock for ever: it answers 32 after the bounded wait.
+TEST_F(SharedTxnTest, ASecondOpenOfAFileTheTransactionWroteAnswers32InsteadOfWaiting) {
+  {
+    auto f = Make();
+    AddN(*f, 2, 1);
+  }
+  nvtest::FakeClockEnv clock;
+  nvtest::ScopedEnv scoped(&clock);
+  auto a = Make(kReadWrite | kDenyNone, false);
+  File b(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(b.Open(kReadWrite | kDenyNone), 0);
+  ASSERT_EQ(a->SetProperty(29441, "1"), 0);
+  ASSERT_EQ(b.SetProperty(29441, "1"), 0);
+  ASSERT_EQ(a->Logout(), 0);
+  AddN(*a, 1, 10);
+  Fill(b, 20, "OTRA");
+  EXPECT_EQ(b.Add(), 32);
+  ASSERT_EQ(a->Rollback(), 0);
+  EXPECT_EQ(b.Add(), 0);
+  EXPECT_EQ(a->Records(), 3);
+  b.Close();
+  a->Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+}
+
 TEST_F(SharedTxnTest, IgnoreStatusDependsOnSharing) {
   auto a = Make();
   EXPECT_EQ(a->Send("IGNORESTATUS=ON"), "");
