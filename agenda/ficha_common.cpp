@@ -214,4 +214,25 @@ bool CheckLookup(int64_t* code, const std::function<bool(int64_t)>& exists,
   return select(code);
 }
 
+void AddNumberList(std::vector<nv::ui::ControlDef>* controls, const std::string& list_tip) {
+  using namespace nv::ui;
+  controls->push_back(List(kFcTelefonos,
+                           {Col(A("Teléfono/e-mail"), "@s40", "RE09:NROTEL"),
+                            Col(A("Comentario"), "@s30", "RE09:COMENT")},
+                           list_tip));
+  controls->push_back(Button(kFcTelAgregar, A("A&gregar")));
+  controls->push_back(Button(kFcTelModificar, A("M&odificar")));
+  controls->push_back(Button(kFcTelBorrar, A("B&orrar")));
+}
+
+nv::ui::WindowDef FichaWindow(const std::string& title,
+                              const std::vector<nv::ui::ControlDef>& general) {
+  using namespace nv::ui;
+  return WindowDef(
+      title,
+      {Sheet(kFcSheet, {Tab(A("&General"), general, kFcTabGeneral),
+                        Tab(A("&Comentarios"), {TextBox(kFcComentarios)}, kFcTabComentarios)}),
+       Button(kFcAceptar, A("&Aceptar")), Button(kFcCancelar, A("&Cancelar"))});
+}
+
 }  // namespace agenda

@@ -14,9 +14,11 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/dictionary/dictionary.h"
 #include "host/ui/window.h"
+#include "host/ui/window_def.h"
 
 namespace agenda {
 
@@ -113,6 +115,14 @@ enum FichaControl : nv::ui::ControlId {
 
 // The VAT conditions of the drop list, in this order.
 extern const char* const kCondicionesIva[6];
+
+// What the company and contact forms share: the list of the entry's
+// numbers with its Agregar/Modificar/Borrar buttons (`list_tip` its tip),
+// and the window around the General tab: the Comentarios tab, Aceptar and
+// Cancelar.
+void AddNumberList(std::vector<nv::ui::ControlDef>* controls, const std::string& list_tip);
+nv::ui::WindowDef FichaWindow(const std::string& title,
+                              const std::vector<nv::ui::ControlDef>& general);
 
 // Runs the company form (contact = false) or the contact form (true) for a
 // request "A", "M" or "B" and a code; answers kCompleted after a save or a

@@ -7,7 +7,7 @@ namespace agenda {
 using namespace nv::ui;
 
 WindowDef FichaContactoWindow() {
-  const std::vector<ControlDef> general = {
+  std::vector<ControlDef> general = {
       Prompt(A("Alta:")),
       Entry(kFcAlta, "@d06").ReadOnly(),
       Prompt(A("Responsable:")),
@@ -31,19 +31,9 @@ WindowDef FichaContactoWindow() {
       Button(kFcEmpresaBoton, "...")
           .Tip(A("Seleccionar la empresa a la que pertenece el contacto")),
       Prompt("", kFcEmpresaNombre),
-      List(kFcTelefonos,
-           {Col(A("Teléfono/e-mail"), "@s40", "RE09:NROTEL"),
-            Col(A("Comentario"), "@s30", "RE09:COMENT")},
-           A("Teléfonos/e-mails del contacto")),
-      Button(kFcTelAgregar, A("A&gregar")),
-      Button(kFcTelModificar, A("M&odificar")),
-      Button(kFcTelBorrar, A("B&orrar")),
   };
-  return WindowDef(
-      A("Ficha de Contactos"),
-      {Sheet(kFcSheet, {Tab(A("&General"), general, kFcTabGeneral),
-                        Tab(A("&Comentarios"), {TextBox(kFcComentarios)}, kFcTabComentarios)}),
-       Button(kFcAceptar, A("&Aceptar")), Button(kFcCancelar, A("&Cancelar"))});
+  AddNumberList(&general, A("Teléfonos/e-mails del contacto"));
+  return FichaWindow(A("Ficha de Contactos"), general);
 }
 
 int Ficha_Contacto(std::string_view request, int32_t code) {

@@ -13,7 +13,7 @@ const char* const kCondicionesIva[6] = {"Responsable Inscripto",   "Responsable 
 WindowDef FichaEmpresaWindow() {
   std::vector<std::string> iva;
   for (const char* c : kCondicionesIva) iva.push_back(A(c));
-  const std::vector<ControlDef> general = {
+  std::vector<ControlDef> general = {
       Prompt(A("Responsable:")),
       Entry(kFcResponsable, "@n-4.0"),
       Button(kFcResponsableBoton, "...").Tip(A("Selecionar un usuario responsable")),
@@ -45,19 +45,9 @@ WindowDef FichaEmpresaWindow() {
       Button(kFcConAgregar, A("&Agregar")),
       Button(kFcConModificar, A("&Modificar")),
       Button(kFcConBorrar, A("&Borrar")),
-      List(kFcTelefonos,
-           {Col(A("Teléfono/e-mail"), "@s40", "RE09:NROTEL"),
-            Col(A("Comentario"), "@s30", "RE09:COMENT")},
-           A("Teléfonos/e-mails de la empresa")),
-      Button(kFcTelAgregar, A("A&gregar")),
-      Button(kFcTelModificar, A("M&odificar")),
-      Button(kFcTelBorrar, A("B&orrar")),
   };
-  return WindowDef(
-      A("Ficha de la empresa"),
-      {Sheet(kFcSheet, {Tab(A("&General"), general, kFcTabGeneral),
-                        Tab(A("&Comentarios"), {TextBox(kFcComentarios)}, kFcTabComentarios)}),
-       Button(kFcAceptar, A("&Aceptar")), Button(kFcCancelar, A("&Cancelar"))});
+  AddNumberList(&general, A("Teléfonos/e-mails de la empresa"));
+  return FichaWindow(A("Ficha de la empresa"), general);
 }
 
 int Ficha_Empresa(std::string_view request, int32_t code) {
