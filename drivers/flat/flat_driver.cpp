@@ -44,6 +44,22 @@ int FlatFcb::WriteHook(nv::EnvFile* file, uint64_t offset, size_t n) {
   return 0;
 }
 
+int FlatFcb::WriteHooks(nv::EnvFile* file, const std::vector<std::pair<uint64_t, size_t>>& ranges) {
+  if (write_error) return write_error;
+  int err = 0;
+  if (TxnJournals(this)) {
+    err = JournalBeforeWrites(this, file, ranges);
+  } else if (!(flags & (kBusyOnDisk | kUnmarkedWrites))) {
+    err = WriteBusyMark(this, true);
+  }
+  if (err) {
+    write_error = err;
+    return err;
+  }
+  CrashPoint("before-key");
+  return 0;
+}
+
 // Every write is either journalled (a transaction can put its bytes back)
 // or made under the header's busy mark (a crash leaves the mark, and the
 // next open repairs the file).

@@ -125,6 +125,8 @@ struct FlatFcb : nv::DrvFcbHead {
   int WriteHook(uint64_t offset, size_t n);
   // The key files' hook: journals the bytes `file` is about to overwrite.
   int WriteHook(nv::EnvFile* file, uint64_t offset, size_t n);
+  // The key files' hook for held-back writes made together.
+  int WriteHooks(nv::EnvFile* file, const std::vector<std::pair<uint64_t, size_t>>& ranges);
   // Before any write: journalled, or the busy mark on disk first.
   int BeforeWrite(nv::EnvFile* file, uint64_t offset, size_t n);
 };

@@ -14,6 +14,15 @@
 
 namespace flat {
 
+void SetKeyHooks(FlatFcb* f, KeyFile* kf) {
+  kf->set_cache(!(f->flags & kOpenShared));
+  kf->set_write_hook([f, kf](uint64_t off, size_t n) { return f->WriteHook(kf->file(), off, n); });
+  kf->set_batch_hook([f, kf](const KeyFile::Ranges& r) { return f->WriteHooks(kf->file(), r); });
+  // Opened (or made) inside a transaction that keeps this file: held back
+  // like the file's other keys.
+  kf->set_hold_back(TxnDefersFlush(f));
+}
+
 std::string MemoPath(const FlatFcb* f) {
   return ReplaceExtension(f->name, ".MEM");
 }
@@ -73,11 +82,6 @@ void Pad(char* dst, size_t n, const std::string& s, char fill) {
 std::string ShortPrefix(const std::string& name) {
   size_t colon = name.find(':');
   return (colon != std::string::npos && colon < 4) ? name.substr(0, colon) : std::string();
-}
-
-void SetKeyHooks(FlatFcb* f, KeyFile* kf) {
-  kf->set_cache(!(f->flags & kOpenShared));
-  kf->set_write_hook([f, kf](uint64_t off, size_t n) { return f->WriteHook(kf->file(), off, n); });
 }
 
 // Key descriptor of a key as the declaration gives it, as stored.
@@ -201,7 +205,8 @@ int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
   int err = OpenOrCreateKey(f, k);
   if (err) return err;
   // A build rewrites and cuts the whole key file.
-  if ((err = JournalWhole(f, k->file->file(), 0)) != 0) return err;
+  if ((err = JournalWhole(f, k->file->file(), 0)) != 0 || (err = k->file->EndHoldBack()) != 0)
+    return err;
   LiveRecords source(f);
   source.Rewind();
   return BuildKey(E(), k->file.get(), source, report, Folder(f->name));
@@ -216,6 +221,7 @@ int BuildKeyFiles(FlatFcb* f, Pick which) {
     if (!which(k) || k.shape.components.empty()) continue;
     int err = OpenOrCreateKey(f, &k);
     if (!err) err = JournalWhole(f, k.file->file(), 0);
+    if (!err) err = k.file->EndHoldBack();
     if (err) return err;
     list.push_back({k.file.get(), ""});
   }
@@ -590,6 +596,7 @@ int EmptyFile(FlatFcb* f) {
     if (k.shape.components.empty()) continue;
     if ((err = OpenOrCreateKey(f, &k)) != 0) return err;
     if ((err = JournalWhole(f, k.file->file(), 0)) != 0) return err;
+    if ((err = k.file->EndHoldBack()) != 0) return err;
     if ((err = k.file->Reset()) != 0) return err;
   }
   ResetPositions(f);

@@ -38,6 +38,9 @@ int WriteFinalHeader(FlatFcb* f);
 int RebuildMemoChain(FlatFcb* f);
 
 int EnsureKeyOpen(FlatFcb* f, FlatKey* k);
+// A key file of f: its page cache (off when others may write), the write
+// hooks that journal or mark, and holding back inside a transaction.
+void SetKeyHooks(FlatFcb* f, KeyFile* kf);
 bool Maintained(const FlatKey& k);
 // Key value of record data; false when the record has no entry.
 bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value);

@@ -274,6 +274,11 @@ bool TxnJournals(const FlatFcb* f) {
 }
 
 int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n) {
+  return JournalBeforeWrites(f, file, {{offset, n}});
+}
+
+int JournalBeforeWrites(FlatFcb* f, nv::EnvFile* file,
+                        const std::vector<std::pair<uint64_t, size_t>>& ranges) {
   Txn& t = T();
   if (!TxnJournals(f)) return 0;
   Entry* data = FindEntry(t.entries, f->name);
@@ -288,7 +293,13 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
     }
   }
   e->live = file;
-  if (std::find(t.fcbs.begin(), t.fcbs.end(), f) == t.fcbs.end()) t.fcbs.push_back(f);
+  if (std::find(t.fcbs.begin(), t.fcbs.end(), f) == t.fcbs.end()) {
+    t.fcbs.push_back(f);
+    // The transaction keeps this file to itself from now on: its key pages
+    // are held back and journalled together when they are written.
+    for (FlatKey& k : f->key_blocks)
+      if (k.file) k.file->set_hold_back(true);
+  }
 
   if (!e->sized) {
     if (file->Size(&e->base_size) != 0) return 48;
@@ -296,29 +307,34 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
   }
   const uint64_t size = e->base_size;
   std::vector<uint8_t> out;
+  std::set<uint64_t> taken;
+  bool cut = false;
   uint8_t trailer[kTrailerSize];
-  if (offset < size) {
-    const uint64_t end = std::min<uint64_t>(size, offset + n);
-    for (uint64_t block = offset / kJournalPiece; block * kJournalPiece < end; ++block) {
-      if (e->blocks.count(block)) continue;
-      const uint64_t at = block * kJournalPiece;
-      const size_t take = size_t(std::min<uint64_t>(kJournalPiece, size - at));
-      const size_t base = out.size();
-      out.resize(base + take);
-      size_t got = 0;
-      if (file->Read(at, out.data() + base, take, &got) != 0 || got != take) return 48;
-      Put32(trailer, uint32_t(at));
-      Put16(trailer + 4, e->number);
-      Put16(trailer + 6, uint16_t(take));
-      out.insert(out.end(), trailer, trailer + kTrailerSize);
+  for (const auto& [offset, n] : ranges) {
+    if (offset < size) {
+      const uint64_t end = std::min<uint64_t>(size, offset + n);
+      for (uint64_t block = offset / kJournalPiece; block * kJournalPiece < end; ++block) {
+        if (e->blocks.count(block) || taken.count(block)) continue;
+        const uint64_t at = block * kJournalPiece;
+        const size_t take = size_t(std::min<uint64_t>(kJournalPiece, size - at));
+        const size_t base = out.size();
+        out.resize(base + take);
+        size_t got = 0;
+        if (file->Read(at, out.data() + base, take, &got) != 0 || got != take) return 48;
+        Put32(trailer, uint32_t(at));
+        Put16(trailer + 4, e->number);
+        Put16(trailer + 6, uint16_t(take));
+        out.insert(out.end(), trailer, trailer + kTrailerSize);
+        taken.insert(block);
+      }
     }
-  }
-  const bool cut = offset + n > size && !e->cut_logged;
-  if (cut) {
-    Put32(trailer, uint32_t(size));
-    Put16(trailer + 4, e->number);
-    Put16(trailer + 6, 0);
-    out.insert(out.end(), trailer, trailer + kTrailerSize);
+    if (offset + n > size && !e->cut_logged && !cut) {
+      Put32(trailer, uint32_t(size));
+      Put16(trailer + 4, e->number);
+      Put16(trailer + 6, 0);
+      out.insert(out.end(), trailer, trailer + kTrailerSize);
+      cut = true;
+    }
   }
   if (out.empty()) return 0;  // every byte it overwrites is kept already
   if (data->journal->Write(data->journal_end, out.data(), out.size()) != 0) return 48;
@@ -327,11 +343,7 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
   if (data->journal->Sync(true) != 0) return 48;
   CrashPoint("journal-synced");
   // Only now that the journal is on disk may the blocks count as kept.
-  if (offset < size) {
-    const uint64_t end = std::min<uint64_t>(size, offset + n);
-    for (uint64_t block = offset / kJournalPiece; block * kJournalPiece < end; ++block)
-      e->blocks.insert(block);
-  }
+  e->blocks.insert(taken.begin(), taken.end());
   if (cut) e->cut_logged = true;
   return 0;
 }
@@ -376,7 +388,9 @@ void TxnTakeOverFiles(FlatFcb* f) {
   if (f->memo) t.kept.push_back(std::move(f->memo));
   for (FlatKey& k : f->key_blocks) {
     if (k.file) {
+      k.file->EndHoldBack();
       k.file->set_write_hook(nullptr);
+      k.file->set_batch_hook(nullptr);
       t.kept_keys.push_back(std::move(k.file));
     }
   }
@@ -392,6 +406,9 @@ void Finish(bool reload) {
     if (e.live) e.live->Sync(true);
   t.file.reset();
   RemoveTransactionFiles(t.path, t.entries);
+  // Ended before the files are reloaded: key files opened again must not
+  // hold their writes back for a transaction that is over.
+  t.active = false;
   for (FlatFcb* f : t.fcbs) {
     if (reload) Reload(f);
     UnlockHeader(f);
@@ -409,10 +426,18 @@ void Finish(bool reload) {
 int TxnCommit() {
   Txn& t = T();
   if (!t.active) return 0;
-  // Key headers still in memory reach the files before the journals go.
+  // Key pages and headers held back reach the files (journalled) before
+  // the journals go. When that fails the transaction stays: the error is
+  // answered and ROLLBACK can still put back every byte.
+  int first = 0;
   for (FlatFcb* f : t.fcbs)
     for (FlatKey& k : f->key_blocks)
-      if (k.file) k.file->Flush(false);
+      if (k.file) {
+        int err = k.file->EndHoldBack();
+        if (!err) err = k.file->Flush(false);
+        if (err && !first) first = err;
+      }
+  if (first) return first;
   Finish(false);
   return 0;
 }
@@ -420,11 +445,19 @@ int TxnCommit() {
 int TxnRollback() {
   Txn& t = T();
   if (!t.active) return 0;
-  // Whatever is still held in memory is written (and journalled) first, so
-  // that the replay leaves nothing newer behind.
+  // Key pages held back never reached the files: they are dropped (the
+  // files are reloaded after the replay). A key header written straight
+  // away is written (and journalled) first, so that the replay leaves
+  // nothing newer behind.
   for (FlatFcb* f : t.fcbs)
     for (FlatKey& k : f->key_blocks)
-      if (k.file) k.file->Flush(false);
+      if (k.file) {
+        if (k.file->holding_back()) {
+          k.file->DropHeldBack();
+        } else {
+          k.file->Flush(false);
+        }
+      }
   std::map<uint16_t, nv::EnvFile*> handles;
   std::vector<std::unique_ptr<nv::EnvFile>> opened;
   for (Entry& e : t.entries) {

@@ -47,6 +47,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "drivers/flat/flat_driver.h"
 
@@ -82,6 +84,11 @@ int TxnRollback();
 // written at `offset` of `file` (the data, memo or a key file of `f`).
 // 0 when the write may be made; 48 when the journal could not be written.
 int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n);
+// The same for several writes about to be made together: one journal write
+// and one flush for all of them. The first journalled write of a file also
+// makes its key files hold their writes back until COMMIT, ROLLBACK or CLOSE.
+int JournalBeforeWrites(FlatFcb* f, nv::EnvFile* file,
+                        const std::vector<std::pair<uint64_t, size_t>>& ranges);
 
 // True while f has written in the active transaction: its header byte lock
 // stays taken until COMMIT or ROLLBACK.

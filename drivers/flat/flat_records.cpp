@@ -153,10 +153,7 @@ int EnsureKeyOpen(FlatFcb* f, FlatKey* k) {
   std::unique_ptr<KeyFile> kf;
   int err = KeyFile::Open(nv::GetEnv(), k->path, o, k->shape, &kf);
   if (err) return err == 2 ? 46 : err;
-  kf->set_cache(!(f->flags & kOpenShared));
-  KeyFile* raw = kf.get();
-  kf->set_write_hook(
-      [f, raw](uint64_t off, size_t n) { return f->WriteHook(raw->file(), off, n); });
+  SetKeyHooks(f, kf.get());
   k->file = std::move(kf);
   return 0;
 }

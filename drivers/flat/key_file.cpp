@@ -537,6 +537,10 @@ static int ReadAt(nv::EnvFile* f, uint64_t offset, uint8_t* buf, size_t n) {
 }
 
 int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
+  if (auto held = held_pages_.find(page); held != held_pages_.end()) {
+    std::memcpy(buf, held->second.data(), kPageSize);
+    return 0;
+  }
   auto it = cache_.find(page);
   if (it != cache_.end()) {
     std::memcpy(buf, it->second.data(), kPageSize);
@@ -552,6 +556,10 @@ int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
 int KeyFile::WritePage(uint32_t page, const uint8_t* buf) {
   if (sticky_error_ != 0) return sticky_error_;
   ++generation_;
+  if (hold_back_) {
+    held_pages_[page].assign(buf, buf + kPageSize);
+    return 0;
+  }
   const uint64_t offset = uint64_t(page) * kPageSize;
   // The hook's own error (journalling) is answered as it is.
   int rc = write_hook_ ? write_hook_(offset, kPageSize) : 0;
@@ -573,6 +581,10 @@ int KeyFile::WriteHeader() {
   if (sticky_error_ != 0) return sticky_error_;
   // A stale header is the file's, not this open's: nothing to write.
   if (stale_) return 0;
+  if (hold_back_) {
+    held_header_ = true;
+    return 0;
+  }
   uint8_t b[kKeyHeaderSize];
   header_.Encode(b);
   int rc = write_hook_ ? write_hook_(0, kKeyHeaderSize) : 0;
@@ -591,7 +603,38 @@ int KeyFile::ReRead() {
 
 void KeyFile::MarkStale() {
   Forget();
+  // Held-back writes are newer than the file: the header stays this open's.
+  if (held_header_ || !held_pages_.empty()) return;
   stale_ = true;
+}
+
+int KeyFile::WriteHeldBack() {
+  if (!held_header_ && held_pages_.empty()) return 0;
+  if (sticky_error_ != 0) return sticky_error_;
+  Ranges ranges;
+  if (held_header_) ranges.emplace_back(0, kKeyHeaderSize);
+  for (const auto& [page, bytes] : held_pages_)
+    ranges.emplace_back(uint64_t(page) * kPageSize, kPageSize);
+  int rc = batch_hook_ ? batch_hook_(ranges) : 0;
+  for (auto it = held_pages_.begin(); rc == 0 && it != held_pages_.end(); ++it) {
+    rc = file_->Write(uint64_t(it->first) * kPageSize, it->second.data(), kPageSize);
+    if (rc != 0) rc = PageIoError(rc);
+    // The copy read before the page was changed must not come back.
+    cache_.erase(it->first);
+  }
+  if (rc == 0 && held_header_) {
+    uint8_t b[kKeyHeaderSize];
+    header_.Encode(b);
+    rc = file_->Write(0, b, kKeyHeaderSize);
+    if (rc != 0) rc = PageIoError(rc);
+  }
+  held_pages_.clear();
+  held_header_ = false;
+  if (rc != 0) {
+    sticky_error_ = rc;
+    cache_.clear();
+  }
+  return rc;
 }
 
 void KeyFile::DropPages() {
@@ -628,7 +671,8 @@ int KeyFile::ReadHeaderAt(bool check_size) {
 }
 
 int KeyFile::Flush(bool sync) {
-  int rc = WriteHeader();
+  // Held back, the header is among the held-back writes when it changed.
+  int rc = hold_back_ ? WriteHeldBack() : WriteHeader();
   if (rc == 0 && sync) {
     rc = file_->Sync(false);
     if (rc != 0) rc = PageIoError(rc);
@@ -637,6 +681,8 @@ int KeyFile::Flush(bool sync) {
 }
 
 int KeyFile::Reset() {
+  // What is held back goes first (and is announced), then the file is cut.
+  if (int rc = EndHoldBack(); rc != 0) return rc;
   if (sticky_error_ != 0) return sticky_error_;
   header_ = EmptyHeader(spec_);
   stale_ = false;

@@ -52,6 +52,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -126,6 +127,33 @@ class KeyFile {
   // Called before every write with the offset and length about to be written.
   void set_write_hook(std::function<int(uint64_t offset, size_t n)> hook) {
     write_hook_ = std::move(hook);
+  }
+  using Ranges = std::vector<std::pair<uint64_t, size_t>>;
+  // Called once before the held-back writes are made, with all their ranges.
+  void set_batch_hook(std::function<int(const Ranges&)> hook) { batch_hook_ = std::move(hook); }
+
+  // Holding back: while on, pages and the header written are kept in memory
+  // (and read from there) instead of going to the file; WriteHeldBack()
+  // makes them, announced to the batch hook all at once. For a file no one
+  // else reads meanwhile (a transaction keeps it), so that the journal needs
+  // one flush for all of them instead of one per page.
+  void set_hold_back(bool on) { hold_back_ = on; }
+  bool holding_back() const { return hold_back_; }
+  int WriteHeldBack();
+  // Forgets what is held back (a ROLLBACK: the file never had it) and stops
+  // holding back; the header must be read again before the next use.
+  void DropHeldBack() {
+    held_pages_.clear();
+    held_header_ = false;
+    hold_back_ = false;
+    Forget();
+    stale_ = true;
+  }
+  // WriteHeldBack(), then holding back off.
+  int EndHoldBack() {
+    int rc = WriteHeldBack();
+    hold_back_ = false;
+    return rc;
   }
 
   int Insert(uint32_t record, const uint8_t* value);
@@ -227,6 +255,10 @@ class KeyFile {
   uint64_t generation_ = 1;
   std::unordered_map<uint32_t, std::vector<uint8_t>> cache_;
   std::function<int(uint64_t, size_t)> write_hook_;
+  std::function<int(const Ranges&)> batch_hook_;
+  bool hold_back_ = false;
+  bool held_header_ = false;
+  std::map<uint32_t, std::vector<uint8_t>> held_pages_;
 };
 
 // Error number of a failed page read or write: the system's number when it

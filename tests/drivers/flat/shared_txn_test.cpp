@@ -193,6 +193,9 @@ TEST_F(SharedTxnTest, RollbackOfADamagedJournalAnswers65AndCanBeRetried) {
   EXPECT_EQ(f->Rollback(), 0);
   ASSERT_EQ(f->Logout(), 0);
   AddN(*f, 2, 10);
+  // Key pages are held back until the transaction ends or the file is
+  // flushed: flushed now, the journal below is the whole one.
+  ASSERT_EQ(f->Flush(), 0);
   const std::vector<uint8_t> journal = ReadBytes(dir_ / "CUST.LOG");
   std::vector<uint8_t> bad = journal;
   bad.resize(bad.size() - 3);  // a torn trailer at the end
@@ -225,6 +228,35 @@ TEST_F(SharedTxnTest, LogoutThatCannotCreateItsFileAnswers48) {
   Profile("NRVTMP=" + dir_.path() + "\n");
   EXPECT_EQ(f->Logout(), 0);
   EXPECT_EQ(f->Commit(), 0);
+}
+
+// Key pages are held back until COMMIT: a disk that fills up then makes
+// COMMIT answer the error and keep the transaction, which ROLLBACK undoes.
+TEST_F(SharedTxnTest, DiskFullAtCommitKeepsTheTransactionForRollback) {
+  {
+    auto f = Make();
+    AddN(*f, 30, 1);
+  }
+  nvtest::FailingEnv env;
+  nvtest::ScopedEnv scoped(&env);
+  auto f = Make(kReadWrite | kDenyNone, false);
+  auto before = Snapshot();
+  ASSERT_EQ(f->SetProperty(29441, "1"), 0);
+  ASSERT_EQ(f->Logout(), 0);
+  AddN(*f, 20, 100);
+  env.write_budget = 100;
+  const int err = f->Commit();
+  EXPECT_TRUE(err == 48 || err == 5) << err;
+  EXPECT_TRUE(nv::GetEnv()->Exists(TxnFile()));
+  env.write_budget = -1;
+  ASSERT_EQ(f->Rollback(), 0);
+  EXPECT_FALSE(nv::GetEnv()->Exists(TxnFile()));
+  auto after = Snapshot();
+  for (auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+  EXPECT_EQ(f->Records(), 30);
+  AddN(*f, 1, 300);
+  f->Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
 TEST_F(SharedTxnTest, DiskFullInsideATransactionLeavesNothingAfterRollback) {
