@@ -263,56 +263,59 @@ class Generator {
     return w;
   }
 
-  int Users() {
+  // Writes `count` records of one table: fill(record buffer, i) fills the
+  // i-th (from 0) before it is appended. *written gets the records written.
+  template <typename Record, typename Fill>
+  int WriteTable(const char* label, size_t count, Fill fill, int64_t* written = nullptr) {
     int err;
-    auto w = Open("FXTA01", "FXTA01", &err);
+    auto w = Open(label, label, &err);
     if (err) return err;
+    for (size_t i = 0; i < count; ++i) {
+      fill(w->template rec<Record>(), i);
+      if ((err = w->Append())) return Fail(*w, err);
+    }
+    if (written) *written = w->count();
+    if ((err = w->End())) return Fail(*w, err);
+    return 0;
+  }
+
+  int Users() {
     struct U {
       const char* name;
       const char* password;
       const char* attr;
     };
-    const U users[] = {{kDemoUser, kDemoPassword, "ADM"},
-                       {"Ana García", "ana2024", "OPE"},
-                       {"Carlos Pérez", "carlos", "OPE"},
-                       {"Supervisor", "Super.1", "SUP"}};
-    int code = 1;
-    for (const U& u : users) {
-      auto& r = w->rec<TA01Record>();
-      r.CODUSR.Set(code++);
-      r.ATRUSR = A(u.attr);
-      r.CLAVE = A(u.password);
-      r.NOMUSR = A(u.name);
-      if ((err = w->Append())) return Fail(*w, err);
-    }
-    s_->users = w->count();
-    if ((err = w->End())) return Fail(*w, err);
-    return 0;
+    static const U users[] = {{kDemoUser, kDemoPassword, "ADM"},
+                              {"Ana García", "ana2024", "OPE"},
+                              {"Carlos Pérez", "carlos", "OPE"},
+                              {"Supervisor", "Super.1", "SUP"}};
+    return WriteTable<TA01Record>(
+        "FXTA01", std::size(users),
+        [](TA01Record& r, size_t i) {
+          r.CODUSR.Set(int64_t(i + 1));
+          r.ATRUSR = A(users[i].attr);
+          r.CLAVE = A(users[i].password);
+          r.NOMUSR = A(users[i].name);
+        },
+        &s_->users);
   }
 
   int Tables() {
-    int err;
-    auto ta02 = Open("FXTA02", "FXTA02", &err);
-    if (err) return err;
-    for (size_t i = 0; i < kCategories.size(); ++i) {
-      auto& r = ta02->rec<TA02Record>();
-      r.CODRUB.Set(int64_t(i + 1));
-      r.DESRUB = A(kCategories[i]);
-      if ((err = ta02->Append())) return Fail(*ta02, err);
-    }
-    s_->categories = ta02->count();
-    if ((err = ta02->End())) return Fail(*ta02, err);
-
-    auto ta09 = Open("FXTA09", "FXTA09", &err);
-    if (err) return err;
-    for (size_t i = 0; i < kGroups.size(); ++i) {
-      auto& r = ta09->rec<TA09Record>();
-      r.GRUAGE.Set(int64_t(i + 1));
-      r.DESGRU = A(kGroups[i]);
-      if ((err = ta09->Append())) return Fail(*ta09, err);
-    }
-    s_->groups = ta09->count();
-    return ta09->End() ? Fail(*ta09, 1) : 0;
+    if (int err = WriteTable<TA02Record>(
+            "FXTA02", kCategories.size(),
+            [](TA02Record& r, size_t i) {
+              r.CODRUB.Set(int64_t(i + 1));
+              r.DESRUB = A(kCategories[i]);
+            },
+            &s_->categories))
+      return err;
+    return WriteTable<TA09Record>(
+        "FXTA09", kGroups.size(),
+        [](TA09Record& r, size_t i) {
+          r.GRUAGE.Set(int64_t(i + 1));
+          r.DESGRU = A(kGroups[i]);
+        },
+        &s_->groups);
   }
 
   // Adds a directory number (digits or an e-mail address) owned by `code`.
@@ -475,100 +478,71 @@ class Generator {
   int Lookups() {
     int err;
     // Line groups and lines.
-    auto ta14 = Open("FXTA14", "FXTA14", &err);
-    if (err) return err;
-    for (int g = 1; g <= 2; ++g) {
-      auto& r = ta14->rec<TA14Record>();
-      r.GRULIN.Set(g);
-      r.DESGRU = A(g == 1 ? "Líneas analógicas" : "Enlace digital");
-      if ((err = ta14->Append())) return Fail(*ta14, err);
-    }
-    if ((err = ta14->End())) return Fail(*ta14, err);
-    auto ma07 = Open("FXMA07", "FXMA07", &err);
-    if (err) return err;
-    for (int l = 1; l <= 8; ++l) {
-      auto& r = ma07->rec<MA07Record>();
-      char num[8];
-      std::snprintf(num, sizeof num, "%02d", l);
-      r.NROLIN = num;
-      r.DESLIN = A("Línea " + std::to_string(l) + (l <= 4 ? " - analógica" : " - enlace digital"));
-      lines_.push_back({num, l <= 4 ? 1 : 2});
-      if ((err = ma07->Append())) return Fail(*ma07, err);
-    }
-    if ((err = ma07->End())) return Fail(*ma07, err);
+    if ((err = WriteTable<TA14Record>("FXTA14", 2, [](TA14Record& r, size_t i) {
+           r.GRULIN.Set(int64_t(i + 1));
+           r.DESGRU = A(i == 0 ? "Líneas analógicas" : "Enlace digital");
+         })))
+      return err;
+    if ((err = WriteTable<MA07Record>("FXMA07", 8, [this](MA07Record& r, size_t i) {
+           const int l = int(i + 1);
+           char num[8];
+           std::snprintf(num, sizeof num, "%02d", l);
+           r.NROLIN = num;
+           r.DESLIN =
+               A("Línea " + std::to_string(l) + (l <= 4 ? " - analógica" : " - enlace digital"));
+           lines_.push_back({num, l <= 4 ? 1 : 2});
+         })))
+      return err;
 
     // Extension groups and extensions.
     const std::vector<std::string> areas = {"Administración", "Ventas", "Soporte técnico",
                                             "Gerencia"};
-    auto ta15 = Open("FXTA15", "FXTA15", &err);
-    if (err) return err;
-    for (size_t g = 0; g < areas.size(); ++g) {
-      auto& r = ta15->rec<TA15Record>();
-      r.GRUINT.Set(int64_t(g + 1));
-      r.DESGRU = A(areas[g]);
-      if ((err = ta15->Append())) return Fail(*ta15, err);
-    }
-    if ((err = ta15->End())) return Fail(*ta15, err);
-    auto ma08 = Open("FXMA08", "FXMA08", &err);
-    if (err) return err;
-    for (int e = 0; e < 40; ++e) {
-      auto& r = ma08->rec<MA08Record>();
-      const std::string num = std::to_string(101 + e);
-      const int group = e / 10 + 1;
-      r.NROINT = num;
-      r.DESINT = A(rng_.Pick(kFirstNames) + " " + rng_.Pick(kSurnames) + " (" +
-                   areas[size_t(group - 1)] + ")");
-      extensions_.push_back({num, group});
-      if ((err = ma08->Append())) return Fail(*ma08, err);
-    }
-    if ((err = ma08->End())) return Fail(*ma08, err);
+    if ((err = WriteTable<TA15Record>("FXTA15", areas.size(), [&](TA15Record& r, size_t g) {
+           r.GRUINT.Set(int64_t(g + 1));
+           r.DESGRU = A(areas[g]);
+         })))
+      return err;
+    if ((err = WriteTable<MA08Record>("FXMA08", 40, [&](MA08Record& r, size_t e) {
+           const std::string num = std::to_string(101 + e);
+           const int group = int(e / 10 + 1);
+           r.NROINT = num;
+           r.DESINT = A(rng_.Pick(kFirstNames) + " " + rng_.Pick(kSurnames) + " (" +
+                        areas[size_t(group - 1)] + ")");
+           extensions_.push_back({num, group});
+         })))
+      return err;
 
     // Account groups and account codes.
     const std::vector<std::string> account_groups = {"Proyectos", "Clientes", "Uso interno"};
-    auto ta13 = Open("FXTA13", "FXTA13", &err);
-    if (err) return err;
-    for (size_t g = 0; g < account_groups.size(); ++g) {
-      auto& r = ta13->rec<TA13Record>();
-      r.GRUCTA.Set(int64_t(g + 1));
-      r.DESGRU = A(account_groups[g]);
-      if ((err = ta13->Append())) return Fail(*ta13, err);
-    }
-    if ((err = ta13->End())) return Fail(*ta13, err);
-    auto ma09 = Open("FXMA09", "FXMA09", &err);
-    if (err) return err;
-    for (int a = 0; a < 20; ++a) {
-      auto& r = ma09->rec<MA09Record>();
-      const std::string num = std::to_string(1001 + a);
-      const int group = a % 3 + 1;
-      r.NROCTA = num;
-      r.DESCTA = A("Cuenta " + num + " - " + account_groups[size_t(group - 1)]);
-      accounts_.push_back({num, group});
-      if ((err = ma09->Append())) return Fail(*ma09, err);
-    }
-    if ((err = ma09->End())) return Fail(*ma09, err);
+    if ((err =
+             WriteTable<TA13Record>("FXTA13", account_groups.size(), [&](TA13Record& r, size_t g) {
+               r.GRUCTA.Set(int64_t(g + 1));
+               r.DESGRU = A(account_groups[g]);
+             })))
+      return err;
+    if ((err = WriteTable<MA09Record>("FXMA09", 20, [&](MA09Record& r, size_t a) {
+           const std::string num = std::to_string(1001 + a);
+           const int group = int(a % 3 + 1);
+           r.NROCTA = num;
+           r.DESCTA = A("Cuenta " + num + " - " + account_groups[size_t(group - 1)]);
+           accounts_.push_back({num, group});
+         })))
+      return err;
 
     // Agent groups and agents.
-    auto ta03 = Open("FXTA03", "FXTA03", &err);
-    if (err) return err;
-    for (int g = 1; g <= 2; ++g) {
-      auto& r = ta03->rec<TA03Record>();
-      r.CODGRU = g;
-      r.DESGRU = A(g == 1 ? "Atención al cliente" : "Cobranzas");
-      if ((err = ta03->Append())) return Fail(*ta03, err);
-    }
-    if ((err = ta03->End())) return Fail(*ta03, err);
-    auto ma02 = Open("FXMA02", "FXMA02", &err);
-    if (err) return err;
-    for (int a = 1; a <= 6; ++a) {
-      auto& r = ma02->rec<MA02Record>();
+    if ((err = WriteTable<TA03Record>("FXTA03", 2, [](TA03Record& r, size_t i) {
+           r.CODGRU = int(i + 1);
+           r.DESGRU = A(i == 0 ? "Atención al cliente" : "Cobranzas");
+         })))
+      return err;
+    return WriteTable<MA02Record>("FXMA02", 6, [this](MA02Record& r, size_t i) {
+      const int a = int(i + 1);
       r.CODAGT = a;
       r.CODGRU = a <= 4 ? 1 : 2;
       r.DESCRI = A("Agente " + std::to_string(a) + " - " + rng_.Pick(kFirstNames) + " " +
                    rng_.Pick(kSurnames));
       agents_.push_back({a, a <= 4 ? 1 : 2});
-      if ((err = ma02->Append())) return Fail(*ma02, err);
-    }
-    return ma02->End() ? Fail(*ma02, 1) : 0;
+    });
   }
 
   // The directory entry of a number: its longest directory prefix.
