@@ -58,6 +58,25 @@ class SharedTxnTest : public ::testing::Test {
     return m;
   }
   std::string TxnFile() { return flat::TransactionPath(); }
+  // Every file of CUST as `before` had it.
+  void ExpectUnchanged(const std::map<std::string, std::vector<uint8_t>>& before) {
+    auto after = Snapshot();
+    for (auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+  }
+  // A file of `records` records opened shared, its bytes kept in *before,
+  // in a transaction that journals it.
+  std::unique_ptr<File> InTransaction(int records,
+                                      std::map<std::string, std::vector<uint8_t>>* before) {
+    {
+      auto f = Make();
+      AddN(*f, records, 1);
+    }
+    auto f = Make(kReadWrite | kDenyNone, false);
+    *before = Snapshot();
+    EXPECT_EQ(f->SetProperty(29441, "1"), 0);
+    EXPECT_EQ(f->Logout(), 0);
+    return f;
+  }
 
   TempDir dir_;
   std::string profile_, saved_profile_;
@@ -90,8 +109,7 @@ TEST_F(SharedTxnTest, RollbackAfterThreeAddsAndAPutRestoresEveryByte) {
   ASSERT_EQ(f->Rollback(), 0);
   EXPECT_FALSE(nv::GetEnv()->Exists(TxnFile()));
   EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
-  auto after = Snapshot();
-  for (auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+  ExpectUnchanged(before);
   // The open file reads its header again: the rolled-back records are gone.
   EXPECT_EQ(f->Records(), 4);
   ASSERT_EQ(f->Get(int32_t(2)), 0);
@@ -130,8 +148,7 @@ TEST_F(SharedTxnTest, RollbackUndoesEmptyPackAndBuild) {
       EXPECT_LT(ReadBytes(dir_ / "CUST.DAT").size(), before["CUST.DAT"].size());
     }
     ASSERT_EQ(f->Rollback(), 0);
-    auto after = Snapshot();
-    for (auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+    ExpectUnchanged(before);
     EXPECT_EQ(f->Records(), 37);
     EXPECT_EQ(f->Records(f->key(1)), 37);
     f->Close();
@@ -233,16 +250,10 @@ TEST_F(SharedTxnTest, LogoutThatCannotCreateItsFileAnswers48) {
 // Key pages are held back until COMMIT: a disk that fills up then makes
 // COMMIT answer the error and keep the transaction, which ROLLBACK undoes.
 TEST_F(SharedTxnTest, DiskFullAtCommitKeepsTheTransactionForRollback) {
-  {
-    auto f = Make();
-    AddN(*f, 30, 1);
-  }
   nvtest::FailingEnv env;
   nvtest::ScopedEnv scoped(&env);
-  auto f = Make(kReadWrite | kDenyNone, false);
-  auto before = Snapshot();
-  ASSERT_EQ(f->SetProperty(29441, "1"), 0);
-  ASSERT_EQ(f->Logout(), 0);
+  std::map<std::string, std::vector<uint8_t>> before;
+  auto f = InTransaction(30, &before);
   AddN(*f, 20, 100);
   env.write_budget = 100;
   const int err = f->Commit();
@@ -251,8 +262,7 @@ TEST_F(SharedTxnTest, DiskFullAtCommitKeepsTheTransactionForRollback) {
   env.write_budget = -1;
   ASSERT_EQ(f->Rollback(), 0);
   EXPECT_FALSE(nv::GetEnv()->Exists(TxnFile()));
-  auto after = Snapshot();
-  for (auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+  ExpectUnchanged(before);
   EXPECT_EQ(f->Records(), 30);
   AddN(*f, 1, 300);
   f->Close();
@@ -260,16 +270,10 @@ TEST_F(SharedTxnTest, DiskFullAtCommitKeepsTheTransactionForRollback) {
 }
 
 TEST_F(SharedTxnTest, DiskFullInsideATransactionLeavesNothingAfterRollback) {
-  {
-    auto f = Make();
-    AddN(*f, 3, 1);
-  }
   nvtest::FailingEnv env;
   nvtest::ScopedEnv scoped(&env);
-  auto f = Make(kReadWrite | kDenyNone, false);
-  auto before = Snapshot();
-  ASSERT_EQ(f->SetProperty(29441, "1"), 0);
-  ASSERT_EQ(f->Logout(), 0);
+  std::map<std::string, std::vector<uint8_t>> before;
+  auto f = InTransaction(3, &before);
   AddN(*f, 2, 10);
   int failed = 0;
   env.write_budget = 700;
@@ -283,8 +287,7 @@ TEST_F(SharedTxnTest, DiskFullInsideATransactionLeavesNothingAfterRollback) {
   EXPECT_NE(f->Add(), 0);
   env.write_budget = -1;
   ASSERT_EQ(f->Rollback(), 0);
-  auto after = Snapshot();
-  for (auto& [name, bytes] : before) EXPECT_EQ(after[name], bytes) << name;
+  ExpectUnchanged(before);
   AddN(*f, 1, 300);
   EXPECT_EQ(f->Records(), 4);
   f->Close();
