@@ -23,6 +23,7 @@ int FlatFcb::Write(nv::EnvFile* f, uint64_t offset, const void* p, size_t n) {
   int err = BeforeWrite(f, offset, n);
   if (err) return err;
   const bool header = f == data.get() && offset == 0;
+  if (f == data.get() && !header) block.Forget();
   CrashPoint(header ? "before-header" : f == data.get() ? "before-data" : "before-memo");
   err = f->Write(offset, p, n);
   if (err) {
@@ -126,6 +127,11 @@ void FlatDriver::DeleteFcb(DrvFcbHead* fcb) {
 
 int FlatDriver::AfterOp(DrvFcbHead* fcb) {
   auto* f = static_cast<FlatFcb*>(fcb);
+  // A read run keeps its lock for the next read.
+  if (f->flags & kRunLock) {
+    RunOpEnded(f);
+    return 0;
+  }
   // The operation's writes are all made: the busy mark goes (before the
   // byte lock, so that no other station ever sees a live writer's mark).
   const int err = f->open() ? ClearBusyMark(f) : 0;
@@ -133,6 +139,50 @@ int FlatDriver::AfterOp(DrvFcbHead* fcb) {
   if (!TxnKeepsHeaderLock(f)) UnlockHeader(f);
   return err;
 }
+
+namespace {
+
+// Operations that neither write nor mark anything: on a file opened shared
+// they go on under a read run (flat_runs.h). A read that holds writes its
+// mark: it takes the exclusive lock as the writes do.
+bool ReadsOnly(int op, const FlatFcb* f) {
+  switch (op) {
+    case nv::kOpGetKey:
+    case nv::kOpGetPointer:
+    case nv::kOpGetOrdinal:
+    case nv::kOpNext:
+    case nv::kOpPrevious:
+    case nv::kOpRegetFile:
+    case nv::kOpRegetKey:
+      return !(f->flags & kHoldRequested);
+    case nv::kOpRecords:
+    case nv::kOpRecordsKey:
+    case nv::kOpPointer:
+    case nv::kOpPointerKey:
+    case nv::kOpDuplicate:
+    case nv::kOpDuplicateKey:
+    case nv::kOpSetFile:
+    case nv::kOpSetFilePointer:
+    case nv::kOpSetFileKey:
+    case nv::kOpSetKey:
+    case nv::kOpSetKeyKey:
+    case nv::kOpSetKeyKeyPointer:
+    case nv::kOpSetKeyPointer:
+    case nv::kOpSkip:
+    case nv::kOpBof:
+    case nv::kOpEof:
+    case nv::kOpPosition:
+    case nv::kOpPositionKey:
+    case nv::kOpResetFile:
+    case nv::kOpResetKey:
+    case nv::kOpNoMemo:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
 
 int FlatDriver::Option(DrvFcbHead* fcb, const std::string& name, const std::string& value,
                        bool has_value, bool from_send, std::string* answer) {
@@ -201,7 +251,7 @@ int FlatDriver::Run(drv::OpContext& c) {
       break;
   }
   if (!f->open()) return nv::kErrFileNotOpen;
-  int err = LockHeader(f);
+  int err = LockHeader(f, ReadsOnly(c.op, f));
   if (err) return err;
   switch (c.op) {
     case nv::kOpAdd:

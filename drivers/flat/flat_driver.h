@@ -37,6 +37,7 @@
 
 #include "drivers/common/skeleton.h"
 #include "drivers/flat/flat_format.h"
+#include "drivers/flat/flat_runs.h"
 #include "drivers/flat/key_build.h"
 #include "drivers/flat/key_codec.h"
 #include "drivers/flat/key_file.h"
@@ -60,6 +61,7 @@ enum OpenFlag : uint32_t {
   kMaintainHeaderTime = 1u << 17,
   kBusyOnDisk = 1u << 18,      // this open wrote kHdrBusy and has not cleared it
   kUnmarkedWrites = 1u << 19,  // the writes under way need no busy mark
+  kRunLock = 1u << 20,         // the operation goes on under a read run
 };
 
 struct FlatField : nv::DrvFieldHead {
@@ -81,6 +83,19 @@ struct FlatKey : nv::DrvKcbHead {
 };
 
 enum class SeqMode { kStart, kBound, kAt, kEnd };
+
+// Records kept in memory as read: a block of consecutive records, read in
+// one piece when the reads go through the file in order, or the one record
+// read last. Kept only while no other open can change them (flat_records.cpp
+// ReadRaw); dropped whenever the header is read again or this open writes a
+// record.
+struct RecordBlock {
+  uint32_t first = 0;  // record number of bytes[0]; 0: nothing kept
+  uint32_t count = 0;
+  uint32_t last = 0;  // the record read last (to see reads in order)
+  std::vector<uint8_t> bytes;
+  void Forget() { first = count = 0; }
+};
 
 struct Sequence {
   SeqMode mode = SeqMode::kStart;
@@ -111,6 +126,8 @@ struct FlatFcb : nv::DrvFcbHead {
   std::vector<uint8_t> watch_copy;
   uint32_t recover_seconds = 0;
   Sequence seq;
+  ReadRun run;  // a file opened shared: the read run this open keeps
+  RecordBlock block;
 
   bool open() const { return data != nullptr; }
   bool read_only() const { return (flags & kOpenReadOnly) != 0; }

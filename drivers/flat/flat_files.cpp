@@ -8,6 +8,7 @@
 #include "drivers/flat/flat_internal.h"
 #include "drivers/flat/flat_journal.h"
 #include "drivers/flat/flat_ops.h"
+#include "drivers/flat/flat_runs.h"
 #include "drivers/flat/flat_share.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/fixed_string.h"
@@ -249,11 +250,12 @@ void ResetPositions(FlatFcb* f) {
 
 // ---------------------------------------------------------------------------
 
-int LockHeader(FlatFcb* f) {
-  return SharedLockHeader(f);
+int LockHeader(FlatFcb* f, bool reads_only) {
+  return SharedLockHeader(f, reads_only);
 }
 
 void UnlockHeader(FlatFcb* f) {
+  if (f->flags & kRunLock) return EndRun(f);
   if (!(f->flags & kHeaderByteLocked)) return;
   f->flags &= ~kHeaderByteLocked;
   if (f->data) f->data->Unlock(0, 1);
@@ -481,6 +483,7 @@ int FlushFile(FlatFcb* f) {
 
 int CloseFiles(FlatFcb* f, bool flush) {
   if (!f->open()) return 0;
+  EndRun(f);
   // What CLOSE writes (held mark, key headers) goes under the header lock.
   ShareBeforeClose(f);
   int err = 0;

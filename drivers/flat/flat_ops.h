@@ -31,8 +31,9 @@ int RepairAfterCrash(FlatFcb* f);
 int BuildOne(FlatFcb* f, FlatKey* k);
 int BuildIndex(FlatFcb* f, FlatKey* k, const std::string& text);
 
-// Header lock around every operation of a file opened shared.
-int LockHeader(FlatFcb* f);
+// Header lock around every operation of a file opened shared (a read run
+// for an operation that only reads).
+int LockHeader(FlatFcb* f, bool reads_only = false);
 void UnlockHeader(FlatFcb* f);
 
 // Record layer.

@@ -21,23 +21,73 @@ uint64_t RecordOffset(const FlatFcb* f, uint32_t n) {
   return uint64_t(f->header.records_start) + uint64_t(n - 1) * f->header.record_size;
 }
 
-int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw) {
+namespace {
+
+constexpr size_t kBlockBytes = 64 * 1024;
+
+// Kept records stay valid while no other open can change them: the file
+// is not shared with writers, or this operation holds the header lock
+// (a run's or a writer's; the header is read again, and the block dropped,
+// before the next one).
+bool MayKeep(const FlatFcb* f) {
+  if (f->flags & kHeaderByteLocked) return true;
+  const uint32_t share = f->open_mode & 0x70;
+  return !(f->flags & kOpenShared) && (share == 0x00 || share == 0x10 || share == 0x20);
+}
+
+// Record n as stored (prefix and data), from the kept block when it holds
+// it. Reads that follow each other through the file read a block of records
+// in their direction; others read the one record.
+int RecordAt(FlatFcb* f, uint32_t n, const uint8_t** out) {
   if (n == 0 || n > f->header.records) return 35;
-  raw->resize(f->header.record_size);
+  RecordBlock& b = f->block;
+  const size_t rs = f->header.record_size;
+  const bool keep = MayKeep(f);
+  if (!keep) b.Forget();
+  if (b.count != 0 && n >= b.first && n - b.first < b.count) {
+    b.last = n;
+    *out = b.bytes.data() + size_t(n - b.first) * rs;
+    return 0;
+  }
+  uint32_t first = n, count = 1;
+  if (keep && b.last != 0 && (n == b.last + 1 || n + 1 == b.last)) {
+    const uint32_t per = uint32_t(std::max<size_t>(1, kBlockBytes / rs));
+    if (n > b.last) {
+      count = std::min(per, f->header.records - n + 1);
+    } else {
+      first = n > per ? n - per + 1 : 1;
+      count = n - first + 1;
+    }
+  }
+  b.bytes.resize(size_t(count) * rs);
+  b.Forget();
   size_t got = 0;
-  int err = f->data->Read(RecordOffset(f, n), raw->data(), raw->size(), &got);
+  int err = f->data->Read(RecordOffset(f, first), b.bytes.data(), b.bytes.size(), &got);
   if (err) return drv::OsError(err);
-  if (got != raw->size()) return 36;
+  // A block cut short by the end of the file keeps the whole records read.
+  const uint32_t whole = uint32_t(got / rs);
+  if (n - first >= whole) return 36;
+  b.first = first;
+  b.count = whole;
+  b.last = n;
+  *out = b.bytes.data() + size_t(n - first) * rs;
+  return 0;
+}
+
+}  // namespace
+
+int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw) {
+  const uint8_t* p = nullptr;
+  int err = RecordAt(f, n, &p);
+  if (err) return err;
+  raw->assign(p, p + f->header.record_size);
   return 0;
 }
 
 int ReadStatus(FlatFcb* f, uint32_t n, uint8_t* status, uint32_t* link) {
-  if (n == 0 || n > f->header.records) return 35;
-  uint8_t p[kPrefixSize];
-  size_t got = 0;
-  int err = f->data->Read(RecordOffset(f, n), p, sizeof p, &got);
-  if (err) return drv::OsError(err);
-  if (got != sizeof p) return 36;
+  const uint8_t* p = nullptr;
+  int err = RecordAt(f, n, &p);
+  if (err) return err;
   *status = p[0];
   if (link) *link = Get32(p + 1);
   return 0;
@@ -133,6 +183,8 @@ int ReadHeader(FlatFcb* f) {
   if (err) return drv::OsError(err);
   if (got != sizeof b) return 36;
   Header h;
+  // Another open may have written since: the kept records go.
+  f->block.Forget();
   if ((err = UnsealHeader(b, f->owner_key, &h)) != 0) return err;
   // Counters that cannot belong to a sound file.
   if (h.records_start < kHeaderSize || h.deleted > h.records || h.last_live > h.records ||
@@ -219,6 +271,7 @@ int ReadMemo(FlatFcb* f, uint32_t first) {
   if (m == nullptr) return 0;
   char* buf = m->buffer.get();
   std::memset(buf, ' ', m->size);
+  if (first == 0) return 0;  // no text: the memo file is not asked
   uint32_t blocks = 0;
   int err = MemoBlockCount(f, &blocks);
   if (err) return err;

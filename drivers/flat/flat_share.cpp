@@ -6,6 +6,7 @@
 #include "drivers/flat/flat_internal.h"
 #include "drivers/flat/flat_journal.h"
 #include "drivers/flat/flat_ops.h"
+#include "drivers/flat/flat_runs.h"
 #include "host/runtime/error_state.h"
 
 namespace flat {
@@ -18,21 +19,10 @@ nv::Env* E() {
 
 constexpr int kDelayMs = 1000;
 
-// The data file's header is read now; each key's header is read when the
-// operation first uses that key (KeyFile::MarkStale), so that an operation
-// pays only for the keys it walks or changes.
-int ReadHeaderAndKeys(FlatFcb* f) {
-  int err = ReadHeader(f);
-  if (err) return err;
-  for (FlatKey& k : f->key_blocks)
-    if (k.file) k.file->MarkStale();
-  return 0;
-}
-
 // Whatever another station wrote while this open did not hold the byte lock
 // is on disk only: the key pages kept from earlier operations are dropped.
 void TakeByteLock(FlatFcb* f) {
-  AcquireByteLock(f->data.get());
+  AcquireByteLock(f->data.get(), true);
   f->flags |= kHeaderByteLocked;
   for (FlatKey& k : f->key_blocks)
     if (k.file) k.file->DropPages();
@@ -69,22 +59,39 @@ int WaitForFileLock(FlatFcb* f) {
   }
 }
 
-}  // namespace
-
-void AcquireByteLock(nv::EnvFile* file) {
-  // Waited for in the system, which grants the lock the moment its holder
-  // lets go: another station holds it for one operation (or one
-  // transaction). Sleeping 1 ms between first tries only delayed the
-  // handover; with 2 and 4 processes adding at once the rate is the same
-  // either way (the flush under the lock sets the pace).
+// Waited for in the system, which grants the lock the moment its holder
+// lets go: another station holds it for one operation (or one transaction,
+// or one read run). Sleeping 1 ms between first tries only delayed the
+// handover; with 2 and 4 processes adding at once the rate is the same
+// either way (the flush under the lock sets the pace).
+void WaitForLock(nv::EnvFile* file, uint64_t byte, bool exclusive) {
   for (;;) {
-    int err = file->Lock(0, 1, true, true);
+    int err = file->Lock(byte, 1, exclusive, true);
     if (err == 0) return;
     if (err != nv::kOsLockViolation && err != nv::kOsSharingViolation)
       nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
     // An Env that refuses instead of waiting is asked again shortly.
     E()->Delay(1);
   }
+}
+
+}  // namespace
+
+int ReadHeaderAndKeys(FlatFcb* f) {
+  int err = ReadHeader(f);
+  if (err) return err;
+  for (FlatKey& k : f->key_blocks)
+    if (k.file) k.file->MarkStale();
+  return 0;
+}
+
+void AcquireByteLock(nv::EnvFile* file, bool exclusive) {
+  // The intent byte first (flat_runs.h): a writer waiting keeps new read
+  // runs back; a reader passes it at once unless a writer waits.
+  if (exclusive) EndIdleRuns();
+  WaitForLock(file, kIntentByte, exclusive);
+  WaitForLock(file, 0, exclusive);
+  file->Unlock(kIntentByte, 1);
 }
 
 // A transaction keeps the byte locks of the files it wrote. Two stations
@@ -96,9 +103,17 @@ constexpr int64_t kTxnLockWaitMs = 3000;
 
 bool TakeByteLockWithin(FlatFcb* f, int64_t ms) {
   const int64_t start = E()->TickCount();
+  EndIdleRuns();
+  bool intent = false;
   for (;;) {
-    int err = f->data->Lock(0, 1, true, false);
+    // The intent byte is kept while waiting, so that read runs let go.
+    int err = intent ? 0 : f->data->Lock(kIntentByte, 1, true, false);
     if (err == 0) {
+      intent = true;
+      err = f->data->Lock(0, 1, true, false);
+    }
+    if (err == 0) {
+      f->data->Unlock(kIntentByte, 1);
       f->flags |= kHeaderByteLocked;
       for (FlatKey& k : f->key_blocks)
         if (k.file) k.file->DropPages();
@@ -106,13 +121,23 @@ bool TakeByteLockWithin(FlatFcb* f, int64_t ms) {
     }
     if (err != nv::kOsLockViolation && err != nv::kOsSharingViolation)
       nv::RuntimeError(0, "DOS FILE LOCKING ERROR");
-    if (E()->TickCount() - start >= ms) return false;
+    if (E()->TickCount() - start >= ms) {
+      if (intent) f->data->Unlock(kIntentByte, 1);
+      return false;
+    }
     E()->Delay(5);
   }
 }
 
-int SharedLockHeader(FlatFcb* f) {
+int SharedLockHeader(FlatFcb* f, bool reads_only) {
   if (!(f->flags & kOpenShared) || (f->flags & kHeaderByteLocked) || !f->data) return 0;
+  // A read goes on under this open's run, or starts one (flat_runs.h).
+  if (ResumeRun(f, reads_only)) return 0;
+  if (reads_only && !TxnActive()) {
+    bool started = false;
+    int err = StartRun(f, &started);
+    if (err || started) return err;
+  }
   if (!TxnKeepsOtherLocks(f)) {
     TakeByteLock(f);
   } else if (!TakeByteLockWithin(f, kTxnLockWaitMs)) {

@@ -31,15 +31,25 @@
 
 namespace flat {
 
-// Takes the byte lock on the first byte of `file`, waiting while another
-// open holds it. A failure that is neither granted nor refused is the fatal
-// runtime error "DOS FILE LOCKING ERROR".
-void AcquireByteLock(nv::EnvFile* file);
+// The byte a writer locks while it waits for the header byte lock, so that
+// read runs starting meanwhile wait behind it (flat_runs.h).
+inline constexpr uint64_t kIntentByte = 1;
+
+// Takes the byte lock on the first byte of `file` (exclusive, or shared for
+// a read run), waiting while another open holds it. A failure that is
+// neither granted nor refused is the fatal runtime error "DOS FILE LOCKING
+// ERROR".
+void AcquireByteLock(nv::EnvFile* file, bool exclusive = true);
 
 // The header lock before an operation of a file opened shared: byte lock,
 // header and key headers read again, a dead program's transaction recovered,
 // another program's LOCK respected. Nothing for files not opened shared.
-int SharedLockHeader(FlatFcb* f);
+// An operation that only reads goes on under a read run (flat_runs.h).
+int SharedLockHeader(FlatFcb* f, bool reads_only);
+// Reads the data file's header now and marks the key headers to be read
+// again when an operation first uses them (KeyFile::MarkStale), so that an
+// operation pays only for the keys it walks or changes.
+int ReadHeaderAndKeys(FlatFcb* f);
 
 // LOCK and UNLOCK (the skeleton repeats LOCK while it answers 32).
 int LockFile(FlatFcb* f);

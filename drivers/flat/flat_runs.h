@@ -1,0 +1,71 @@
+// Read runs: consecutive reads of a file opened shared pay the header lock,
+// the header read and the journal check once per run, not once per record.
+//
+// A read operation (GET, NEXT, PREVIOUS, SET, SKIP, POSITION ...) that finds
+// no run takes the header byte lock *shared* and starts one: the header and
+// the key headers are read again and the journal checked as for any
+// operation, and the lock is kept when the operation ends. The following
+// read operations of the same open find the lock taken and use the header,
+// the key pages and the record blocks read earlier in the run, without a
+// system call. A run ends at the first of: kRunOps operations, kRunMs
+// milliseconds since it began, an operation that writes (or reads to hold),
+// CLOSE, or a writer of this process wanting the lock (EndIdleRuns). A run
+// left idle (the program stopped reading) is ended by a thread of the
+// driver when its time is up, so the lock is never kept longer than that.
+//
+// Writers take the byte lock exclusively, so no byte of the file changes
+// while a run holds it: a reader sees every record and key entry as the
+// last writer left them, never half written. To keep readers that start
+// runs one after another from starving a writer, a writer first takes byte
+// 1 of the data file exclusively (its intent), and a reader takes byte 1
+// shared before it waits for byte 0: once a writer waits, new runs wait
+// behind it. A writer therefore waits at most for the runs in progress,
+// kRunMs plus the operation under way.
+//
+// Invariants:
+//  - run.held is true exactly while this open keeps the shared byte lock
+//    between operations; it and run.in_op change only under the runs mutex;
+//  - the driver's thread releases a run only while run.in_op is false, so it
+//    never touches a file an operation is using;
+//  - f->flags kRunLock is set during an operation that goes on under a run.
+//
+// The run clock is the system's monotonic clock, not the Env's: a test's
+// fake clock must not keep a lock for ever.
+#pragma once
+
+#include <cstdint>
+
+namespace flat {
+
+struct FlatFcb;
+
+inline constexpr uint32_t kRunOps = 400;
+inline constexpr int64_t kRunMs = 4;
+
+// Per-open state of a run (guarded by the runs mutex).
+struct ReadRun {
+  bool held = false;   // the shared byte lock is kept between operations
+  bool in_op = false;  // an operation of this open is running under it
+  uint32_t ops = 0;
+  int64_t deadline_us = 0;
+};
+
+// At the start of an operation of a file opened shared: true when a run is
+// held and the operation reads only (it goes on under the run); otherwise a
+// run still held is ended first.
+bool ResumeRun(FlatFcb* f, bool reads_only);
+// Takes the byte lock shared for a read operation and starts a run: 0 and
+// true in *started when the operation goes on under the run; 0 and false
+// when it must take the exclusive lock (a journal or busy mark to repair,
+// another program's LOCK); another number when the header cannot be read.
+int StartRun(FlatFcb* f, bool* started);
+// At the end of an operation under a run: keeps the lock for the next read
+// or lets it go when the run is over.
+void RunOpEnded(FlatFcb* f);
+// Ends f's run now (a write, CLOSE).
+void EndRun(FlatFcb* f);
+// Ends every idle run of this process: before a writer waits for the byte
+// lock, so that an open of this program never makes another wait.
+void EndIdleRuns();
+
+}  // namespace flat
