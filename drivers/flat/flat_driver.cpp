@@ -18,6 +18,9 @@ using nv::FileDescriptor;
 
 int FlatFcb::Write(nv::EnvFile* f, uint64_t offset, const void* p, size_t n) {
   if (write_error) return write_error;
+  if (f == data.get() && !appends.empty()) {
+    if (int err = FlushAppends(this)) return err;
+  }
   // A zero-byte write would cut the file: it is never made.
   if (n == 0) nv::RuntimeError(0, "ERROR - TRUNCATING FILE AT " + std::to_string(offset));
   int err = BeforeWrite(f, offset, n);

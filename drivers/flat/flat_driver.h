@@ -128,6 +128,10 @@ struct FlatFcb : nv::DrvFcbHead {
   Sequence seq;
   ReadRun run;  // a file opened shared: the read run this open keeps
   RecordBlock block;
+  // APPEND while streaming a file no other open shares: records not yet
+  // written, from record appends_first on (FlushAppends, flat_internal.h).
+  std::vector<uint8_t> appends;
+  uint32_t appends_first = 0;
 
   bool open() const { return data != nullptr; }
   bool read_only() const { return (flags & kOpenReadOnly) != 0; }

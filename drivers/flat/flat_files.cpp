@@ -513,6 +513,8 @@ int CloseFiles(FlatFcb* f, bool flush) {
   }
   CloseAll(f);
   ResetPositions(f);
+  f->appends.clear();  // written above, or given up with the failed handle
+  f->block.Forget();
   f->flags =
       kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
   f->write_error = 0;
@@ -575,7 +577,9 @@ int Bytes(FlatFcb* f, intptr_t* result) {
   }
   if (!f->open()) return nv::kErrFileNotOpen;
   uint64_t size = 0;
-  int err = f->data->Size(&size);
+  int err = FlushAppends(f);
+  if (err) return err;
+  err = f->data->Size(&size);
   if (err) return drv::OsError(err);
   *result = intptr_t(size);
   return 0;

@@ -19,6 +19,11 @@ int WritePrefix(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link);
 void ToRuntime(const FlatFcb* f, const uint8_t* stored, uint8_t* out);
 void ToStored(const FlatFcb* f, const uint8_t* data, uint8_t* out);
 int WriteRecord(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link, const uint8_t* data);
+// Writes the records APPEND keeps back while streaming, in one piece. Every
+// other access to the data file makes it first (FlatFcb::Write, the reads,
+// BYTES, CLOSE), so the header never counts a record that is not written.
+// A failed write takes the records back out of the header's count.
+int FlushAppends(FlatFcb* f);
 // Writes the header (time stamp when asked); nothing on a read-only file.
 int WriteHeader(FlatFcb* f, bool stamp);
 // Reads and checks the header: 36 for a file that cannot be sound.

@@ -24,6 +24,7 @@ uint64_t RecordOffset(const FlatFcb* f, uint32_t n) {
 namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
+constexpr size_t kAppendBlockBytes = 256 * 1024;
 
 // Kept records stay valid while no other open can change them: the file
 // is not shared with writers, or this operation holds the header lock
@@ -40,6 +41,9 @@ bool MayKeep(const FlatFcb* f) {
 // in their direction; others read the one record.
 int RecordAt(FlatFcb* f, uint32_t n, const uint8_t** out) {
   if (n == 0 || n > f->header.records) return 35;
+  if (!f->appends.empty()) {
+    if (int err = FlushAppends(f)) return err;
+  }
   RecordBlock& b = f->block;
   const size_t rs = f->header.record_size;
   const bool keep = MayKeep(f);
@@ -118,6 +122,21 @@ int WriteRecord(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link, const uin
   Put32(raw.data() + 1, link);
   ToStored(f, data, raw.data() + kPrefixSize);
   return f->Write(f->data.get(), RecordOffset(f, n), raw.data(), raw.size());
+}
+
+int FlushAppends(FlatFcb* f) {
+  if (f->appends.empty()) return 0;
+  std::vector<uint8_t> pending;
+  pending.swap(f->appends);
+  // Past the records the header on disk counts: killed before the header is
+  // written, the file just does not count them. No busy mark is needed.
+  const uint32_t unmarked = f->flags & kUnmarkedWrites;
+  f->flags |= kUnmarkedWrites;
+  int err =
+      f->Write(f->data.get(), RecordOffset(f, f->appends_first), pending.data(), pending.size());
+  f->flags = (f->flags & ~kUnmarkedWrites) | unmarked;
+  if (err) f->header.records = f->appends_first - 1;
+  return err;
 }
 
 int WriteHeader(FlatFcb* f, bool stamp) {
@@ -503,8 +522,23 @@ int AddRecord(FlatFcb* f, bool keys) {
                             ((f->flags & kFlushAfterWrite) || (f->flags & kOpenShared));
   if (plain_append) f->flags |= kUnmarkedWrites;
   uint32_t memo = 0;
-  int err = WriteMemo(f, &memo);
-  if (!err) err = WriteRecord(f, n, kRecAdded, memo, f->record);
+  int err = 0;
+  // Streaming into a file no one else shares: records are written in blocks.
+  const bool keep_back =
+      !keys && !reused && !(f->flags & (kFlushAfterWrite | kOpenShared)) && !TxnJournals(f) &&
+      !MemoToWrite(f) &&
+      (f->appends.empty() || n == f->appends_first + f->appends.size() / f->header.record_size);
+  if (keep_back) {
+    if (f->appends.empty()) f->appends_first = n;
+    const size_t at = f->appends.size();
+    f->appends.resize(at + f->header.record_size);
+    f->appends[at] = kRecAdded;
+    Put32(&f->appends[at + 1], 0);
+    ToStored(f, f->record, &f->appends[at + kPrefixSize]);
+  } else {
+    err = WriteMemo(f, &memo);
+    if (!err) err = WriteRecord(f, n, kRecAdded, memo, f->record);
+  }
   f->flags &= ~kUnmarkedWrites;
   if (err) {
     f->header = saved;
@@ -525,6 +559,8 @@ int AddRecord(FlatFcb* f, bool keys) {
         key_err = f->key_blocks[i].file->Insert(n, U8(values[i]));
     }
   }
+  if (keep_back && f->appends.size() >= kAppendBlockBytes && (err = FlushAppends(f)) != 0)
+    return err;
   // Streaming holds the header back, but not on a file opened shared: the
   // other stations learn from the header where the records end, and would
   // add theirs over the ones appended here.

@@ -593,6 +593,8 @@ int KeyFile::WriteHeader() {
     if (rc != 0) rc = PageIoError(rc);
   }
   if (rc != 0) sticky_error_ = rc;
+  on_disk_valid_ = rc == 0;
+  if (rc == 0) std::memcpy(on_disk_, b, sizeof b);
   return rc;
 }
 
@@ -655,6 +657,8 @@ int KeyFile::ReadHeaderAt(bool check_size) {
   if (rc != 0) return rc;
   KeyHeader h;
   h.Decode(b);
+  std::memcpy(on_disk_, b, sizeof b);
+  on_disk_valid_ = true;
   uint64_t size = UINT64_MAX;
   if (check_size) {
     rc = file_->Size(&size);
@@ -672,7 +676,12 @@ int KeyFile::ReadHeaderAt(bool check_size) {
 
 int KeyFile::Flush(bool sync) {
   // Held back, the header is among the held-back writes when it changed.
-  int rc = hold_back_ ? WriteHeldBack() : WriteHeader();
+  // Otherwise it is written when it differs from the file's as last read
+  // or written (a flush after APPENDs alone writes nothing here).
+  uint8_t now[kKeyHeaderSize];
+  header_.Encode(now);
+  const bool same = on_disk_valid_ && std::memcmp(now, on_disk_, sizeof now) == 0;
+  int rc = hold_back_ ? WriteHeldBack() : same ? 0 : WriteHeader();
   if (rc == 0 && sync) {
     rc = file_->Sync(false);
     if (rc != 0) rc = PageIoError(rc);

@@ -258,6 +258,10 @@ class KeyFile {
   std::function<int(const Ranges&)> batch_hook_;
   bool hold_back_ = false;
   bool held_header_ = false;
+  // The header as last read from or written to the file (Flush skips an
+  // unchanged one).
+  uint8_t on_disk_[kKeyHeaderSize] = {};
+  bool on_disk_valid_ = false;
   std::map<uint32_t, std::vector<uint8_t>> held_pages_;
 };
 
