@@ -256,6 +256,24 @@ int WriteSortedTree(KeyFile* key, uint64_t count,
   if (int rc = key->WriteHeader(); rc != 0) return rc;
   key->set_header(h);
 
+  // Pages are numbered in the order they are written: they go to the file
+  // in runs of consecutive pages.
+  std::vector<uint8_t> batch;
+  uint32_t batch_first = 0;
+  auto flush = [&] {
+    if (batch.empty()) return 0;
+    int rc = key->WritePages(batch_first, batch.data(), uint32_t(batch.size() / kPageSize));
+    batch.clear();
+    return rc;
+  };
+  auto write_page = [&](uint32_t no, const uint8_t* page) {
+    if (!batch.empty() && no != batch_first + batch.size() / kPageSize) {
+      if (int rc = flush(); rc != 0) return rc;
+    }
+    if (batch.empty()) batch_first = no;
+    batch.insert(batch.end(), page, page + kPageSize);
+    return batch.size() >= kIoChunk * 4 ? flush() : 0;
+  };
   // Highest key of every page of the level being written, for the level above.
   std::vector<uint8_t> highs;
   uint8_t buf[kPageSize];
@@ -305,7 +323,7 @@ int WriteSortedTree(KeyFile* key, uint64_t count,
                    buf + kPageHeaderSize + in_page * el);
     else
       highs.insert(highs.end(), kl, 0);
-    int rc = key->WritePage(no, buf);
+    int rc = write_page(no, buf);
     if (rc != 0) return rc;
   }
   {
@@ -330,11 +348,12 @@ int WriteSortedTree(KeyFile* key, uint64_t count,
       buf[0] = uint8_t(in_page);
       up_highs.insert(up_highs.end(), buf + kPageHeaderSize + (in_page - 1) * el + 4,
                       buf + kPageHeaderSize + in_page * el);
-      int rc = key->WritePage(no, buf);
+      int rc = write_page(no, buf);
       if (rc != 0) return rc;
     }
     highs.swap(up_highs);
   }
+  if (int rc = flush(); rc != 0) return rc;
   key->set_header(h);
   int rc = key->WriteHeader();
   if (rc == 0) {

@@ -577,6 +577,33 @@ int KeyFile::WritePage(uint32_t page, const uint8_t* buf) {
   return 0;
 }
 
+int KeyFile::WritePages(uint32_t first, const uint8_t* pages, uint32_t count) {
+  if (sticky_error_ != 0) return sticky_error_;
+  if (hold_back_) {
+    for (uint32_t i = 0; i < count; ++i)
+      if (int rc = WritePage(first + i, pages + size_t(i) * kPageSize); rc != 0) return rc;
+    return 0;
+  }
+  ++generation_;
+  const uint64_t offset = uint64_t(first) * kPageSize;
+  const size_t n = size_t(count) * kPageSize;
+  int rc = write_hook_ ? write_hook_(offset, n) : 0;
+  if (rc == 0) {
+    rc = file_->Write(offset, pages, n);
+    if (rc != 0) rc = PageIoError(rc);
+  }
+  if (rc != 0) {
+    sticky_error_ = rc;
+    cache_.clear();
+    return rc;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
+    cache_[first + i].assign(pages + size_t(i) * kPageSize, pages + size_t(i + 1) * kPageSize);
+  }
+  return 0;
+}
+
 int KeyFile::WriteHeader() {
   if (sticky_error_ != 0) return sticky_error_;
   // A stale header is the file's, not this open's: nothing to write.

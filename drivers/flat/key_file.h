@@ -202,6 +202,8 @@ class KeyFile {
   // The one page routines (exposed for the builder and tests).
   int ReadPage(uint32_t page, uint8_t* buf);
   int WritePage(uint32_t page, const uint8_t* buf);
+  // `count` consecutive pages from `first` in one write (BUILD).
+  int WritePages(uint32_t first, const uint8_t* pages, uint32_t count);
   int WriteHeader();
   // A header set here is this open's (no longer stale).
   void set_header(const KeyHeader& h) {
