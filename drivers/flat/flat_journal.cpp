@@ -208,14 +208,18 @@ void CrashPoint(const char* name) {
   static std::string point;
   static long wanted = 1;
   static long passed = 0;
+  static bool stop = false;
   if (point.empty()) {
     std::string s = shape;
     size_t colon = s.find(':');
     point = s.substr(0, colon);
     if (colon != std::string::npos) wanted = std::max(1L, std::atol(s.c_str() + colon + 1));
+    stop = s.size() > 5 && s.compare(s.size() - 5, 5, ":stop") == 0;
   }
   if (point != name) return;
-  if (++passed >= wanted) ::kill(::getpid(), SIGKILL);
+  // ":stop" pauses the process there instead (a test lets it go on).
+  if (++passed == wanted || (!stop && passed > wanted))
+    ::kill(::getpid(), stop ? SIGSTOP : SIGKILL);
 }
 
 std::string JournalPath(const std::string& data_path) {

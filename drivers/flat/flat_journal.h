@@ -112,9 +112,9 @@ int RecoverJournal(FlatFcb* f);
 
 // Named crash points for crash tests: the environment variable NV_FLAT_CRASH
 // names a point, optionally with ":n" for its n-th passage; the process then
-// kills itself (SIGKILL). Points: journal-written, journal-synced,
-// before-header, after-header, before-data, after-data, before-memo,
-// after-memo, before-key, after-key, rollback-step.
+// kills itself (SIGKILL), or with ":n:stop" stops (SIGSTOP) until continued. Points:
+// journal-written, journal-synced, before-header, after-header, before-data, after-data,
+// before-memo, after-memo, before-key, after-key, rollback-step.
 void CrashPoint(const char* name);
 
 }  // namespace flat

@@ -4,6 +4,7 @@
 // record, and writers killed (SIGKILL) at named crash points inside and
 // outside a transaction. NV_LONG_TESTS=1 runs the long versions.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -228,19 +229,13 @@ TEST_F(SharedStationTest, TransactionsTakingFilesInOppositeOrderDoNotWaitForEver
 }
 
 // What a killed writer (the station's "crash": three ADDs of 500..502, then
-// record 2 rewritten) may leave outside a transaction: every record either
-// as it was or as written, never a mix; the five first records all there.
-std::string OldOrNew(File& f) {
-  std::map<int32_t, std::pair<std::string, std::string>> seen;
-  f.Set(f.key(0));
-  int err;
-  while ((err = f.Next()) == 0) {
-    const CustRecord& r = f.As<CustRecord>();
-    std::string memo = f.MemoText(0);
-    memo.erase(memo.find_last_not_of(' ') + 1);
-    seen[int32_t(r.CODE)] = {std::string(Clip(r.NAME.view())), memo};
-  }
-  if (err != 33) return "NEXT answered " + std::to_string(err);
+// record 2 rewritten) may leave outside a transaction, or what a reader sees
+// of it while it runs: every record either as it was or as written, never a
+// mix; the five first records all there. `seen`: code -> (name, memo).
+using Seen = std::map<int32_t, std::pair<std::string, std::string>>;
+// `records` is RECORDS of the file, read with the walk (exact) or after it
+// while the writer may have added more (at least).
+std::string OldOrNew(const Seen& seen, int64_t records, bool exact = true) {
   for (int i = 1; i <= 5; ++i) {
     auto it = seen.find(i);
     if (it == seen.end()) return "record " + std::to_string(i) + " lost";
@@ -257,8 +252,45 @@ std::string OldOrNew(File& f) {
     if (it->second != std::make_pair("NUEVO " + std::to_string(i), std::string(300, char('a' + i))))
       return "record " + std::to_string(500 + i) + " is half written";
   }
-  if (int64_t(seen.size()) != f.Records()) return "the key and the header disagree";
+  if (exact ? int64_t(seen.size()) != records : int64_t(seen.size()) > records)
+    return "the key and the header disagree";
   return "";
+}
+
+std::string OldOrNew(File& f) {
+  Seen seen;
+  f.Set(f.key(0));
+  int err;
+  while ((err = f.Next()) == 0) {
+    const CustRecord& r = f.As<CustRecord>();
+    std::string memo = f.MemoText(0);
+    memo.erase(memo.find_last_not_of(' ') + 1);
+    seen[int32_t(r.CODE)] = {std::string(Clip(r.NAME.view())), memo};
+  }
+  if (err != 33) return "NEXT answered " + std::to_string(err);
+  return OldOrNew(seen, f.Records());
+}
+
+// The station "readall" output back into what it saw.
+std::string OldOrNew(const std::string& printed) {
+  Seen seen;
+  int64_t records = -1;
+  size_t at = 0;
+  while (at < printed.size()) {
+    size_t end = printed.find('\n', at);
+    if (end == std::string::npos) end = printed.size();
+    const std::string line = printed.substr(at, end - at);
+    at = end + 1;
+    if (line.rfind("records ", 0) == 0) {
+      records = std::atoll(line.c_str() + 8);
+      continue;
+    }
+    const size_t a = line.find('|'), b = line.find('|', a + 1);
+    if (a == std::string::npos || b == std::string::npos) return "unreadable line '" + line + "'";
+    seen[std::atoi(line.c_str())] = {line.substr(a + 1, b - a - 1), line.substr(b + 1)};
+  }
+  if (records < 0) return "the reader did not finish";
+  return OldOrNew(seen, records, false);
 }
 
 // Kills a writer at each named crash point (its n-th passage) and opens the
@@ -326,6 +358,54 @@ TEST_F(SharedStationTest, WritersKilledAtCrashPointsLeaveRecoverableFiles) {
   EXPECT_GT(tried_outside, 0);
   EXPECT_EQ(failed_inside, 0);
   EXPECT_EQ(failed_outside, 0);
+}
+
+// A reader that starts while a writer station is stopped at each point of
+// its writes waits for the writer's operation to end (it does not finish
+// while the writer stands still) and then sees each record wholly old or
+// wholly new, its key entries and its memo with it.
+TEST_F(SharedStationTest, AReaderMeetingAWriterAtAnyPointOfAWriteSeesOldOrNewRecords) {
+  const std::vector<std::string> points = {"after-mark",    "before-data",  "after-data",
+                                           "before-memo",   "after-memo",   "before-key",
+                                           "before-header", "after-header", "before-unmark"};
+  const int passages = LongTests() ? 12 : 2;
+  int paused = 0;
+  for (const std::string& point : points) {
+    for (int n = 1; n <= passages; ++n) {
+      SCOPED_TRACE(point + ":" + std::to_string(n));
+      for (const char* name : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+        nv::GetEnv()->Remove(dir_ / name);
+      CreateWith(5);
+      const std::string go = dir_ / "GO";
+      nv::GetEnv()->Remove(go);
+      // The reader opens first: its reads, not its OPEN, meet the writer.
+      Child reader = Spawn({"readall", dir_.path(), go}, StationProfile(1));
+      char line[8] = {};
+      ASSERT_EQ(::read(reader.out, line, 5), 5);
+      Child writer = Spawn({"crash", dir_.path(), "0"}, StationProfile(0),
+                           point + ":" + std::to_string(n) + ":stop");
+      int status = 0;
+      ::waitpid(writer.pid, &status, WUNTRACED);
+      WriteBytes(go, {});
+      if (!WIFSTOPPED(status)) {
+        ::close(writer.out);
+        EXPECT_TRUE(Succeeded(status));
+        Wait(reader);
+        continue;  // the point was not reached n times
+      }
+      ++paused;
+      ::usleep(100 * 1000);
+      pollfd printed = {reader.out, POLLIN, 0};
+      EXPECT_EQ(::poll(&printed, 1, 0), 0) << "read while the writer stood still";
+      ::kill(writer.pid, SIGCONT);
+      std::string seen;
+      EXPECT_TRUE(Succeeded(Wait(reader, &seen)));
+      EXPECT_TRUE(Succeeded(Wait(writer)));
+      EXPECT_EQ(OldOrNew(seen), "");
+    }
+  }
+  std::printf("writer stopped at %d points\n", paused);
+  EXPECT_GT(paused, 8);
 }
 
 // PACK killed at every point (while it deletes, writes its work files, puts

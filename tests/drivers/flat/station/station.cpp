@@ -16,6 +16,10 @@
 //     opens both data files (then "open" and waits for the file OPENED), one
 //     transaction adding <code> to <first> (then "ready" and waits for GO),
 //     then to <second>; exit 3 when it had to roll back.
+//   flat_station readall <dir> <go file>
+//     opens CUST shared, read-only (then "open" and waits for the go file),
+//     and prints every record in code order as "code|name|memo", then
+//     "records n" (RECORDS of the file).
 //   flat_station pack <dir>
 //     deletes records 2 and 4 and packs the file.
 //   flat_station hold <dir> <record> <seconds>
@@ -124,6 +128,26 @@ int Txn2(const std::string& dir, const std::string& first, const std::string& se
   return 0;
 }
 
+int ReadAll(const std::string& dir, const std::string& go) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadOnly | kDenyNone)) return Fail("open", e);
+  std::printf("open\n");
+  std::fflush(stdout);
+  while (::access(go.c_str(), F_OK) != 0) ::usleep(2000);
+  if (int e = f.Set(f.key(0))) return Fail("set", e);
+  int e = 0;
+  while ((e = f.Next()) == 0) {
+    std::string memo = f.MemoText(0);
+    memo.erase(memo.find_last_not_of(' ') + 1);
+    std::printf("%d|%s|%s\n", int(f.As<CustRecord>().CODE),
+                std::string(Clip(f.As<CustRecord>().NAME.view())).c_str(), memo.c_str());
+  }
+  if (e != 33) return Fail("next", e);
+  std::fflush(stdout);  // what was read shows at once
+  std::printf("records %lld\n", (long long)f.Records());
+  return 0;
+}
+
 // Deletes records 2 and 4, then PACK.
 int Pack(const std::string& dir) {
   File f(CustDecl(dir + "/CUST"));
@@ -157,6 +181,7 @@ int main(int argc, char** argv) {
   if (cmd == "read" && argc == 4) return Read(dir, argv[3]);
   if (cmd == "crash" && argc == 4) return Crash(dir, std::atoi(argv[3]) != 0);
   if (cmd == "pack" && argc == 3) return Pack(dir);
+  if (cmd == "readall" && argc == 4) return ReadAll(dir, argv[3]);
   if (cmd == "txn2" && argc == 6) return Txn2(dir, argv[3], argv[4], std::atoi(argv[5]));
   if (cmd == "hold" && argc == 5) return Hold(dir, std::atoi(argv[3]), std::atoi(argv[4]));
   return 2;
