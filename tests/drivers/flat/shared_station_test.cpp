@@ -408,6 +408,32 @@ TEST_F(SharedStationTest, AReaderMeetingAWriterAtAnyPointOfAWriteSeesOldOrNewRec
   EXPECT_GT(paused, 8);
 }
 
+// A reader that begins a walk and then stops reading keeps its run only for
+// a few milliseconds: a writer station is not held up by it.
+TEST_F(SharedStationTest, AReaderThatStopsReadingDoesNotHoldUpAWriter) {
+  CreateWith(5);
+  File r(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(r.Open(kReadOnly | kDenyNone), 0);
+  ASSERT_EQ(r.Set(r.key(0)), 0);
+  ASSERT_EQ(r.Next(), 0);  // a run begun, and left idle
+  Child writer = Spawn({"add", dir_.path(), "700", "3", "3"}, StationProfile(0));
+  int status = 0;
+  for (int waited = 0; waited < 500 && ::waitpid(writer.pid, &status, WNOHANG) == 0; ++waited)
+    ::usleep(10 * 1000);
+  if (!WIFEXITED(status)) {
+    ::kill(writer.pid, SIGKILL);
+    ADD_FAILURE() << "the writer waited for the idle reader";
+  }
+  ::close(writer.out);
+  EXPECT_TRUE(Succeeded(status));
+  // The reader goes on from where it stood and sees the records added.
+  int err, walked = 1;
+  while ((err = r.Next()) == 0) ++walked;
+  EXPECT_EQ(err, 33);
+  EXPECT_EQ(walked, 8);
+  r.Close();
+}
+
 // PACK killed at every point (while it deletes, writes its work files, puts
 // them in place, builds the keys): the next open finds records 1, 3 and 5 as
 // they were, 2 and 4 as they were or gone, and the files consistent.

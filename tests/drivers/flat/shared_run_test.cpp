@@ -1,0 +1,105 @@
+// Read runs of a file opened shared: whatever a reader keeps in memory (key
+// pages, record blocks, the header), the next read after another open's ADD,
+// PUT, DELETE, BUILD or PACK sees the file as that open left it.
+#include <random>
+#include <set>
+
+#include "tests/drivers/flat/flat_test_decl.h"
+
+namespace flattest {
+namespace {
+
+// The file as `f` walks it in record order (key -1) or by a key.
+std::string Walk(File& f, int key, int* count = nullptr) {
+  std::string out;
+  int err = key < 0 ? f.Set() : f.Set(f.key(key));
+  if (err) return "SET answered " + std::to_string(err);
+  int n = 0;
+  while ((err = f.Next()) == 0) {
+    out += std::to_string(f.As<CustRecord>().CODE) + ":" +
+           std::string(Clip(f.As<CustRecord>().NAME.view())) + " ";
+    ++n;
+  }
+  if (err != 33) out += "NEXT answered " + std::to_string(err);
+  if (count) *count = n;
+  return out;
+}
+
+TEST(SharedRunTest, AReaderSeesAnotherOpensAddPutDeleteBuildAndPack) {
+  TempDir dir;
+  // The transaction file goes to the test's folder.
+  const char* saved = std::getenv("NVRUN_PROFILE");
+  const std::string saved_profile = saved ? saved : "";
+  const std::string text = "[NWN21]\nNRVTMP=" + dir.path() + "\n";
+  WriteBytes(dir / "run.ini", std::vector<uint8_t>(text.begin(), text.end()));
+  ::setenv("NVRUN_PROFILE", (dir / "run.ini").c_str(), 1);
+  FileDecl d = CustDecl(dir / "CUST");
+  d.attributes = kFileCreate;
+  File w(d);
+  ASSERT_EQ(w.Create(), 0);
+  ASSERT_EQ(w.Open(kReadWrite | kDenyNone), 0);
+  w.SetProperty(29441, "1");
+  File r(CustDecl(dir / "CUST"));
+  ASSERT_EQ(r.Open(kReadOnly | kDenyNone), 0);
+  // Enough records for walks over several key pages and record blocks.
+  std::set<int32_t> live;
+  for (int32_t i = 1; i <= 600; ++i) {
+    Fill(w, i, "NOMBRE " + std::to_string(i * 7919 % 600));
+    ASSERT_EQ(w.Add(), 0);
+    live.insert(i);
+  }
+  std::mt19937 rng(11);
+  auto any_live = [&] {
+    auto it = live.begin();
+    std::advance(it, rng() % live.size());
+    return *it;
+  };
+  const char* ops[] = {"ADD", "PUT", "DELETE", "BUILD", "PACK"};
+  for (int round = 0; round < 30; ++round) {
+    const std::string op = ops[round % 5];
+    SCOPED_TRACE(op + " in round " + std::to_string(round));
+    // The reader is half way through a walk, its run kept, when the other
+    // open writes.
+    ASSERT_EQ(r.Set(r.key(1)), 0);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(r.Next(), 0);
+    if (op == "ADD") {
+      Fill(w, 1000 + round, "NUEVO " + std::to_string(round));
+      ASSERT_EQ(w.Add(), 0);
+      live.insert(1000 + round);
+    } else if (op == "PUT" || op == "DELETE") {
+      for (int i = 0; i < 20; ++i) {
+        w.As<CustRecord>().CODE = any_live();
+        ASSERT_EQ(w.Get(w.key(0)), 0);
+        if (op == "DELETE") {
+          live.erase(w.As<CustRecord>().CODE);
+          ASSERT_EQ(w.Delete(), 0);
+        } else {
+          w.As<CustRecord>().NAME = "CAMBIADO " + std::to_string(rng() % 1000);
+          ASSERT_EQ(w.Put(), 0);
+        }
+      }
+    } else if (op == "BUILD") {
+      ASSERT_EQ(w.Build(), 0);
+    } else {
+      // Inside a transaction PACK copies its work files over the files the
+      // reader has open (a PACK refused because another open has the file
+      // leaves it as it was, and the reader sees that).
+      ASSERT_EQ(w.Logout(), 0);
+      const int err = w.Pack();
+      ASSERT_EQ(err ? w.Rollback() : w.Commit(), 0) << err;
+    }
+    for (int key : {-1, 0, 1}) {
+      int count = 0;
+      EXPECT_EQ(Walk(r, key, &count), Walk(w, key)) << "key " << key;
+      EXPECT_EQ(count, int(live.size())) << "key " << key;
+    }
+    EXPECT_EQ(r.Records(), int64_t(live.size()));
+  }
+  r.Close();
+  w.Close();
+  EXPECT_TRUE(Consistent(dir / "CUST"));
+  ::setenv("NVRUN_PROFILE", saved_profile.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace flattest
