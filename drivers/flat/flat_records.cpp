@@ -339,9 +339,14 @@ int FreeMemo(FlatFcb* f, uint32_t first) {
 bool MemoToWrite(FlatFcb* f) {
   FlatMemo* m = f->memo_block();
   if (m == nullptr || !f->memo) return false;
+  // Compared a block at a time (a memo may be 64,000 bytes, asked at every
+  // APPEND).
+  static const std::string blanks(4096, ' ');
   const char* p = m->buffer.get();
-  for (uint32_t i = 0; i < m->size; ++i)
-    if (p[i] != ' ') return true;
+  for (uint32_t at = 0; at < m->size; at += uint32_t(blanks.size())) {
+    const size_t n = std::min<size_t>(blanks.size(), m->size - at);
+    if (std::memcmp(p + at, blanks.data(), n) != 0) return true;
+  }
   return false;
 }
 
@@ -518,15 +523,16 @@ int AddRecord(FlatFcb* f, bool keys) {
   }
   // A record appended past the end whose header is written next needs no
   // busy mark: killed in between, the file just does not count the record.
-  const bool plain_append = !keys && !reused && !MemoToWrite(f) &&
-                            ((f->flags & kFlushAfterWrite) || (f->flags & kOpenShared));
+  const bool memo_text = MemoToWrite(f);
+  const bool plain_append =
+      !keys && !reused && !memo_text && ((f->flags & kFlushAfterWrite) || (f->flags & kOpenShared));
   if (plain_append) f->flags |= kUnmarkedWrites;
   uint32_t memo = 0;
   int err = 0;
   // Streaming into a file no one else shares: records are written in blocks.
   const bool keep_back =
       !keys && !reused && !(f->flags & (kFlushAfterWrite | kOpenShared)) && !TxnJournals(f) &&
-      !MemoToWrite(f) &&
+      !memo_text &&
       (f->appends.empty() || n == f->appends_first + f->appends.size() / f->header.record_size);
   if (keep_back) {
     if (f->appends.empty()) f->appends_first = n;
