@@ -160,7 +160,6 @@ bool ReadsOnly(int op, const FlatFcb* f) {
       return !(f->flags & kHoldRequested);
     case nv::kOpRecords:
     case nv::kOpRecordsKey:
-    case nv::kOpPointer:
     case nv::kOpPointerKey:
     case nv::kOpDuplicate:
     case nv::kOpDuplicateKey:
@@ -174,8 +173,6 @@ bool ReadsOnly(int op, const FlatFcb* f) {
     case nv::kOpSkip:
     case nv::kOpBof:
     case nv::kOpEof:
-    case nv::kOpPosition:
-    case nv::kOpPositionKey:
     case nv::kOpResetFile:
     case nv::kOpResetKey:
     case nv::kOpNoMemo:
@@ -254,6 +251,19 @@ int FlatDriver::Run(drv::OpContext& c) {
       break;
   }
   if (!f->open()) return nv::kErrFileNotOpen;
+  // The position and pointer of the record read last are this open's own:
+  // no lock (they are asked after every NEXT and PREVIOUS).
+  switch (c.op) {
+    case nv::kOpPointer:
+      c.result = intptr_t(f->current);
+      return 0;
+    case nv::kOpPosition:
+      return Position(f, nullptr, &c.text_result);
+    case nv::kOpPositionKey:
+      return Position(f, k, &c.text_result);
+    default:
+      break;
+  }
   int err = LockHeader(f, ReadsOnly(c.op, f));
   if (err) return err;
   switch (c.op) {
@@ -278,9 +288,6 @@ int FlatDriver::Run(drv::OpContext& c) {
       return 0;
     case nv::kOpRecordsKey:
       return RecordsOfKey(f, k, &c.result);
-    case nv::kOpPointer:
-      c.result = intptr_t(f->current);
-      return 0;
     case nv::kOpPointerKey:
       return PointerOfKey(f, k, &c.result);
     case nv::kOpGetKey:
@@ -313,10 +320,6 @@ int FlatDriver::Run(drv::OpContext& c) {
       return Peek(f, -1, &c.result);
     case nv::kOpEof:
       return Peek(f, +1, &c.result);
-    case nv::kOpPosition:
-      return Position(f, nullptr, &c.text_result);
-    case nv::kOpPositionKey:
-      return Position(f, k, &c.text_result);
     case nv::kOpResetFile:
       return Reset(f, nullptr, c.text[0]);
     case nv::kOpResetKey:

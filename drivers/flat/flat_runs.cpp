@@ -2,7 +2,6 @@
 #include "drivers/flat/flat_runs.h"
 
 #include <pthread.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,43 +31,66 @@ struct Runs {
   std::mutex mu;
   std::condition_variable cv;
   std::vector<FlatFcb*> held;
-  pid_t thread_pid = 0;  // the process the thread runs in (a forked child has none)
+  bool thread = false;  // the thread that ends idle runs is started
 };
 
-Runs& R() {
-  static Runs* runs = [] {
-    auto* r = new Runs;
-    // A fork while the thread holds the mutex would leave it locked for ever
-    // in the child.
-    pthread_atfork([] { R().mu.lock(); }, [] { R().mu.unlock(); }, [] { R().mu.unlock(); });
-    return r;
-  }();
-  return *runs;
+Runs* g_runs = nullptr;
+
+// A forked child has none of its parent's threads: the mutex, taken around
+// the fork, and the condition (which may count the parent's thread as
+// waiting) are not used again there. The child starts afresh; the runs it
+// inherited are no longer kept (the lock belongs to the parent's open).
+void ForkPrepare() {
+  g_runs->mu.lock();
+}
+void ForkParent() {
+  g_runs->mu.unlock();
+}
+void ForkChild() {
+  Runs* inherited = g_runs;  // left as it is: its mutex and condition are the parent's
+  g_runs = new Runs;
+  for (FlatFcb* f : inherited->held) f->run.state = kRunNone;
 }
 
-// With the mutex held: lets go of f's lock.
+Runs& R() {
+  static bool once = [] {
+    g_runs = new Runs;
+    pthread_atfork(ForkPrepare, ForkParent, ForkChild);
+    return true;
+  }();
+  (void)once;
+  return *g_runs;
+}
+
+// With the mutex held and the run taken (in an operation, or kRunReleasing):
+// lets go of f's lock.
 void ReleaseLocked(Runs& r, FlatFcb* f) {
-  if (!f->run.held) return;
-  f->run.held = false;
   f->data->Unlock(0, 1);
   r.held.erase(std::remove(r.held.begin(), r.held.end(), f), r.held.end());
+  f->run.state.store(kRunNone, std::memory_order_release);
 }
 
-void Keeper() {
-  Runs& r = R();
+// With the mutex held: ends f's run when it is idle.
+bool ReleaseIdleLocked(Runs& r, FlatFcb* f) {
+  uint8_t idle = kRunIdle;
+  if (!f->run.state.compare_exchange_strong(idle, kRunReleasing, std::memory_order_acq_rel))
+    return false;
+  ReleaseLocked(r, f);
+  return true;
+}
+
+void Keeper(Runs* runs) {
+  Runs& r = *runs;
   std::unique_lock<std::mutex> lock(r.mu);
   for (;;) {
     const int64_t now = NowUs();
     int64_t next = INT64_MAX;
     for (size_t i = r.held.size(); i-- > 0;) {
       FlatFcb* f = r.held[i];
-      if (!f->run.in_op && now >= f->run.deadline_us) {
-        ReleaseLocked(r, f);
-      } else {
-        // A run in an operation is ended by the operation when it is over;
-        // looked at again at its deadline in case it goes idle first.
-        next = std::min(next, std::max(f->run.deadline_us, now + 1000));
-      }
+      if (now >= f->run.deadline_us && ReleaseIdleLocked(r, f)) continue;
+      // A run in an operation is ended by the operation when it is over;
+      // looked at again soon in case it goes idle first.
+      next = std::min(next, std::max(f->run.deadline_us, now + 1000));
     }
     if (next == INT64_MAX) {
       r.cv.wait(lock);
@@ -78,33 +100,29 @@ void Keeper() {
   }
 }
 
-// With the mutex held: f joins the runs the thread watches.
-void WatchLocked(Runs& r, FlatFcb* f) {
-  r.held.push_back(f);
-  if (r.thread_pid != ::getpid()) {
-    r.thread_pid = ::getpid();
-    std::thread(Keeper).detach();
-  }
-  r.cv.notify_one();
-}
-
 // The clock is asked every 16 operations only: the thread ends a run whose
 // time is up while its program does not read.
 bool Expired(const ReadRun& run) {
   return run.ops >= kRunOps || ((run.ops & 15) == 0 && NowUs() >= run.deadline_us);
 }
 
+// An operation that found the thread ending its run waits for it to finish.
+void WaitReleased(FlatFcb* f) {
+  while (f->run.state.load(std::memory_order_acquire) == kRunReleasing) std::this_thread::yield();
+}
+
 }  // namespace
 
 bool ResumeRun(FlatFcb* f, bool reads_only) {
-  Runs& r = R();
-  std::lock_guard<std::mutex> lock(r.mu);
-  if (!f->run.held) return false;
   if (!reads_only) {
-    ReleaseLocked(r, f);
+    EndRun(f);
     return false;
   }
-  f->run.in_op = true;
+  uint8_t idle = kRunIdle;
+  if (!f->run.state.compare_exchange_strong(idle, kRunInOp, std::memory_order_acq_rel)) {
+    WaitReleased(f);
+    return false;
+  }
   ++f->run.ops;
   f->flags |= kHeaderByteLocked | kRunLock;
   return true;
@@ -132,37 +150,53 @@ int StartRun(FlatFcb* f, bool* started) {
   if ((f->header.status & kHdrBusy) && !f->read_only()) return fall_back();
   Runs& r = R();
   std::lock_guard<std::mutex> lock(r.mu);
-  f->run.held = true;
-  f->run.in_op = true;
   f->run.ops = 1;
   f->run.deadline_us = NowUs() + kRunMs * 1000;
+  f->run.state.store(kRunInOp, std::memory_order_release);
   f->flags |= kRunLock;
-  WatchLocked(r, f);
+  r.held.push_back(f);
+  if (!r.thread) {
+    r.thread = true;
+    std::thread(Keeper, &r).detach();
+  }
+  r.cv.notify_one();
   *started = true;
   return 0;
 }
 
 void RunOpEnded(FlatFcb* f) {
   f->flags &= ~(kHeaderByteLocked | kRunLock);
-  Runs& r = R();
-  std::lock_guard<std::mutex> lock(r.mu);
-  f->run.in_op = false;
-  if (f->run.held && Expired(f->run)) ReleaseLocked(r, f);
-}
-
-void EndRun(FlatFcb* f) {
+  if (!Expired(f->run)) {
+    f->run.state.store(kRunIdle, std::memory_order_release);
+    return;
+  }
   Runs& r = R();
   std::lock_guard<std::mutex> lock(r.mu);
   ReleaseLocked(r, f);
-  if (f->flags & kRunLock) f->flags &= ~(kHeaderByteLocked | kRunLock);
-  f->run.in_op = false;
+}
+
+void EndRun(FlatFcb* f) {
+  if (f->flags & kRunLock) {
+    // From inside the operation under the run.
+    f->flags &= ~(kHeaderByteLocked | kRunLock);
+    Runs& r = R();
+    std::lock_guard<std::mutex> lock(r.mu);
+    ReleaseLocked(r, f);
+    return;
+  }
+  if (f->run.state.load(std::memory_order_acquire) == kRunNone) return;
+  {
+    Runs& r = R();
+    std::lock_guard<std::mutex> lock(r.mu);
+    ReleaseIdleLocked(r, f);
+  }
+  WaitReleased(f);
 }
 
 void EndIdleRuns() {
   Runs& r = R();
   std::lock_guard<std::mutex> lock(r.mu);
-  for (size_t i = r.held.size(); i-- > 0;)
-    if (!r.held[i]->run.in_op) ReleaseLocked(r, r.held[i]);
+  for (size_t i = r.held.size(); i-- > 0;) ReleaseIdleLocked(r, r.held[i]);
 }
 
 }  // namespace flat

@@ -23,16 +23,19 @@
 // kRunMs plus the operation under way.
 //
 // Invariants:
-//  - run.held is true exactly while this open keeps the shared byte lock
-//    between operations; it and run.in_op change only under the runs mutex;
-//  - the driver's thread releases a run only while run.in_op is false, so it
-//    never touches a file an operation is using;
+//  - run.state is kRunIdle or kRunInOp exactly while this open keeps the
+//    shared byte lock for a run, and then the open is in the runs list;
+//  - an operation takes an idle run with one atomic exchange (no mutex); the
+//    driver's thread takes one it ends the same way (kRunIdle to
+//    kRunReleasing, under the runs mutex), so the two never both act on it:
+//    an operation that finds kRunReleasing waits for kRunNone;
 //  - f->flags kRunLock is set during an operation that goes on under a run.
 //
 // The run clock is the system's monotonic clock, not the Env's: a test's
 // fake clock must not keep a lock for ever.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace flat {
@@ -42,10 +45,12 @@ struct FlatFcb;
 inline constexpr uint32_t kRunOps = 400;
 inline constexpr int64_t kRunMs = 4;
 
-// Per-open state of a run (guarded by the runs mutex).
+enum RunState : uint8_t { kRunNone, kRunIdle, kRunInOp, kRunReleasing };
+
+// Per-open state of a run. ops and deadline_us are the open's (set before
+// the run joins the list).
 struct ReadRun {
-  bool held = false;   // the shared byte lock is kept between operations
-  bool in_op = false;  // an operation of this open is running under it
+  std::atomic<uint8_t> state{kRunNone};
   uint32_t ops = 0;
   int64_t deadline_us = 0;
 };

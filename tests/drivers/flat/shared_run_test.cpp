@@ -1,6 +1,10 @@
 // Read runs of a file opened shared: whatever a reader keeps in memory (key
 // pages, record blocks, the header), the next read after another open's ADD,
 // PUT, DELETE, BUILD or PACK sees the file as that open left it.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <random>
 #include <set>
 
@@ -99,6 +103,49 @@ TEST(SharedRunTest, AReaderSeesAnotherOpensAddPutDeleteBuildAndPack) {
   w.Close();
   EXPECT_TRUE(Consistent(dir / "CUST"));
   ::setenv("NVRUN_PROFILE", saved_profile.c_str(), 1);
+}
+
+// A program that forks while its driver's thread waits for a run to end:
+// the child's runs are ended by a thread of its own (the parent's thread
+// and its condition are not the child's), so a child that stops reading
+// does not hold up the parent's writes.
+TEST(SharedRunTest, AForkedChildsIdleRunDoesNotHoldUpItsParent) {
+  TempDir dir;
+  FileDecl d = CustDecl(dir / "CUST");
+  d.attributes = kFileCreate;
+  File w(d);
+  ASSERT_EQ(w.Create(), 0);
+  ASSERT_EQ(w.Open(kReadWrite | kDenyNone), 0);
+  for (int32_t i = 1; i <= 5; ++i) {
+    Fill(w, i, "NOMBRE");
+    ASSERT_EQ(w.Add(), 0);
+  }
+  Walk(w, 0);  // a run begun: the thread is started and waits
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    File r(CustDecl(dir / "CUST"));
+    int count = 0;
+    const bool ok = r.Open(kReadOnly | kDenyNone) == 0 && (Walk(r, 0, &count), count == 5) &&
+                    r.Set(r.key(0)) == 0 && r.Next() == 0;  // a run left idle
+    if (::write(ready[1], "r", 1) != 1) ::_exit(2);
+    ::usleep(1500 * 1000);
+    ::_exit(ok ? 0 : 1);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  const auto t0 = std::chrono::steady_clock::now();
+  Fill(w, 6, "NUEVO");
+  EXPECT_EQ(w.Add(), 0);
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(waited, std::chrono::seconds(1)) << "the parent waited for the child's idle run";
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(w.Close(), 0);
 }
 
 }  // namespace
