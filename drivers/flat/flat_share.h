@@ -1,13 +1,15 @@
 // Sharing a flat file between programs (and between opens in one program,
 // which behave as separate stations): the header byte lock around every
-// operation of a file opened shared, the file-level LOCK kept in header
+// operation of a file opened shared (kept shared over a run of reads,
+// flat_runs.h), the file-level LOCK kept in header
 // status bit 0, held records marked on disk, RECOVER of a dead program's
 // lock or hold, and the recount of the header after a broken lock.
 //
 // Invariants:
 //  - while kHeaderByteLocked is set this open holds the byte lock on byte 0
-//    of the data file and f->header is the header on disk (or newer, while
-//    streaming); no other open changes the file meanwhile;
+//    of the data file (exclusive, or shared under a read run) and f->header
+//    is the header on disk (or newer, while streaming); no other open
+//    changes the file meanwhile;
 //  - kLockedByUs is set exactly when this open wrote header status bit 0;
 //    an open that finds the bit set without holding it fails (32; 5 for
 //    OPEN; 43 for a read that holds) or, with RECOVER, waits until the
