@@ -6,7 +6,8 @@
 //   bench_browse [--companies N] [--page ROWS] [--dir FOLDER]
 //
 // Prints the time to the first rows, the mean time per page and the whole
-// scroll for both, and their ratios. Goal: first rows well under 100 ms.
+// scroll for both, and their ratios: SQLite's time divided by ours (above 1
+// means the flat store is faster). Goal: first rows well under 100 ms.
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -212,10 +213,12 @@ int main(int argc, char** argv) {
               (long long)ours.pages);
   std::printf("%-8s %12.2f %14.4f %12.1f %8lld\n", "SQLite", lite.first, lite.per_page, lite.total,
               (long long)lite.pages);
-  std::printf("razón flat/SQLite: primeras %.2f, por página %.2f, total %.2f\n",
-              lite.first > 0 ? ours.first / lite.first : 0,
-              lite.per_page > 0 ? ours.per_page / lite.per_page : 0,
-              lite.total > 0 ? ours.total / lite.total : 0);
+  std::printf(
+      "razón SQLite/flat (más de 1: flat más rápido): primeras %.2f, por página %.2f, "
+      "total %.2f\n",
+      ours.first > 0 ? lite.first / ours.first : 0,
+      ours.per_page > 0 ? lite.per_page / ours.per_page : 0,
+      ours.total > 0 ? lite.total / ours.total : 0);
   std::printf("objetivo primeras filas < 100 ms: %s\n", ours.first < 100 ? "cumplido" : "NO");
   if (own_dir) {
     std::string cmd = "rm -rf '" + dir + "'";

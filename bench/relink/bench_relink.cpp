@@ -14,7 +14,8 @@
 // The call file is written through the driver in stream mode (APPEND) and
 // its keys built once at the end (BUILD). Files are written to a temporary
 // folder and removed afterwards. The store is the flat driver unless
-// --store names another registered driver.
+// --store names another registered driver. Ratios are SQLite's time divided
+// by ours (our rate over SQLite's): above 1 means we are faster.
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
