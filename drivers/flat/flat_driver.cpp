@@ -201,6 +201,9 @@ int FlatDriver::Run(drv::OpContext& c) {
       break;
   }
   if (!f->open()) return nv::kErrFileNotOpen;
+  // Refused at once while another station has the file (even one whose
+  // transaction keeps the header lock); checked again under the lock.
+  if (c.op == nv::kOpPack && OpenElsewhere(f)) return 5;
   int err = LockHeader(f);
   if (err) return err;
   switch (c.op) {

@@ -372,23 +372,33 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
   f->flags =
       kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
   if (access == 0) f->flags |= kOpenReadOnly;
-  if (mode >= 0x40 && mode <= 0x43) f->flags |= kOpenShared;
+  // Every mode that lets another writer in (compatibility, deny read, deny
+  // none) shares the file: header lock, header and key pages read again.
+  const uint32_t share = mode & 0x70;
+  if (share != 0x10 && share != 0x20) f->flags |= kOpenShared;
   f->write_error = 0;
   f->open_mode = mode;
   ResetPositions(f);
   nv::OpenOptions o;
   o.mode = mode;
-  int err = env->Open(f->name, o, &f->data);
-  if (err) {
-    f->data.reset();
-    return drv::OsError(err);
-  }
   auto fail = [&](int e) {
     UnlockHeader(f);
     CloseAll(f);
     return e;
   };
-  if ((err = LockHeader(f)) != 0) return fail(err);
+  int err = 0;
+  for (int tries = 0;; ++tries) {
+    if ((err = env->Open(f->name, o, &f->data)) != 0) {
+      f->data.reset();
+      return drv::OsError(err);
+    }
+    err = LockHeader(f);
+    if (err != kReopen) break;
+    // Replaced by a PACK (or removed) while this open waited for it.
+    f->data.reset();
+    if (tries == 100) return 5;
+  }
+  if (err) return fail(err);
   // A journal left by a program that died is rolled back first.
   if (!(f->flags & kOpenShared) && ((err = RecoverJournal(f)) != 0 || (err = ReadHeader(f)) != 0))
     return fail(err);
@@ -520,7 +530,10 @@ int RemoveFiles(FlatFcb* f) {
   if (f->open()) return 5;
   if (f->name.empty()) return 45;
   nv::Env* env = E();
-  int err = env->Remove(f->name);
+  std::unique_ptr<nv::EnvFile> probe;
+  int err = ProbeUnshared(f->name, &probe);
+  if (err) return err;
+  err = env->Remove(f->name);
   if (err) return drv::OsError(err);
   if (f->memo_block() && (err = env->Remove(MemoPath(f))) != 0) return drv::OsError(err);
   for (FlatKey& k : f->key_blocks) {
@@ -547,6 +560,12 @@ int CopyFiles(FlatFcb* f, const std::string& target_text, bool rename) {
     target = CompleteDataName(target);
   }
   if (f->open()) FlushFile(f);
+  // Renaming a file (or over one) that others have open is refused.
+  std::unique_ptr<nv::EnvFile> probe, probe_target;
+  if (rename) {
+    if (int err = ProbeUnshared(f->name, &probe)) return err;
+    if (int err = ProbeUnshared(target, &probe_target)) return err;
+  }
   std::vector<std::pair<std::string, std::string>> pairs;
   pairs.emplace_back(f->name, target);
   if (f->memo_block()) pairs.emplace_back(MemoPath(f), ReplaceExtension(target, ".MEM"));
@@ -699,6 +718,9 @@ int BuildIndex(FlatFcb* f, FlatKey* k, const std::string& text) {
 
 int PackFile(FlatFcb* f) {
   if (f->read_only()) return 5;
+  // The records move: another open would read other records under its
+  // record numbers (and, outside a transaction, go on with the old files).
+  if (OpenElsewhere(f)) return 5;
   nv::Env* env = E();
   int err = 0;
   if (f->header.deleted > 0) {
@@ -801,21 +823,32 @@ int PackFile(FlatFcb* f) {
     }
     // The work files take the place of the data and memo files: the data
     // file first (it says the packing is under way), then the memo file.
-    CrashPoint("pack-rename");
-    UnlockHeader(f);
-    f->data.reset();
-    f->memo.reset();
+    // This open goes on with them, opened before they are renamed and the
+    // new data file's byte lock taken, so that an open waiting for the old
+    // file's lock finds it replaced and waits for the new one's.
     nv::OpenOptions reopen;
     reopen.mode = f->open_mode;
-    if ((err = env->Rename(t00, f->name)) != 0) return drv::OsError(err);
-    CrashPoint("pack-renamed");
-    if (old.status & kHdrMemo) {
-      if ((err = env->Rename(m00, MemoPath(f))) != 0) return drv::OsError(err);
+    std::unique_ptr<nv::EnvFile> nd, nm;
+    if ((err = env->Open(t00, reopen, &nd)) != 0) return fail(drv::OsError(err));
+    if (f->memo && (err = env->Open(m00, reopen, &nm)) != 0) return fail(drv::OsError(err));
+    AcquireByteLock(nd.get());
+    if (!(f->flags & kHeaderByteLocked)) {
+      AcquireByteLock(f->data.get());
+      f->flags |= kHeaderByteLocked;
     }
-    if ((err = env->Open(f->name, reopen, &f->data)) != 0) return drv::OsError(err);
-    if ((old.status & kHdrMemo) && (err = env->Open(MemoPath(f), reopen, &f->memo)) != 0)
-      return drv::OsError(err);
-    if ((err = LockHeader(f)) != 0) return err;
+    if (OpenElsewhere(f)) {
+      nd.reset();
+      nm.reset();
+      return fail(5);
+    }
+    CrashPoint("pack-rename");
+    if ((err = env->Rename(t00, f->name)) != 0) return fail(drv::OsError(err));
+    f->data = std::move(nd);  // the old file and its byte lock go
+    CrashPoint("pack-renamed");
+    if (nm) {
+      if ((err = env->Rename(m00, MemoPath(f))) != 0) return drv::OsError(err);
+      f->memo = std::move(nm);
+    }
     if ((err = ReadHeader(f)) != 0) return err;
     f->header.status &= uint16_t(~kHdrPacking);
     f->flags |= kBusyOnDisk;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -161,6 +162,87 @@ TEST_F(SharedStationTest, FourWritersAndTwoReadersKeepEveryCommittedRecordOnce) 
   f.Close();
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
   for (int w = 0; w < 4; ++w) EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+}
+
+// Two writers opening in compatibility mode (0x02) share the file like
+// deny-none writers: header lock and re-reads, no record number used twice.
+TEST_F(SharedStationTest, TwoCompatibilityModeWritersKeepEveryRecordOnce) {
+  const int per_writer = LongTests() ? 2000 : 60;
+  CreateWith(0);
+  std::vector<Child> writers;
+  for (int w = 0; w < 2; ++w)
+    writers.push_back(Spawn({"add", dir_.path(), std::to_string((w + 1) * 100000),
+                             std::to_string(per_writer), "10", "2"},
+                            StationProfile(w)));
+  for (Child& c : writers) EXPECT_TRUE(Succeeded(Wait(c)));
+  File f(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(f.Open(kReadWrite | kDenyAll), 0);
+  std::set<int32_t> codes;
+  f.Set();
+  while (f.Next() == 0) EXPECT_TRUE(codes.insert(f.As<CustRecord>().CODE).second);
+  size_t expected = 0;
+  for (int i = 0; i < per_writer; ++i) expected += (i / 10) % 3 != 2 ? 2 : 0;
+  EXPECT_EQ(codes.size(), expected);
+  EXPECT_EQ(f.Records(f.key(0)), int64_t(expected));
+  f.Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+}
+
+// PACK, REMOVE and RENAME while another station has the file open (or is in
+// a transaction on it) are refused with 5 and change nothing; once it has
+// closed the file they run.
+TEST_F(SharedStationTest, WholeFileOperationsWaitForEveryOtherStationToClose) {
+  using Op = std::function<int(File&)>;
+  const std::vector<std::pair<std::string, Op>> ops = {
+      {"pack", [](File& f) { return f.Pack(); }},
+      {"remove", [](File& f) { return f.Remove(); }},
+      {"rename", [&](File& f) { return f.Rename(dir_ / "OTRO"); }}};
+  int n = 0;
+  for (const auto& [name, op] : ops) {
+    for (bool txn : {false, true}) {
+      if (txn && name != "pack") continue;
+      SCOPED_TRACE(name + (txn ? " in a transaction" : ""));
+      for (const char* f : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+        nv::GetEnv()->Remove(dir_ / f);
+      CreateWith(5);
+      {
+        File f(CustDecl(dir_ / "CUST"));
+        ASSERT_EQ(f.Open(), 0);
+        ASSERT_EQ(f.Get(int32_t(2)), 0);
+        ASSERT_EQ(f.Delete(), 0);
+      }
+      // Opened first: the station's transaction keeps the header lock.
+      File f(CustDecl(dir_ / "CUST"));
+      if (name == "pack") {
+        ASSERT_EQ(f.Open(), 0);
+      }
+      const std::string stop = dir_ / ("STOP" + std::to_string(++n));
+      std::vector<std::string> args = {"open", dir_.path(), stop};
+      if (txn) args.push_back("txn");
+      Child other = Spawn(args, StationProfile(n));
+      char line[8] = {};
+      ASSERT_EQ(::read(other.out, line, 5), 5);
+      const auto before = Snapshot();
+      EXPECT_EQ(op(f), 5);  // at once, without waiting for the header lock
+      WriteBytes(stop, {});
+      EXPECT_TRUE(Succeeded(Wait(other)));
+      if (!txn) {
+        auto after = Snapshot();
+        if (name == "pack") after.erase("CUST.DAT");  // the header's change time
+        for (auto& [file, bytes] : after) EXPECT_EQ(bytes, before.at(file)) << file;
+      }
+      if (name == "pack") {
+        EXPECT_EQ(f.Records(), txn ? 5 : 4);
+      }
+      EXPECT_EQ(op(f), 0);
+      EXPECT_EQ(nv::GetEnv()->Exists(dir_ / "CUST.DAT"), name == "pack");
+      if (name == "pack") {
+        EXPECT_EQ(f.Records(), txn ? 5 : 4);
+        f.Close();
+        EXPECT_TRUE(Consistent(dir_ / "CUST"));
+      }
+    }
+  }
 }
 
 TEST_F(SharedStationTest, AHoldOfAnotherStationGives43AndRecoverOutlivesItsDeath) {

@@ -2,10 +2,13 @@
 // customer file CUST (see flat_test_decl.h); the station's transaction file
 // goes where its profile ($NVRUN_PROFILE, section NWN21) says.
 //
-//   flat_station add <dir> <first code> <count> <batch>
+//   flat_station add <dir> <first code> <count> <batch> [mode]
 //     adds codes first..first+count-1 in batches of `batch`; batch i runs
 //     outside a transaction (i % 3 == 0), in one that commits (1) or in one
-//     that rolls back (2).
+//     that rolls back (2). The file is opened with `mode` (default 0x42).
+//   flat_station open <dir> <stop file> [txn]
+//     opens the file shared (with "txn": then adds code 900 in a transaction),
+//     prints "open" and keeps it so until the stop file exists.
 //   flat_station read <dir> <stop file>
 //     walks the code key forwards until the stop file exists, checking that
 //     every walk is in ascending order; prints the number of walks.
@@ -38,9 +41,9 @@ int Fail(const char* what, int err) {
   return 1;
 }
 
-int Add(const std::string& dir, int first, int count, int batch) {
+int Add(const std::string& dir, int first, int count, int batch, uint32_t mode) {
   File f(CustDecl(dir + "/CUST"));
-  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  if (int e = f.Open(mode)) return Fail("open", e);
   f.SetProperty(29441, "1");
   for (int b = 0; b * batch < count; ++b) {
     const int mode = b % 3;
@@ -136,6 +139,22 @@ int Pack(const std::string& dir) {
   return f.Close() ? 1 : 0;
 }
 
+int KeepOpen(const std::string& dir, const std::string& stop, bool txn) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  f.SetProperty(29441, "1");
+  if (txn) {
+    if (f.Logout() != 0) return Fail("logout", ErrorCode());
+    Fill(f, 900, "EN TRANSACCION");
+    if (int e = f.Add()) return Fail("add", e);
+  }
+  std::printf("open\n");
+  std::fflush(stdout);
+  while (::access(stop.c_str(), F_OK) != 0) ::usleep(2000);
+  if (txn && f.Commit() != 0) return Fail("commit", ErrorCode());
+  return f.Close() ? 1 : 0;
+}
+
 int Hold(const std::string& dir, int record, int seconds) {
   File f(CustDecl(dir + "/CUST"));
   if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
@@ -152,8 +171,10 @@ int Hold(const std::string& dir, int record, int seconds) {
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const std::string cmd = argv[1], dir = argv[2];
-  if (cmd == "add" && argc == 6)
-    return Add(dir, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+  if (cmd == "add" && (argc == 6 || argc == 7))
+    return Add(dir, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+               argc == 7 ? uint32_t(std::strtoul(argv[6], nullptr, 0)) : kReadWrite | kDenyNone);
+  if (cmd == "open" && (argc == 4 || argc == 5)) return KeepOpen(dir, argv[3], argc == 5);
   if (cmd == "read" && argc == 4) return Read(dir, argv[3]);
   if (cmd == "crash" && argc == 4) return Crash(dir, std::atoi(argv[3]) != 0);
   if (cmd == "pack" && argc == 3) return Pack(dir);
