@@ -218,7 +218,7 @@ TEST_F(SharedStationTest, WholeFileOperationsWaitForEveryOtherStationToClose) {
       }
       const std::string stop = dir_ / ("STOP" + std::to_string(++n));
       std::vector<std::string> args = {"open", dir_.path(), stop};
-      if (txn) args.push_back("txn");
+      if (txn) args.insert(args.end(), {"CUST", "900"});
       Child other = Spawn(args, StationProfile(n));
       char line[8] = {};
       ASSERT_EQ(::read(other.out, line, 5), 5);
@@ -408,6 +408,105 @@ TEST_F(SharedStationTest, WritersKilledAtCrashPointsLeaveRecoverableFiles) {
   EXPECT_GT(tried_outside, 0);
   EXPECT_EQ(failed_inside, 0);
   EXPECT_EQ(failed_outside, 0);
+}
+
+// A writer killed inside a transaction while it created or appended to its
+// journal (its writes after the last whole trailer never happened): a
+// journal shorter than its start, a torn last trailer and a torn piece
+// after the last trailer are rolled back as far as whole trailers reach and
+// the file opens as it was before the transaction.
+TEST_F(SharedStationTest, AJournalCutShortByAKillIsRolledBackAndTheFileOpens) {
+  const std::vector<std::string> cuts = {"empty", "half start", "torn trailer", "torn piece"};
+  int tried = 0;
+  for (const std::string& cut : cuts) {
+    // Cut before any piece: only where no write of the transaction was made.
+    const int passages = cut == "empty" || cut == "half start" ? 1 : 3;
+    for (int n = 1; n <= passages; ++n) {
+      SCOPED_TRACE(cut + " at journal-written:" + std::to_string(n));
+      for (const char* name : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+        nv::GetEnv()->Remove(dir_ / name);
+      CreateWith(5);
+      const auto before = Snapshot();
+      Child c = Spawn({"crash", dir_.path(), "1"}, StationProfile(0),
+                      "journal-written:" + std::to_string(n));
+      const int status = Wait(c);
+      if (Succeeded(status)) GTEST_SKIP() << "built without crash points";
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+      std::vector<uint8_t> log = ReadBytes(dir_ / "CUST.LOG");
+      ASSERT_GT(log.size(), 87u);
+      if (cut == "empty") log.clear();
+      if (cut == "half start") log.resize(50);
+      if (cut == "torn trailer") log.resize(log.size() - 3);
+      for (int i = 0; cut == "torn piece" && i < 700; ++i) log.push_back(uint8_t(i * 7 + 1));
+      WriteBytes(dir_ / "CUST.LOG", log);
+      ++tried;
+      File f(CustDecl(dir_ / "CUST"));
+      EXPECT_EQ(f.Open(), 0);
+      EXPECT_EQ(f.Records(), 5);
+      f.Close();
+      const auto after = Snapshot();
+      for (auto& [name, bytes] : before) EXPECT_EQ(after.at(name), bytes) << name;
+      EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+      EXPECT_TRUE(Consistent(dir_ / "CUST"));
+    }
+  }
+  EXPECT_EQ(tried, 8);
+}
+
+// Two runs of one program (one station profile, so one folder for their
+// transaction files) are in transactions at once, on two files and on one
+// file (the second waits for the first's header lock); one killed right
+// after LOGOUT or in the middle of a transaction keeps no other run of the
+// program from starting its own.
+TEST_F(SharedStationTest, EveryRunOfAProgramHasATransactionFileOfItsOwn) {
+  for (const char* name : {"A", "B"}) {
+    FileDecl d = CustDecl(dir_ / name);
+    d.attributes = kFileCreate;
+    File f(d);
+    ASSERT_EQ(f.Create(), 0);
+  }
+  CreateWith(5);
+  const std::string profile = StationProfile(0);
+  char line[8] = {};
+  int n = 0;
+  auto both = [&](const char* first, const char* second, bool waits) {
+    const std::string stop1 = dir_ / ("S" + std::to_string(++n)),
+                      stop2 = dir_ / ("S" + std::to_string(++n));
+    Child one = Spawn({"open", dir_.path(), stop1, first, std::to_string(100 + n)}, profile);
+    ASSERT_EQ(::read(one.out, line, 5), 5);
+    Child two = Spawn({"open", dir_.path(), stop2, second, std::to_string(101 + n)}, profile);
+    if (waits) {
+      ::usleep(300000);  // the second has started its transaction and waits
+      WriteBytes(stop1, {});
+    }
+    EXPECT_EQ(::read(two.out, line, 5), 5);
+    WriteBytes(stop1, {});
+    WriteBytes(stop2, {});
+    EXPECT_TRUE(Succeeded(Wait(one)));
+    EXPECT_TRUE(Succeeded(Wait(two)));
+  };
+  both("A", "B", false);
+  both("CUST", "CUST", true);
+  {
+    Child c = Spawn({"logout", dir_.path()}, profile);
+    ASSERT_EQ(::read(c.out, line, 6), 6);
+    ::kill(c.pid, SIGKILL);
+    Wait(c);
+  }
+  both("A", "B", false);
+  Child c = Spawn({"crash", dir_.path(), "1"}, profile, "journal-synced:3");
+  const bool crashed = !Succeeded(Wait(c));
+  both("CUST", "B", false);
+  std::set<int32_t> codes;
+  File f(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(f.Open(), 0);
+  f.Set(f.key(0));
+  while (f.Next() == 0) codes.insert(f.As<CustRecord>().CODE);
+  std::set<int32_t> want = {1, 2, 3, 4, 5, 104, 105, 108};
+  if (!crashed) want.insert({500, 501, 502});  // built without crash points
+  EXPECT_EQ(codes, want);
+  f.Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
 // PACK killed at every point (while it deletes, writes its work files, puts

@@ -6,9 +6,12 @@
 //     adds codes first..first+count-1 in batches of `batch`; batch i runs
 //     outside a transaction (i % 3 == 0), in one that commits (1) or in one
 //     that rolls back (2). The file is opened with `mode` (default 0x42).
-//   flat_station open <dir> <stop file> [txn]
-//     opens the file shared (with "txn": then adds code 900 in a transaction),
-//     prints "open" and keeps it so until the stop file exists.
+//   flat_station open <dir> <stop file> [<file> <code>]
+//     opens CUST (or <file>) shared (with a code: then adds it in a
+//     transaction), prints "open" and keeps it so until the stop file
+//     exists (then commits).
+//   flat_station logout <dir>
+//     opens CUST, starts a transaction, prints "ready" and sleeps.
 //   flat_station read <dir> <stop file>
 //     walks the code key forwards until the stop file exists, checking that
 //     every walk is in ascending order; prints the number of walks.
@@ -139,20 +142,31 @@ int Pack(const std::string& dir) {
   return f.Close() ? 1 : 0;
 }
 
-int KeepOpen(const std::string& dir, const std::string& stop, bool txn) {
-  File f(CustDecl(dir + "/CUST"));
+int KeepOpen(const std::string& dir, const std::string& stop, const std::string& name, int code) {
+  File f(CustDecl(dir + "/" + name));
   if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
   f.SetProperty(29441, "1");
-  if (txn) {
+  if (code) {
     if (f.Logout() != 0) return Fail("logout", ErrorCode());
-    Fill(f, 900, "EN TRANSACCION");
+    Fill(f, code, "EN TRANSACCION");
     if (int e = f.Add()) return Fail("add", e);
   }
   std::printf("open\n");
   std::fflush(stdout);
   while (::access(stop.c_str(), F_OK) != 0) ::usleep(2000);
-  if (txn && f.Commit() != 0) return Fail("commit", ErrorCode());
+  if (code && f.Commit() != 0) return Fail("commit", ErrorCode());
   return f.Close() ? 1 : 0;
+}
+
+int LogoutAndSleep(const std::string& dir) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  f.SetProperty(29441, "1");
+  if (f.Logout() != 0) return Fail("logout", ErrorCode());
+  std::printf("ready\n");
+  std::fflush(stdout);
+  ::sleep(60);
+  return 0;
 }
 
 int Hold(const std::string& dir, int record, int seconds) {
@@ -174,7 +188,9 @@ int main(int argc, char** argv) {
   if (cmd == "add" && (argc == 6 || argc == 7))
     return Add(dir, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
                argc == 7 ? uint32_t(std::strtoul(argv[6], nullptr, 0)) : kReadWrite | kDenyNone);
-  if (cmd == "open" && (argc == 4 || argc == 5)) return KeepOpen(dir, argv[3], argc == 5);
+  if (cmd == "open" && argc == 4) return KeepOpen(dir, argv[3], "CUST", 0);
+  if (cmd == "open" && argc == 6) return KeepOpen(dir, argv[3], argv[4], std::atoi(argv[5]));
+  if (cmd == "logout" && argc == 3) return LogoutAndSleep(dir);
   if (cmd == "read" && argc == 4) return Read(dir, argv[3]);
   if (cmd == "crash" && argc == 4) return Crash(dir, std::atoi(argv[3]) != 0);
   if (cmd == "pack" && argc == 3) return Pack(dir);
