@@ -255,7 +255,8 @@ Entry* Join(const std::string& name, uint8_t kind, uint16_t shares) {
 
 // ---------------------------------------------------------------------------
 
-void CrashPoint(const char* name) {
+void CrashPoint([[maybe_unused]] const char* name) {
+#if defined(NV_CRASH_POINTS)
   static const char* shape = std::getenv("NV_FLAT_CRASH");
   if (shape == nullptr || *shape == '\0') return;
   static std::string point;
@@ -269,6 +270,7 @@ void CrashPoint(const char* name) {
   }
   if (point != name) return;
   if (++passed >= wanted) ::kill(::getpid(), SIGKILL);
+#endif
 }
 
 std::string JournalPath(const std::string& data_path) {
@@ -606,9 +608,16 @@ int RecoverJournal(FlatFcb* f) {
     return 0;
   }
   if (t.active && txn_path == t.path) return 0;  // this process's own
-  // Its program is dead (it would keep this file's header byte lock): the
-  // owner lock keeps a LOGOUT from taking the file over meanwhile.
-  txn->Lock(kOwnerByte, 1, true, true);
+  // The program that wrote the journal is dead (it would keep this file's
+  // header byte lock); its owner lock keeps a LOGOUT from taking the
+  // transaction file over meanwhile. A LOGOUT looking at the file holds the
+  // lock for a moment; one that holds it for good took the file over after
+  // that program died before its first change to this file.
+  bool taken_over = true;
+  for (int i = 0; i < 50 && taken_over; ++i) {
+    taken_over = txn->Lock(kOwnerByte, 1, true, false) != 0;
+    if (taken_over) env->Delay(5);
+  }
   for (uint64_t at = 0;; at += kTxnEntrySize) {
     uint8_t rec[kTxnEntrySize];
     if (txn->Read(at, rec, sizeof rec, &got) != 0 || got != sizeof rec) break;
@@ -620,6 +629,12 @@ int RecoverJournal(FlatFcb* f) {
     e.kind = rec[82];
     if (e.number == 0 || e.name.empty()) return 65;
     entries.push_back(std::move(e));
+  }
+  if (taken_over) {
+    if (FindEntry(entries, f->name)) return 32;  // cannot be: the lock says it runs
+    journal.reset();
+    env->Remove(jp);
+    return ReadHeader(f);
   }
   // Handles: the files of f as they are open, the others opened now (data
   // files under their header byte lock, so no station reads them half-way).

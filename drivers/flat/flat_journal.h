@@ -115,7 +115,8 @@ int RecoverJournal(FlatFcb* f);
 
 // Named crash points for crash tests: the environment variable NV_FLAT_CRASH
 // names a point, optionally with ":n" for its n-th passage; the process then
-// kills itself (SIGKILL). Points: journal-written, journal-synced,
+// kills itself (SIGKILL). Only in builds made with NV_CRASH_POINTS (the test
+// builds); elsewhere they do nothing. Points: journal-written, journal-synced,
 // before-header, after-header, before-data, after-data, before-memo,
 // after-memo, before-key, after-key, rollback-step.
 void CrashPoint(const char* name);
