@@ -387,15 +387,28 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
     return e;
   };
   int err = 0;
+  // The header lock may break a dead program's LOCK and repair the file
+  // (RECOVER): its key files and memo file must be at hand by then.
+  int stored_keys = 0;
+  for (FlatKey& k : f->key_blocks) {
+    k.path = KeyPath(f, k);
+    if (k.stored) ++stored_keys;
+  }
   for (int tries = 0;; ++tries) {
     if ((err = env->Open(f->name, o, &f->data)) != 0) {
       f->data.reset();
       return drv::OsError(err);
     }
+    if (f->memo_block() && env->Exists(MemoPath(f)) &&
+        (err = env->Open(MemoPath(f), o, &f->memo)) != 0) {
+      f->memo.reset();
+      return fail(drv::OsError(err));
+    }
     err = LockHeader(f);
     if (err != kReopen) break;
     // Replaced by a PACK (or removed) while this open waited for it.
     f->data.reset();
+    f->memo.reset();
     if (tries == 100) return 5;
   }
   if (err) return fail(err);
@@ -404,11 +417,6 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
     return fail(err);
   const Header& h = f->header;
   // The declaration must match the file.
-  int stored_keys = 0;
-  for (FlatKey& k : f->key_blocks) {
-    k.path = KeyPath(f, k);
-    if (k.stored) ++stored_keys;
-  }
   const bool has_memo = f->memo_block() != nullptr;
   if (h.record_size != f->record_length + kPrefixSize || bool(h.status & kHdrMemo) != has_memo ||
       (has_memo && h.memo_size != f->memo_block()->size) ||
@@ -421,7 +429,7 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
   if ((err = f->data->Size(&size)) != 0) return fail(drv::OsError(err));
   if (size < h.records_start + uint64_t(h.records) * h.record_size) return fail(36);
   if (has_memo) {
-    if ((err = env->Open(MemoPath(f), o, &f->memo)) != 0) {
+    if (!f->memo && (err = env->Open(MemoPath(f), o, &f->memo)) != 0) {
       f->memo.reset();
       return fail(drv::OsError(err));
     }

@@ -473,6 +473,31 @@ TEST_F(SharedTxnTest, LockRefusesOthersAndRecoverBreaksAStandingLock) {
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
+// A program killed while it held the file LOCK (and in the middle of a
+// write, its busy mark on): the first OPEN of a program with RECOVER set
+// breaks the lock and repairs the file, keys and memo chain included.
+TEST_F(SharedTxnTest, RecoverAtAFirstOpenBreaksTheLockOfAProgramThatDied) {
+  nvtest::FakeClockEnv clock;
+  nvtest::ScopedEnv scoped(&clock);
+  {
+    auto f = Make();
+    AddN(*f, 4, 1);
+  }
+  for (uint8_t marks : {uint8_t(0x01), uint8_t(0x11)}) {
+    SCOPED_TRACE(int(marks));
+    std::vector<uint8_t> dat = ReadBytes(dir_ / "CUST.DAT");
+    dat[2] |= marks;
+    WriteBytes(dir_ / "CUST.DAT", dat);
+    File f(CustDecl(dir_ / "CUST"));
+    f.Send("RECOVER=2");
+    ASSERT_EQ(f.Open(), 0);
+    EXPECT_EQ(ReadBytes(dir_ / "CUST.DAT")[2] & 0x11, 0);
+    EXPECT_EQ(f.Records(f.key(0)), 4);
+    f.Close();
+    EXPECT_TRUE(Consistent(dir_ / "CUST"));
+  }
+}
+
 TEST_F(SharedTxnTest, LockWithSecondsGivesUpAfterTheTimeout) {
   nvtest::FakeClockEnv clock;
   nvtest::ScopedEnv scoped(&clock);

@@ -32,6 +32,8 @@
 //     then to <second>; exit 3 when it had to roll back.
 //   flat_station pack <dir>
 //     deletes records 2 and 4 and packs the file.
+//   flat_station empty <dir>
+//     empties the file.
 //   flat_station hold <dir> <record> <seconds>
 //     holds the record and sleeps, so another station meets the mark.
 // Exit status 0 on success; the failing step and error on stderr otherwise.
@@ -291,6 +293,13 @@ int Peek(const std::string& dir, const std::string& stop) {
   return 0;
 }
 
+int Empty(const std::string& dir) {
+  File f(CustDecl(dir + "/CUST"));
+  if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
+  if (int e = f.Empty()) return Fail("empty", e);
+  return f.Close() ? 1 : 0;
+}
+
 int Hold(const std::string& dir, int record, int seconds) {
   File f(CustDecl(dir + "/CUST"));
   if (int e = f.Open(kReadWrite | kDenyNone)) return Fail("open", e);
@@ -318,6 +327,7 @@ int main(int argc, char** argv) {
   if (cmd == "read" && argc == 4) return Read(dir, argv[3]);
   if (cmd == "crash" && argc == 4) return Crash(dir, std::atoi(argv[3]) != 0);
   if (cmd == "pack" && argc == 3) return Pack(dir);
+  if (cmd == "empty" && argc == 3) return Empty(dir);
   if (cmd == "txn2" && argc == 6) return Txn2(dir, argv[3], argv[4], std::atoi(argv[5]));
   if (cmd == "hold" && argc == 5) return Hold(dir, std::atoi(argv[3]), std::atoi(argv[4]));
   return 2;
