@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 
 #include "drivers/flat/flat_internal.h"
 #include "drivers/flat/flat_journal.h"
@@ -125,10 +126,17 @@ class LiveRecords : public RecordSource {
   explicit LiveRecords(FlatFcb* f) : f_(f), data_(f->record_length) {}
   int Rewind() override {
     next_ = f_->header.first_live;
-    return 0;
+    read_ = 0;
+    total_ = f_->header.records - f_->header.deleted;
+    return Driver().BuildProgress(f_, 0, total_);
   }
   int Next(uint32_t* record, const uint8_t** data, bool* done) override {
     *done = false;
+    // A deferred build reports its progress (and may be cancelled, or the
+    // file closed, by the program's answer).
+    if (read_ > 0) {
+      if (int r = Driver().BuildProgress(f_, read_, total_)) return r;
+    }
     while (next_ != 0 && next_ <= f_->header.last_live) {
       uint32_t n = next_++;
       int err = ReadRaw(f_, n, &raw_);
@@ -137,6 +145,7 @@ class LiveRecords : public RecordSource {
       ToRuntime(f_, raw_.data() + kPrefixSize, data_.data());
       *record = n;
       *data = data_.data();
+      ++read_;
       return 0;
     }
     *done = true;
@@ -146,6 +155,7 @@ class LiveRecords : public RecordSource {
  private:
   FlatFcb* f_;
   uint32_t next_ = 0;
+  uint64_t read_ = 0, total_ = 0;
   std::vector<uint8_t> raw_;
   std::vector<uint8_t> data_;
 };
@@ -201,6 +211,17 @@ int FinishPack(FlatFcb* f) {
   return 0;
 }
 
+// A build that failed half way (cancelled from a progress event, no memory)
+// leaves key files that do not hold every record: outside a transaction the
+// busy mark stays on disk and the handle refuses further writes, so that the
+// next open that may write builds the keys again.
+int KeepMarkAfterFailedBuild(FlatFcb* f, int err) {
+  if (err != 0 && err != 40 && err != -1 && f->open() && (f->flags & kBusyOnDisk) &&
+      !f->write_error)
+    f->write_error = err;
+  return err;
+}
+
 int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
   int err = OpenOrCreateKey(f, k);
   if (err) return err;
@@ -208,8 +229,7 @@ int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
   if ((err = JournalWhole(f, k->file->file(), 0)) != 0 || (err = k->file->EndHoldBack()) != 0)
     return err;
   LiveRecords source(f);
-  source.Rewind();
-  return BuildKey(E(), k->file.get(), source, report, Folder(f->name));
+  return KeepMarkAfterFailedBuild(f, BuildKey(E(), k->file.get(), source, report, Folder(f->name)));
 }
 
 // Builds the keys `which` picks in one pass over the records, with one
@@ -228,11 +248,10 @@ int BuildKeyFiles(FlatFcb* f, Pick which) {
   if (list.empty()) return 0;
   BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
   LiveRecords source(f);
-  source.Rewind();
   std::vector<int> results;
   int err = BuildKeys(E(), list, source, &report, Folder(f->name), &results);
   report.Close();
-  return err;
+  return KeepMarkAfterFailedBuild(f, err);
 }
 
 void ResetPositions(FlatFcb* f) {
@@ -478,6 +497,11 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
   }
   if (mode & 3) f->state |= nv::kStateWriteAccess;
   if ((mode & 0x30) == 0x10 || (mode & 0x30) == 0x20) f->state |= nv::kStateExclusive;
+  // Deleted and held records are another station's business on a shared
+  // file: IGNORESTATUS asked for before the open does not stay on.
+  if (f->flags & kOpenShared) f->flags &= ~kIgnoreStatus;
+  std::error_code ec;
+  f->full_name = std::filesystem::absolute(f->name, ec).lexically_normal().string();
   return 0;
 }
 
@@ -505,10 +529,9 @@ int CloseFiles(FlatFcb* f, bool flush) {
   // After a failed write (already reported) the handle only closes.
   if (flush && !f->write_error) {
     err = ReleaseHeld(f);
-    int e2 = f->read_only() ? 0 : FlushKeys(f, false);
-    if (!err) err = e2;
-    e2 = 0;
-    if (f->flags & kHeaderDirty) e2 = WriteFinalHeader(f);
+    // Ends streaming and flushes as FLUSH: key headers, a held-back header,
+    // and every file forced to disk.
+    int e2 = FlushFile(f);
     if (!err) err = e2;
   }
   ShareClosing(f);
@@ -528,6 +551,7 @@ int CloseFiles(FlatFcb* f, bool flush) {
   }
   CloseAll(f);
   ResetPositions(f);
+  f->full_name.clear();
   f->flags =
       kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
   f->write_error = 0;
@@ -826,6 +850,7 @@ int PackFile(FlatFcb* f) {
       f->header.status &= uint16_t(~(kHdrBusy | kHdrPacking));
       ResetPositions(f);
       int built = BuildAll(f);
+      if (built == -1 || !f->open()) return -1;  // closed during a progress event
       err = WriteHeader(f, true);
       return built ? built : err;
     }
@@ -863,6 +888,7 @@ int PackFile(FlatFcb* f) {
     if ((err = WriteHeader(f, true)) != 0) return err;
     ResetPositions(f);
     int built = BuildAll(f);
+    if (built == -1 || !f->open()) return -1;  // closed during a progress event
     err = WriteFinalHeader(f);
     return built ? built : err;
   }
