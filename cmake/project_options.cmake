@@ -1,6 +1,7 @@
 # Compiler settings shared by every target of the project.
 option(NV_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(NV_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+option(NV_CRASH_POINTS "Named crash points in the flat driver's write paths (kill tests)" OFF)
 
 set(CMAKE_CXX_VISIBILITY_PRESET hidden)
 set(CMAKE_C_VISIBILITY_PRESET hidden)

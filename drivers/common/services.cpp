@@ -24,8 +24,12 @@ using namespace nv;
 
 namespace {
 
-std::string YesNo(bool v) { return v ? "1" : ""; }
-bool Truthy(const std::string& v) { return std::atol(v.c_str()) != 0; }
+std::string YesNo(bool v) {
+  return v ? "1" : "";
+}
+bool Truthy(const std::string& v) {
+  return std::atol(v.c_str()) != 0;
+}
 
 }  // namespace
 
@@ -63,8 +67,10 @@ int DriverBase::FileProperty(OpContext& ctx, int32_t p, bool set, bool* handled)
   std::string& out = ctx.text_result;
   *handled = true;
   auto attr_bit = [&](uint8_t bit, bool settable) {
-    if (!set) out = YesNo(f->attributes & bit);
-    else if (settable) f->attributes = Truthy(v) ? (f->attributes | bit) : (f->attributes & ~bit);
+    if (!set)
+      out = YesNo(f->attributes & bit);
+    else if (settable)
+      f->attributes = Truthy(v) ? (f->attributes | bit) : (f->attributes & ~bit);
   };
   switch (p) {
     case 29440: {
@@ -129,20 +135,28 @@ int DriverBase::FileProperty(OpContext& ctx, int32_t p, bool set, bool* handled)
     case 29457: {
       size_t binary = 0;
       for (DrvMemoHead* m : f->memos) binary += (m->flags & kMemoBinary) ? 1 : 0;
-      if (!set) out = std::to_string(p == 29456 ? int64_t(binary) : int64_t(f->keys.size()) - int64_t(binary));
+      if (!set)
+        out = std::to_string(p == 29456 ? int64_t(binary)
+                                        : int64_t(f->keys.size()) - int64_t(binary));
       return 0;
     }
     case 29458:
       if (!set) out = std::to_string(f->fields.size());
       return 0;
-    case 29459: attr_bit(kFcbScrambled, true); return 0;
+    case 29459:
+      attr_bit(kFcbScrambled, true);
+      return 0;
     case 29460:
-      if (!set) out = f->driver_string;
-      else f->driver_string = v, f->fixed_names |= 4;
+      if (!set)
+        out = f->driver_string;
+      else
+        f->driver_string = v, f->fixed_names |= 4;
       return 0;
     case 29461:
-      if (!set) out = f->owner;
-      else f->owner = v, f->fixed_names |= 2;
+      if (!set)
+        out = f->owner;
+      else
+        f->owner = v, f->fixed_names |= 2;
       return 0;
     case 29462:
       if (!set) {
@@ -156,11 +170,17 @@ int DriverBase::FileProperty(OpContext& ctx, int32_t p, bool set, bool* handled)
     case 29463:
       if (!set) out = f->full_name;
       return 0;
-    case 29464: attr_bit(kFcbOem, true); return 0;
-    case 29465: attr_bit(kFcbReclaim, false); return 0;
+    case 29464:
+      attr_bit(kFcbOem, true);
+      return 0;
+    case 29465:
+      attr_bit(kFcbReclaim, false);
+      return 0;
     case 29481:
-      if (!set) out = YesNo(f->trace_details);
-      else f->trace_details = Truthy(v);
+      if (!set)
+        out = YesNo(f->trace_details);
+      else
+        f->trace_details = Truthy(v);
       return 0;
     case 29508:
       if (!set) out = YesNo(KeyStateBit22(f));
@@ -188,8 +208,12 @@ int DriverBase::FileProperty(OpContext& ctx, int32_t p, bool set, bool* handled)
               std::to_string(f->record_length) + ":" + std::to_string(ctx.fd->record_length);
       }
       return 0;
-    case 31893: attr_bit(kFcbThreaded, false); return 0;
-    case 31942: attr_bit(kFcbCreate, false); return 0;
+    case 31893:
+      attr_bit(kFcbThreaded, false);
+      return 0;
+    case 31942:
+      attr_bit(kFcbCreate, false);
+      return 0;
     default:
       *handled = false;
       return 0;
@@ -218,14 +242,17 @@ int DriverBase::FieldProperty(OpContext& ctx, int32_t p, int32_t n, bool set, bo
       if (!set) out = std::to_string(d.type == kTypeGroup ? d.span : 1);
       return 0;
     case 29462:
-      if (!set) out = fld->name == d.label ? "" : fld->name;
-      else fld->name = ctx.text[0].empty() ? d.label : ctx.text[0];
+      if (!set)
+        out = fld->name == d.label ? "" : fld->name;
+      else
+        fld->name = ctx.text[0].empty() ? d.label : ctx.text[0];
       return 0;
     case 29463:
       if (!set) out = d.label;
       return 0;
     case 29474:
-      if (!set) out = std::to_string(d.type == kTypeDecimal || d.type == kTypePDecimal ? d.places : 0);
+      if (!set)
+        out = std::to_string(d.type == kTypeDecimal || d.type == kTypePDecimal ? d.places : 0);
       return 0;
     case 29475:
       if (!set) out = std::to_string(d.ndims > 0 ? d.Elements() : 0);
@@ -294,20 +321,36 @@ int DriverBase::KeyProperty(OpContext& ctx, int32_t p, bool set, bool* handled) 
   if (set) return 0;  // key properties are read-only here
   const bool component_ok = c >= 1 && size_t(c) <= k->components.size();
   switch (p) {
-    case 29462: out = k->external_name; return 0;
-    case 29463: out = k->name; return 0;
-    case 29466: out = std::to_string(k->components.size()); return 0;
-    case 29467: out = YesNo(k->attributes & ((1u << 0) | (1u << 5))); return 0;
-    case 29468: out = YesNo(k->attributes & (1u << 1)); return 0;
-    case 29469: out = YesNo(k->attributes & (1u << 2)); return 0;
-    case 29470: out = YesNo(k->attributes & (1u << 4)); return 0;
+    case 29462:
+      out = k->external_name;
+      return 0;
+    case 29463:
+      out = k->name;
+      return 0;
+    case 29466:
+      out = std::to_string(k->components.size());
+      return 0;
+    case 29467:
+      out = YesNo(k->attributes & ((1u << 0) | (1u << 5)));
+      return 0;
+    case 29468:
+      out = YesNo(k->attributes & (1u << 1));
+      return 0;
+    case 29469:
+      out = YesNo(k->attributes & (1u << 2));
+      return 0;
+    case 29470:
+      out = YesNo(k->attributes & (1u << 4));
+      return 0;
     case 29471:
       out = component_ok ? std::to_string(k->components[size_t(c - 1)].field->number) : "0";
       return 0;
     case 29472:
       out = YesNo(component_ok && !k->components[size_t(c - 1)].descending);
       return 0;
-    case 31745: out = (k->attributes & (1u << 5)) ? "INDEX" : "KEY"; return 0;
+    case 31745:
+      out = (k->attributes & (1u << 5)) ? "INDEX" : "KEY";
+      return 0;
     default:
       *handled = false;
       return 0;
@@ -343,7 +386,9 @@ std::map<intptr_t, Snapshot*>& Snapshots() {
   return *m;
 }
 
-bool IsSequential(uint32_t op) { return op == kOpNext || op == kOpPrevious || op == kOpSkip; }
+bool IsSequential(uint32_t op) {
+  return op == kOpNext || op == kOpPrevious || op == kOpSkip;
+}
 
 }  // namespace
 
@@ -368,8 +413,10 @@ int DriverBase::SaveState(OpContext& ctx) {
   if (s->last_op == kOpNext || s->last_op == kOpPrevious) {
     s->position = f->last_position;
   } else if (s->last_op == kOpSkip && (f->state & kStateOpen)) {
-    if (s->key) CallFileVerb(ctx.fd, kOpPositionKey, s->key, {}, {}, &s->position);
-    else CallFileVerb(ctx.fd, kOpPosition, nullptr, {}, {}, &s->position);
+    if (s->key)
+      CallFileVerb(ctx.fd, kOpPositionKey, s->key, {}, {}, &s->position);
+    else
+      CallFileVerb(ctx.fd, kOpPosition, nullptr, {}, {}, &s->position);
   }
   RestoreErrorState(s->error);
   ctx.result = reinterpret_cast<intptr_t>(s);
@@ -414,13 +461,17 @@ int DriverBase::RestoreState(OpContext& ctx) {
     if (s->state & kStateWatching) CallFileVerb(fd, kOpWatch);
     if (s->state & kStateHeld) CallFileVerb(fd, kOpHold);
     if (IsSequential(s->last_op2)) {
-      if (s->key) CallFileVerb(fd, kOpResetKey, s->key, {}, {s->position});
-      else CallFileVerb(fd, kOpResetFile, nullptr, {}, {s->position});
+      if (s->key)
+        CallFileVerb(fd, kOpResetKey, s->key, {}, {s->position});
+      else
+        CallFileVerb(fd, kOpResetFile, nullptr, {}, {s->position});
       CallFileVerb(fd, s->last_op2 == kOpPrevious ? kOpPrevious : kOpNext);
       if (ErrorCode() == 0) {
         std::string now;
-        if (s->key) CallFileVerb(fd, kOpPositionKey, s->key, {}, {}, &now);
-        else CallFileVerb(fd, kOpPosition, nullptr, {}, {}, &now);
+        if (s->key)
+          CallFileVerb(fd, kOpPositionKey, s->key, {}, {}, &now);
+        else
+          CallFileVerb(fd, kOpPosition, nullptr, {}, {}, &now);
         if (now != s->position) err = 35;
       }
     } else if (!s->file_position.empty()) {
@@ -438,18 +489,35 @@ int DriverBase::RestoreState(OpContext& ctx) {
         f->current_key = s->key ? static_cast<DrvKcbHead*>(s->key->drv_kcb) : nullptr;
       }
       break;
-    case kOpSetFile: CallFileVerb(fd, kOpSetFile); break;
-    case kOpSetFileKey: CallFileVerb(fd, kOpSetFileKey, s->set_key); break;
-    case kOpSetFilePointer: CallFileVerb(fd, kOpSetFilePointer, nullptr, {s->set_pointer}); break;
-    case kOpSetKey: CallFileVerb(fd, kOpSetKey, s->set_key); break;
-    case kOpSetKeyKey: CallFileVerb(fd, kOpSetKeyKey, s->set_key); break;
-    case kOpSetKeyPointer: CallFileVerb(fd, kOpSetKeyPointer, s->set_key, {s->set_pointer}); break;
+    case kOpSetFile:
+      CallFileVerb(fd, kOpSetFile);
+      break;
+    case kOpSetFileKey:
+      CallFileVerb(fd, kOpSetFileKey, s->set_key);
+      break;
+    case kOpSetFilePointer:
+      CallFileVerb(fd, kOpSetFilePointer, nullptr, {s->set_pointer});
+      break;
+    case kOpSetKey:
+      CallFileVerb(fd, kOpSetKey, s->set_key);
+      break;
+    case kOpSetKeyKey:
+      CallFileVerb(fd, kOpSetKeyKey, s->set_key);
+      break;
+    case kOpSetKeyPointer:
+      CallFileVerb(fd, kOpSetKeyPointer, s->set_key, {s->set_pointer});
+      break;
     case kOpSetKeyKeyPointer:
       CallFileVerb(fd, kOpSetKeyKeyPointer, s->set_key, {s->set_pointer});
       break;
-    case kOpResetFile: CallFileVerb(fd, kOpResetFile, nullptr, {}, {s->reset_text}); break;
-    case kOpResetKey: CallFileVerb(fd, kOpResetKey, s->key, {}, {s->reset_text}); break;
-    default: break;
+    case kOpResetFile:
+      CallFileVerb(fd, kOpResetFile, nullptr, {}, {s->reset_text});
+      break;
+    case kOpResetKey:
+      CallFileVerb(fd, kOpResetKey, s->key, {}, {s->reset_text});
+      break;
+    default:
+      break;
   }
   // 6. Requests pending for the next read.
   if (s->state & kStateWatchRequested) CallFileVerb(fd, kOpWatch);
@@ -498,28 +566,27 @@ int DriverBase::RunDeferred(OpContext& ctx) {
   build.words = ctx.words;
   f->deferred_op = 0;
   f->state |= kStateDeferredRunning;
-  f->progress_value = 0;
+  // -1 until the build starts reading the records (BuildProgress with 0).
+  f->progress_value = -1;
   int err = 0;
-  bool started = true;
   try {
     err = Run(build);
   } catch (const AbortError& a) {
     err = a.code;
   }
-  if (err == -1) started = true;
   // The operation may have freed the block: take it anew from the descriptor.
   f = static_cast<DrvFcbHead*>(ctx.fd->drv_fcb);
+  const bool started = err == 0 || err == -1 || (f != nullptr && f->progress_value >= 0);
   if (f == nullptr) {
+    // Made as the first operation on a file makes it: driver string options
+    // and activation included.
     DrvFcbHead* fresh = nullptr;
-    try {
-      CreateFcb(ctx.fd, &fresh);
-    } catch (const AbortError&) {
-    }
-    ctx.fd->drv_fcb = fresh;
+    if (CreateFcbAll(ctx.fd, &fresh) == 0) ReadTraceSettings(fresh);
     f = fresh;
   }
   if (f) {
     f->state &= ~kStateDeferredRunning;
+    f->progress_value = 0;
     f->deferred_text.clear();
     f->deferred_key = nullptr;
     ctx.fcb = f;
@@ -535,7 +602,12 @@ int DriverBase::RunDeferred(OpContext& ctx) {
 }
 
 int DriverBase::BuildProgress(DrvFcbHead* f, uint64_t done, uint64_t total) {
-  if (!(f->state & kStateDeferredRunning) || f->progress_step <= 0) return 0;
+  if (!(f->state & kStateDeferredRunning)) return 0;
+  if (done == 0) {
+    f->progress_value = 0;  // the build has started
+    return 0;
+  }
+  if (f->progress_step <= 0) return 0;
   const uint64_t n = uint64_t(101 - std::clamp<int>(f->progress_step, 1, 100));
   uint64_t k = std::clamp<uint64_t>(total / (n ? n : 1), 100, 10000);
   if (done == 0 || done % k != 0) return 0;
@@ -630,23 +702,46 @@ int DriverBase::Forward(OpContext& ctx, intptr_t handle, bool* free_after) {
     case kOpSetProperty:
       if (std::atol(ctx.text[1].c_str()) == 29510) return Dispatch(ctx, free_after);
       [[fallthrough]];
-    case kOpOpen: case kOpShare: case kOpClose: case kOpCreate: case kOpNext: case kOpPrevious:
-    case kOpSetFile: case kOpSetKey: case kOpSetKeyKey: case kOpPosition: case kOpPositionKey:
-    case kOpResetFile: case kOpResetKey: case kOpSend: {
+    case kOpOpen:
+    case kOpShare:
+    case kOpClose:
+    case kOpCreate:
+    case kOpNext:
+    case kOpPrevious:
+    case kOpSetFile:
+    case kOpSetKey:
+    case kOpSetKeyKey:
+    case kOpPosition:
+    case kOpPositionKey:
+    case kOpResetFile:
+    case kOpResetKey:
+    case kOpSend: {
       intptr_t words[4] = {ctx.Word(0), ctx.Word(1), 0, 0};
       intptr_t key_words[5] = {reinterpret_cast<intptr_t>(ctx.kcb ? ctx.kcb->decl : nullptr),
                                ctx.Word(0), ctx.Word(1), 0, 0};
       const OpInfo info = GetOpInfo(ctx.op);
       uint32_t state = ctx.fcb->state;
-      int err = GetRemoteService()->CallRemoteFile(handle, ctx.op, info.key ? key_words : words,
-                                                   ctx.text, info.texts, &ctx.result,
-                                                   &ctx.text_result, &state);
+      int err =
+          GetRemoteService()->CallRemoteFile(handle, ctx.op, info.key ? key_words : words, ctx.text,
+                                             info.texts, &ctx.result, &ctx.text_result, &state);
       if (ctx.op == kOpSetProperty) ctx.fcb->state = state;
       return err;
     }
-    case kOpAdd: case kOpBuildFile: case kOpBuildIndex: case kOpBuildKey: case kOpCopy:
-    case kOpDelete: case kOpHold: case kOpHoldTimeout: case kOpPack: case kOpFlush: case kOpPut:
-    case kOpRecords: case kOpRelease: case kOpRemove: case kOpStream:
+    case kOpAdd:
+    case kOpBuildFile:
+    case kOpBuildIndex:
+    case kOpBuildKey:
+    case kOpCopy:
+    case kOpDelete:
+    case kOpHold:
+    case kOpHoldTimeout:
+    case kOpPack:
+    case kOpFlush:
+    case kOpPut:
+    case kOpRecords:
+    case kOpRelease:
+    case kOpRemove:
+    case kOpStream:
       return kErrNotImplemented;
     default:
       return Dispatch(ctx, free_after);
@@ -655,6 +750,8 @@ int DriverBase::Forward(OpContext& ctx, intptr_t handle, bool* free_after) {
 
 // OPEN and SHARE of a file that is not bound are refused while any binding
 // exists in the process.
-bool RemoteBindingsExist() { return AnyBinding(); }
+bool RemoteBindingsExist() {
+  return AnyBinding();
+}
 
 }  // namespace drv

@@ -15,7 +15,9 @@ namespace drv {
 
 using namespace nv;
 
-void Abort(int code) { throw AbortError{code}; }
+void Abort(int code) {
+  throw AbortError{code};
+}
 
 // ---------------------------------------------------------------------------
 // Driver strings.
@@ -271,8 +273,10 @@ void DriverBase::RestorePosition(DrvFcbHead* fcb, int32_t op) {
   FileDescriptor* fd = fcb->fd;
   KeyDecl* key = fcb->current_key ? fcb->current_key->decl : nullptr;
   auto reset = [&] {
-    if (key) CallFileVerb(fd, kOpResetKey, key, {}, {pos});
-    else CallFileVerb(fd, kOpResetFile, nullptr, {}, {pos});
+    if (key)
+      CallFileVerb(fd, kOpResetKey, key, {}, {pos});
+    else
+      CallFileVerb(fd, kOpResetFile, nullptr, {}, {pos});
   };
   reset();
   CallFileVerb(fd, op == kOpNext ? kOpNext : kOpPrevious, nullptr);
@@ -280,8 +284,10 @@ void DriverBase::RestorePosition(DrvFcbHead* fcb, int32_t op) {
     reset();
   } else {
     std::string now;
-    if (key) CallFileVerb(fd, kOpPositionKey, key, {}, {}, &now);
-    else CallFileVerb(fd, kOpPosition, nullptr, {}, {}, &now);
+    if (key)
+      CallFileVerb(fd, kOpPositionKey, key, {}, {}, &now);
+    else
+      CallFileVerb(fd, kOpPosition, nullptr, {}, {}, &now);
     if (now != pos) reset();
   }
   ClearError();
@@ -301,9 +307,19 @@ void DriverBase::RefreshNames(DrvFcbHead* fcb, FileDescriptor* fd) {
 
 static bool RefreshesName(int32_t op) {
   switch (op) {
-    case kOpBuildFile: case kOpCopy: case kOpCreate: case kOpEmpty: case kOpName:
-    case kOpRemove: case kOpRename: case kOpShare: case kOpBytes: case kOpSend:
-    case kOpGetProperty: case kOpOpen: case kOpPack:
+    case kOpBuildFile:
+    case kOpCopy:
+    case kOpCreate:
+    case kOpEmpty:
+    case kOpName:
+    case kOpRemove:
+    case kOpRename:
+    case kOpShare:
+    case kOpBytes:
+    case kOpSend:
+    case kOpGetProperty:
+    case kOpOpen:
+    case kOpPack:
       return true;
     default:
       return false;
@@ -416,10 +432,40 @@ int DriverBase::Dispatch(OpContext& ctx, bool* free_after) {
           RemoteBindingsExist())
         return 90;
       if (ctx.op == kOpCreate && !(ctx.fcb->attributes & kFcbCreate)) return 54;
-      if (ctx.op == kOpBuildIndex &&
-          ctx.text[0].find_first_not_of(' ') == std::string::npos)
+      if (ctx.op == kOpBuildIndex && ctx.text[0].find_first_not_of(' ') == std::string::npos)
         return 76;
       return Run(ctx);
+  }
+}
+
+// What RESTORESTATE issues again: the key and pointer of the last SET and
+// the text of the last RESET.
+void DriverBase::NoteSequence(OpContext& ctx) {
+  DrvFcbHead* f = ctx.fcb;
+  switch (ctx.op) {
+    case kOpSetFile:
+      f->last_set_key = nullptr;
+      break;
+    case kOpSetFilePointer:
+      f->last_set_key = nullptr;
+      f->last_set_pointer = int32_t(ctx.Word(0));
+      break;
+    case kOpSetFileKey:
+    case kOpSetKey:
+    case kOpSetKeyKey:
+      f->last_set_key = ctx.kcb;
+      break;
+    case kOpSetKeyPointer:
+    case kOpSetKeyKeyPointer:
+      f->last_set_key = ctx.kcb;
+      f->last_set_pointer = int32_t(ctx.Word(0));
+      break;
+    case kOpResetFile:
+    case kOpResetKey:
+      f->reset_text = ctx.text[0];
+      break;
+    default:
+      break;
   }
 }
 
@@ -525,6 +571,7 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
   }
   // The operation may have replaced or freed the block (a deferred build).
   fcb = static_cast<DrvFcbHead*>(fd->drv_fcb);
+  if (fcb && fcb == ctx.fcb && err == 0) NoteSequence(ctx);
 
   // The position kept by step 18 after NEXT and PREVIOUS is asked while the
   // operation still holds what it took (a shared file's header lock), so
@@ -588,7 +635,9 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
     DeactivateDriver(fd);
   } else if (op == kOpClose) {
     ThreadedFileClose(fd);
+    if (fcb) ActivateDriver(fd, 0);
   }
+  if (fcb && err == 0 && (op == kOpOpen || op == kOpShare)) ActivateDriver(fd, fcb->open_mode);
 
   // 20. Post the error; BOF and EOF answer 1 when the test fails.
   if (err != 0 && err != -1) {

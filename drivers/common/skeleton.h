@@ -53,11 +53,11 @@ struct OpContext {
   int32_t op = 0;
   FileDescriptor* fd = nullptr;
   DrvFcbHead* fcb = nullptr;
-  DrvKcbHead* kcb = nullptr;    // key operations: the key's block
-  intptr_t* words = nullptr;    // the further argument words (after the key)
-  std::string text[2];          // popped texts, first popped first
+  DrvKcbHead* kcb = nullptr;  // key operations: the key's block
+  intptr_t* words = nullptr;  // the further argument words (after the key)
+  std::string text[2];        // popped texts, first popped first
   intptr_t result = 0;
-  std::string text_result;      // for operations that answer a text
+  std::string text_result;  // for operations that answer a text
 
   intptr_t Word(int i) const { return words ? words[i] : 0; }
 };
@@ -78,7 +78,9 @@ bool RemoteBindingsExist();
 
 // Errors turned into the driver's numbers: operating-system numbers above 18
 // become 5.
-inline int OsError(int os) { return os > 18 ? 5 : os; }
+inline int OsError(int os) {
+  return os > 18 ? 5 : os;
+}
 
 class DriverBase {
  public:
@@ -142,7 +144,9 @@ class DriverBase {
   // Progress of a build that reads `done` of `total` records: during a
   // deferred build with progress events it raises event 5697 every k records.
   // Answers 0 to go on, 93 when the program cancelled, -1 when the program
-  // closed the file during the event (the build ends with no error).
+  // closed the file during the event (the build ends with no error). A call
+  // with `done` 0 says the build has started (event 5698 tells a build that
+  // could not start from one that failed).
   int BuildProgress(DrvFcbHead* fcb, uint64_t done, uint64_t total);
 
  private:
@@ -155,6 +159,7 @@ class DriverBase {
   int Send(OpContext& ctx, bool* free_after);
   int LockLoop(OpContext& ctx);
   std::string CurrentPosition(OpContext& outer);
+  void NoteSequence(OpContext& ctx);
 
   // Properties (71, 72, 85, 86), state snapshots (98, 99, 102), deferred
   // builds (84) and remote binding: drivers/common/services.cpp.

@@ -331,7 +331,7 @@ void Inspector::Keys(const std::string& path) {
         Line(Fmt("  %u ", r) + hex);
       }
       if (shape.index) continue;  // an index may name records changed since its build
-      if (r == 0 || r > h.records || (status[r - 1] & kRecDeleted)) {
+      if (r == 0 || r > status.size() || (status[r - 1] & kRecDeleted)) {
         Fault(Fmt("clave %u: la entrada nombra el registro %u, que no está vivo", i + 1, r));
         continue;
       }

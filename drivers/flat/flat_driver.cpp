@@ -264,6 +264,9 @@ int FlatDriver::Run(drv::OpContext& c) {
     default:
       break;
   }
+  // Refused at once while another station has the file (even one whose
+  // transaction keeps the header lock); checked again under the lock.
+  if (c.op == nv::kOpPack && OpenElsewhere(f)) return 5;
   int err = LockHeader(f, ReadsOnly(c.op, f));
   if (err) return err;
   switch (c.op) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 
 #include "drivers/flat/flat_internal.h"
 #include "drivers/flat/flat_journal.h"
@@ -126,10 +127,17 @@ class LiveRecords : public RecordSource {
   explicit LiveRecords(FlatFcb* f) : f_(f), data_(f->record_length) {}
   int Rewind() override {
     next_ = f_->header.first_live;
-    return 0;
+    read_ = 0;
+    total_ = f_->header.records - f_->header.deleted;
+    return Driver().BuildProgress(f_, 0, total_);
   }
   int Next(uint32_t* record, const uint8_t** data, bool* done) override {
     *done = false;
+    // A deferred build reports its progress (and may be cancelled, or the
+    // file closed, by the program's answer).
+    if (read_ > 0) {
+      if (int r = Driver().BuildProgress(f_, read_, total_)) return r;
+    }
     while (next_ != 0 && next_ <= f_->header.last_live) {
       uint32_t n = next_++;
       int err = ReadRaw(f_, n, &raw_);
@@ -138,6 +146,7 @@ class LiveRecords : public RecordSource {
       ToRuntime(f_, raw_.data() + kPrefixSize, data_.data());
       *record = n;
       *data = data_.data();
+      ++read_;
       return 0;
     }
     *done = true;
@@ -147,6 +156,7 @@ class LiveRecords : public RecordSource {
  private:
   FlatFcb* f_;
   uint32_t next_ = 0;
+  uint64_t read_ = 0, total_ = 0;
   std::vector<uint8_t> raw_;
   std::vector<uint8_t> data_;
 };
@@ -202,6 +212,17 @@ int FinishPack(FlatFcb* f) {
   return 0;
 }
 
+// A build that failed half way (cancelled from a progress event, no memory)
+// leaves key files that do not hold every record: outside a transaction the
+// busy mark stays on disk and the handle refuses further writes, so that the
+// next open that may write builds the keys again.
+int KeepMarkAfterFailedBuild(FlatFcb* f, int err) {
+  if (err != 0 && err != 40 && err != -1 && f->open() && (f->flags & kBusyOnDisk) &&
+      !f->write_error)
+    f->write_error = err;
+  return err;
+}
+
 int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
   int err = OpenOrCreateKey(f, k);
   if (err) return err;
@@ -209,8 +230,7 @@ int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
   if ((err = JournalWhole(f, k->file->file(), 0)) != 0 || (err = k->file->EndHoldBack()) != 0)
     return err;
   LiveRecords source(f);
-  source.Rewind();
-  return BuildKey(E(), k->file.get(), source, report, Folder(f->name));
+  return KeepMarkAfterFailedBuild(f, BuildKey(E(), k->file.get(), source, report, Folder(f->name)));
 }
 
 // Builds the keys `which` picks in one pass over the records, with one
@@ -229,11 +249,10 @@ int BuildKeyFiles(FlatFcb* f, Pick which) {
   if (list.empty()) return 0;
   BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
   LiveRecords source(f);
-  source.Rewind();
   std::vector<int> results;
   int err = BuildKeys(E(), list, source, &report, Folder(f->name), &results);
   report.Close();
-  return err;
+  return KeepMarkAfterFailedBuild(f, err);
 }
 
 void ResetPositions(FlatFcb* f) {
@@ -374,33 +393,51 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
   f->flags =
       kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
   if (access == 0) f->flags |= kOpenReadOnly;
-  if (mode >= 0x40 && mode <= 0x43) f->flags |= kOpenShared;
+  // Every mode that lets another writer in (compatibility, deny read, deny
+  // none) shares the file: header lock, header and key pages read again.
+  const uint32_t share = mode & 0x70;
+  if (share != 0x10 && share != 0x20) f->flags |= kOpenShared;
   f->write_error = 0;
   f->open_mode = mode;
   ResetPositions(f);
   nv::OpenOptions o;
   o.mode = mode;
-  int err = env->Open(f->name, o, &f->data);
-  if (err) {
-    f->data.reset();
-    return drv::OsError(err);
-  }
   auto fail = [&](int e) {
     UnlockHeader(f);
     CloseAll(f);
     return e;
   };
-  if ((err = LockHeader(f)) != 0) return fail(err);
-  // A journal left by a program that died is rolled back first.
-  if (!(f->flags & kOpenShared) && ((err = RecoverJournal(f)) != 0 || (err = ReadHeader(f)) != 0))
-    return fail(err);
-  const Header& h = f->header;
-  // The declaration must match the file.
+  int err = 0;
+  // The header lock may break a dead program's LOCK and repair the file
+  // (RECOVER): its key files and memo file must be at hand by then.
   int stored_keys = 0;
   for (FlatKey& k : f->key_blocks) {
     k.path = KeyPath(f, k);
     if (k.stored) ++stored_keys;
   }
+  for (int tries = 0;; ++tries) {
+    if ((err = env->Open(f->name, o, &f->data)) != 0) {
+      f->data.reset();
+      return drv::OsError(err);
+    }
+    if (f->memo_block() && env->Exists(MemoPath(f)) &&
+        (err = env->Open(MemoPath(f), o, &f->memo)) != 0) {
+      f->memo.reset();
+      return fail(drv::OsError(err));
+    }
+    err = LockHeader(f);
+    if (err != kReopen) break;
+    // Replaced by a PACK (or removed) while this open waited for it.
+    f->data.reset();
+    f->memo.reset();
+    if (tries == 100) return 5;
+  }
+  if (err) return fail(err);
+  // A journal left by a program that died is rolled back first.
+  if (!(f->flags & kOpenShared) && ((err = RecoverJournal(f)) != 0 || (err = ReadHeader(f)) != 0))
+    return fail(err);
+  const Header& h = f->header;
+  // The declaration must match the file.
   const bool has_memo = f->memo_block() != nullptr;
   if (h.record_size != f->record_length + kPrefixSize || bool(h.status & kHdrMemo) != has_memo ||
       (has_memo && h.memo_size != f->memo_block()->size) ||
@@ -413,7 +450,7 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
   if ((err = f->data->Size(&size)) != 0) return fail(drv::OsError(err));
   if (size < h.records_start + uint64_t(h.records) * h.record_size) return fail(36);
   if (has_memo) {
-    if ((err = env->Open(MemoPath(f), o, &f->memo)) != 0) {
+    if (!f->memo && (err = env->Open(MemoPath(f), o, &f->memo)) != 0) {
       f->memo.reset();
       return fail(drv::OsError(err));
     }
@@ -462,6 +499,11 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
   }
   if (mode & 3) f->state |= nv::kStateWriteAccess;
   if ((mode & 0x30) == 0x10 || (mode & 0x30) == 0x20) f->state |= nv::kStateExclusive;
+  // Deleted and held records are another station's business on a shared
+  // file: IGNORESTATUS asked for before the open does not stay on.
+  if (f->flags & kOpenShared) f->flags &= ~kIgnoreStatus;
+  std::error_code ec;
+  f->full_name = std::filesystem::absolute(f->name, ec).lexically_normal().string();
   return 0;
 }
 
@@ -490,10 +532,9 @@ int CloseFiles(FlatFcb* f, bool flush) {
   // After a failed write (already reported) the handle only closes.
   if (flush && !f->write_error) {
     err = ReleaseHeld(f);
-    int e2 = f->read_only() ? 0 : FlushKeys(f, false);
-    if (!err) err = e2;
-    e2 = 0;
-    if (f->flags & kHeaderDirty) e2 = WriteFinalHeader(f);
+    // Ends streaming and flushes as FLUSH: key headers, a held-back header,
+    // and every file forced to disk.
+    int e2 = FlushFile(f);
     if (!err) err = e2;
   }
   ShareClosing(f);
@@ -515,6 +556,7 @@ int CloseFiles(FlatFcb* f, bool flush) {
   ResetPositions(f);
   f->appends.clear();  // written above, or given up with the failed handle
   f->block.Forget();
+  f->full_name.clear();
   f->flags =
       kFlushAfterWrite | (f->flags & (kIgnoreStatus | kIgnoreCorruptions | kMaintainHeaderTime));
   f->write_error = 0;
@@ -525,7 +567,10 @@ int RemoveFiles(FlatFcb* f) {
   if (f->open()) return 5;
   if (f->name.empty()) return 45;
   nv::Env* env = E();
-  int err = env->Remove(f->name);
+  std::unique_ptr<nv::EnvFile> probe;
+  int err = ProbeUnshared(f->name, &probe);
+  if (err) return err;
+  err = env->Remove(f->name);
   if (err) return drv::OsError(err);
   if (f->memo_block() && (err = env->Remove(MemoPath(f))) != 0) return drv::OsError(err);
   for (FlatKey& k : f->key_blocks) {
@@ -552,6 +597,12 @@ int CopyFiles(FlatFcb* f, const std::string& target_text, bool rename) {
     target = CompleteDataName(target);
   }
   if (f->open()) FlushFile(f);
+  // Renaming a file (or over one) that others have open is refused.
+  std::unique_ptr<nv::EnvFile> probe, probe_target;
+  if (rename) {
+    if (int err = ProbeUnshared(f->name, &probe)) return err;
+    if (int err = ProbeUnshared(target, &probe_target)) return err;
+  }
   std::vector<std::pair<std::string, std::string>> pairs;
   pairs.emplace_back(f->name, target);
   if (f->memo_block()) pairs.emplace_back(MemoPath(f), ReplaceExtension(target, ".MEM"));
@@ -706,6 +757,9 @@ int BuildIndex(FlatFcb* f, FlatKey* k, const std::string& text) {
 
 int PackFile(FlatFcb* f) {
   if (f->read_only()) return 5;
+  // The records move: another open would read other records under its
+  // record numbers (and, outside a transaction, go on with the old files).
+  if (OpenElsewhere(f)) return 5;
   nv::Env* env = E();
   int err = 0;
   if (f->header.deleted > 0) {
@@ -803,32 +857,45 @@ int PackFile(FlatFcb* f) {
       f->header.status &= uint16_t(~(kHdrBusy | kHdrPacking));
       ResetPositions(f);
       int built = BuildAll(f);
+      if (built == -1 || !f->open()) return -1;  // closed during a progress event
       err = WriteHeader(f, true);
       return built ? built : err;
     }
     // The work files take the place of the data and memo files: the data
     // file first (it says the packing is under way), then the memo file.
-    CrashPoint("pack-rename");
-    UnlockHeader(f);
-    f->data.reset();
-    f->memo.reset();
+    // This open goes on with them, opened before they are renamed and the
+    // new data file's byte lock taken, so that an open waiting for the old
+    // file's lock finds it replaced and waits for the new one's.
     nv::OpenOptions reopen;
     reopen.mode = f->open_mode;
-    if ((err = env->Rename(t00, f->name)) != 0) return drv::OsError(err);
-    CrashPoint("pack-renamed");
-    if (old.status & kHdrMemo) {
-      if ((err = env->Rename(m00, MemoPath(f))) != 0) return drv::OsError(err);
+    std::unique_ptr<nv::EnvFile> nd, nm;
+    if ((err = env->Open(t00, reopen, &nd)) != 0) return fail(drv::OsError(err));
+    if (f->memo && (err = env->Open(m00, reopen, &nm)) != 0) return fail(drv::OsError(err));
+    AcquireByteLock(nd.get());
+    if (!(f->flags & kHeaderByteLocked)) {
+      AcquireByteLock(f->data.get());
+      f->flags |= kHeaderByteLocked;
     }
-    if ((err = env->Open(f->name, reopen, &f->data)) != 0) return drv::OsError(err);
-    if ((old.status & kHdrMemo) && (err = env->Open(MemoPath(f), reopen, &f->memo)) != 0)
-      return drv::OsError(err);
-    if ((err = LockHeader(f)) != 0) return err;
+    if (OpenElsewhere(f)) {
+      nd.reset();
+      nm.reset();
+      return fail(5);
+    }
+    CrashPoint("pack-rename");
+    if ((err = env->Rename(t00, f->name)) != 0) return fail(drv::OsError(err));
+    f->data = std::move(nd);  // the old file and its byte lock go
+    CrashPoint("pack-renamed");
+    if (nm) {
+      if ((err = env->Rename(m00, MemoPath(f))) != 0) return drv::OsError(err);
+      f->memo = std::move(nm);
+    }
     if ((err = ReadHeader(f)) != 0) return err;
     f->header.status &= uint16_t(~kHdrPacking);
     f->flags |= kBusyOnDisk;
     if ((err = WriteHeader(f, true)) != 0) return err;
     ResetPositions(f);
     int built = BuildAll(f);
+    if (built == -1 || !f->open()) return -1;  // closed during a progress event
     err = WriteFinalHeader(f);
     return built ? built : err;
   }

@@ -65,6 +65,11 @@ Txn& T() {
   return t;
 }
 
+// The byte of a transaction file its program keeps locked while it runs.
+constexpr uint64_t kOwnerByte = nv::kShareLockBase + 8;
+// Transaction files of one program in one folder: one per program running.
+constexpr int kMaxInstances = 99;
+
 Entry* FindEntry(std::vector<Entry>& entries, const std::string& name) {
   for (Entry& e : entries)
     if (e.name == name) return &e;
@@ -90,11 +95,59 @@ int OpenForReplay(const std::string& path, std::unique_ptr<nv::EnvFile>* out) {
   return E()->Open(path, o, out);
 }
 
+// True when the trailers read backwards from `end` lead, piece by piece,
+// exactly to the 8 zero bytes after the journal's name.
+bool Chains(const std::vector<uint8_t>& j, uint64_t end,
+            const std::map<uint16_t, nv::EnvFile*>& handles) {
+  for (;;) {
+    if (end < kJournalStart) return false;
+    const uint8_t* t = j.data() + end - kTrailerSize;
+    const uint32_t offset = Get32(t);
+    const uint16_t number = Get16(t + 4), length = Get16(t + 6);
+    if (number == 0) return end == kJournalStart && offset == 0 && length == 0;
+    if (!handles.count(number) || length > kJournalPiece ||
+        end < kJournalStart + kTrailerSize + length)
+      return false;
+    end -= kTrailerSize + length;
+  }
+}
+
+// The end of the last piece whose trailer is whole and leads back to the
+// start. A writer killed while it appended to its journal leaves a torn
+// tail (the system cuts a write short at a page boundary); the writes that
+// tail was to protect were never made, as each is made only once its
+// trailer is on disk.
+int CompleteEnd(nv::EnvFile* journal, const std::map<uint16_t, nv::EnvFile*>& handles,
+                uint64_t* end) {
+  uint64_t size = 0;
+  if (journal->Size(&size) != 0) return 65;
+  std::vector<uint8_t> j(size);
+  size_t got = 0;
+  if (journal->Read(0, j.data(), j.size(), &got) != 0 || got != j.size()) return 65;
+  for (uint64_t at = size; at >= kJournalStart; --at) {
+    if (Chains(j, at, handles)) {
+      *end = at;
+      return 0;
+    }
+  }
+  return 65;
+}
+
 // Replays one journal backwards into the files of `entries` (handles from
-// `handles`, by entry number). 0, or 65 when it cannot be replayed.
-int Replay(nv::EnvFile* journal, std::map<uint16_t, nv::EnvFile*>& handles) {
+// `handles`, by entry number). 0, or 65 when it cannot be replayed. The
+// journal of a writer that died (`dead`) may be shorter than its start (it
+// died before any piece: nothing to put back) or end in a torn tail, which
+// is cut off first; this process's own journal must be whole.
+int Replay(nv::EnvFile* journal, std::map<uint16_t, nv::EnvFile*>& handles, bool dead) {
   uint64_t pos = 0;
   if (journal->Size(&pos) != 0) return 65;
+  if (dead && pos < kJournalStart) return 0;
+  uint64_t end = pos;
+  if (dead && CompleteEnd(journal, handles, &end) != 0) return 65;
+  if (end != pos) {
+    if (journal->Truncate(end) != 0) return 65;
+    pos = end;
+  }
   std::vector<uint8_t> piece;
   for (;;) {
     if (pos < kJournalStart) return 65;
@@ -202,7 +255,8 @@ Entry* Join(const std::string& name, uint8_t kind, uint16_t shares) {
 
 // ---------------------------------------------------------------------------
 
-void CrashPoint(const char* name) {
+void CrashPoint([[maybe_unused]] const char* name) {
+#if defined(NV_CRASH_POINTS)
   static const char* shape = std::getenv("NV_FLAT_CRASH");
   if (shape == nullptr || *shape == '\0') return;
   static std::string point;
@@ -220,13 +274,14 @@ void CrashPoint(const char* name) {
   // ":stop" pauses the process there instead (a test lets it go on).
   if (++passed == wanted || (!stop && passed > wanted))
     ::kill(::getpid(), stop ? SIGSTOP : SIGKILL);
+#endif
 }
 
 std::string JournalPath(const std::string& data_path) {
   return ReplaceExtension(data_path, ".LOG");
 }
 
-std::string TransactionPath() {
+std::string TransactionPath(int instance) {
   std::string program = E()->ProgramPath();
   size_t slash = program.find_last_of('/');
   std::string folder = slash == std::string::npos ? std::string(".") : program.substr(0, slash);
@@ -242,6 +297,7 @@ std::string TransactionPath() {
   }
   size_t dot = base.find_last_of('.');
   if (dot != std::string::npos && dot > 0) base.resize(dot);
+  if (instance > 1) base += "-" + std::to_string(instance);
   return tmp + base + ".TR$";
 }
 
@@ -249,28 +305,65 @@ bool TxnActive() {
   return T().active;
 }
 
+namespace {
+
+// True when a transaction file left by a program that died still has a
+// journal to be rolled back (found through its entries).
+bool HasJournals(nv::EnvFile* txn) {
+  for (uint64_t at = 0;; at += kTxnEntrySize) {
+    uint8_t rec[kTxnEntrySize];
+    size_t got = 0;
+    if (txn->Read(at, rec, sizeof rec, &got) != 0 || got != sizeof rec) return false;
+    std::string name(reinterpret_cast<const char*>(rec + 4),
+                     strnlen(reinterpret_cast<const char*>(rec + 4), 78));
+    if (Get16(rec + 2) == 0 && !name.empty() && E()->Exists(JournalPath(name))) return true;
+  }
+}
+
+// Takes transaction file `path` for this process: 0 with *out set, 1 when
+// it belongs to a running program or to a dead one's transaction that is
+// still to be rolled back, 48 when it cannot be made.
+int TakeTransactionFile(const std::string& path, std::unique_ptr<nv::EnvFile>* out) {
+  for (;;) {
+    nv::OpenOptions o;
+    o.mode = nv::kReadWrite | nv::kDenyNone;
+    o.create = true;
+    std::unique_ptr<nv::EnvFile> file;
+    const int err = E()->Open(path, o, &file);
+    if (err == nv::kOsSharingViolation) return 1;
+    if (err) return 48;
+    if (file->Lock(kOwnerByte, 1, true, false) != 0) return 1;
+    if (HasJournals(file.get())) return 1;
+    // Taken only while the name still leads to it: a COMMIT deletes its
+    // file before it lets go of the lock.
+    if (file->Replaced()) continue;
+    if (file->Truncate(0) != 0 || file->Sync(false) != 0) return 48;
+    *out = std::move(file);
+    return 0;
+  }
+}
+
+}  // namespace
+
 int TxnLogout() {
   Txn& t = T();
   if (t.active) return 56;
-  std::string path = TransactionPath();
-  if (path.size() >= kJournalNameSize) return 48;
-  nv::OpenOptions o;
-  o.mode = nv::kReadWrite | nv::kDenyNone;
-  o.create = true;
-  o.exclusive = true;
-  int err = E()->Open(path, o, &t.file);
-  if (err == nv::kOsFileExists) return 56;
-  if (err) return 48;
-  if (t.file->Sync(false) != 0) {
-    t.file.reset();
-    E()->Remove(path);
-    return 48;
+  // Each running program has a transaction file of its own: the first name
+  // no live program holds. A dead program's file is taken over, unless a
+  // journal still needs it (the open of that data file rolls it back).
+  for (int instance = 1; instance <= kMaxInstances; ++instance) {
+    const std::string path = TransactionPath(instance);
+    if (path.size() >= kJournalNameSize) return 48;
+    const int err = TakeTransactionFile(path, &t.file);
+    if (err == 1) continue;
+    if (err) return err;
+    t.path = path;
+    t.active = true;
+    t.entries.clear();
+    t.fcbs.clear();
+    return 0;
   }
-  t.path = path;
-  t.active = true;
-  t.entries.clear();
-  t.fcbs.clear();
-  return 0;
+  return 56;
 }
 
 bool TxnJournals(const FlatFcb* f) {
@@ -408,8 +501,10 @@ void Finish(bool reload) {
   Txn& t = T();
   for (Entry& e : t.entries)
     if (e.live) e.live->Sync(true);
-  t.file.reset();
+  // Deleted while its owner lock is held: another program never takes over
+  // a file that is about to go.
   RemoveTransactionFiles(t.path, t.entries);
+  t.file.reset();
   // Ended before the files are reloaded: key files opened again must not
   // hold their writes back for a transaction that is over.
   t.active = false;
@@ -476,7 +571,7 @@ int TxnRollback() {
   }
   for (Entry& e : t.entries) {
     if (e.shares != 0 || !e.journal) continue;
-    if (Replay(e.journal.get(), handles) != 0) return 65;
+    if (Replay(e.journal.get(), handles, false) != 0) return 65;
   }
   for (auto& [n, h] : handles) h->Sync(false);
   opened.clear();
@@ -494,11 +589,18 @@ int RecoverJournal(FlatFcb* f) {
   nv::OpenOptions o;
   o.mode = nv::kReadWrite | nv::kDenyNone;
   if (env->Open(jp, o, &journal) != 0) return 56;
-  uint8_t head[kJournalNameSize];
+  uint8_t head[kJournalStart];
   size_t got = 0;
-  if (journal->Read(0, head, sizeof head, &got) != 0 || got != sizeof head) return 65;
+  if (journal->Read(0, head, sizeof head, &got) != 0) return 65;
+  if (got < kJournalStart) {
+    // Its writer died before it had written the journal's start: nothing of
+    // the transaction was written to this file yet.
+    journal.reset();
+    env->Remove(jp);
+    return ReadHeader(f);
+  }
   std::string txn_path(reinterpret_cast<const char*>(head),
-                       strnlen(reinterpret_cast<const char*>(head), sizeof head));
+                       strnlen(reinterpret_cast<const char*>(head), kJournalNameSize));
   std::vector<Entry> entries;
   std::unique_ptr<nv::EnvFile> txn;
   nv::OpenOptions ro;
@@ -508,6 +610,17 @@ int RecoverJournal(FlatFcb* f) {
     journal.reset();
     env->Remove(jp);
     return 0;
+  }
+  if (t.active && txn_path == t.path) return 0;  // this process's own
+  // The program that wrote the journal is dead (it would keep this file's
+  // header byte lock); its owner lock keeps a LOGOUT from taking the
+  // transaction file over meanwhile. A LOGOUT looking at the file holds the
+  // lock for a moment; one that holds it for good took the file over after
+  // that program died before its first change to this file.
+  bool taken_over = true;
+  for (int i = 0; i < 50 && taken_over; ++i) {
+    taken_over = txn->Lock(kOwnerByte, 1, true, false) != 0;
+    if (taken_over) env->Delay(5);
   }
   for (uint64_t at = 0;; at += kTxnEntrySize) {
     uint8_t rec[kTxnEntrySize];
@@ -521,7 +634,12 @@ int RecoverJournal(FlatFcb* f) {
     if (e.number == 0 || e.name.empty()) return 65;
     entries.push_back(std::move(e));
   }
-  txn.reset();
+  if (taken_over) {
+    if (FindEntry(entries, f->name)) return 32;  // cannot be: the lock says it runs
+    journal.reset();
+    env->Remove(jp);
+    return ReadHeader(f);
+  }
   // Handles: the files of f as they are open, the others opened now (data
   // files under their header byte lock, so no station reads them half-way).
   std::map<uint16_t, nv::EnvFile*> handles;
@@ -542,7 +660,10 @@ int RecoverJournal(FlatFcb* f) {
     }
     if (h == nullptr) {
       std::unique_ptr<nv::EnvFile> file;
-      if (!env->Exists(e.name) && e.kind != kKindData) continue;  // nothing to put back
+      if (!env->Exists(e.name) && e.kind != kKindData) {
+        handles[e.number] = nullptr;  // nothing to put back
+        continue;
+      }
       if (OpenForReplay(e.name, &file) != 0) {
         release();
         return 65;
@@ -561,13 +682,13 @@ int RecoverJournal(FlatFcb* f) {
     if (e.shares != 0) continue;
     std::string p = JournalPath(e.name);
     if (p == jp) {
-      err = Replay(journal.get(), handles);
+      err = Replay(journal.get(), handles, true);
     } else if (env->Exists(p)) {
       std::unique_ptr<nv::EnvFile> other;
       if (env->Open(p, o, &other) != 0) {
         err = 65;
       } else {
-        err = Replay(other.get(), handles);
+        err = Replay(other.get(), handles, true);
       }
     }
     if (err) break;
@@ -582,11 +703,13 @@ int RecoverJournal(FlatFcb* f) {
     release();
     return 65;
   }
-  for (auto& [n, h] : handles) h->Sync(false);
+  for (auto& [n, h] : handles)
+    if (h) h->Sync(false);
   release();
   opened.clear();
   journal.reset();
   RemoveTransactionFiles(txn_path, entries);
+  txn.reset();
   env->Remove(jp);
   int e2 = ReadHeader(f);
   if (e2) return e2;

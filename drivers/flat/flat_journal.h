@@ -63,16 +63,19 @@ inline constexpr size_t kReplayPiece = 2048;
 
 // The journal of a data file ("X.DAT" -> "X.LOG").
 std::string JournalPath(const std::string& data_path);
-// The transaction file of this process: the program's name with ".TR$" in
-// the profile's NWN21/NRVTMP folder, else in the program's folder.
-std::string TransactionPath();
+// The transaction file name of the n-th program instance: the program's
+// name (with "-n" from the second) and ".TR$", in the profile's
+// NWN21/NRVTMP folder, else in the program's folder. A running program
+// keeps an open-file-description lock on its transaction file; LOGOUT takes
+// the first name no running program holds.
+std::string TransactionPath(int instance = 1);
 
 bool TxnActive();
 // True when writes to f are journalled: a transaction is active and f's
 // declaration was added to the logout.
 bool TxnJournals(const FlatFcb* f);
-// LOGOUT: 56 when the transaction file exists (or one is active), 48 when
-// it cannot be created.
+// LOGOUT: 56 when a transaction is active (or every name is held by a
+// running program), 48 when the transaction file cannot be created.
 int TxnLogout();
 // COMMIT: ends the transaction, deleting its files.
 int TxnCommit();
@@ -112,9 +115,11 @@ int RecoverJournal(FlatFcb* f);
 
 // Named crash points for crash tests: the environment variable NV_FLAT_CRASH
 // names a point, optionally with ":n" for its n-th passage; the process then
-// kills itself (SIGKILL), or with ":n:stop" stops (SIGSTOP) until continued. Points:
-// journal-written, journal-synced, before-header, after-header, before-data, after-data,
-// before-memo, after-memo, before-key, after-key, rollback-step.
+// kills itself (SIGKILL), or with ":n:stop" stops (SIGSTOP) until continued.
+// Only in builds made with NV_CRASH_POINTS (the test builds); elsewhere they
+// do nothing. Points: journal-written, journal-synced, before-header,
+// after-header, before-data, after-data, before-memo, after-memo, before-key,
+// after-key, rollback-step.
 void CrashPoint(const char* name);
 
 }  // namespace flat

@@ -146,10 +146,13 @@ int WriteHeader(FlatFcb* f, bool stamp) {
     f->header.change_date = uint32_t(env->Today());
     f->header.change_time = uint32_t(env->Clock());
   }
+  // The busy mark first: when the header is an operation's first write (as
+  // in EMPTY), the header written must carry the mark the step put in it.
+  int err = f->BeforeWrite(f->data.get(), 0, kHeaderSize);
+  if (err) return err;
   uint8_t b[kHeaderSize];
   SealHeader(&f->header, f->owned(), f->owner_key, b);
-  int err = f->Write(f->data.get(), 0, b, sizeof b);
-  if (err) return err;
+  if ((err = f->Write(f->data.get(), 0, b, sizeof b)) != 0) return err;
   f->flags &= ~kHeaderDirty;
   // Inside a transaction COMMIT flushes every file it wrote.
   if ((f->flags & kFlushAfterWrite) && !TxnDefersFlush(f)) {

@@ -143,6 +143,12 @@ int SharedLockHeader(FlatFcb* f, bool reads_only) {
   } else if (!TakeByteLockWithin(f, kTxnLockWaitMs)) {
     return 32;
   }
+  // An OPEN that waited while PACK put another file in the place of this
+  // one (or REMOVE took it away) opens again.
+  if (!(f->state & nv::kStateOpen) && f->data->Replaced()) {
+    UnlockHeader(f);
+    return kReopen;
+  }
   // A header held back while streaming is newer than the one on disk.
   if (f->flags & kHeaderDirty) return 0;
   int err = 0;
@@ -260,6 +266,31 @@ int RecoverBrokenLock(FlatFcb* f) {
   // of step with its records.
   if (was_locked || (f->header.status & kHdrBusy)) return RepairAfterCrash(f);
   return WriteHeader(f, true);
+}
+
+bool OpenElsewhere(FlatFcb* f) {
+  return (f->data && f->data->OtherOpens()) || (f->memo && f->memo->OtherOpens());
+}
+
+int ProbeUnshared(const std::string& path, std::unique_ptr<nv::EnvFile>* probe) {
+  probe->reset();
+  nv::OpenOptions o;
+  o.mode = nv::kReadWrite | nv::kDenyNone;
+  int err = E()->Open(path, o, probe);
+  if (err == nv::kOsFileNotFound) return 0;
+  if (err) return drv::OsError(err);
+  // Checked before the byte lock (whose holder may keep it for a whole
+  // transaction) and again under it (an open may have come in between).
+  if ((*probe)->OtherOpens()) {
+    probe->reset();
+    return 5;
+  }
+  AcquireByteLock(probe->get());
+  if ((*probe)->OtherOpens()) {
+    probe->reset();
+    return 5;
+  }
+  return 0;
 }
 
 void ShareBeforeClose(FlatFcb* f) {

@@ -27,6 +27,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "drivers/flat/flat_driver.h"
@@ -70,6 +72,21 @@ int RecoverBrokenLock(FlatFcb* f);
 // the last whole record, deleted the records marked 0x10, the live bounds,
 // and the free chain linking the deleted records from the highest down.
 int RecountHeader(FlatFcb* f);
+
+// Whole-file operations that put other files in the place of a file
+// (PACK) or take it away (REMOVE, RENAME) are refused while any other open
+// of it exists: on Linux the other opens would go on with the old file and
+// lose what they write. An open that finds its file replaced under it when
+// it gets the byte lock opens again (kReopen from SharedLockHeader).
+inline constexpr int kReopen = -2;
+// True while another open of f's data or memo file exists (another
+// station, or another open in this program).
+bool OpenElsewhere(FlatFcb* f);
+// For REMOVE and RENAME of a file this block has closed: opens the data
+// file at `path` and takes its byte lock, which *probe keeps until it is
+// dropped. 5 when another open of it exists; 0 with no probe when the file
+// does not exist; another open's denial (sharing violation) gives 5.
+int ProbeUnshared(const std::string& path, std::unique_ptr<nv::EnvFile>* probe);
 
 // CLOSE of a file opened shared, before anything is written: takes the
 // header byte lock and reads the header and the key headers again, so that

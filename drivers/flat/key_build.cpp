@@ -563,8 +563,10 @@ int BuildKeys(nv::Env* env, const std::vector<KeyToBuild>& keys, RecordSource& s
       if ((rc = s->Add(record, data)) != 0) break;
   }
   if (rc != 0) {
+    // -1: the program closed the file while the build told its progress;
+    // the key files are closed with it and must not be touched.
     for (size_t i = 0; i < sorters.size(); ++i) {
-      sorters[i]->Abandon();
+      if (rc != -1) sorters[i]->Abandon();
       (*results)[i] = rc;
     }
     return rc;

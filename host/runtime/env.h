@@ -62,6 +62,12 @@ class NV_API EnvFile {
   virtual int Lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) = 0;
   virtual int Unlock(uint64_t offset, uint64_t length) = 0;
   virtual const std::string& Path() const = 0;
+  // True while another open of this file exists, in this process or
+  // another (opens made through an Env; they hold the share-mode locks).
+  virtual bool OtherOpens() { return false; }
+  // True when the file's path no longer names this file: it was removed, or
+  // another file was renamed over it. What is written to it is lost.
+  virtual bool Replaced() { return false; }
 };
 
 // How to open: access (0 read, 1 write, 2 read and write) and share mode

@@ -34,27 +34,40 @@ namespace nv {
 
 int OsErrorFromErrno(int err) {
   switch (err) {
-    case 0: return 0;
-    case ENOENT: return kOsFileNotFound;
-    case ENOTDIR: return kOsPathNotFound;
+    case 0:
+      return 0;
+    case ENOENT:
+      return kOsFileNotFound;
+    case ENOTDIR:
+      return kOsPathNotFound;
     case EMFILE:
-    case ENFILE: return kOsTooManyFiles;
+    case ENFILE:
+      return kOsTooManyFiles;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-    case ETXTBSY: return kOsAccessDenied;
-    case EBADF: return kOsInvalidHandle;
-    case ENOMEM: return kOsNoMemory;
+    case ETXTBSY:
+      return kOsAccessDenied;
+    case EBADF:
+      return kOsInvalidHandle;
+    case ENOMEM:
+      return kOsNoMemory;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return kOsDiskFull;
-    case EEXIST: return kOsFileExists;
-    case EAGAIN: return kOsLockViolation;
-    case EIO: return kOsWriteFault;
+    case EFBIG:
+      return kOsDiskFull;
+    case EEXIST:
+      return kOsFileExists;
+    case EAGAIN:
+      return kOsLockViolation;
+    case EIO:
+      return kOsWriteFault;
     case EINVAL:
-    case ENAMETOOLONG: return kOsInvalidParameter;
-    default: return kOsAccessDenied;
+    case ENAMETOOLONG:
+      return kOsInvalidParameter;
+    default:
+      return kOsAccessDenied;
   }
 }
 
@@ -63,7 +76,13 @@ Env::~Env() = default;
 
 namespace {
 
-enum ShareByte : uint64_t { kHasRead = 0, kHasWrite = 1, kDeniesRead = 2, kDeniesWrite = 3, kGate = 4 };
+enum ShareByte : uint64_t {
+  kHasRead = 0,
+  kHasWrite = 1,
+  kDeniesRead = 2,
+  kDeniesWrite = 3,
+  kGate = 4
+};
 
 int OfdLock(int fd, short type, uint64_t offset, uint64_t length, bool wait) {
   struct flock fl;
@@ -77,7 +96,7 @@ int OfdLock(int fd, short type, uint64_t offset, uint64_t length, bool wait) {
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EACCES) return kOsLockViolation;
     return OsErrorFromErrno(errno) == kOsLockViolation ? kOsInvalidParameter
-                                                         : OsErrorFromErrno(errno);
+                                                       : OsErrorFromErrno(errno);
   }
 }
 
@@ -124,7 +143,8 @@ class PosixFile final : public EnvFile {
     size_t done = 0;
     if (access_ == 0) return kOsAccessDenied;
     while (done < n) {
-      ssize_t w = ::pwrite(fd_, static_cast<const char*>(buf) + done, n - done, off_t(offset + done));
+      ssize_t w =
+          ::pwrite(fd_, static_cast<const char*>(buf) + done, n - done, off_t(offset + done));
       if (w < 0) {
         if (errno == EINTR) continue;
         return OsErrorFromErrno(errno);
@@ -165,6 +185,16 @@ class PosixFile final : public EnvFile {
 
   const std::string& Path() const override { return path_; }
 
+  bool OtherOpens() override {
+    return Held(fd_, kShareLockBase + kHasRead) || Held(fd_, kShareLockBase + kHasWrite);
+  }
+
+  bool Replaced() override {
+    struct stat mine, named;
+    if (::fstat(fd_, &mine) != 0 || ::stat(path_.c_str(), &named) != 0) return true;
+    return mine.st_dev != named.st_dev || mine.st_ino != named.st_ino;
+  }
+
   // Takes the share-mode locks of `mode`; kOsSharingViolation when another
   // open's access or denial conflicts.
   int TakeShareLocks(uint32_t mode) {
@@ -177,10 +207,9 @@ class PosixFile final : public EnvFile {
     const uint64_t b = kShareLockBase;
     int r = OfdLock(fd_, rdonly_fd_ ? F_RDLCK : F_WRLCK, b + kGate, 1, true);
     if (r != 0) return r;
-    bool conflict = (reads && Held(fd_, b + kDeniesRead)) ||
-                    (writes && Held(fd_, b + kDeniesWrite)) ||
-                    (deny_read && Held(fd_, b + kHasRead)) ||
-                    (deny_write && Held(fd_, b + kHasWrite));
+    bool conflict =
+        (reads && Held(fd_, b + kDeniesRead)) || (writes && Held(fd_, b + kDeniesWrite)) ||
+        (deny_read && Held(fd_, b + kHasRead)) || (deny_write && Held(fd_, b + kHasWrite));
     if (!conflict) {
       if (reads) r = OfdLock(fd_, F_RDLCK, b + kHasRead, 1, false);
       if (r == 0 && writes) r = OfdLock(fd_, F_RDLCK, b + kHasWrite, 1, false);
@@ -326,14 +355,18 @@ std::atomic<Env*> g_env{nullptr};
 
 }  // namespace
 
-Env* DefaultEnv() { return &g_posix_env; }
+Env* DefaultEnv() {
+  return &g_posix_env;
+}
 
 Env* GetEnv() {
   Env* e = g_env.load(std::memory_order_acquire);
   return e ? e : &g_posix_env;
 }
 
-void SetEnv(Env* env) { g_env.store(env, std::memory_order_release); }
+void SetEnv(Env* env) {
+  g_env.store(env, std::memory_order_release);
+}
 
 int ReadWholeFile(const std::string& path, std::string* out) {
   std::unique_ptr<EnvFile> f;

@@ -74,6 +74,8 @@ class FailingEnv : public nv::EnvWrapper {
     int Lock(uint64_t o, uint64_t l, bool e, bool w) override { return f_->Lock(o, l, e, w); }
     int Unlock(uint64_t o, uint64_t l) override { return f_->Unlock(o, l); }
     const std::string& Path() const override { return f_->Path(); }
+    bool OtherOpens() override { return f_->OtherOpens(); }
+    bool Replaced() override { return f_->Replaced(); }
 
    private:
     std::unique_ptr<nv::EnvFile> f_;

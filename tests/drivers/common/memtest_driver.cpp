@@ -59,17 +59,52 @@ struct MemFcb : DrvFcbHead {
 // reals by value).
 double FieldNumber(const FieldDesc& f, const uint8_t* p) {
   switch (f.type) {
-    case kTypeByte: return p[0];
-    case kTypeShort: { int16_t v; std::memcpy(&v, p, 2); return v; }
-    case kTypeUShort: { uint16_t v; std::memcpy(&v, p, 2); return v; }
-    case kTypeLong: { int32_t v; std::memcpy(&v, p, 4); return v; }
-    case kTypeULong: { uint32_t v; std::memcpy(&v, p, 4); return v; }
-    case kTypeSReal: { float v; std::memcpy(&v, p, 4); return v; }
-    case kTypeReal: { double v; std::memcpy(&v, p, 8); return v; }
-    case kTypeDecimal: return DecimalToDouble(p, f.size, f.places);
-    case kTypeDate: { BinDate d; std::memcpy(&d, p, 4); return DateFromBin(d); }
-    case kTypeTime: { BinTime t; std::memcpy(&t, p, 4); return TimeFromBin(t); }
-    default: return 0;
+    case kTypeByte:
+      return p[0];
+    case kTypeShort: {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      return v;
+    }
+    case kTypeUShort: {
+      uint16_t v;
+      std::memcpy(&v, p, 2);
+      return v;
+    }
+    case kTypeLong: {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+    case kTypeULong: {
+      uint32_t v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+    case kTypeSReal: {
+      float v;
+      std::memcpy(&v, p, 4);
+      return v;
+    }
+    case kTypeReal: {
+      double v;
+      std::memcpy(&v, p, 8);
+      return v;
+    }
+    case kTypeDecimal:
+      return DecimalToDouble(p, f.size, f.places);
+    case kTypeDate: {
+      BinDate d;
+      std::memcpy(&d, p, 4);
+      return DateFromBin(d);
+    }
+    case kTypeTime: {
+      BinTime t;
+      std::memcpy(&t, p, 4);
+      return TimeFromBin(t);
+    }
+    default:
+      return 0;
   }
 }
 
@@ -81,7 +116,8 @@ int CompareByKey(const DrvKcbHead* k, const uint8_t* a, const uint8_t* b) {
     if (f.type == kTypeString || f.type == kTypeGroup) {
       std::string_view sa(reinterpret_cast<const char*>(a + f.offset), f.size);
       std::string_view sb(reinterpret_cast<const char*>(b + f.offset), f.size);
-      r = (k->attributes & kKeyNoCase) ? CompareClipped(Upper(sa), Upper(sb)) : CompareClipped(sa, sb);
+      r = (k->attributes & kKeyNoCase) ? CompareClipped(Upper(sa), Upper(sb))
+                                       : CompareClipped(sa, sb);
     } else {
       double va = FieldNumber(f, a + f.offset), vb = FieldNumber(f, b + f.offset);
       r = va < vb ? -1 : (va > vb ? 1 : 0);
@@ -92,7 +128,9 @@ int CompareByKey(const DrvKcbHead* k, const uint8_t* a, const uint8_t* b) {
   return 0;
 }
 
-const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+const uint8_t* Bytes(const std::string& s) {
+  return reinterpret_cast<const uint8_t*>(s.data());
+}
 
 // Record numbers of the live records in the current order.
 std::vector<int32_t> Order(MemFcb* f) {
@@ -159,7 +197,8 @@ class MemDriver final : public drv::DriverBase {
 
  private:
   int Read(MemFcb* f, int32_t n) {
-    if (n < 1 || size_t(n) > f->table->records.size() || f->table->deleted[size_t(n - 1)]) return 35;
+    if (n < 1 || size_t(n) > f->table->records.size() || f->table->deleted[size_t(n - 1)])
+      return 35;
     std::memcpy(f->record, f->table->records[size_t(n - 1)].data(), f->record_length);
     f->current = n;
     return 0;
@@ -197,7 +236,8 @@ int MemDriver::Run(drv::OpContext& c) {
   auto* f = static_cast<MemFcb*>(c.fcb);
   switch (c.op) {
     case kOpName:
-      c.text_result = (f->state & kStateOpen) ? f->name : MakeCString(c.fd->name.addr, c.fd->name.len);
+      c.text_result =
+          (f->state & kStateOpen) ? f->name : MakeCString(c.fd->name.addr, c.fd->name.len);
       return 0;
     case kOpCreate: {
       Table& t = Tables()[f->name];
@@ -210,7 +250,7 @@ int MemDriver::Run(drv::OpContext& c) {
     case kOpBuildFile: {
       // Nothing to build in memory; reading the records reports progress.
       const uint64_t total = f->table ? f->table->records.size() : 0;
-      for (uint64_t i = 1; i <= total; ++i) {
+      for (uint64_t i = 0; i <= total; ++i) {
         int r = BuildProgress(f, i, total);
         if (r != 0) return r;
       }
@@ -277,7 +317,8 @@ int MemDriver::Run(drv::OpContext& c) {
       return 0;
     case kOpGetKey: {
       for (size_t i = 0; i < f->table->records.size(); ++i) {
-        if (!f->table->deleted[i] && CompareByKey(c.kcb, Bytes(f->table->records[i]), f->record) == 0)
+        if (!f->table->deleted[i] &&
+            CompareByKey(c.kcb, Bytes(f->table->records[i]), f->record) == 0)
           return Read(f, int32_t(i + 1));
       }
       return 35;
@@ -300,8 +341,10 @@ int MemDriver::Run(drv::OpContext& c) {
     case kOpSetKeyKey:
       SeekKey(f, c.kcb);
       return 0;
-    case kOpNext: return Step(f, +1);
-    case kOpPrevious: return Step(f, -1);
+    case kOpNext:
+      return Step(f, +1);
+    case kOpPrevious:
+      return Step(f, -1);
     case kOpSkip: {
       int32_t n = int32_t(c.Word(0));
       for (int32_t i = 0; i < std::abs(n); ++i) {
@@ -361,10 +404,9 @@ int MemDriver::Run(drv::OpContext& c) {
 }
 
 // Operations this driver announces: a subset of the common order.
-const uint8_t kOperations[] = {
-    37, 1, 4, 2, 5, 3, 6, 14, 7, 10, 11, 12, 57, 13, 15, 16, 20, 21, 23, 24, 25, 27, 61, 62, 31, 30, 32, 33,
-    37, 63, 64, 60, 41, 44, 45, 48, 49, 50,
-    4, 1, 2, 6, 18};
+const uint8_t kOperations[] = {37, 1,  4,  2,  5,  3,  6,  14, 7,  10, 11, 12, 57, 13, 15,
+                               16, 20, 21, 23, 24, 25, 27, 61, 62, 31, 30, 32, 33, 37, 63,
+                               64, 60, 41, 44, 45, 48, 49, 50, 4,  1,  2,  6,  18};
 
 MemDriver g_driver;
 
@@ -374,10 +416,22 @@ extern "C" NV_API intptr_t MEMTEST(int32_t op, FileDescriptor* fd, intptr_t* wor
   return g_driver.Entry(op, fd, words);
 }
 
-extern "C" NV_API const DrvReg MEM$DrvReg = {
-    "MemTest", "NVMEM.DLL", "Pruebas del equipo de desarrollo", "Tabla en memoria", &MEMTEST,
-    0x00000001, {0, 255, 0, 254, 0, 255, 255, 0, 0, 0, 254, 0, 0, 0, 255, 255, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-    uint32_t(sizeof(MemField)), uint32_t(sizeof(MemKcb)), uint32_t(sizeof(MemMemo)),
-    uint32_t(sizeof(MemFcb)), {0, 0, 0}, kOperations, "NVMEMS.DLL"};
+extern "C" NV_API const DrvReg MEM$DrvReg = {"MemTest",
+                                             "NVMEM.DLL",
+                                             "Pruebas del equipo de desarrollo",
+                                             "Tabla en memoria",
+                                             &MEMTEST,
+                                             0x00000001,
+                                             {0,   255, 0, 254, 0, 255, 255, 0, 0, 0, 254, 0, 0, 0,
+                                              255, 255, 0, 0,   0, 0,   0,   0, 0, 0, 0,   0, 0, 0},
+                                             uint32_t(sizeof(MemField)),
+                                             uint32_t(sizeof(MemKcb)),
+                                             uint32_t(sizeof(MemMemo)),
+                                             uint32_t(sizeof(MemFcb)),
+                                             {0, 0, 0},
+                                             kOperations,
+                                             "NVMEMS.DLL"};
 
-const DrvReg& MemDriver::Reg() const { return MEM$DrvReg; }
+const DrvReg& MemDriver::Reg() const {
+  return MEM$DrvReg;
+}

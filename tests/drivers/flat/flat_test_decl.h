@@ -68,6 +68,14 @@ inline void Fill(File& f, int32_t code, const std::string& name, int16_t age = 3
   r.CITY = city;
 }
 
+// The memo of record `code` at version `ver` in the random-kill runs.
+inline std::string ChurnMemo(int32_t code, int ver) {
+  std::string m = std::to_string(code) + "/" + std::to_string(ver) + ":";
+  const size_t len = size_t((code * 7 + ver * 13) % 590) + 1;
+  while (m.size() < len) m += char('a' + (code + ver + int(m.size())) % 26);
+  return m.substr(0, len);
+}
+
 // A temporary folder removed with the object.
 class TempDir {
  public:

@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <random>
 #include <set>
 
 #include "tests/drivers/flat/flat_test_decl.h"
@@ -76,6 +78,14 @@ int Wait(Child& c, std::string* printed = nullptr) {
   if (printed) *printed = text;
   return status;
 }
+
+// The kill tests at named crash points need a build with them (the test
+// builds of `make test` have them; a plain build does not).
+#if defined(NV_CRASH_POINTS)
+#define NEEDS_CRASH_POINTS()
+#else
+#define NEEDS_CRASH_POINTS() GTEST_SKIP() << "built without NV_CRASH_POINTS"
+#endif
 
 bool Succeeded(int status) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -162,6 +172,87 @@ TEST_F(SharedStationTest, FourWritersAndTwoReadersKeepEveryCommittedRecordOnce) 
   f.Close();
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
   for (int w = 0; w < 4; ++w) EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+}
+
+// Two writers opening in compatibility mode (0x02) share the file like
+// deny-none writers: header lock and re-reads, no record number used twice.
+TEST_F(SharedStationTest, TwoCompatibilityModeWritersKeepEveryRecordOnce) {
+  const int per_writer = LongTests() ? 2000 : 60;
+  CreateWith(0);
+  std::vector<Child> writers;
+  for (int w = 0; w < 2; ++w)
+    writers.push_back(Spawn({"add", dir_.path(), std::to_string((w + 1) * 100000),
+                             std::to_string(per_writer), "10", "2"},
+                            StationProfile(w)));
+  for (Child& c : writers) EXPECT_TRUE(Succeeded(Wait(c)));
+  File f(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(f.Open(kReadWrite | kDenyAll), 0);
+  std::set<int32_t> codes;
+  f.Set();
+  while (f.Next() == 0) EXPECT_TRUE(codes.insert(f.As<CustRecord>().CODE).second);
+  size_t expected = 0;
+  for (int i = 0; i < per_writer; ++i) expected += (i / 10) % 3 != 2 ? 2 : 0;
+  EXPECT_EQ(codes.size(), expected);
+  EXPECT_EQ(f.Records(f.key(0)), int64_t(expected));
+  f.Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+}
+
+// PACK, REMOVE and RENAME while another station has the file open (or is in
+// a transaction on it) are refused with 5 and change nothing; once it has
+// closed the file they run.
+TEST_F(SharedStationTest, WholeFileOperationsWaitForEveryOtherStationToClose) {
+  using Op = std::function<int(File&)>;
+  const std::vector<std::pair<std::string, Op>> ops = {
+      {"pack", [](File& f) { return f.Pack(); }},
+      {"remove", [](File& f) { return f.Remove(); }},
+      {"rename", [&](File& f) { return f.Rename(dir_ / "OTRO"); }}};
+  int n = 0;
+  for (const auto& [name, op] : ops) {
+    for (bool txn : {false, true}) {
+      if (txn && name != "pack") continue;
+      SCOPED_TRACE(name + (txn ? " in a transaction" : ""));
+      for (const char* f : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+        nv::GetEnv()->Remove(dir_ / f);
+      CreateWith(5);
+      {
+        File f(CustDecl(dir_ / "CUST"));
+        ASSERT_EQ(f.Open(), 0);
+        ASSERT_EQ(f.Get(int32_t(2)), 0);
+        ASSERT_EQ(f.Delete(), 0);
+      }
+      // Opened first: the station's transaction keeps the header lock.
+      File f(CustDecl(dir_ / "CUST"));
+      if (name == "pack") {
+        ASSERT_EQ(f.Open(), 0);
+      }
+      const std::string stop = dir_ / ("STOP" + std::to_string(++n));
+      std::vector<std::string> args = {"open", dir_.path(), stop};
+      if (txn) args.insert(args.end(), {"CUST", "900"});
+      Child other = Spawn(args, StationProfile(n));
+      char line[8] = {};
+      ASSERT_EQ(::read(other.out, line, 5), 5);
+      const auto before = Snapshot();
+      EXPECT_EQ(op(f), 5);  // at once, without waiting for the header lock
+      WriteBytes(stop, {});
+      EXPECT_TRUE(Succeeded(Wait(other)));
+      if (!txn) {
+        auto after = Snapshot();
+        if (name == "pack") after.erase("CUST.DAT");  // the header's change time
+        for (auto& [file, bytes] : after) EXPECT_EQ(bytes, before.at(file)) << file;
+      }
+      if (name == "pack") {
+        EXPECT_EQ(f.Records(), txn ? 5 : 4);
+      }
+      EXPECT_EQ(op(f), 0);
+      EXPECT_EQ(nv::GetEnv()->Exists(dir_ / "CUST.DAT"), name == "pack");
+      if (name == "pack") {
+        EXPECT_EQ(f.Records(), txn ? 5 : 4);
+        f.Close();
+        EXPECT_TRUE(Consistent(dir_ / "CUST"));
+      }
+    }
+  }
 }
 
 TEST_F(SharedStationTest, AHoldOfAnotherStationGives43AndRecoverOutlivesItsDeath) {
@@ -298,6 +389,7 @@ std::string OldOrNew(const std::string& printed) {
 // byte for byte; outside one, each record is old or new and the inspector
 // finds the files consistent.
 TEST_F(SharedStationTest, WritersKilledAtCrashPointsLeaveRecoverableFiles) {
+  NEEDS_CRASH_POINTS();
   const std::vector<std::string> points = {"journal-written", "journal-synced", "after-mark",
                                            "before-header",   "after-header",   "before-data",
                                            "after-data",      "before-memo",    "after-memo",
@@ -432,12 +524,254 @@ TEST_F(SharedStationTest, AReaderThatStopsReadingDoesNotHoldUpAWriter) {
   EXPECT_EQ(err, 33);
   EXPECT_EQ(walked, 8);
   r.Close();
+
+// A writer killed inside a transaction while it created or appended to its
+// journal (its writes after the last whole trailer never happened): a
+// journal shorter than its start, a torn last trailer and a torn piece
+// after the last trailer are rolled back as far as whole trailers reach and
+// the file opens as it was before the transaction.
+TEST_F(SharedStationTest, AJournalCutShortByAKillIsRolledBackAndTheFileOpens) {
+  NEEDS_CRASH_POINTS();
+  const std::vector<std::string> cuts = {"empty", "half start", "torn trailer", "torn piece"};
+  int tried = 0;
+  for (const std::string& cut : cuts) {
+    // Cut before any piece: only where no write of the transaction was made.
+    const int passages = cut == "empty" || cut == "half start" ? 1 : 3;
+    for (int n = 1; n <= passages; ++n) {
+      SCOPED_TRACE(cut + " at journal-written:" + std::to_string(n));
+      for (const char* name : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+        nv::GetEnv()->Remove(dir_ / name);
+      CreateWith(5);
+      const auto before = Snapshot();
+      Child c = Spawn({"crash", dir_.path(), "1"}, StationProfile(0),
+                      "journal-written:" + std::to_string(n));
+      const int status = Wait(c);
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+      std::vector<uint8_t> log = ReadBytes(dir_ / "CUST.LOG");
+      ASSERT_GT(log.size(), 87u);
+      if (cut == "empty") log.clear();
+      if (cut == "half start") log.resize(50);
+      if (cut == "torn trailer") log.resize(log.size() - 3);
+      for (int i = 0; cut == "torn piece" && i < 700; ++i) log.push_back(uint8_t(i * 7 + 1));
+      WriteBytes(dir_ / "CUST.LOG", log);
+      ++tried;
+      File f(CustDecl(dir_ / "CUST"));
+      EXPECT_EQ(f.Open(), 0);
+      EXPECT_EQ(f.Records(), 5);
+      f.Close();
+      const auto after = Snapshot();
+      for (auto& [name, bytes] : before) EXPECT_EQ(after.at(name), bytes) << name;
+      EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+      EXPECT_TRUE(Consistent(dir_ / "CUST"));
+    }
+  }
+  EXPECT_EQ(tried, 8);
+}
+
+// Two runs of one program (one station profile, so one folder for their
+// transaction files) are in transactions at once, on two files and on one
+// file (the second waits for the first's header lock); one killed right
+// after LOGOUT or in the middle of a transaction keeps no other run of the
+// program from starting its own.
+TEST_F(SharedStationTest, EveryRunOfAProgramHasATransactionFileOfItsOwn) {
+  for (const char* name : {"A", "B"}) {
+    FileDecl d = CustDecl(dir_ / name);
+    d.attributes = kFileCreate;
+    File f(d);
+    ASSERT_EQ(f.Create(), 0);
+  }
+  CreateWith(5);
+  const std::string profile = StationProfile(0);
+  char line[8] = {};
+  int n = 0;
+  auto both = [&](const char* first, const char* second, bool waits) {
+    const std::string stop1 = dir_ / ("S" + std::to_string(++n)),
+                      stop2 = dir_ / ("S" + std::to_string(++n));
+    Child one = Spawn({"open", dir_.path(), stop1, first, std::to_string(100 + n)}, profile);
+    ASSERT_EQ(::read(one.out, line, 5), 5);
+    Child two = Spawn({"open", dir_.path(), stop2, second, std::to_string(101 + n)}, profile);
+    if (waits) {
+      ::usleep(300000);  // the second has started its transaction and waits
+      WriteBytes(stop1, {});
+    }
+    EXPECT_EQ(::read(two.out, line, 5), 5);
+    WriteBytes(stop1, {});
+    WriteBytes(stop2, {});
+    EXPECT_TRUE(Succeeded(Wait(one)));
+    EXPECT_TRUE(Succeeded(Wait(two)));
+  };
+  both("A", "B", false);
+  both("CUST", "CUST", true);
+  {
+    Child c = Spawn({"logout", dir_.path()}, profile);
+    ASSERT_EQ(::read(c.out, line, 6), 6);
+    ::kill(c.pid, SIGKILL);
+    Wait(c);
+  }
+  both("A", "B", false);
+  Child c = Spawn({"crash", dir_.path(), "1"}, profile, "journal-synced:3");
+  const bool crashed = !Succeeded(Wait(c));
+  both("CUST", "B", false);
+  std::set<int32_t> codes;
+  File f(CustDecl(dir_ / "CUST"));
+  ASSERT_EQ(f.Open(), 0);
+  f.Set(f.key(0));
+  while (f.Next() == 0) codes.insert(f.As<CustRecord>().CODE);
+  std::set<int32_t> want = {1, 2, 3, 4, 5, 104, 105, 108};
+  if (!crashed) want.insert({500, 501, 502});  // built without crash points
+  EXPECT_EQ(codes, want);
+  f.Close();
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+}
+
+// The churn station's log after a kill: the codes and versions once every
+// finished unit is applied to `start`, and with the unfinished one too.
+void ApplyLog(const std::string& text, std::map<int32_t, int> start, std::map<int32_t, int>* done,
+              std::map<int32_t, int>* with_last) {
+  *done = start;
+  std::map<int32_t, int> unit = start;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t nl = text.find('\n', at);
+    if (nl == std::string::npos) break;  // a line cut short: never started
+    const std::string line = text.substr(at, nl - at);
+    at = nl + 1;
+    int32_t code = 0;
+    int ver = 0;
+    std::sscanf(line.c_str() + std::min<size_t>(line.size(), 1), "%d %d", &code, &ver);
+    if (line == "U") unit = *done;
+    if (line == "C") *done = unit;
+    if (line == "E") unit.clear();
+    if (line[0] == 'A' || line[0] == 'P') unit[code] = ver;
+    if (line[0] == 'D') unit.erase(code);
+  }
+  *with_last = unit;
+}
+
+// Reads the file as a program would after the kill: OPEN (which recovers),
+// every record in record order and by each key. "" when every record is
+// whole and the keys agree, else what is wrong; *state gets the records.
+std::string ReadBack(const std::string& base, std::map<int32_t, int>* state, bool* refused) {
+  state->clear();
+  File f(CustDecl(base));
+  if (int err = f.Open()) {
+    *refused = true;
+    return "OPEN answered " + std::to_string(err);
+  }
+  f.Set();
+  int err;
+  while ((err = f.Next()) == 0) {
+    const CustRecord& r = f.As<CustRecord>();
+    const std::string name(Clip(r.NAME.view()));
+    const int ver = std::atoi(name.substr(name.find('V') + 1).c_str());
+    std::string memo = f.MemoText(0);
+    memo.erase(memo.find_last_not_of(' ') + 1);
+    if (name != "R" + std::to_string(r.CODE) + "V" + std::to_string(ver) ||
+        memo != ChurnMemo(r.CODE, ver) || r.AGE != ver % 90)
+      return "record " + std::to_string(r.CODE) + " half written";
+    (*state)[r.CODE] = ver;
+  }
+  if (err != 33) return "NEXT answered " + std::to_string(err);
+  if (f.Records() != int64_t(state->size())) return "RECORDS disagrees";
+  for (int k = 0; k < 2; ++k) {
+    if (f.Records(f.key(k)) != int64_t(state->size())) return "key " + std::to_string(k) + " count";
+    std::map<int32_t, int> by_key;
+    f.Set(f.key(k));
+    while (f.Next() == 0) by_key[f.As<CustRecord>().CODE] = 0;
+    if (by_key.size() != state->size()) return "key " + std::to_string(k) + " entries";
+  }
+  f.Close();
+  if (!Consistent(base)) return "files the inspector rejects";
+  return "";
+}
+
+// A writer killed at random moments (1 to 40 ms after it starts working)
+// while it adds, rewrites and deletes records with memos, one unit in four
+// a transaction, now and then PACK, BUILD and EMPTY, with a second station
+// opening and walking the file all along: every kill leaves a file that
+// opens, whose records are those of the finished units (or with the unit
+// under way, whole), and whose keys agree with them.
+TEST_F(SharedStationTest, WritersKilledAtRandomMomentsLeaveWholeFiles) {
+  const int kills = LongTests() ? 1000 : 25;
+  CreateWith(0);
+  const std::string stop = dir_ / "STOP", log = dir_ / "churn.log";
+  Child peek = Spawn({"peek", dir_.path(), stop}, StationProfile(1));
+  std::mt19937 rng(20261208);
+  std::map<int32_t, int> state;
+  int tried = 0, mismatches = 0, refused = 0, disagreeing = 0, failed = 0;
+  for (int i = 0; i < kills; ++i) {
+    nv::GetEnv()->Remove(log);
+    Child c = Spawn({"churn", dir_.path(), std::to_string(i), log}, StationProfile(0));
+    char line[4] = {};
+    if (::read(c.out, line, 3) != 3) {
+      ++failed;
+      Wait(c);
+      continue;
+    }
+    ::usleep(useconds_t(1000 + rng() % 40000));
+    ::kill(c.pid, SIGKILL);
+    const int status = Wait(c);
+    if (!WIFSIGNALED(status)) ++failed;  // the churn stopped on an error
+    ++tried;
+    std::string text;
+    nv::ReadWholeFile(log, &text);
+    std::map<int32_t, int> done, with_last, now;
+    ApplyLog(text, state, &done, &with_last);
+    bool open_refused = false;
+    const std::string fault = ReadBack(dir_ / "CUST", &now, &open_refused);
+    if (open_refused) {
+      ++refused;
+    } else if (!fault.empty()) {
+      ++disagreeing;
+    } else if (now != done && now != with_last) {
+      ++mismatches;
+    }
+    EXPECT_EQ(fault, "") << "kill " << i;
+    EXPECT_TRUE(now == done || now == with_last) << "kill " << i;
+    if (open_refused) break;
+    state = now;
+  }
+  WriteBytes(stop, {});
+  EXPECT_TRUE(Succeeded(Wait(peek))) << "the second station";
+  std::printf(
+      "random kills: %d tried, %d mismatches, %d files OPEN refuses, %d with keys "
+      "disagreeing, %d writers stopped by an error\n",
+      tried, mismatches, refused, disagreeing, failed);
+  EXPECT_EQ(failed, 0);
+  EXPECT_GT(tried, kills / 2);
+}
+
+// EMPTY killed at every point: the next open finds the five records or
+// none, and keys that agree.
+TEST_F(SharedStationTest, EmptyKilledAtCrashPointsLeavesTheOldOrTheEmptyFile) {
+  NEEDS_CRASH_POINTS();
+  int tried = 0;
+  for (const char* point : {"after-mark", "after-header", "before-key", "before-unmark"}) {
+    for (int n = 1; n <= 3; ++n) {
+      SCOPED_TRACE(std::string(point) + ":" + std::to_string(n));
+      for (const char* name : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+        nv::GetEnv()->Remove(dir_ / name);
+      CreateWith(5);
+      Child c = Spawn({"empty", dir_.path()}, StationProfile(0), point + (":" + std::to_string(n)));
+      if (Succeeded(Wait(c))) continue;
+      ++tried;
+      File f(CustDecl(dir_ / "CUST"));
+      ASSERT_EQ(f.Open(), 0);
+      const int64_t records = f.Records();
+      EXPECT_TRUE(records == 0 || records == 5) << records;
+      for (int k = 0; k < 3; ++k) EXPECT_EQ(f.Records(f.key(k)), records) << k;
+      f.Close();
+      EXPECT_TRUE(Consistent(dir_ / "CUST"));
+    }
+  }
+  std::printf("EMPTY killed at %d points\n", tried);
 }
 
 // PACK killed at every point (while it deletes, writes its work files, puts
 // them in place, builds the keys): the next open finds records 1, 3 and 5 as
 // they were, 2 and 4 as they were or gone, and the files consistent.
 TEST_F(SharedStationTest, PackKilledAtCrashPointsLeavesTheOldOrThePackedFile) {
+  NEEDS_CRASH_POINTS();
   const std::vector<std::string> points = {"after-mark",   "before-data", "pack-rename",
                                            "pack-renamed", "before-key",  "after-header",
                                            "before-unmark"};

@@ -226,16 +226,32 @@ TEST_F(SharedTxnTest, RollbackOfADamagedJournalAnswers65AndCanBeRetried) {
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
-TEST_F(SharedTxnTest, SecondLogoutAndALeftoverTransactionFileAnswer56) {
+// A second LOGOUT answers 56; a transaction file left by a program that
+// died is taken over, one that a running program holds is left to it.
+TEST_F(SharedTxnTest, SecondLogoutAnswers56AndOnlyARunningProgramKeepsItsFile) {
   auto f = Make();
   ASSERT_EQ(f->Logout(), 0);
   EXPECT_EQ(f->Logout(), 56);
   ASSERT_EQ(f->Commit(), 0);
   WriteBytes(TxnFile(), Bytes("left by a crash"));
-  EXPECT_EQ(f->Logout(), 56);
-  nv::GetEnv()->Remove(TxnFile());
   EXPECT_EQ(f->Logout(), 0);
+  EXPECT_EQ(ReadBytes(TxnFile()).size(), 0u);
   EXPECT_EQ(f->Commit(), 0);
+  EXPECT_FALSE(nv::GetEnv()->Exists(TxnFile()));
+  // Held by another run of the program: the next name.
+  std::unique_ptr<nv::EnvFile> other;
+  nv::OpenOptions o;
+  o.mode = kReadWrite | kDenyNone;
+  o.create = true;
+  ASSERT_EQ(nv::GetEnv()->Open(TxnFile(), o, &other), 0);
+  ASSERT_EQ(other->Lock(nv::kShareLockBase + 8, 1, true, false), 0);
+  ASSERT_EQ(f->SetProperty(29441, "1"), 0);
+  ASSERT_EQ(f->Logout(), 0);
+  AddN(*f, 1, 1);
+  EXPECT_GE(ReadBytes(flat::TransactionPath(2)).size(), flat::kTxnEntrySize);
+  EXPECT_EQ(f->Commit(), 0);
+  EXPECT_TRUE(nv::GetEnv()->Exists(TxnFile()));
+  EXPECT_FALSE(nv::GetEnv()->Exists(flat::TransactionPath(2)));
 }
 
 TEST_F(SharedTxnTest, LogoutThatCannotCreateItsFileAnswers48) {
@@ -371,11 +387,16 @@ TEST_F(JournalAtOpenTest, AJournalWhoseTransactionFileIsGoneWasCommitted) {
   EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
 }
 
-TEST_F(JournalAtOpenTest, BadJournalsAnswer65) {
+// A dead writer's journal whose end no whole trailer covers (killed while
+// it wrote the journal's start or a piece) protects writes that were never
+// made: the tail is dropped, the rest rolled back, and the file opens. Only
+// a journal whose start is damaged answers 65.
+TEST_F(JournalAtOpenTest, TornJournalTailsAreDroppedAndADamagedStartAnswers65) {
   {
     auto f = Make();
     AddN(*f, 2, 1);
   }
+  const std::vector<uint8_t> dat = ReadBytes(dir_ / "CUST.DAT");
   struct Case {
     const char* what;
     std::vector<uint8_t> body;
@@ -388,10 +409,22 @@ TEST_F(JournalAtOpenTest, BadJournalsAnswer65) {
     SCOPED_TRACE(c.what);
     Leave(c.body);
     File f(CustDecl(dir_ / "CUST"));
-    EXPECT_EQ(f.Open(kExclusive), 65);
+    EXPECT_EQ(f.Open(kExclusive), 0);
+    f.Close();
+    EXPECT_EQ(ReadBytes(dir_ / "CUST.DAT"), dat);
+    EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
   }
   // Shorter than the transaction file's name.
   WriteBytes(dir_ / "CUST.LOG", {1, 2, 3});
+  {
+    File f(CustDecl(dir_ / "CUST"));
+    EXPECT_EQ(f.Open(kExclusive), 0);
+  }
+  // The 8 zero bytes after the name are not there.
+  Leave(Trailer(100, 1, 0));
+  std::vector<uint8_t> j = ReadBytes(dir_ / "CUST.LOG");
+  j[flat::kJournalNameSize] = 9;
+  WriteBytes(dir_ / "CUST.LOG", j);
   File f(CustDecl(dir_ / "CUST"));
   EXPECT_EQ(f.Open(kExclusive), 65);
 }
@@ -438,6 +471,31 @@ TEST_F(SharedTxnTest, LockRefusesOthersAndRecoverBreaksAStandingLock) {
   a->Close();
   b->Close();
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
+}
+
+// A program killed while it held the file LOCK (and in the middle of a
+// write, its busy mark on): the first OPEN of a program with RECOVER set
+// breaks the lock and repairs the file, keys and memo chain included.
+TEST_F(SharedTxnTest, RecoverAtAFirstOpenBreaksTheLockOfAProgramThatDied) {
+  nvtest::FakeClockEnv clock;
+  nvtest::ScopedEnv scoped(&clock);
+  {
+    auto f = Make();
+    AddN(*f, 4, 1);
+  }
+  for (uint8_t marks : {uint8_t(0x01), uint8_t(0x11)}) {
+    SCOPED_TRACE(int(marks));
+    std::vector<uint8_t> dat = ReadBytes(dir_ / "CUST.DAT");
+    dat[2] |= marks;
+    WriteBytes(dir_ / "CUST.DAT", dat);
+    File f(CustDecl(dir_ / "CUST"));
+    f.Send("RECOVER=2");
+    ASSERT_EQ(f.Open(), 0);
+    EXPECT_EQ(ReadBytes(dir_ / "CUST.DAT")[2] & 0x11, 0);
+    EXPECT_EQ(f.Records(f.key(0)), 4);
+    f.Close();
+    EXPECT_TRUE(Consistent(dir_ / "CUST"));
+  }
 }
 
 TEST_F(SharedTxnTest, LockWithSecondsGivesUpAfterTheTimeout) {

@@ -2,7 +2,8 @@
 // file, a key file and a memo file in a temporary folder, which the driver
 // opens, reads in every order and closes. The only acceptable outcomes of
 // the open are success or the errors 36, 46 and 47; a crash, a hang or an
-// out-of-bounds read is a finding.
+// out-of-bounds read is a finding. The inspector (flatcheck) reads the same
+// files first and must report them (1 or 2) or find them consistent.
 //
 // Input layout: [data][key][memo][u16 key length][u16 memo length]; the two
 // lengths at the end say how the bytes before them are split.
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "drivers/flat/flat_check.h"
 #include "drivers/flat/flat_driver.h"
 #include "host/runtime/declaration.h"
 #include "host/runtime/error_state.h"
@@ -130,6 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile(base + ".DAT", data, dat_len);
   WriteFile(base + ".K01", data + dat_len, key_len);
   WriteFile(base + ".MEM", data + dat_len + key_len, mem_len);
+
+  std::string report;
+  const flat::InspectResult verdict = flat::InspectFlatFile(base + ".DAT", {}, &report);
+  if (verdict != flat::kConsistent && verdict != flat::kInconsistent && verdict != flat::kBadFile)
+    abort();
 
   ClearError();
   File f(Decl(base));
