@@ -263,9 +263,21 @@ nv::Value Window::Contents(ControlId id) const {
   return nv::Deformat(c.def.picture, c.text);
 }
 
+namespace {
+// A value through an entry's picture. A pattern without any digit to show
+// (a blank tax number) stays blank instead of showing zeros.
+std::string ThroughPicture(const std::string& picture, const nv::Value& v) {
+  if (picture.empty()) return v.AsText();
+  nv::Picture pic;
+  if (nv::ParsePicture(picture, &pic) && pic.kind == nv::Picture::Kind::kPattern &&
+      nv::DeformatPattern(picture, v.AsText()).empty())
+    return "";
+  return nv::Format(picture, v);
+}
+}  // namespace
+
 void Window::SetContents(ControlId id, const nv::Value& v) {
-  const ControlState& c = control(id);
-  SetText(id, c.def.picture.empty() ? v.AsText() : nv::Format(c.def.picture, v));
+  SetText(id, ThroughPicture(control(id).def.picture, v));
 }
 
 int Window::Value(ControlId id) const {
@@ -472,7 +484,7 @@ void Window::UserComplete(ControlId id) {
   ControlState& c = Mut(id);
   if (!c.def.picture.empty() && c.def.kind == ControlKind::kEntry) {
     // What was typed is shown back through the picture.
-    c.text = nv::Format(c.def.picture, nv::Deformat(c.def.picture, c.text));
+    c.text = ThroughPicture(c.def.picture, nv::Deformat(c.def.picture, c.text));
     Changed(id, Prop::kText);
   }
   Post(ui::Event::kAccepted, id);
@@ -509,6 +521,7 @@ void Window::UserFocus(ControlId id) {
 }
 
 void Window::UserListKey(ControlId id, int key) {
+  Mut(id).typed.clear();
   Browse* b = browse(id);
   if (!b) {
     ControlState& c = Mut(id);
@@ -533,7 +546,19 @@ void Window::UserListKey(ControlId id, int key) {
   ListMoved(id, b->RowPosition(b->highlight()) != before);
 }
 
+void Window::UserListType(ControlId id, std::string_view text, bool restart) {
+  Browse* b = browse(id);
+  if (!b || text.empty()) return;
+  ControlState& c = Mut(id);
+  if (restart) c.typed.clear();
+  c.typed += text;
+  const std::string before = b->RowPosition(b->highlight());
+  b->Locate(c.typed);
+  ListMoved(id, b->RowPosition(b->highlight()) != before);
+}
+
 void Window::UserListClick(ControlId id, int row) {
+  Mut(id).typed.clear();
   Browse* b = browse(id);
   if (!b) {
     ControlState& c = Mut(id);

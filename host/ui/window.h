@@ -125,6 +125,7 @@ struct ControlState {
   Rect position;
   Browse* browse = nullptr;             // list over a file, not owned
   ControlId locator_list = kNoControl;  // entry: incremental locator of that list
+  std::string typed;                    // list: what was typed on it since the last move
   int frame = 0;                        // animation frame
 };
 
@@ -234,8 +235,13 @@ class NV_API Window {
   void UserListKey(ControlId id, int key);
   void UserListClick(ControlId id, int row);
   void UserListActivate(ControlId id);  // Enter / double-click
-  void UserKey(int key);                // alert keys, Esc
-  void UserClose();                     // the window's close box
+  // Characters typed while a list over a file has the focus: they add to the
+  // list's typed text and move it to the first record at or after it (in
+  // the browse's locator field); a move by key or click, or `restart` (a
+  // pause in typing), starts afresh.
+  void UserListType(ControlId id, std::string_view text, bool restart = false);
+  void UserKey(int key);  // alert keys, Esc
+  void UserClose();       // the window's close box
 
   // --- for backends
   WindowPeer* peer() const { return peer_.get(); }

@@ -164,6 +164,32 @@ TEST_F(NumberFormTest, GroupFieldChecksTheGroupAndOffersTheList) {
   EXPECT_EQ(Numbers().at("555").second, 7);
 }
 
+// The group's description is read again whenever the form's display is
+// reset: here after the group list changed it without a selection.
+TEST_F(NumberFormTest, GroupDescriptionFollowsTheGroupAfterEveryReset) {
+  const int32_t acme = AddEntry("Acme", "E");
+  AddGroup(7, "Proveedores");
+  AddNumber(acme, "555", 7);
+  std::string before, after;
+  ui_->OnOpen(A("Ficha de Teléfonos"), [&](Window& w) {
+    before = w.Text(agenda::kFtGrupoDesc);
+    Press(w, agenda::kFtGrupoBoton);
+  });
+  ui_->OnOpen("Lista de grupos de agenda", [](Window& l) { Press(l, agenda::kLstModificar); });
+  ui_->OnOpen("Modificando un grupo de agenda", [](Window& f) {
+    Type(f, agenda::kTfDescripcion, "Proveedores Norte");
+    Press(f, agenda::kTfAceptar);
+  });
+  ui_->OnIdle("Lista de grupos de agenda", [](Window& l) { Press(l, agenda::kLstSalir); });
+  ui_->OnIdle(A("Ficha de Teléfonos"), [&](Window& w) {
+    after = w.Text(agenda::kFtGrupoDesc);
+    Press(w, agenda::kFtCancelar);
+  });
+  EXPECT_EQ(RunForm(acme, Request::kChange, "555"), kCancelled);
+  EXPECT_EQ(before, "Proveedores");
+  EXPECT_EQ(after, "Proveedores Norte");
+}
+
 TEST_F(NumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
   const int32_t acme = AddEntry("Acme", "E");
   const int32_t ana = AddEntry("Ana", "C", acme);
