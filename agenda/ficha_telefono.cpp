@@ -141,8 +141,7 @@ class NumberForm {
       }
     }
     changed_ = true;
-    r.CARINI = std::string_view(number).substr(0, 1);
-    r.LONTEL = uint8_t(number.size() > 255 ? 255 : number.size());
+    nv::dict::DeriveNumberFields(r);
     return true;
   }
 
