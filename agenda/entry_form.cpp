@@ -380,6 +380,7 @@ class EntryForm {
       case kFcTelAgregar:
         Numbers(Request::kInsert);
         break;
+      case kFcTelefonos:  // double-click or Enter on a number
       case kFcTelModificar:
         Numbers(Request::kChange);
         break;

@@ -580,12 +580,51 @@ void Window::UserListActivate(ControlId id) {
   Post(ui::Event::kAccepted, id);
 }
 
+namespace {
+// A button's text without its mnemonic mark.
+std::string Plain(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size() && text[i + 1] != '&') continue;
+    out.push_back(text[i]);
+  }
+  return std::string(Clip(out));
+}
+}  // namespace
+
+ControlId Window::DefaultButton() const {
+  ControlId named = kNoControl;
+  for (const ControlState& c : controls_) {
+    if (c.def.kind != ControlKind::kButton || c.def.id == kNoControl) continue;
+    if (c.def.default_button) return c.def.id;
+    if (named == kNoControl && Plain(c.def.text) == "Aceptar") named = c.def.id;
+  }
+  return named;
+}
+
+ControlId Window::CancelButton() const {
+  for (const ControlState& c : controls_) {
+    if (c.def.kind == ControlKind::kButton && c.def.id != kNoControl &&
+        Plain(c.def.text) == "Cancelar")
+      return c.def.id;
+  }
+  return kNoControl;
+}
+
 void Window::UserKey(int key) {
   if (IsAlert(key)) {
     Post(ui::Event::kAlertKey, focus_, key);
     return;
   }
-  if (key == kKeyEsc) UserClose();
+  if (key == kKeyEnter) {
+    if (ControlId b = DefaultButton(); b != kNoControl) UserPress(b);
+  } else if (key == kKeyEsc) {
+    if (ControlId b = CancelButton(); b != kNoControl) {
+      UserPress(b);
+    } else if (def_.menus.empty()) {
+      UserClose();
+    }
+  }
 }
 
 void Window::UserClose() {

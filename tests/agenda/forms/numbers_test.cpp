@@ -190,6 +190,39 @@ TEST_F(NumberFormTest, GroupDescriptionFollowsTheGroupAfterEveryReset) {
   EXPECT_EQ(after, "Proveedores Norte");
 }
 
+// The keyboard: Enter or a double-click on a row changes it (the company
+// form's numbers, a table list) or, in a list opened to choose, chooses
+// it; Enter takes the form's Aceptar, Esc its Cancelar or closes a list.
+TEST_F(NumberFormTest, KeyboardOpensRowsChoosesAcceptsAndCancels) {
+  const int32_t acme = AddEntry("Acme", "E");
+  AddGroup(7, "Proveedores");
+  AddNumber(acme, "555", 0);
+  std::vector<std::string> opened;
+  ui_->OnOpen(A("Modificando una empresa"),
+              [](Window& w) { ListKey(w, agenda::kFcTelefonos, kKeyEnter); });
+  ui_->OnOpen(A("Modificando un teléfono"), [&](Window& f) {
+    opened.push_back(f.Caption());
+    Press(f, agenda::kFtGrupoBoton);
+  });
+  ui_->OnOpen("Lista de grupos de agenda",
+              [](Window& l) { ListKey(l, agenda::kLstLista, kKeyEnter); });
+  ui_->OnIdle(A("Modificando un teléfono"), [](Window& f) { f.UserKey(kKeyEnter); });
+  ui_->OnIdle(A("Modificando una empresa"), [](Window& w) { w.UserKey(kKeyEsc); });
+  EXPECT_EQ(agenda::Ficha_Empresa("M", acme), kCancelled);
+  EXPECT_EQ(opened, std::vector<std::string>{A("Modificando un teléfono")});
+  EXPECT_EQ(Numbers().at("555").second, 7);  // chosen, then saved by Enter
+
+  ui_->OnOpen("Lista de grupos de agenda",
+              [](Window& l) { DoubleClickRow(l, agenda::kLstLista, 0); });
+  ui_->OnOpen("Modificando un grupo de agenda", [&](Window& g) {
+    opened.push_back(g.Caption());
+    g.UserKey(kKeyEsc);
+  });
+  ui_->OnIdle("Lista de grupos de agenda", [](Window& l) { l.UserKey(kKeyEsc); });
+  EXPECT_EQ(agenda::Grupos_de_Agenda(false), kCancelled);
+  EXPECT_EQ(opened.back(), "Modificando un grupo de agenda");
+}
+
 TEST_F(NumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
   const int32_t acme = AddEntry("Acme", "E");
   const int32_t ana = AddEntry("Ana", "C", acme);
