@@ -760,6 +760,9 @@ class QtPeer : public WindowPeer {
           e->setFixedWidth(EntryWidth(e, c.def.picture));
         }
         if (const QString mask = InputMask(c.def.picture); !mask.isEmpty()) e->setInputMask(mask);
+        nv::Picture pic;
+        if (nv::ParsePicture(c.def.picture, &pic) && pic.kind == nv::Picture::Kind::kNumber)
+          e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         QObject::connect(e, &QLineEdit::textEdited, [this, id](const QString& t) {
           std::string text = Ansi(t);
           w_.Deliver([id, text](Window& win) { win.UserSetText(id, text); });
@@ -1042,8 +1045,11 @@ class QtPeer : public WindowPeer {
         break;
       }
       case ControlKind::kEntry: {
+        // Shown without the picture's padding, so the user types into an
+        // empty field (a full-width blank text would take no more keys).
         auto* e = static_cast<QLineEdit*>(widget);
-        if (Ansi(e->text()) != c.text) e->setText(Q(c.text));
+        const QString shown = Q(c.text).trimmed();
+        if (e->text().trimmed() != shown) e->setText(shown);
         break;
       }
       case ControlKind::kText: {
