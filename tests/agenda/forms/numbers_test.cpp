@@ -285,5 +285,36 @@ TEST_F(NumberFormTest, CompanySelectorListsCompaniesOnly) {
   EXPECT_EQ(names, (std::vector<std::string>{"Beta", "Delta"}));
 }
 
+// A list over the flat store that grows (its window resized) or scrolls up
+// shows each record once: the first PREVIOUS after RESET reads the record
+// at the position there.
+TEST_F(NumberFormTest, ListsOverTheFlatStoreShowEachRecordOnce) {
+  const int32_t a = AddEntry("A", "C");
+  const int32_t b = AddEntry("B", "C");
+  for (const char* n : {"111", "112", "113"}) AddNumber(a, n);
+  AddNumber(b, "222");
+  FileAccess& re09 = Use("FXRE09");
+  nv::ui::Browse list(&re09.file());
+  list.AddOrder("Número", "RE09:RE09_CP");
+  list.SetColumns({nv::ui::Col("Número", "@s40", "RE09:NROTEL")});
+  list.SetRange(nv::Value(static_cast<long long>(a)));
+  auto numbers = [&] {
+    std::vector<std::string> out;
+    for (const auto& row : list.Page()) out.push_back(std::string(nv::Clip(row[0])));
+    return out;
+  };
+  const std::vector<std::string> all = {"111", "112", "113"};
+  list.SetPageSize(1);
+  list.End();
+  list.SetPageSize(10);
+  list.Refresh();
+  EXPECT_EQ(numbers(), all);
+  list.SetPageSize(1);
+  list.End();
+  list.Up();
+  EXPECT_EQ(numbers(), std::vector<std::string>{"112"});
+  re09.Close();
+}
+
 }  // namespace
 }  // namespace formstest
