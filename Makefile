@@ -7,7 +7,7 @@ FUZZ      ?= build-fuzz
 DEMO_CALLS ?= 100000
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build build-asan test test-normal test-asan test-fuzz run demo bench fuzz format clean
+.PHONY: all deps build build-asan test test-normal test-asan test-fuzz run demo bench fuzz format screenshots install clean
 
 all: build
 
@@ -53,6 +53,16 @@ bench: build
 
 fuzz: deps
 	./scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# A PNG of every agenda window at 1024x768 into docs/screens (docs/screens.md).
+screenshots: build
+	@./tools/screenshot/screenshot.sh $(BUILD) docs/screens
+
+# Installs the programs, libraries, drivers and the agenda's desktop entry
+# and icon under PREFIX (default /usr/local; DESTDIR for packaging).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
