@@ -60,9 +60,13 @@ screenshots: build
 
 # Installs the programs, libraries, drivers and the agenda's desktop entry
 # and icon under PREFIX (default /usr/local; DESTDIR for packaging).
+# The prefix is configured into the build: the runtime looks for drivers in
+# the installed library folder.
 PREFIX ?= /usr/local
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+install: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

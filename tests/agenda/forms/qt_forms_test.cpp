@@ -186,5 +186,24 @@ TEST_F(QtFormsTest, KeysReachFieldsAcceptAndCancel) {
   EXPECT_EQ(Numbers().count("0351"), 1u);
 }
 
+// A window opens where and as large as the user left it last time.
+TEST_F(QtFormsTest, WindowsRememberTheirSizeAndPlace) {
+  const QRect left(100, 120, 520, 260);
+  QRect again;
+  Drive({{"Agregando un nuevo Rubro",
+          [&](Window& w) {
+            Active(w)->setGeometry(left);
+            w.UserPress(agenda::kTfCancelar);
+          }}},
+        [] { agenda::Ficha_Rubros(Request::kInsert); });
+  Drive({{"Agregando un nuevo Rubro",
+          [&](Window& w) {
+            again = Active(w)->geometry();
+            w.UserPress(agenda::kTfCancelar);
+          }}},
+        [] { agenda::Ficha_Rubros(Request::kInsert); });
+  EXPECT_EQ(again, left);
+}
+
 }  // namespace
 }  // namespace formstest
