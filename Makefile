@@ -7,7 +7,7 @@ FUZZ      ?= build-fuzz
 DEMO_CALLS ?= 100000
 CMAKE_GEN := -G Ninja
 
-.PHONY: all deps build build-asan test test-normal test-asan test-fuzz run demo bench fuzz format clean
+.PHONY: all deps build build-asan test test-normal test-asan test-fuzz run demo bench fuzz format screenshots install clean
 
 all: build
 
@@ -52,6 +52,20 @@ bench: build
 
 fuzz: deps
 	./scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# A PNG of every agenda window at 1024x768 into docs/screens (docs/screens.md).
+screenshots: build
+	@./tools/screenshot/screenshot.sh $(BUILD) docs/screens
+
+# Installs the programs, libraries, drivers and the agenda's desktop entry
+# and icon under PREFIX (default /usr/local; DESTDIR for packaging).
+# The prefix is configured into the build: the runtime looks for drivers in
+# the installed library folder.
+PREFIX ?= /usr/local
+install: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD) -j $(JOBS)
+	cmake --install $(BUILD)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

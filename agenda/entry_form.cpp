@@ -28,9 +28,11 @@
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/records.h"
 #include "host/runtime/env.h"
+#include "host/runtime/error_state.h"
 #include "host/runtime/fixed_string.h"
 #include "host/ui/backend.h"
 #include "host/ui/browse.h"
+#include "host/ui/framework.h"
 #include "host/ui/window.h"
 
 namespace agenda {
@@ -42,6 +44,8 @@ using nv::dict::TA01Record;
 using nv::dict::TA02Record;
 
 namespace {
+
+constexpr int kNotFound = 35;
 
 long long L(int64_t v) {
   return static_cast<long long>(v);
@@ -194,7 +198,7 @@ class EntryForm {
         if (r.CONIVA.clipped() == A(kCondicionesIva[k])) iva = k + 1;
       }
       w_.SetValue(kFcIva, iva);
-      w_.SetText(kFcCuit, r.CUITNO.str());
+      w_.SetContents(kFcCuit, nv::Value(r.CUITNO.str()));
       ShowCategory(Code(kFcRubro));
     }
     ShowUser(Code(kFcResponsable));
@@ -218,7 +222,7 @@ class EntryForm {
     } else {
       r.CODRUB.Set(Code(kFcRubro));
       r.CLIENT = w_.Value(kFcCliente) ? 1 : 0;
-      r.CUITNO = w_.Text(kFcCuit);
+      r.CUITNO = w_.Contents(kFcCuit).AsText();  // the digits only
       const int iva = w_.Value(kFcIva);
       r.CONIVA = iva >= 1 && iva <= 6 ? A(kCondicionesIva[iva - 1]) : std::string();
       r.ESEMPR = "E";
@@ -329,7 +333,10 @@ class EntryForm {
   }
 
   void NameAccepted() {
+    // The buffer may hold the entry as read back from the file (a new
+    // entry is still 'P' there): the test is among entries of the form's kind.
     rec().NOMBRE = nv::Clip(w_.Text(kFcNombre));
+    rec().ESEMPR = contact_ ? "C" : "E";
     if (NameTaken(ma11_)) {
       NameTakenMessage();
       w_.Select(kFcNombre);
@@ -373,6 +380,7 @@ class EntryForm {
       case kFcTelAgregar:
         Numbers(Request::kInsert);
         break;
+      case kFcTelefonos:  // double-click or Enter on a number
       case kFcTelModificar:
         Numbers(Request::kChange);
         break;
@@ -451,18 +459,7 @@ class EntryForm {
                    : " Si elimina la empresa se eliminaran todos sus contactos y teléfonos.|| "
                      "Está seguro que desea borrar esta empresa ?";
       if (Message(A(question), A("ATENCION"), Icon::kQuestion, A("Si|No"), 2) != 1) return;
-      if (contact_) {
-        DeleteNumbers(code_);
-        Refetch();
-        ma11_.Delete();
-        ma11_.file().Release();
-      } else {
-        Refetch();
-        ma11_.Delete();
-        ma11_.file().Release();
-        DeleteNumbers(code_);
-        ProcessContacts(code_);
-      }
+      if (!DeleteEntryAndDependants()) return;  // said why; the form stays open
       done_ = true;
       w_.Close(kCompleted);
       return;
@@ -471,7 +468,10 @@ class EntryForm {
       w_.Select(kFcNombre);
       return;
     }
-    Refetch();
+    if (!Refetch()) {
+      nv::ui::CurrentErrorReporter().ShowError();
+      return;
+    }
     Take();
     if (NameTaken(ma11_)) {
       NameTakenMessage();
@@ -484,12 +484,38 @@ class EntryForm {
     w_.Close(kCompleted);
   }
 
+  // Deletes the form's own entry, then its numbers (re-linking their calls)
+  // and, for a company, processes its contacts; releases the hold. The
+  // entry goes first: when the store refuses to delete it, the reason is
+  // shown and nothing else is touched (false). An entry already gone
+  // (deleted elsewhere) lets its numbers and contacts go too.
+  bool DeleteEntryAndDependants() {
+    rec().CODIGO = code_;
+    int err = ma11_.TryFetch("MA11:MA11_CP");
+    if (err == 0) err = ma11_.TryDelete();
+    if (err != 0 && err != kNotFound) {
+      const std::string why = nv::ErrorCode() == err ? nv::ErrorText() : nv::ErrorTextOf(err);
+      Message(A(contact_ ? " No se pudo borrar el contacto" : " No se pudo borrar la empresa") +
+                  " (error " + std::to_string(err) + ": " + why + ").|" +
+                  A(contact_ ? " Sus teléfonos no se modificaron."
+                             : " Sus contactos y teléfonos no se modificaron."),
+              A("Atención"), Icon::kExclamation, A("&Aceptar"), 1);
+      return false;
+    }
+    ma11_.file().Release();
+    DeleteNumbers(code_);
+    if (!contact_) ProcessContacts(code_);
+    return true;
+  }
+
   // Makes the form's entry the file's current record again when another
   // procedure read FXMA11 meanwhile (the hold stays).
-  void Refetch() {
-    if (rec().CODIGO == code_) return;
+  // False when it cannot be read: nothing may then be written over the
+  // file's current record.
+  bool Refetch() {
+    if (rec().CODIGO == code_) return true;
     rec().CODIGO = code_;
-    ma11_.TryFetch("MA11:MA11_CP");
+    return ma11_.TryFetch("MA11:MA11_CP") == 0;
   }
 
   void Closing() {
@@ -507,17 +533,9 @@ class EntryForm {
       w_.KeepOpen();
       return;
     }
-    if (contact_) {
-      DeleteNumbers(code_);
-      rec().CODIGO = code_;
-      if (ma11_.TryFetch("MA11:MA11_CP") == 0) ma11_.Delete();
-    } else {
-      rec().CODIGO = code_;
-      if (ma11_.TryFetch("MA11:MA11_CP") == 0) ma11_.Delete();
-      DeleteNumbers(code_);
-      ProcessContacts(code_);
-    }
-    ma11_.file().Release();
+    // When the store refuses, the reason is shown and the provisional entry
+    // stays with its numbers (shown in no list); nothing is lost.
+    DeleteEntryAndDependants();
     done_ = true;
     w_.SetResult(kCancelled);
   }

@@ -38,7 +38,7 @@ WindowDef FichaEmpresaWindow() {
       Prompt(A("Cond. de I.V.A.:")),
       DropList(kFcIva, iva),
       Prompt(A("CUIL/CUIT:")),
-      Entry(kFcCuit, "@s13"),
+      Entry(kFcCuit, "@P##-########-#P"),
       List(kFcContactos,
            {Col(A("Nombre"), "@s50", "AMA11:NOMBRE"), Col(A("Cargo"), "@s30", "AMA11:CARGOC")},
            A("Contactos de la empresa")),

@@ -49,40 +49,45 @@ class NumberForm {
     }
     w_.Open();
     while (w_.Accept()) {
-      const Event e = w_.Event();
-      if (e == Event::kAccepted && w_.Field() == kFtCancelar) changed_ = false;
-      if (e == Event::kAccepted && w_.Field() == kFtGrupo) {
-        GroupAccepted();
-        continue;
-      }
-      if (e == Event::kAccepted && w_.Field() == kFtGrupoBoton) {
-        if (form_.request() != Request::kView && form_.request() != Request::kDelete) {
-          int64_t code = 0;
-          if (Select(&code)) {
-            w_.SetContents(kFtGrupo, nv::Value(static_cast<long long>(code)));
-            ShowGroup(code);
-          }
-        }
-        continue;
-      }
-      form_.TakeEvent();
-      if (e == Event::kOpenWindow) {
-        if (form_.request() != Request::kInsert) w_.Disable(kFtNumero);
-        if (form_.request() == Request::kDelete || form_.request() == Request::kView)
-          w_.Disable(kFtGrupoBoton);
+      Take(w_.Event());
+      // Every event ends with the display reset: the group's description
+      // is read again for the code on screen (the group list may have
+      // changed it).
+      if (w_.is_open() && w_.Event() != Event::kCloseWindow)
         ShowGroup(w_.Contents(kFtGrupo).AsInteger());
-      }
-      if (e == Event::kCloseWindow && changed_) {
-        // The window closes: re-link the calls of the number written.
-        std::string number = r.NROTEL.str();
-        changed_ = false;
-        RunRelink(number);
-      }
     }
     return form_.response();
   }
 
  private:
+  void Take(Event e) {
+    auto& r = re09_.rec<RE09Record>();
+    if (e == Event::kAccepted && w_.Field() == kFtCancelar) changed_ = false;
+    if (e == Event::kAccepted && w_.Field() == kFtGrupo) {
+      GroupAccepted();
+      return;
+    }
+    if (e == Event::kAccepted && w_.Field() == kFtGrupoBoton) {
+      if (form_.request() != Request::kView && form_.request() != Request::kDelete) {
+        int64_t code = 0;
+        if (Select(&code)) w_.SetContents(kFtGrupo, nv::Value(static_cast<long long>(code)));
+      }
+      return;
+    }
+    form_.TakeEvent();
+    if (e == Event::kOpenWindow) {
+      if (form_.request() != Request::kInsert) w_.Disable(kFtNumero);
+      if (form_.request() == Request::kDelete || form_.request() == Request::kView)
+        w_.Disable(kFtGrupoBoton);
+    }
+    if (e == Event::kCloseWindow && changed_) {
+      // The window closes: re-link the calls of the number written.
+      std::string number = r.NROTEL.str();
+      changed_ = false;
+      RunRelink(number);
+    }
+  }
+
   bool GroupExists(int64_t code) {
     if (ta09_ == nullptr) return false;
     ta09_->rec<TA09Record>().GRUAGE.Set(code);
@@ -136,8 +141,7 @@ class NumberForm {
       }
     }
     changed_ = true;
-    r.CARINI = std::string_view(number).substr(0, 1);
-    r.LONTEL = uint8_t(number.size() > 255 ? 255 : number.size());
+    nv::dict::DeriveNumberFields(r);
     return true;
   }
 

@@ -63,13 +63,14 @@ int RunListWindow(Window& w, Browse& b, bool select, const std::function<int(Req
         break;
       case Event::kAccepted:
         switch (w.Field()) {
+          case kLstLista:  // double-click or Enter on a row (not selecting)
           case kLstAgregar:
           case kLstModificar:
           case kLstBorrar:
             if (form) {
-              const Request r = w.Field() == kLstAgregar     ? Request::kInsert
-                                : w.Field() == kLstModificar ? Request::kChange
-                                                             : Request::kDelete;
+              const Request r = w.Field() == kLstAgregar  ? Request::kInsert
+                                : w.Field() == kLstBorrar ? Request::kDelete
+                                                          : Request::kChange;
               b.RunUpdate(r, form);
               w.Display(kLstLista);
             }

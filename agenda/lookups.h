@@ -6,7 +6,8 @@
 // A list window opened for selection closes, on "Seleccionar" (or Enter /
 // double-click on the list), with the highlighted record in its file's
 // record buffer and answers kCompleted; "Salir" or closing answers
-// kCancelled. The update forms are the framework's: they write the record
+// kCancelled. Not selecting, Enter or double-click on a row changes it (as
+// Modificar). The update forms are the framework's: they write the record
 // themselves (insert, change, or delete after the framework's question).
 //
 // Thread-safety: the program's main thread.

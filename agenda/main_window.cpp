@@ -100,6 +100,14 @@ int32_t CodeOf(FileAccess& a) {
   return a.rec<nv::dict::MA11Record>().CODIGO;
 }
 
+// The range of a list that follows a master list: the master's code, or a
+// code no record carries while the master is empty (contacts without
+// company and stray numbers have code 0).
+nv::Value MasterCode(FileAccess& a) {
+  const int32_t code = CodeOf(a);
+  return nv::Value(static_cast<long long>(code == 0 ? -1 : code));
+}
+
 // Calls a procedure of the table, or says it is not available.
 template <class F, class... Args>
 auto Run(const F& procedure, Args&&... args) {
@@ -137,14 +145,15 @@ class MainWindow {
     empresas_.AddOrder(A("Nombre"), "MA11:MA11_C1");
     bool ok = empresas_.SetFilterText("(MA11:ESEMPR = 'E')");
     emp_telefonos_.AddOrder(A("Teléfono"), "RE09:RE09_CP");
-    emp_telefonos_.SetRange({[this] { return nv::Value(CodeOf(ma11_)); }});
+    emp_telefonos_.SetRange({[this] { return MasterCode(ma11_); }});
+    emp_telefonos_.SetLocatorField("RE09:NROTEL");
     emp_contactos_.AddOrder(A("Nombre"), "A2MA11:MA11_C4");
-    emp_contactos_.SetRange({[this] { return nv::Value(CodeOf(ma11_)); }});
+    emp_contactos_.SetRange({[this] { return MasterCode(ma11_); }});
     ok = emp_contactos_.SetFilterText("(A2MA11:ESEMPR = 'C')") && ok;
     contactos_.AddOrder(A("Nombre"), "AMA11:MA11_C1");
     ok = contactos_.SetFilterText("(AMA11:ESEMPR = 'C')") && ok;
     con_telefonos_.AddOrder(A("Teléfono"), "ARE09:RE09_CP");
-    con_telefonos_.SetRange({[this] { return nv::Value(CodeOf(alma11_)); }});
+    con_telefonos_.SetRange({[this] { return MasterCode(alma11_); }});
     // The dependent lists are driven by their masters.
     emp_telefonos_.SetLoadOnMove(true);
     w_.AttachBrowse(kEmpLista, &empresas_);

@@ -15,8 +15,10 @@
 //   contact list      ALMA11 by MA11:MA11_C1, filter (AMA11:ESEMPR = 'C')
 //   contact numbers   ALRE09 by RE09:RE09_CP, range ARE09:CODIGO = AMA11:CODIGO
 // The dependent lists are re-read whenever the highlight of their master
-// list moves. While a master list is empty its buffer's code is 0, so the
-// dependent lists are empty too (no number or contact belongs to code 0).
+// list moves. While a master list is empty its buffer's code is 0 and the
+// dependent lists range on code -1, which no record carries (contacts
+// without company and stray numbers have code 0), so they are empty too.
+// Typing on the company numbers list locates a number.
 // Modificar/Borrar of a tab are disabled exactly while its list is empty;
 // the test runs at opening, on a tab change and after every command.
 #pragma once

@@ -55,6 +55,7 @@ DirectoryLookup::DirectoryLookup(const Dictionary& dict)
     open_error_ = ma11_->Open(kReadOnly | kDenyNone);
     if (open_error_ != 0) re09_->Close();
   }
+  prefix_ = std::make_unique<PrefixLookup>(*re09_);
 }
 
 DirectoryLookup::~DirectoryLookup() {
@@ -66,29 +67,16 @@ DirectoryLookup::~DirectoryLookup() {
 
 bool DirectoryLookup::Find(std::string_view number, Match* m) {
   *m = Match{};
-  std::string_view x = Clip(number);
-  if (x.empty() || open_error_ != 0) return false;
+  if (open_error_ != 0 || !prefix_->LookupRecord(number)) return false;
   auto& r = re09_->As<RE09Record>();
-  r.CARINI = x.substr(0, 1);
-  r.LONTEL = uint8_t(x.size() < 255 ? x.size() : 255);
-  r.NROTEL.Clear();
-  KeyDecl* k = re09_->key("RE09:RE09_C3");
-  if (re09_->Set(k, k) != 0) return false;
-  // From the longest possible length down: the first prefix is the longest.
-  while (re09_->Next() == 0) {
-    if (r.CARINI.data()[0] != x[0]) break;
-    std::string_view n = r.NROTEL.clipped();
-    if (n.empty() || n.size() > x.size() || x.substr(0, n.size()) != n) continue;
-    int64_t code = 0, group = 0;
-    r.CODIGO.Scaled(&code);
-    r.GRUAGE.Scaled(&group);
-    m->code = int32_t(code);
-    m->group = int32_t(group);
-    m->number = std::string(n);
-    m->comment = r.COMENT.str();
-    return true;
-  }
-  return false;
+  int64_t code = 0, group = 0;
+  r.CODIGO.Scaled(&code);
+  r.GRUAGE.Scaled(&group);
+  m->code = int32_t(code);
+  m->group = int32_t(group);
+  m->number = std::string(r.NROTEL.clipped());
+  m->comment = r.COMENT.str();
+  return true;
 }
 
 std::string DirectoryLookup::Description(std::string_view number) {

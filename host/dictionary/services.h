@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "host/dictionary/dictionary.h"
+#include "host/dictionary/prefix_lookup.h"
 #include "host/runtime/export.h"
 #include "host/runtime/file.h"
 
@@ -45,9 +46,10 @@ NV_API std::string TIEMPO(int64_t total_duration, int64_t calls);
 // when no directory number matches or there is no dictionary.
 NV_API std::string DESCRIPCION_AGENDA(std::string_view number);
 
-// Longest-prefix lookup over FXRE09 (key RE09:RE09_C3: first character, then
-// length from longest to shortest) with owner names from FXMA11, through
-// files of its own opened read-only.
+// Directory descriptions: the longest-prefix rule (PrefixLookup) over FXRE09
+// with owner names from FXMA11, through files of its own opened read-only.
+// The lengths of the directory numbers are learnt once per object, so an
+// object sees the directory as it was at its first lookups (a report run).
 class NV_API DirectoryLookup {
  public:
   struct Match {
@@ -71,6 +73,7 @@ class NV_API DirectoryLookup {
 
  private:
   std::unique_ptr<nv::File> re09_, ma11_;
+  std::unique_ptr<PrefixLookup> prefix_;
   int open_error_ = 0;
 };
 

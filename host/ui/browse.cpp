@@ -191,6 +191,16 @@ bool Browse::Fetch(int dir, Row* row) {
   }
 }
 
+// Reads backwards after a RESET to `anchor`. Stores differ on whether the
+// first PREVIOUS after RESET reads the record at the position (the flat
+// store, like the runtime's restore of a position) or the one before it;
+// the anchor itself is passed over either way, so no row shows twice.
+bool Browse::FetchBefore(const std::string& anchor, Row* row) {
+  if (!Fetch(-1, row)) return false;
+  if (row->position != anchor) return true;
+  return Fetch(-1, row);
+}
+
 bool Browse::ResetTo(const std::string& position) {
   ++stats_.reset;
   nv::KeyDecl* k = key();
@@ -243,7 +253,7 @@ void Browse::LoadAround(std::string anchor_position, int anchor_row) {
     ResetTo(anchor);
     while (back < back_wanted) {
       Row r;
-      if (!Fetch(-1, &r)) break;
+      if (!FetchBefore(anchor, &r)) break;
       rows_.push_front(std::move(r));
       ++back;
     }
@@ -298,10 +308,11 @@ bool Browse::Locate(std::string_view text) {
   int back = 0;
   const int fwd = int(rows_.size());
   if (fwd < page_) {
-    ResetTo(rows_.front().position);
+    const std::string anchor = rows_.front().position;
+    ResetTo(anchor);
     while (back < page_ - fwd) {
       Row p;
-      if (!Fetch(-1, &p)) break;
+      if (!FetchBefore(anchor, &p)) break;
       rows_.push_front(std::move(p));
       ++back;
     }
@@ -366,11 +377,12 @@ bool Browse::Up(int n) {
   const std::string old = rows_[size_t(highlight_)].position;
   int target = highlight_ - n;
   if (target < 0) {
-    ResetTo(rows_.front().position);
+    const std::string anchor = rows_.front().position;
+    ResetTo(anchor);
     int done = 0;
     while (done < -target) {
       Row r;
-      if (!Fetch(-1, &r)) {
+      if (!FetchBefore(anchor, &r)) {
         more_above_ = false;
         break;
       }

@@ -173,6 +173,7 @@ class NV_API Browse {
   // Reads the next record in a direction that passes range and filter.
   bool Fetch(int dir, Row* row);
   bool ResetTo(const std::string& position);
+  bool FetchBefore(const std::string& anchor, Row* row);
   void LoadAround(std::string anchor_position, int anchor_row);  // by value: rows_ is cleared
   void FillForward();
   void AfterMove(int old_highlight, const std::string& old_position);

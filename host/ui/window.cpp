@@ -263,9 +263,21 @@ nv::Value Window::Contents(ControlId id) const {
   return nv::Deformat(c.def.picture, c.text);
 }
 
+namespace {
+// A value through an entry's picture. A pattern without any digit to show
+// (a blank tax number) stays blank instead of showing zeros.
+std::string ThroughPicture(const std::string& picture, const nv::Value& v) {
+  if (picture.empty()) return v.AsText();
+  nv::Picture pic;
+  if (nv::ParsePicture(picture, &pic) && pic.kind == nv::Picture::Kind::kPattern &&
+      nv::DeformatPattern(picture, v.AsText()).empty())
+    return "";
+  return nv::Format(picture, v);
+}
+}  // namespace
+
 void Window::SetContents(ControlId id, const nv::Value& v) {
-  const ControlState& c = control(id);
-  SetText(id, c.def.picture.empty() ? v.AsText() : nv::Format(c.def.picture, v));
+  SetText(id, ThroughPicture(control(id).def.picture, v));
 }
 
 int Window::Value(ControlId id) const {
@@ -472,7 +484,7 @@ void Window::UserComplete(ControlId id) {
   ControlState& c = Mut(id);
   if (!c.def.picture.empty() && c.def.kind == ControlKind::kEntry) {
     // What was typed is shown back through the picture.
-    c.text = nv::Format(c.def.picture, nv::Deformat(c.def.picture, c.text));
+    c.text = ThroughPicture(c.def.picture, nv::Deformat(c.def.picture, c.text));
     Changed(id, Prop::kText);
   }
   Post(ui::Event::kAccepted, id);
@@ -509,6 +521,7 @@ void Window::UserFocus(ControlId id) {
 }
 
 void Window::UserListKey(ControlId id, int key) {
+  Mut(id).typed.clear();
   Browse* b = browse(id);
   if (!b) {
     ControlState& c = Mut(id);
@@ -533,7 +546,19 @@ void Window::UserListKey(ControlId id, int key) {
   ListMoved(id, b->RowPosition(b->highlight()) != before);
 }
 
+void Window::UserListType(ControlId id, std::string_view text, bool restart) {
+  Browse* b = browse(id);
+  if (!b || text.empty()) return;
+  ControlState& c = Mut(id);
+  if (restart) c.typed.clear();
+  c.typed += text;
+  const std::string before = b->RowPosition(b->highlight());
+  b->Locate(c.typed);
+  ListMoved(id, b->RowPosition(b->highlight()) != before);
+}
+
 void Window::UserListClick(ControlId id, int row) {
+  Mut(id).typed.clear();
   Browse* b = browse(id);
   if (!b) {
     ControlState& c = Mut(id);
@@ -555,12 +580,51 @@ void Window::UserListActivate(ControlId id) {
   Post(ui::Event::kAccepted, id);
 }
 
+namespace {
+// A button's text without its mnemonic mark.
+std::string Plain(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size() && text[i + 1] != '&') continue;
+    out.push_back(text[i]);
+  }
+  return std::string(Clip(out));
+}
+}  // namespace
+
+ControlId Window::DefaultButton() const {
+  ControlId named = kNoControl;
+  for (const ControlState& c : controls_) {
+    if (c.def.kind != ControlKind::kButton || c.def.id == kNoControl) continue;
+    if (c.def.default_button) return c.def.id;
+    if (named == kNoControl && Plain(c.def.text) == "Aceptar") named = c.def.id;
+  }
+  return named;
+}
+
+ControlId Window::CancelButton() const {
+  for (const ControlState& c : controls_) {
+    if (c.def.kind == ControlKind::kButton && c.def.id != kNoControl &&
+        Plain(c.def.text) == "Cancelar")
+      return c.def.id;
+  }
+  return kNoControl;
+}
+
 void Window::UserKey(int key) {
   if (IsAlert(key)) {
     Post(ui::Event::kAlertKey, focus_, key);
     return;
   }
-  if (key == kKeyEsc) UserClose();
+  if (key == kKeyEnter) {
+    if (ControlId b = DefaultButton(); b != kNoControl) UserPress(b);
+  } else if (key == kKeyEsc) {
+    if (ControlId b = CancelButton(); b != kNoControl) {
+      UserPress(b);
+    } else if (def_.menus.empty()) {
+      UserClose();
+    }
+  }
 }
 
 void Window::UserClose() {

@@ -125,6 +125,7 @@ struct ControlState {
   Rect position;
   Browse* browse = nullptr;             // list over a file, not owned
   ControlId locator_list = kNoControl;  // entry: incremental locator of that list
+  std::string typed;                    // list: what was typed on it since the last move
   int frame = 0;                        // animation frame
 };
 
@@ -218,6 +219,11 @@ class NV_API Window {
   // (the "Seleccionar" button of a lookup list). False when the list is empty.
   bool SelectHighlighted(ControlId list);
 
+  // The button Enter presses: the one marked Default, else "Aceptar";
+  // the button Esc presses: "Cancelar". kNoControl when there is none.
+  ControlId DefaultButton() const;
+  ControlId CancelButton() const;
+
   // Keys that raise kAlertKey.
   void Alert(int key) { alerts_.push_back(key); }
   bool IsAlert(int key) const;
@@ -234,8 +240,16 @@ class NV_API Window {
   void UserListKey(ControlId id, int key);
   void UserListClick(ControlId id, int row);
   void UserListActivate(ControlId id);  // Enter / double-click
-  void UserKey(int key);                // alert keys, Esc
-  void UserClose();                     // the window's close box
+  // Characters typed while a list over a file has the focus: they add to the
+  // list's typed text and move it to the first record at or after it (in
+  // the browse's locator field); a move by key or click, or `restart` (a
+  // pause in typing), starts afresh.
+  void UserListType(ControlId id, std::string_view text, bool restart = false);
+  // Alert keys raise kAlertKey. Otherwise Enter presses the default button;
+  // Esc presses Cancelar, or closes the window when it has none (not a
+  // window with a menu bar: a program's main window ends with its Salir).
+  void UserKey(int key);
+  void UserClose();  // the window's close box
 
   // --- for backends
   WindowPeer* peer() const { return peer_.get(); }

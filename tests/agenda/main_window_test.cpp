@@ -181,6 +181,38 @@ TEST_F(MainWindowTest, LocatorMovesToTheFirstNameAtOrAfterTheText) {
            }});
 }
 
+// With no company highlighted the company tab's dependent lists are empty,
+// though contacts without company and numbers of code 0 exist.
+TEST_F(MainWindowTest, NoCompanyShowsNoContactsOrNumbersOnTheCompanyTab) {
+  ASSERT_EQ(mkdir("Archivos", 0755), 0);
+  WithDictionary([] {
+    AddEntry("Suelto", "C", 0);
+    AddNumber(0, "0351");
+  });
+  RunMain({[&](Window& w) {
+    EXPECT_TRUE(w.Rows(agenda::kEmpLista).empty());
+    EXPECT_TRUE(w.Rows(agenda::kEmpContactos).empty());
+    EXPECT_TRUE(w.Rows(agenda::kEmpTelefonos).empty());
+    EXPECT_EQ(Column(w, agenda::kConLista), (std::vector<std::string>{"Suelto"}));
+  }});
+}
+
+// Typing on the company numbers list moves it to the first number at or
+// after the typed text.
+TEST_F(MainWindowTest, CompanyNumbersListLocatesTheTypedNumber) {
+  ASSERT_EQ(mkdir("Archivos", 0755), 0);
+  WithDictionary([] {
+    const int32_t acme = AddEntry("Acme", "E");
+    for (const char* n : {"0351", "0387", "0600", "0810"}) AddNumber(acme, n);
+  });
+  RunMain({[&](Window& w) { TypeOnList(w, agenda::kEmpTelefonos, "06"); },
+           [&](Window& w) {
+             const int h = w.Highlight(agenda::kEmpTelefonos);
+             ASSERT_GE(h, 0);
+             EXPECT_EQ(nv::Clip(w.Rows(agenda::kEmpTelefonos)[size_t(h)][0]), "0600");
+           }});
+}
+
 TEST_F(MainWindowTest, EmptyListDisablesModifyDeleteAndFirstCompanyEnablesThem) {
   ASSERT_EQ(mkdir("Archivos", 0755), 0);
   std::vector<std::pair<std::string, int32_t>> calls;

@@ -34,16 +34,22 @@ class FakeClockEnv : public nv::EnvWrapper {
 };
 
 // Fails writes once `write_budget` bytes have been written through it
-// (negative: never), with `error` (39, disk full, by default).
+// (negative: never), with `error` (39, disk full, by default). With `only`
+// set, only files whose path contains it are affected.
 class FailingEnv : public nv::EnvWrapper {
  public:
-  FailingEnv() : nv::EnvWrapper(nv::DefaultEnv()) {}
+  explicit FailingEnv(nv::Env* target = nv::DefaultEnv(), std::string only = {})
+      : nv::EnvWrapper(target), only_(std::move(only)) {}
   int Open(const std::string& path, const nv::OpenOptions& o,
            std::unique_ptr<nv::EnvFile>* out) override {
     std::unique_ptr<nv::EnvFile> f;
     int r = target()->Open(path, o, &f);
     if (r != 0) return r;
-    *out = std::make_unique<File>(std::move(f), this);
+    if (!only_.empty() && path.find(only_) == std::string::npos) {
+      *out = std::move(f);
+    } else {
+      *out = std::make_unique<File>(std::move(f), this);
+    }
     return 0;
   }
 
@@ -52,6 +58,7 @@ class FailingEnv : public nv::EnvWrapper {
   std::atomic<int> writes{0};
 
  private:
+  std::string only_;
   class File : public nv::EnvFile {
    public:
     File(std::unique_ptr<nv::EnvFile> f, FailingEnv* env) : f_(std::move(f)), env_(env) {}

@@ -327,8 +327,7 @@ class Generator {
     r.NROTEL = number;
     r.COMENT = A(comment);
     r.GRUAGE.Set(group);
-    r.CARINI = number.substr(0, 1);
-    r.LONTEL = uint8_t(std::min<size_t>(number.size(), 40));
+    nv::dict::DeriveNumberFields(r);
     if (int err = w.Append()) return err;
     if (number.find('@') == std::string::npos) {
       directory_[number] = {code, group};

@@ -269,6 +269,11 @@ void ListKey(Window& w, ControlId list, int key) {
   w.UserListKey(list, key);
 }
 
+void TypeOnList(Window& w, ControlId list, std::string_view text) {
+  w.UserFocus(list);
+  for (char ch : text) w.UserListType(list, std::string(1, ch));
+}
+
 void ClickRow(Window& w, ControlId list, int row) {
   w.UserListClick(list, row);
 }

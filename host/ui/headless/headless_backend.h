@@ -140,6 +140,8 @@ NV_API void Choose(Window& w, ControlId control, int value);
 // A key on a list (Up, Down, PageUp ... Enter) and a click on a row.
 NV_API void ListKey(Window& w, ControlId list, int key);
 NV_API void ClickRow(Window& w, ControlId list, int row);
+// Typing characters while a list has the focus (its incremental locator).
+NV_API void TypeOnList(Window& w, ControlId list, std::string_view text);
 NV_API void DoubleClickRow(Window& w, ControlId list, int row);
 
 }  // namespace nv::ui

@@ -7,7 +7,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -21,21 +23,30 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <functional>
 #include <map>
 
 #include "host/runtime/codepage.h"
+#include "host/runtime/picture.h"
+#include "host/runtime/profile.h"
 #include "host/ui/browse.h"
 
 namespace nv::ui {
 
 namespace {
+
+// The profile section where windows remember their size and place.
+constexpr const char* kGeometrySection = "Ventanas";
 
 QString Q(std::string_view ansi) {
   return QString::fromStdString(nv::Utf8FromAnsi(ansi));
@@ -130,6 +141,7 @@ class PageModel : public QAbstractTableModel {
 class Dialog : public QDialog {
  public:
   explicit Dialog(Window& w) : w_(w) {}
+  // Esc: the window's Cancelar, or its close (see Window::UserKey).
   void reject() override {
     w_.Deliver([](Window& win) { win.UserKey(kKeyEsc); });
   }
@@ -166,10 +178,21 @@ class Filter : public QObject {
         break;
       case QEvent::KeyPress: {
         if (!list_) break;
-        const int key = KeyFromQt(static_cast<QKeyEvent*>(e)->key());
+        auto* k = static_cast<QKeyEvent*>(e);
+        const int key = KeyFromQt(k->key());
         if (key == kKeyUp || key == kKeyDown || key == kKeyPageUp || key == kKeyPageDown ||
             key == kKeyHome || key == kKeyEnd || key == kKeyEnter) {
           w_.Deliver([id, key](Window& win) { win.UserListKey(id, key); });
+          return true;
+        }
+        // Typing on a list locates; a pause of a second starts afresh.
+        const QString text = k->text();
+        if (!text.isEmpty() && text[0].isPrint() &&
+            !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+          const bool restart = !typing_.isValid() || typing_.elapsed() > 1000;
+          typing_.start();
+          std::string typed = Ansi(text);
+          w_.Deliver([id, typed, restart](Window& win) { win.UserListType(id, typed, restart); });
           return true;
         }
         break;
@@ -184,8 +207,10 @@ class Filter : public QObject {
       }
       case QEvent::Resize: {
         if (!list_) break;
-        auto* view = qobject_cast<QTableView*>(o);
-        if (!view) break;
+        // The page is what the viewport holds: its own resize comes after
+        // the view's, when its height is final.
+        auto* view = qobject_cast<QTableView*>(o->parent());
+        if (!view || view->viewport() != o) break;
         const int row_height = std::max(1, view->verticalHeader()->defaultSectionSize());
         const int rows = std::max(1, view->viewport()->height() / row_height);
         w_.Deliver([id, rows](Window& win) {
@@ -208,7 +233,88 @@ class Filter : public QObject {
   Window& w_;
   ControlId id_;
   bool list_;
+  QElapsedTimer typing_;
 };
+
+// Width for a picture's characters: digits for numbers, dates, times and
+// patterns, average characters for strings ("@s50" is about fifty).
+int CharsWidth(const QWidget* w, const std::string& picture, int chars) {
+  const QFontMetrics fm(w->font());
+  nv::Picture pic;
+  const bool digits = nv::ParsePicture(picture, &pic) && pic.kind != nv::Picture::Kind::kString;
+  return chars * (digits ? fm.horizontalAdvance(QLatin1Char('0')) : fm.averageCharWidth());
+}
+
+int EntryWidth(const QLineEdit* e, const std::string& picture) {
+  const int chars = std::max(3, nv::PictureWidth(picture));
+  return CharsWidth(e, picture, chars) + 2 * e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) +
+         12;
+}
+
+// Patterns take digits only where they have a '#' (the rest is shown as it
+// stands): "@P##-########-#P" becomes the mask "99-99999999-9" with every
+// digit optional.
+QString InputMask(const std::string& picture) {
+  nv::Picture pic;
+  if (!nv::ParsePicture(picture, &pic) || pic.kind != nv::Picture::Kind::kPattern) return {};
+  QString mask;
+  for (char ch : pic.pattern) {
+    if (ch == '#') {
+      mask += QLatin1Char('0');
+    } else {
+      if (QString("AaNnXx90Dd#HhBb><!{}[]\\").contains(QLatin1Char(ch))) mask += QLatin1Char('\\');
+      mask += QLatin1Char(ch);
+    }
+  }
+  return mask;
+}
+
+// A list: as wide as its columns' pictures (a column never narrower than
+// its title), about eight rows high; it may shrink (a scroll bar appears).
+class ListView : public QTableView {
+ public:
+  explicit ListView(QWidget* parent) : QTableView(parent) {}
+  std::vector<int> widths;  // from the pictures
+  QSize sizeHint() const override {
+    int width = 2 * frameWidth();
+    for (int w : widths) width += w;
+    const int rows = verticalHeader()->defaultSectionSize();
+    return QSize(std::max(width, 160), horizontalHeader()->sizeHint().height() + 8 * rows + 4);
+  }
+  QSize minimumSizeHint() const override {
+    const int rows = verticalHeader()->defaultSectionSize();
+    return QSize(160, horizontalHeader()->sizeHint().height() + 3 * rows + 4);
+  }
+  // Columns from their pictures; when the list is narrower than that, each
+  // gives up width in proportion, never below its title (the last one
+  // takes what is left).
+  void FitColumns() {
+    const int n = int(widths.size());
+    if (n == 0 || horizontalHeader()->count() != n) return;
+    int total = 0;
+    for (int w : widths) total += w;
+    const int room = viewport()->width();
+    const double scale = total > room && total > 0 ? double(room) / total : 1.0;
+    for (int k = 0; k + 1 < n; ++k)
+      setColumnWidth(k, std::max(titles[size_t(k)], int(widths[size_t(k)] * scale)));
+  }
+  std::vector<int> titles;  // the least width of each column
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override {
+    QTableView::resizeEvent(e);
+    FitColumns();
+  }
+};
+
+int TitleWidth(const QTableView* v, const Column& col) {
+  return QFontMetrics(v->horizontalHeader()->font()).horizontalAdvance(Q(col.header)) + 24;
+}
+
+int ColumnWidth(const QTableView* v, const Column& col) {
+  const int chars = std::max(1, nv::PictureWidth(col.picture));
+  return std::max(TitleWidth(v, col), CharsWidth(v, col.picture, chars) + 12);
+}
 
 class QtPeer : public WindowPeer {
  public:
@@ -222,6 +328,7 @@ class QtPeer : public WindowPeer {
   }
   ~QtPeer() override {
     OnGui([&] {
+      RememberPlace();
       delete dialog_;
       dialog_ = nullptr;
     });
@@ -257,16 +364,89 @@ class QtPeer : public WindowPeer {
     dialog_ = new Dialog(w_);
     dialog_->setWindowTitle(Q(w_.Caption()));
     if (modal) dialog_->setWindowModality(Qt::ApplicationModal);
-    auto* layout = new QVBoxLayout(dialog_);
-    if (!w_.def().menus.empty()) layout->setMenuBar(BuildMenus());
-    BuildChildren(-1, dialog_, layout);
-    if (w_.def().width > 0 && w_.def().height > 0)
-      dialog_->resize(w_.def().width * 2, w_.def().height * 2);
+    auto* outer = new QVBoxLayout(dialog_);
+    if (!w_.def().menus.empty()) outer->setMenuBar(BuildMenus());
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    Arrange(-1, content, layout);
+    // Content taller or wider than the screen scrolls inside the window.
+    const QSize room = Room();
+    if (content->minimumSizeHint().height() > room.height() - 24 ||
+        content->minimumSizeHint().width() > room.width() - 24) {
+      auto* scroll = new QScrollArea(dialog_);
+      scroll->setFrameShape(QFrame::NoFrame);
+      scroll->setWidgetResizable(true);
+      scroll->setWidget(content);
+      outer->addWidget(scroll);
+    } else {
+      content->setParent(dialog_);
+      outer->addWidget(content);
+    }
+    if (ControlId d = w_.DefaultButton(); d != kNoControl) {
+      if (auto* b = qobject_cast<QPushButton*>(items_[d].widget)) {
+        b->setDefault(true);
+        b->setAutoDefault(true);
+      }
+    }
     timer_ = new QTimer(dialog_);
     QObject::connect(timer_, &QTimer::timeout, [this] { w_.Post(Event::kTimer); });
     ApplyTimer();
     for (auto& [id, item] : items_) ApplyControl(id);
+    Place();
     dialog_->show();
+  }
+
+  // --- where the window goes
+
+  QRect Available() const {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (QWidget* active = QApplication::activeWindow()) screen = active->screen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  }
+  // The client area a window may take: the screen less the frame the
+  // window manager adds (title bar and borders).
+  QSize Room() const {
+    const QRect a = Available();
+    return QSize(a.width() - 16, a.height() - 48);
+  }
+  std::string ProfileEntry() const { return w_.def().caption; }
+
+  // Size from the contents (at least the definition's size, at most the
+  // screen), centred over the window beneath; the size and place the user
+  // left it at last time, from the profile, when they still fit.
+  void Place() {
+    const QRect avail = Available();
+    const QSize room = Room();
+    QSize want = dialog_->sizeHint();
+    if (w_.def().width > 0 && w_.def().height > 0)
+      want = want.expandedTo(QSize(w_.def().width, w_.def().height));
+    want = want.boundedTo(room).expandedTo(dialog_->minimumSizeHint().boundedTo(room));
+    QRect g(QPoint(0, 0), want);
+    QWidget* below = QApplication::activeWindow();
+    g.moveCenter(below && below != dialog_ ? below->geometry().center() : avail.center());
+    const std::string saved = nv::GetProfileString("", kGeometrySection, ProfileEntry(), "");
+    int x = 0, y = 0, width = 0, height = 0;
+    if (std::sscanf(saved.c_str(), "%d,%d,%d,%d", &x, &y, &width, &height) == 4) {
+      const QRect r(x, y, width, height);
+      const QSize least = dialog_->minimumSizeHint();
+      if (avail.contains(r.center()) && width >= least.width() && height >= least.height())
+        g = QRect(r.topLeft(), r.size().boundedTo(room));
+    }
+    // Keep the whole window (title bar included) on the screen.
+    g.moveLeft(std::clamp(g.left(), avail.left() + 8,
+                          std::max(avail.left() + 8, avail.right() - 8 - g.width())));
+    g.moveTop(std::clamp(g.top(), avail.top() + 32,
+                         std::max(avail.top() + 32, avail.bottom() - 8 - g.height())));
+    dialog_->setGeometry(g);
+  }
+
+  void RememberPlace() {
+    if (!dialog_ || !dialog_->isVisible()) return;
+    const QRect g = dialog_->geometry();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%d,%d,%d,%d", g.x(), g.y(), g.width(), g.height());
+    nv::WriteProfileString("", kGeometrySection, ProfileEntry(), buf);
   }
 
   QMenuBar* BuildMenus() {
@@ -289,27 +469,268 @@ class QtPeer : public WindowPeer {
     return bar;
   }
 
-  // Lays out the children of control `parent` (-1: the window): a prompt
-  // followed by its input shares a row, consecutive buttons share a row.
-  void BuildChildren(int parent, QWidget* owner, QBoxLayout* layout) {
+  // --- layout
+  //
+  // The children of a container (the window, a tab, a group) are read in
+  // order and gathered into blocks:
+  //   form row   a prompt and its input (entry, drop list), or an input or
+  //              check alone; a lookup button ("...") and a description
+  //              (a prompt with an id) that follow the input join its row
+  //   list       a list or text box, with the prompt before it as its
+  //              caption and the buttons right after it as its button row
+  //   buttons    buttons not after a list
+  //   other      sheets, groups, pictures, progress bars, option groups
+  // Consecutive form rows make one grid with aligned labels. Lists take
+  // the spare height. Two lists in a row stand side by side; with three or
+  // more (a master list and what follows it) the first stands in a left
+  // column and the others in a right one, and the buttons after the last
+  // belong to the whole container. The window's last buttons (after its
+  // last block) are its own: a row at the bottom right.
+  static constexpr size_t kTwoColumnRows = 10;
+  struct Row {
+    int label = -1;  // prompt index, -1 none
+    int field = -1;  // input index
+    std::vector<int> extras;
+  };
+  struct Block {
+    enum Kind { kForm, kList, kButtons, kOther } kind = kOther;
+    std::vector<Row> rows;        // kForm
+    int caption = -1, list = -1;  // kList
+    std::vector<int> buttons;     // kList (its row) and kButtons
+    int other = -1;               // kOther
+  };
+
+  static bool IsInput(ControlKind k) {
+    return k == ControlKind::kEntry || k == ControlKind::kDropList || k == ControlKind::kCheck;
+  }
+  static bool IsLookupButton(const ControlState& c) {
+    return c.def.kind == ControlKind::kButton && c.text == "...";
+  }
+
+  std::vector<Block> Gather(int parent) const {
     const auto& cs = w_.controls();
-    QHBoxLayout* row = nullptr;
-    ControlKind last = ControlKind::kGroup;
-    for (size_t i = 0; i < cs.size(); ++i) {
-      if (cs[i].parent != parent) continue;
-      const ControlState& c = cs[i];
-      QWidget* widget = BuildOne(int(i), owner);
-      const bool input = c.def.kind == ControlKind::kEntry ||
-                         c.def.kind == ControlKind::kDropList || c.def.kind == ControlKind::kText;
-      const bool joins =
-          row && ((last == ControlKind::kPrompt && input) ||
-                  (last == ControlKind::kButton && c.def.kind == ControlKind::kButton));
-      if (!joins) {
-        row = new QHBoxLayout;
-        layout->addLayout(row);
+    std::vector<int> kids;
+    for (size_t i = 0; i < cs.size(); ++i)
+      if (cs[i].parent == parent) kids.push_back(int(i));
+    std::vector<Block> blocks;
+    auto kind = [&](size_t k) {
+      return k < kids.size() ? cs[size_t(kids[k])].def.kind : ControlKind::kTab;
+    };
+    for (size_t k = 0; k < kids.size();) {
+      const ControlState& c = cs[size_t(kids[k])];
+      const ControlKind next = kind(k + 1);
+      if (c.def.kind == ControlKind::kPrompt && c.def.id == kNoControl &&
+          (next == ControlKind::kList || next == ControlKind::kText)) {
+        Block b;
+        b.kind = Block::kList;
+        b.caption = kids[k];
+        b.list = kids[k + 1];
+        k += 2;
+        while (kind(k) == ControlKind::kButton && !IsLookupButton(cs[size_t(kids[k])]))
+          b.buttons.push_back(kids[k++]);
+        blocks.push_back(b);
+      } else if (c.def.kind == ControlKind::kList || c.def.kind == ControlKind::kText) {
+        Block b;
+        b.kind = Block::kList;
+        b.list = kids[k++];
+        while (kind(k) == ControlKind::kButton && !IsLookupButton(cs[size_t(kids[k])]))
+          b.buttons.push_back(kids[k++]);
+        blocks.push_back(b);
+      } else if ((c.def.kind == ControlKind::kPrompt && c.def.id == kNoControl && IsInput(next) &&
+                  next != ControlKind::kCheck) ||
+                 IsInput(c.def.kind)) {
+        Row r;
+        if (c.def.kind == ControlKind::kPrompt) r.label = kids[k++];
+        r.field = kids[k++];
+        while (k < kids.size() &&
+               (IsLookupButton(cs[size_t(kids[k])]) ||
+                (kind(k) == ControlKind::kPrompt && cs[size_t(kids[k])].def.id != kNoControl)))
+          r.extras.push_back(kids[k++]);
+        if (blocks.empty() || blocks.back().kind != Block::kForm) {
+          Block form;
+          form.kind = Block::kForm;
+          blocks.push_back(form);
+        }
+        blocks.back().rows.push_back(r);
+      } else if (c.def.kind == ControlKind::kButton) {
+        Block b;
+        b.kind = Block::kButtons;
+        while (kind(k) == ControlKind::kButton) b.buttons.push_back(kids[k++]);
+        blocks.push_back(b);
+      } else {
+        Block b;
+        b.kind = Block::kOther;
+        b.other = kids[k++];
+        blocks.push_back(b);
       }
-      row->addWidget(widget);
-      last = c.def.kind;
+    }
+    return blocks;
+  }
+
+  QHBoxLayout* ButtonRow(const std::vector<int>& buttons, QWidget* owner, bool right) {
+    auto* row = new QHBoxLayout;
+    if (right) row->addStretch(1);
+    for (int i : buttons) row->addWidget(BuildOne(i, owner));
+    if (!right) row->addStretch(1);
+    return row;
+  }
+
+  QLayout* FormGrid(const Block& b, QWidget* owner) {
+    auto* grid = new QGridLayout;
+    grid->setColumnStretch(1, 1);
+    int r = 0;
+    for (const Row& row : b.rows) {
+      QLabel* label = nullptr;
+      if (row.label >= 0) {
+        label = static_cast<QLabel*>(BuildOne(row.label, owner));
+        grid->addWidget(label, r, 0, Qt::AlignLeft | Qt::AlignVCenter);
+      }
+      QWidget* field = BuildOne(row.field, owner);
+      if (label) label->setBuddy(field);
+      if (row.extras.empty()) {
+        grid->addWidget(field, r, 1, Qt::AlignLeft | Qt::AlignVCenter);
+      } else {
+        auto* h = new QHBoxLayout;
+        h->addWidget(field);
+        for (int e : row.extras) {
+          QWidget* x = BuildOne(e, owner);
+          h->addWidget(x, w_.controls()[size_t(e)].def.kind == ControlKind::kPrompt ? 1 : 0);
+        }
+        h->addStretch(0);
+        grid->addLayout(h, r, 1);
+      }
+      ++r;
+    }
+    grid->setRowStretch(r, 1);  // rows stay together at the top
+    return grid;
+  }
+
+  QWidget* ListBox(const Block& b, QWidget* owner, bool with_buttons) {
+    auto* box = new QWidget(owner);
+    auto* v = new QVBoxLayout(box);
+    v->setContentsMargins(0, 0, 0, 0);
+    QLabel* caption = nullptr;
+    if (b.caption >= 0) {
+      caption = static_cast<QLabel*>(BuildOne(b.caption, box));
+      v->addWidget(caption);
+    }
+    const ControlState& lc = w_.controls()[size_t(b.list)];
+    if (!caption && lc.def.kind == ControlKind::kList && !lc.text.empty()) {
+      // A list's own text is its caption.
+      caption = new QLabel(Q(lc.text), box);
+      v->addWidget(caption);
+    }
+    QWidget* list = BuildOne(b.list, box);
+    if (caption && lc.def.id != kNoControl) caption->setBuddy(items_[lc.def.id].widget);
+    v->addWidget(list, 1);
+    if (with_buttons && !b.buttons.empty()) v->addLayout(ButtonRow(b.buttons, box, false));
+    return box;
+  }
+
+  // A list block's share of the spare height: text boxes take less.
+  int Stretch(const Block& b) const {
+    return w_.controls()[size_t(b.list)].def.kind == ControlKind::kText ? 1 : 2;
+  }
+
+  void Arrange(int parent, QWidget* owner, QBoxLayout* layout) {
+    std::vector<Block> blocks = Gather(parent);
+    std::vector<int> bottom;  // the container's own last buttons
+    if (!blocks.empty()) {
+      Block& last = blocks.back();
+      if (last.kind == Block::kButtons && parent == -1) {
+        bottom = last.buttons;
+        blocks.pop_back();
+      } else if (last.kind == Block::kList && !last.buttons.empty() && parent == -1) {
+        bottom = last.buttons;
+        last.buttons.clear();
+      }
+    }
+    int lists = 0;
+    for (const Block& b : blocks) lists += b.kind == Block::kList;
+    if (lists >= 3) {
+      // Master and dependants: two columns.
+      auto* columns = new QHBoxLayout;
+      auto* left = new QVBoxLayout;
+      auto* right = new QVBoxLayout;
+      columns->addLayout(left, 1);
+      columns->addLayout(right, 1);
+      bool master_seen = false;
+      for (size_t k = 0; k < blocks.size(); ++k) {
+        Block& b = blocks[k];
+        QVBoxLayout* col = master_seen ? right : left;
+        if (b.kind == Block::kList && k + 1 == blocks.size() && bottom.empty()) {
+          bottom = b.buttons;
+          b.buttons.clear();
+        }
+        Add(b, owner, col);
+        if (b.kind == Block::kList) master_seen = true;
+      }
+      layout->addLayout(columns, 1);
+    } else {
+      for (size_t k = 0; k < blocks.size(); ++k) {
+        if (blocks[k].kind == Block::kList && k + 1 < blocks.size() &&
+            blocks[k + 1].kind == Block::kList) {
+          auto* pair = new QHBoxLayout;
+          pair->addWidget(ListBox(blocks[k], owner, true), 1);
+          pair->addWidget(ListBox(blocks[k + 1], owner, true), 1);
+          layout->addLayout(pair, 2);
+          ++k;
+          continue;
+        }
+        Add(blocks[k], owner, layout);
+      }
+      if (lists == 0 && !HasStretchy(blocks)) layout->addStretch(1);
+    }
+    if (!bottom.empty()) layout->addLayout(ButtonRow(bottom, owner, parent == -1));
+  }
+
+  bool HasStretchy(const std::vector<Block>& blocks) const {
+    for (const Block& b : blocks) {
+      if (b.kind == Block::kOther && Grows(b.other)) return true;
+    }
+    return false;
+  }
+
+  // A container grows with the window when it holds a list or text box.
+  bool Grows(int index) const {
+    const auto& cs = w_.controls();
+    const ControlKind k = cs[size_t(index)].def.kind;
+    if (k == ControlKind::kList || k == ControlKind::kText) return true;
+    for (size_t i = 0; i < cs.size(); ++i) {
+      if (cs[i].parent == index && Grows(int(i))) return true;
+    }
+    return false;
+  }
+
+  void Add(const Block& b, QWidget* owner, QBoxLayout* layout) {
+    switch (b.kind) {
+      case Block::kForm:
+        if (b.rows.size() >= kTwoColumnRows) {
+          // A long form: two columns of rows, read column by column.
+          Block first = b, second = b;
+          const size_t half = (b.rows.size() + 1) / 2;
+          first.rows.assign(b.rows.begin(), b.rows.begin() + long(half));
+          second.rows.assign(b.rows.begin() + long(half), b.rows.end());
+          auto* h = new QHBoxLayout;
+          h->addLayout(FormGrid(first, owner), 1);
+          h->addSpacing(24);
+          h->addLayout(FormGrid(second, owner), 1);
+          layout->addLayout(h);
+        } else {
+          layout->addLayout(FormGrid(b, owner));
+        }
+        break;
+      case Block::kList:
+        layout->addWidget(ListBox(b, owner, true), Stretch(b));
+        break;
+      case Block::kButtons:
+        layout->addLayout(ButtonRow(b.buttons, owner, false));
+        break;
+      case Block::kOther: {
+        QWidget* widget = BuildOne(b.other, owner);
+        layout->addWidget(widget, Grows(b.other) ? 1 : 0);
+        break;
+      }
     }
   }
 
@@ -334,7 +755,14 @@ class QtPeer : public WindowPeer {
         auto* e = new QLineEdit(owner);
         if (c.def.password) e->setEchoMode(QLineEdit::Password);
         e->setReadOnly(c.def.read_only);
-        if (int width = nv::PictureWidth(c.def.picture); width > 0) e->setMaxLength(width);
+        if (int width = nv::PictureWidth(c.def.picture); width > 0) {
+          e->setMaxLength(width);
+          e->setFixedWidth(EntryWidth(e, c.def.picture));
+        }
+        if (const QString mask = InputMask(c.def.picture); !mask.isEmpty()) e->setInputMask(mask);
+        nv::Picture pic;
+        if (nv::ParsePicture(c.def.picture, &pic) && pic.kind == nv::Picture::Kind::kNumber)
+          e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         QObject::connect(e, &QLineEdit::textEdited, [this, id](const QString& t) {
           std::string text = Ansi(t);
           w_.Deliver([id, text](Window& win) { win.UserSetText(id, text); });
@@ -349,6 +777,7 @@ class QtPeer : public WindowPeer {
       }
       case ControlKind::kText: {
         auto* t = new QPlainTextEdit(owner);
+        t->setMinimumHeight(t->fontMetrics().lineSpacing() * 3 + 12);
         t->setReadOnly(c.def.read_only);
         QObject::connect(t, &QPlainTextEdit::textChanged, [this, id, t] {
           std::string text = Ansi(t->toPlainText());
@@ -358,6 +787,15 @@ class QtPeer : public WindowPeer {
         break;
       }
       case ControlKind::kButton: {
+        if (IsLookupButton(c)) {
+          // A lookup: a small tool button beside its entry.
+          auto* b = new QToolButton(owner);
+          b->setFocusPolicy(Qt::TabFocus);
+          QObject::connect(b, &QToolButton::clicked,
+                           [this, id] { w_.Deliver([id](Window& win) { win.UserPress(id); }); });
+          widget = b;
+          break;
+        }
         auto* b = new QPushButton(owner);
         b->setDefault(c.def.default_button);
         b->setAutoDefault(c.def.default_button);
@@ -391,6 +829,7 @@ class QtPeer : public WindowPeer {
       }
       case ControlKind::kDropList: {
         auto* b = new QComboBox(owner);
+        b->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         QObject::connect(b, &QComboBox::activated, [this, id](int n) {
           w_.Deliver([id, n](Window& win) { win.UserSetValue(id, n + 1); });
         });
@@ -398,7 +837,16 @@ class QtPeer : public WindowPeer {
         break;
       }
       case ControlKind::kList: {
-        auto* v = new QTableView(owner);
+        auto* v = new ListView(owner);
+        v->setWordWrap(false);
+        v->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 6);
+        v->verticalHeader()->setMinimumSectionSize(v->fontMetrics().height() + 2);
+        v->horizontalHeader()->setHighlightSections(false);
+        for (const Column& col : c.def.columns) {
+          v->widths.push_back(ColumnWidth(v, col));
+          v->titles.push_back(TitleWidth(v, col));
+        }
         item.model = new PageModel;
         item.model->setParent(v);
         v->setModel(item.model);
@@ -409,6 +857,7 @@ class QtPeer : public WindowPeer {
         v->verticalHeader()->hide();
         v->horizontalHeader()->setStretchLastSection(true);
         v->installEventFilter(new Filter(v, w_, id, true));
+        v->viewport()->installEventFilter(new Filter(v->viewport(), w_, id, true));
         QObject::connect(v, &QTableView::clicked, [this, id](const QModelIndex& i) {
           const int row = i.row();
           w_.Deliver([id, row](Window& win) { win.UserListClick(id, row); });
@@ -468,18 +917,21 @@ class QtPeer : public WindowPeer {
           if (cs[i].parent != index) continue;
           auto* page = new QWidget(tabs);
           auto* l = new QVBoxLayout(page);
-          BuildChildren(int(i), page, l);
-          l->addStretch();
+          Arrange(int(i), page, l);
           tabs->addTab(page, Q(cs[i].text));
           if (cs[i].def.id != kNoControl) items_[cs[i].def.id].widget = page;
         }
+        // Choosing a tab is the sheet's new selection (value: tab 1..).
+        QObject::connect(tabs, &QTabWidget::currentChanged, [this, id](int n) {
+          if (n >= 0) w_.Deliver([id, n](Window& win) { win.UserSetValue(id, n + 1); });
+        });
         widget = tabs;
         break;
       }
       case ControlKind::kGroup: {
         auto* g = new QGroupBox(Q(c.text), owner);
         auto* l = new QVBoxLayout(g);
-        BuildChildren(index, g, l);
+        Arrange(index, g, l);
         widget = g;
         break;
       }
@@ -586,14 +1038,18 @@ class QtPeer : public WindowPeer {
         QPixmap p(Q(c.text));
         if (p.isNull()) {
           label->setText(QString());
+          label->hide();  // no picture: no room taken
         } else {
           label->setPixmap(p);
         }
         break;
       }
       case ControlKind::kEntry: {
+        // Shown without the picture's padding, so the user types into an
+        // empty field (a full-width blank text would take no more keys).
         auto* e = static_cast<QLineEdit*>(widget);
-        if (Ansi(e->text()) != c.text) e->setText(Q(c.text));
+        const QString shown = Q(c.text).trimmed();
+        if (e->text().trimmed() != shown) e->setText(shown);
         break;
       }
       case ControlKind::kText: {
@@ -631,8 +1087,20 @@ class QtPeer : public WindowPeer {
           for (const std::string& s : r) cells.push_back(Q(s));
           rows.push_back(std::move(cells));
         }
+        auto* v = static_cast<ListView*>(widget);
+        // A page update keeps the columns as they were (the user may have
+        // widened one); the first one fits them from the pictures.
+        std::vector<int> sizes;
+        const int count = v->horizontalHeader()->count();
+        if (count == int(headers.size())) {
+          for (int k = 0; k < count; ++k) sizes.push_back(v->horizontalHeader()->sectionSize(k));
+        }
         item.model->Set(std::move(headers), std::move(right), std::move(rows));
-        auto* v = static_cast<QTableView*>(widget);
+        if (sizes.empty()) {
+          v->FitColumns();
+        } else {
+          for (int k = 0; k + 1 < int(sizes.size()); ++k) v->setColumnWidth(k, sizes[size_t(k)]);
+        }
         const int hl = w_.Highlight(id);
         if (hl >= 0) v->selectRow(hl);
         if (Browse* b = w_.browse(id)) {
@@ -641,6 +1109,11 @@ class QtPeer : public WindowPeer {
         } else {
           item.scroll->hide();
         }
+        break;
+      }
+      case ControlKind::kSheet: {
+        auto* tabs = static_cast<QTabWidget*>(widget);
+        if (c.value >= 1 && c.value <= tabs->count()) tabs->setCurrentIndex(c.value - 1);
         break;
       }
       case ControlKind::kProgress: {

@@ -1,6 +1,9 @@
 // The Qt Widgets backend: every window definition becomes a real dialog,
-// message boxes are QMessageBoxes, timers QTimers, browse lists table views
-// over a model that holds only the browse's current page.
+// laid out from the order of its controls (form grids, lists that take the
+// spare height, button rows; see host/ui/README.md), sized from the
+// pictures to fit the screen and remembered in the profile; message boxes
+// are QMessageBoxes, timers QTimers, browse lists table views over a model
+// that holds only the browse's current page.
 //
 // Use: the program makes a QtBackend (with argc/argv it also makes the
 // QApplication; otherwise one must exist), which installs itself, then runs

@@ -10,6 +10,7 @@
 #include "agenda/lookups.h"
 #include "agenda/relink.h"
 #include "tests/agenda/forms/forms_fixture.h"
+#include "tests/support/fake_env.h"
 
 namespace formstest {
 namespace {
@@ -428,6 +429,101 @@ TEST_F(EntryFormTest, ContactsEditedFromTheCompanyFormKeepTheCompanyHeldAndSaved
   ASSERT_EQ(ma11.TryFetch("MA11:MA11_CP"), 0);
   EXPECT_EQ(ma11.rec<MA11Record>().CARGOC.str(), "Gerente");
   ma11.Close();
+}
+
+// A company whose own record cannot be deleted (its file refuses writes)
+// keeps its numbers and contacts, whether deleted or abandoned: the form
+// says why and stays open.
+TEST_F(EntryFormTest, ACompanyThatCannotBeDeletedKeepsItsNumbersAndContacts) {
+  const int32_t acme = AddEntry("Acme", "E");
+  const int32_t ana = AddEntry("Ana", "C", acme);
+  AddNumber(acme, "0351");
+  nvtest::FailingEnv env(ui_->clock_env(), "FXMA11");
+  nvtest::ScopedEnv scoped(&env);
+  auto refuse = [&](Window& w, ControlId button) {
+    env.write_budget = 0;
+    Press(w, button);
+  };
+  auto accept_writes = [&](Window& w) {
+    EXPECT_TRUE(w.is_open());
+    env.write_budget = -1;
+    Press(w, agenda::kFcCancelar);
+  };
+  ui_->OnOpen("Ficha de la empresa", [&](Window& w) { refuse(w, agenda::kFcAceptar); });
+  ui_->OnIdle("Ficha de la empresa", accept_writes);
+  ui_->QueueAnswer(1);  // "Si": delete the company
+  EXPECT_EQ(Ficha_Empresa("B", acme), kCancelled);
+  EXPECT_EQ(CountText(" Desea borrar el contacto Ana ?"), 0);
+  EXPECT_EQ(Texts().back().find(A(" No se pudo borrar la empresa")), 0u) << Texts().back();
+  Entry e;
+  EXPECT_TRUE(HasEntry(acme));
+  ASSERT_TRUE(HasEntry(ana, &e));
+  EXPECT_EQ(e.codemp, acme);
+  EXPECT_EQ(Numbers().count("0351"), 1u);
+
+  // Abandoning a new company: the refusal is said and the provisional
+  // entry stays with its numbers (in no list), its contacts not asked for.
+  ui_->OnOpen("Ficha de la empresa", [&](Window& w) {
+    AddNumberThroughForm(w, "0387");
+    ui_->QueueAnswer(1);  // "Si": abandon
+    refuse(w, agenda::kFcCancelar);
+  });
+  EXPECT_EQ(Ficha_Empresa("A", 0), kCancelled);
+  EXPECT_EQ(Texts().back().find(A(" No se pudo borrar la empresa")), 0u) << Texts().back();
+  EXPECT_EQ(Numbers().count("0387"), 1u);
+  EXPECT_EQ(Entries().size(), 3u);
+}
+
+// After a contact form run from a new company's form, the name check still
+// compares with companies.
+TEST_F(EntryFormTest, NameCheckAfterAContactFormLooksAmongCompanies) {
+  AddEntry("Acme", "E");
+  ui_->OnOpen("Ficha de la empresa", [&](Window& w) { AddContactThroughForm(w, "Ana"); });
+  ui_->OnIdle("Ficha de la empresa", [&](Window& w) { Type(w, agenda::kFcNombre, "Acme"); });
+  ui_->OnIdle("Ficha de la empresa", [&](Window& w) {
+    EXPECT_EQ(w.Focus(), agenda::kFcNombre);
+    ui_->QueueAnswer(1);
+    Press(w, agenda::kFcCancelar);
+  });
+  ui_->QueueAnswer(1);  // Ana: delete
+  Ficha_Empresa("A", 0);
+  EXPECT_EQ(CountText(" El nombre que se cargo ya existe en la agenda !"), 1);
+}
+
+// CUIL/CUIT goes through its pattern: stored as digits, shown and typed as
+// ##-########-#; a blank one stays blank.
+TEST_F(EntryFormTest, TaxNumberIsShownAndTypedThroughItsPattern) {
+  FileAccess& ma11 = Use("FXMA11");
+  ma11.file().Clear();
+  auto& r = ma11.rec<MA11Record>();
+  r.NOMBRE = "Acme";
+  r.ESEMPR = "E";
+  r.CUITNO = "30712345678";
+  ASSERT_EQ(ma11.Insert(), 0);
+  const int32_t acme = r.CODIGO;
+  ma11.Close();
+  std::string shown, typed;
+  ui_->OnOpen("Ficha de la empresa", [&](Window& w) {
+    shown = w.Text(agenda::kFcCuit);
+    Type(w, agenda::kFcCuit, "20123456789");
+    typed = w.Text(agenda::kFcCuit);
+    Press(w, agenda::kFcAceptar);
+  });
+  EXPECT_EQ(Ficha_Empresa("M", acme), kCompleted);
+  EXPECT_EQ(shown, "30-71234567-8");
+  EXPECT_EQ(typed, "20-12345678-9");
+  FileAccess& again = Use("FXMA11");
+  again.rec<MA11Record>().CODIGO = acme;
+  ASSERT_EQ(again.TryFetch("MA11:MA11_CP"), 0);
+  EXPECT_EQ(again.rec<MA11Record>().CUITNO.str(), "20123456789");
+  again.Close();
+  ui_->OnOpen("Ficha de la empresa", [&](Window& w) {
+    shown = w.Text(agenda::kFcCuit);
+    ui_->QueueAnswer(1);
+    Press(w, agenda::kFcCancelar);
+  });
+  Ficha_Empresa("A", 0);
+  EXPECT_EQ(nv::Clip(shown), "");
 }
 
 }  // namespace

@@ -164,6 +164,65 @@ TEST_F(NumberFormTest, GroupFieldChecksTheGroupAndOffersTheList) {
   EXPECT_EQ(Numbers().at("555").second, 7);
 }
 
+// The group's description is read again whenever the form's display is
+// reset: here after the group list changed it without a selection.
+TEST_F(NumberFormTest, GroupDescriptionFollowsTheGroupAfterEveryReset) {
+  const int32_t acme = AddEntry("Acme", "E");
+  AddGroup(7, "Proveedores");
+  AddNumber(acme, "555", 7);
+  std::string before, after;
+  ui_->OnOpen(A("Ficha de Teléfonos"), [&](Window& w) {
+    before = w.Text(agenda::kFtGrupoDesc);
+    Press(w, agenda::kFtGrupoBoton);
+  });
+  ui_->OnOpen("Lista de grupos de agenda", [](Window& l) { Press(l, agenda::kLstModificar); });
+  ui_->OnOpen("Modificando un grupo de agenda", [](Window& f) {
+    Type(f, agenda::kTfDescripcion, "Proveedores Norte");
+    Press(f, agenda::kTfAceptar);
+  });
+  ui_->OnIdle("Lista de grupos de agenda", [](Window& l) { Press(l, agenda::kLstSalir); });
+  ui_->OnIdle(A("Ficha de Teléfonos"), [&](Window& w) {
+    after = w.Text(agenda::kFtGrupoDesc);
+    Press(w, agenda::kFtCancelar);
+  });
+  EXPECT_EQ(RunForm(acme, Request::kChange, "555"), kCancelled);
+  EXPECT_EQ(before, "Proveedores");
+  EXPECT_EQ(after, "Proveedores Norte");
+}
+
+// The keyboard: Enter or a double-click on a row changes it (the company
+// form's numbers, a table list) or, in a list opened to choose, chooses
+// it; Enter takes the form's Aceptar, Esc its Cancelar or closes a list.
+TEST_F(NumberFormTest, KeyboardOpensRowsChoosesAcceptsAndCancels) {
+  const int32_t acme = AddEntry("Acme", "E");
+  AddGroup(7, "Proveedores");
+  AddNumber(acme, "555", 0);
+  std::vector<std::string> opened;
+  ui_->OnOpen(A("Modificando una empresa"),
+              [](Window& w) { ListKey(w, agenda::kFcTelefonos, kKeyEnter); });
+  ui_->OnOpen(A("Modificando un teléfono"), [&](Window& f) {
+    opened.push_back(f.Caption());
+    Press(f, agenda::kFtGrupoBoton);
+  });
+  ui_->OnOpen("Lista de grupos de agenda",
+              [](Window& l) { ListKey(l, agenda::kLstLista, kKeyEnter); });
+  ui_->OnIdle(A("Modificando un teléfono"), [](Window& f) { f.UserKey(kKeyEnter); });
+  ui_->OnIdle(A("Modificando una empresa"), [](Window& w) { w.UserKey(kKeyEsc); });
+  EXPECT_EQ(agenda::Ficha_Empresa("M", acme), kCancelled);
+  EXPECT_EQ(opened, std::vector<std::string>{A("Modificando un teléfono")});
+  EXPECT_EQ(Numbers().at("555").second, 7);  // chosen, then saved by Enter
+
+  ui_->OnOpen("Lista de grupos de agenda",
+              [](Window& l) { DoubleClickRow(l, agenda::kLstLista, 0); });
+  ui_->OnOpen("Modificando un grupo de agenda", [&](Window& g) {
+    opened.push_back(g.Caption());
+    g.UserKey(kKeyEsc);
+  });
+  ui_->OnIdle("Lista de grupos de agenda", [](Window& l) { l.UserKey(kKeyEsc); });
+  EXPECT_EQ(agenda::Grupos_de_Agenda(false), kCancelled);
+  EXPECT_EQ(opened.back(), "Modificando un grupo de agenda");
+}
+
 TEST_F(NumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
   const int32_t acme = AddEntry("Acme", "E");
   const int32_t ana = AddEntry("Ana", "C", acme);
@@ -224,6 +283,37 @@ TEST_F(NumberFormTest, CompanySelectorListsCompaniesOnly) {
   });
   EXPECT_EQ(agenda::Empresas_Seleccionar(), kCancelled);
   EXPECT_EQ(names, (std::vector<std::string>{"Beta", "Delta"}));
+}
+
+// A list over the flat store that grows (its window resized) or scrolls up
+// shows each record once: the first PREVIOUS after RESET reads the record
+// at the position there.
+TEST_F(NumberFormTest, ListsOverTheFlatStoreShowEachRecordOnce) {
+  const int32_t a = AddEntry("A", "C");
+  const int32_t b = AddEntry("B", "C");
+  for (const char* n : {"111", "112", "113"}) AddNumber(a, n);
+  AddNumber(b, "222");
+  FileAccess& re09 = Use("FXRE09");
+  nv::ui::Browse list(&re09.file());
+  list.AddOrder("Número", "RE09:RE09_CP");
+  list.SetColumns({nv::ui::Col("Número", "@s40", "RE09:NROTEL")});
+  list.SetRange(nv::Value(static_cast<long long>(a)));
+  auto numbers = [&] {
+    std::vector<std::string> out;
+    for (const auto& row : list.Page()) out.push_back(std::string(nv::Clip(row[0])));
+    return out;
+  };
+  const std::vector<std::string> all = {"111", "112", "113"};
+  list.SetPageSize(1);
+  list.End();
+  list.SetPageSize(10);
+  list.Refresh();
+  EXPECT_EQ(numbers(), all);
+  list.SetPageSize(1);
+  list.End();
+  list.Up();
+  EXPECT_EQ(numbers(), std::vector<std::string>{"112"});
+  re09.Close();
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The forms under the Qt backend, offscreen, one test per form family: the
 // company form saves a new company; the number form adds a number and the
 // re-linking window runs on real timers; the category list selects; the
-// number search shows its rows.
+// number search shows its rows; real keys: Alt with a label's mnemonic
+// reaches its field, Enter accepts, Esc cancels.
 #include <QApplication>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -133,6 +136,73 @@ TEST_F(QtFormsTest, NumberSearchShowsTheNumbers) {
         [] { agenda::Buscar_Telefono(); });
   EXPECT_EQ(first, "0351");
   EXPECT_EQ(owner, "Acme");
+}
+
+// The window's widget on screen, made the active one (keys go to it).
+QWidget* Active(const Window& w) {
+  const QString title = QString::fromStdString(nv::Utf8FromAnsi(w.Caption()));
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (!top->isVisible() || top->windowTitle() != title) continue;
+    QApplication::setActiveWindow(top);
+    top->activateWindow();
+    return top;
+  }
+  return nullptr;
+}
+
+TEST_F(QtFormsTest, KeysReachFieldsAcceptAndCancel) {
+  const int32_t acme = AddEntry("Acme", "E");
+  std::string by_mnemonic;
+  int result = 0;
+  Drive({{A("Modificando una empresa"),
+          [&](Window& w) {
+            QWidget* top = Active(w);
+            ASSERT_NE(top, nullptr);
+            QTest::keyClick(top, Qt::Key_D, Qt::AltModifier);  // "&Dirección"
+            QTest::keyClick(top, Qt::Key_N, Qt::AltModifier);  // "&Nombre"
+            if (auto* e = qobject_cast<QLineEdit*>(QApplication::focusWidget()))
+              by_mnemonic = e->text().toStdString();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+          }}},
+        [&] { result = agenda::Ficha_Empresa("M", acme); });
+  EXPECT_EQ(by_mnemonic, "Acme");
+  EXPECT_EQ(result, kCancelled);
+
+  Use("FXMA11").rec<MA11Record>().CODIGO = acme;
+  FileAccess& re09 = Use("FXRE09");
+  re09.file().Clear();
+  Drive({{A("Agregando nuevo teléfono"),
+          [&](Window& w) {
+            Active(w);
+            QWidget* field = QApplication::focusWidget();
+            ASSERT_NE(qobject_cast<QLineEdit*>(field), nullptr);
+            QTest::keyClicks(field, "0351");
+            QTest::keyClick(field, Qt::Key_Return);
+          }}},
+        [&] { result = agenda::Ficha_Telefono(Request::kInsert); });
+  re09.Close();
+  dic_->Access("FXMA11")->Close();
+  EXPECT_EQ(result, kCompleted);
+  EXPECT_EQ(Numbers().count("0351"), 1u);
+}
+
+// A window opens where and as large as the user left it last time.
+TEST_F(QtFormsTest, WindowsRememberTheirSizeAndPlace) {
+  const QRect left(100, 120, 520, 260);
+  QRect again;
+  Drive({{"Agregando un nuevo Rubro",
+          [&](Window& w) {
+            Active(w)->setGeometry(left);
+            w.UserPress(agenda::kTfCancelar);
+          }}},
+        [] { agenda::Ficha_Rubros(Request::kInsert); });
+  Drive({{"Agregando un nuevo Rubro",
+          [&](Window& w) {
+            again = Active(w)->geometry();
+            w.UserPress(agenda::kTfCancelar);
+          }}},
+        [] { agenda::Ficha_Rubros(Request::kInsert); });
+  EXPECT_EQ(again, left);
 }
 
 }  // namespace
