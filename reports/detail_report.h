@@ -46,6 +46,9 @@ struct RunOptions {
   std::function<void(nv::report::Document&&)> deliver;
   // Called with every percentage shown, from the run's thread.
   std::function<void(int percent, const std::string& text)> on_progress;
+  // Walks seek to the time window of each group value (true), or read every
+  // call of each group (false: the plain walk the tests compare with).
+  bool seek = true;
 };
 
 struct RunResult {
