@@ -95,7 +95,7 @@ namespace {
 
 // Records read outside the window before the walk seeks: short runs cost
 // less to read than to seek over.
-constexpr int kWindowProbe = 16;
+constexpr int kWindowProbe = 4;
 
 }  // namespace
 
