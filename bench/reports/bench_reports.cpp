@@ -9,11 +9,12 @@
 //
 // Ratios are SQLite's time divided by ours: above 1 we are faster.
 //
-// Then the report runs again while another process (this program with
+// The same report with the plain walks (every call of each line) shows what
+// seeking saves. Then the report runs again while another process (this program with
 // --writer) adds calls of the following days to the same call file, opened
 // shared: the report must select exactly what it selected alone, and the
 // writer's slowest ADD is printed. The peak resident memory of the report
-// runs (the data generation left out) closes the output.
+// (the data generation left out) closes the output.
 //
 //   bench_reports [N]
 #include <sqlite3.h>
@@ -150,7 +151,7 @@ Sql SqlSelection(sqlite3* db) {
   return out;
 }
 
-fxr4::RunResult Report(const nv::dict::Dictionary& dict, nv::report::Document* doc) {
+fxr4::RunResult Report(const nv::dict::Dictionary& dict, nv::report::Document* doc, bool seek) {
   fxr4::PARAM_RPT b;
   fxr4::CopyBlock(&b, sizeof b, nullptr, 0);
   b.DESFEC = kMonthFrom;
@@ -163,6 +164,7 @@ fxr4::RunResult Report(const nv::dict::Dictionary& dict, nv::report::Document* d
   fxr4::OPC_IMPRESION opc{0, 1};
   fxr4::RunOptions o;
   o.dict = &dict;
+  o.seek = seek;
   o.deliver = [&](nv::report::Document&& d) { *doc = std::move(d); };
   return fxr4::RunDetail(*fxr4::FindDetailProc("RPT_SAL_LINEAS_DETALLE"),
                          std::string_view(reinterpret_cast<const char*>(&b), sizeof b),
@@ -245,7 +247,8 @@ int main(int argc, char** argv) {
   // The report alone, then the same selection in SQLite.
   PeakRssKb(true);
   nv::report::Document doc;
-  const fxr4::RunResult res = Report(dict, &doc);
+  const fxr4::RunResult res = Report(dict, &doc, true);
+  const long report_rss = PeakRssKb(false);
   auto t = Clock::now();
   nv::report::Status st = nv::report::RenderPdf(doc, dir + "/report.pdf");
   const double pdf_s = Since(t);
@@ -263,6 +266,10 @@ int main(int argc, char** argv) {
       res.print_seconds, sql.rows_s, Ratio(sql.rows_s, res.print_seconds), res.pages);
   std::printf("PDF rendering   %9.3f s   (%.1f pages/s)\n", pdf_s,
               pdf_s > 0 ? res.pages / pdf_s : 0.0);
+  const fxr4::RunResult plain = Report(dict, &doc, false);
+  doc = nv::report::Document{};
+  std::printf("plain walks     pre-scan %7.3f s, print walk %7.3f s (every call of each line)\n",
+              plain.prescan_seconds, plain.print_seconds);
 
   // Again, while another process adds calls to the file.
   int to_writer[2], from_writer[2];
@@ -279,7 +286,7 @@ int main(int argc, char** argv) {
   close(to_writer[0]);
   close(from_writer[1]);
   usleep(100000);  // the writer is adding
-  const fxr4::RunResult busy = Report(dict, &doc);
+  const fxr4::RunResult busy = Report(dict, &doc, true);
   close(to_writer[1]);
   char line[128] = {0};
   const ssize_t got = read(from_writer[0], line, sizeof line - 1);
@@ -296,7 +303,10 @@ int main(int argc, char** argv) {
               busy.prescan_seconds, busy.print_seconds, busy_ok ? "yes" : "NO");
   std::printf("writer          %ld ADDs during the report, slowest %.2f ms, mean %.3f ms\n", adds,
               worst_ms, mean_ms);
-  std::printf("peak RSS of the report runs: %ld kB\n", PeakRssKb(false));
+  std::printf(
+      "peak RSS: %ld kB for the report (its document of %d pages included), %ld kB "
+      "with PDF rendering and the other runs\n",
+      report_rss, res.pages, PeakRssKb(false));
 
   std::string cmd = "rm -rf '" + dir + "'";
   if (std::system(cmd.c_str()) != 0) return 1;
