@@ -250,7 +250,6 @@ class DetailRun {
 
   // The local copies of the arguments.
   Window window_;
-  Range range_;
   std::string curtab_, desde_, hasta_;  // clipped texts
   int64_t desde_num_ = 0, hasta_num_ = 0;
   OPC_IMPRESION opc_{};
@@ -275,7 +274,6 @@ void DetailRun::TakeBlock(std::string_view block) {
     window_.hashor = b.HASHOR;
     curtab_ = b.CURTAB.str();
   };
-  range_.kind = p_.range;
   switch (p_.block) {
     case BlockKind::kRpt: {
       PARAM_RPT b = CopiedBlock<PARAM_RPT>(block);
@@ -301,10 +299,6 @@ void DetailRun::TakeBlock(std::string_view block) {
       break;
     }
   }
-  range_.desde = desde_;
-  range_.hasta = hasta_;
-  range_.low = desde_num_;
-  range_.high = hasta_num_;
 }
 
 void DetailRun::BuildHeadings() {
