@@ -1,7 +1,9 @@
 #include "reports/detail_report.h"
 
 #include <chrono>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "host/dictionary/dictionary.h"
@@ -10,8 +12,10 @@
 #include "host/runtime/codepage.h"
 #include "host/runtime/driver_interface.h"
 #include "host/runtime/env.h"
+#include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/runtime/picture.h"
+#include "host/runtime/view.h"
 #include "host/ui/framework.h"
 #include "host/ui/progress.h"
 #include "reports/output.h"
@@ -152,8 +156,8 @@ nv::report::ReportLayout DetailLayout(Direction d) {
                                  F(11, 2, 6, "LEG:GRUINT", "@N6B"),
                                  F(22, 2, 50, "TA15:DESGRU", "@s50")};
   std::vector<Item> with_agent = leg;
-  for (Item it : {L(2, 3, "Agente:"), F(11, 3, 10, "LEG:CODAGT", "@n-14"),
-                  F(22, 3, 50, "MA02:DESCRI", "@s100"), L(2, 4, "Grupo:"),
+  for (Item it : {L(2, 3, "Agente:"), F(11, 3, 14, "LEG:CODAGT", "@n-14"),
+                  F(27, 3, 45, "MA02:DESCRI", "@s100"), L(2, 4, "Grupo:"),
                   F(11, 4, 6, "LEG:GRUAGT", "@N6B"), F(22, 4, 30, "TA03:DESGRU", "@s30")}) {
     with_agent.push_back(it);
   }
@@ -178,8 +182,13 @@ int64_t DecimalValue(const nv::Decimal<3, 0>& d) {
   return d.Scaled(&v) ? v : 0;
 }
 
+// What follows the percentage in the progress window.
+constexpr const char* kCompleto = "% Completo";
+
 // The next record of a walk.
-int Advance(nv::File& f) { return f.Next(); }
+int Advance(nv::File& f) {
+  return f.Next();
+}
 
 RValue S(std::string_view text) {
   return RValue::String(std::string(text));
@@ -201,9 +210,13 @@ class DetailRun {
   void TakeBlock(std::string_view block);
   void BuildHeadings();
   void SetHeadings();  // into the open report
-  void OpenFiles();
+  bool OpenFiles();    // false when the call file cannot be opened (told)
   std::unique_ptr<nv::File> OpenRead(const char* label);
-  bool Fetch(nv::File* f, const char* key);
+  // GET by `key` of the record the buffer names; false when there is none.
+  // With `memo` the answer is remembered for the run: lookups of lines,
+  // extensions, accounts, agents, groups and directory entries come back
+  // call after call, and their files are read once per code.
+  bool Fetch(nv::File* f, const char* key, bool memo = true);
   template <class R>
   void ClearRec(nv::File* f) {
     if (f != nullptr) f->As<R>() = R{};
@@ -217,6 +230,9 @@ class DetailRun {
   bool WalkDates(const Visit& visit);
   bool WalkAll(const Visit& visit);
   bool WalkAccounts(const Visit& visit);
+  // A walk over a view by key (range set), seeking to the time window of
+  // each value of the key's leading field.
+  bool WalkView(nv::View& v, const Visit& visit);
   std::string GroupValue(const CallRecord& r) const;
   int64_t LeadingNumber(const CallRecord& r) const;
 
@@ -240,7 +256,6 @@ class DetailRun {
 
   // The local copies of the arguments.
   Window window_;
-  Range range_;
   std::string curtab_, desde_, hasta_;  // clipped texts
   int64_t desde_num_ = 0, hasta_num_ = 0;
   OPC_IMPRESION opc_{};
@@ -255,6 +270,9 @@ class DetailRun {
 
   std::string last_group_;
   std::unordered_set<int32_t> transfer_queue_;
+  // Fetch's answers by file: buffer as prepared -> record found ("": none).
+  static constexpr size_t kMemoPerFile = 4096;
+  std::unordered_map<const nv::File*, std::unordered_map<std::string, std::string>> memo_;
 };
 
 void DetailRun::TakeBlock(std::string_view block) {
@@ -265,7 +283,6 @@ void DetailRun::TakeBlock(std::string_view block) {
     window_.hashor = b.HASHOR;
     curtab_ = b.CURTAB.str();
   };
-  range_.kind = p_.range;
   switch (p_.block) {
     case BlockKind::kRpt: {
       PARAM_RPT b = CopiedBlock<PARAM_RPT>(block);
@@ -291,10 +308,6 @@ void DetailRun::TakeBlock(std::string_view block) {
       break;
     }
   }
-  range_.desde = desde_;
-  range_.hasta = hasta_;
-  range_.low = desde_num_;
-  range_.high = hasta_num_;
 }
 
 void DetailRun::BuildHeadings() {
@@ -337,11 +350,19 @@ std::unique_ptr<nv::File> DetailRun::OpenRead(const char* label) {
   return f;
 }
 
-void DetailRun::OpenFiles() {
-  calls_ = dict_.NewFile(CallLabel(p_.direction));
-  if (calls_ != nullptr) {
-    result_.open_error = calls_->Open(nv::kReadOnly | nv::kDenyNone);
-    if (result_.open_error != 0) calls_.reset();
+bool DetailRun::OpenFiles() {
+  const char* label = CallLabel(p_.direction);
+  calls_ = dict_.NewFile(label);
+  result_.open_error =
+      calls_ != nullptr ? calls_->Open(nv::kReadOnly | nv::kDenyNone) : nv::kErrFileNotFound;
+  if (result_.open_error != 0) {
+    const std::string why = calls_ != nullptr && nv::ErrorCode() == result_.open_error
+                                ? nv::ErrorText()
+                                : nv::ErrorTextOf(result_.open_error);
+    calls_.reset();
+    nv::ui::CurrentErrorReporter().Show(A("No se puede abrir el archivo de llamadas ") + label +
+                                        " (" + dict_.EffectiveName(label) + "): " + A(why));
+    return false;
   }
   alias_ = OpenRead(AliasLabel(p_.direction));
   transfers_ = OpenRead(TransferLabel(p_.direction));
@@ -358,13 +379,30 @@ void DetailRun::OpenFiles() {
   ta14_ = OpenRead("FXTA14");
   ta15_ = OpenRead("FXTA15");
   directory_ = std::make_unique<nv::dict::DirectoryLookup>(dict_);
+  return true;
 }
 
-bool DetailRun::Fetch(nv::File* f, const char* key) {
+bool DetailRun::Fetch(nv::File* f, const char* key, bool memo) {
   if (f == nullptr) return false;
   nv::KeyDecl* k = f->key(key);
   if (k == nullptr) return false;
-  return f->Get(k) == 0;
+  if (!memo) return f->Get(k) == 0;
+  // The buffer as the caller prepared it for the GET (cleared, then the
+  // code set) names the record wanted.
+  const size_t n = f->record_length();
+  char* rec = reinterpret_cast<char*>(f->record());
+  std::unordered_map<std::string, std::string>& known = memo_[f];
+  std::string wanted(rec, n);
+  if (auto it = known.find(wanted); it != known.end()) {
+    if (it->second.empty()) return false;
+    std::memcpy(rec, it->second.data(), n);
+    return true;
+  }
+  const bool found = f->Get(k) == 0;
+  if (known.size() < kMemoPerFile) {
+    known.emplace(std::move(wanted), found ? std::string(rec, n) : std::string());
+  }
+  return found;
 }
 
 // --- walks
@@ -419,41 +457,41 @@ bool DetailRun::WalkSelected(bool counting, const Visit& visit) {
 }
 
 bool DetailRun::WalkKeyRange(const Visit& visit) {
-  nv::File& f = *calls_;
-  nv::KeyDecl* k = f.key(OrderKey(CallPrefix(p_.direction), p_.key_suffix));
+  nv::KeyDecl* k = calls_->key(OrderKey(CallPrefix(p_.direction), p_.key_suffix));
   if (k == nullptr) return true;
-  CallRecord& r = f.As<CallRecord>();
-  r = CallRecord{};
-  constexpr int64_t kDecimalMax = 99999;  // 3-byte packed decimals hold 5 digits
-  switch (p_.field) {
-    case GroupField::kNROLIN:
-      r.NROLIN = desde_;
-      break;
-    case GroupField::kNROINT:
-      r.NROINT = desde_;
-      break;
-    case GroupField::kCODAGT:
-    case GroupField::kGRUAGT:
-      if (desde_num_ > hasta_num_) return true;
-      (p_.field == GroupField::kCODAGT ? r.CODAGT : r.GRUAGT) = int32_t(desde_num_);
-      break;
-    default: {
-      if (desde_num_ > hasta_num_ || desde_num_ > kDecimalMax || hasta_num_ < -kDecimalMax)
-        return true;
-      const int64_t start = desde_num_ < -kDecimalMax ? -kDecimalMax : desde_num_;
-      nv::Decimal<3, 0>* d = p_.field == GroupField::kGRULIN   ? &r.GRULIN
-                             : p_.field == GroupField::kGRUINT ? &r.GRUINT
-                             : p_.field == GroupField::kGRUCTA ? &r.GRUCTA
-                                                               : &r.GRUAGE;
-      d->Set(start);
-      break;
+  nv::View v(calls_.get());
+  v.SetKey(k);
+  if (p_.range == RangeKind::kText) {
+    v.SetRange(nv::Value(desde_), nv::Value(hasta_));
+  } else {
+    // A 3-byte packed decimal holds 5 digits: the walk starts at the
+    // lowest value the field can hold.
+    constexpr int64_t kDecimalMax = 99999;
+    const bool decimal = p_.field != GroupField::kCODAGT && p_.field != GroupField::kGRUAGT;
+    if (desde_num_ > hasta_num_ ||
+        (decimal && (desde_num_ > kDecimalMax || hasta_num_ < -kDecimalMax))) {
+      return true;
     }
+    const int64_t start = decimal && desde_num_ < -kDecimalMax ? -kDecimalMax : desde_num_;
+    v.SetRange(nv::Value(static_cast<long long>(start)),
+               nv::Value(static_cast<long long>(hasta_num_)));
   }
-  if (f.Set(k, k) != 0) return true;
-  while (Advance(f) == 0) {
-    const bool inside = (p_.range == RangeKind::kText) ? range_.Contains(GroupValue(r))
-                                                       : range_.Contains(LeadingNumber(r));
-    if (!inside) break;
+  return WalkView(v, visit);
+}
+
+bool DetailRun::WalkView(nv::View& v, const Visit& visit) {
+  if (options_.seek) {
+    // The key's components after the grouping field are the date and time:
+    // each group value is read only within the window.
+    const std::string prefix = CallPrefix(p_.direction);
+    nv::expr::Error error;
+    v.SetWindow({prefix + ":FECLLA", prefix + ":HORLLA"},
+                {nv::Value(window_.desfec), nv::Value(window_.deshor)},
+                {nv::Value(window_.hasfec), nv::Value(window_.hashor)}, &error);
+  }
+  const CallRecord& r = calls_->As<CallRecord>();
+  if (v.Set() != 0) return true;
+  while (v.Next() == 0) {
     if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
   }
   return true;
@@ -466,24 +504,20 @@ bool DetailRun::WalkDates(const Visit& visit) {
   CallRecord& r = f.As<CallRecord>();
   r = CallRecord{};
   r.FECLLA.set_day(window_.desfec);
+  r.HORLLA = window_.deshor;
   if (f.Set(k, k) != 0) return true;
-  while (Advance(f) == 0) {
-    if (r.FECLLA.day() > window_.hasfec) break;
+  while (Advance(f) == 0 && !window_.After(r.FECLLA.day(), r.HORLLA)) {
     if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
   }
   return true;
 }
 
 bool DetailRun::WalkAll(const Visit& visit) {
-  nv::File& f = *calls_;
-  nv::KeyDecl* k = f.key(OrderKey(CallPrefix(p_.direction), p_.key_suffix));
+  nv::KeyDecl* k = calls_->key(OrderKey(CallPrefix(p_.direction), p_.key_suffix));
   if (k == nullptr) return true;
-  CallRecord& r = f.As<CallRecord>();
-  if (f.Set(k) != 0) return true;
-  while (Advance(f) == 0) {
-    if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
-  }
-  return true;
+  nv::View v(calls_.get());
+  v.SetKey(k);
+  return WalkView(v, visit);
 }
 
 bool DetailRun::WalkAccounts(const Visit& visit) {
@@ -493,29 +527,30 @@ bool DetailRun::WalkAccounts(const Visit& visit) {
   nv::KeyDecl* by_desc = accounts.key("MA09:MA09_C1");
   nv::KeyDecl* c4 = f.key(OrderKey(CallPrefix(p_.direction), "_C4"));
   if (by_desc == nullptr || c4 == nullptr) return true;
+  // The accounts are chosen by their upper-cased descriptions but MA09_C1
+  // orders them as written, so a description in range may sort anywhere
+  // after the upper-cased start (upper-casing never raises a byte): walk
+  // from there to the end of the key.
   const std::string up_desde = nv::Upper(desde_);
   const std::string up_hasta = nv::Upper(hasta_);
   MA09Record& a = accounts.As<MA09Record>();
   a = MA09Record{};
-  a.DESCTA = desde_;
+  a.DESCTA = up_desde;
   if (accounts.Set(by_desc, by_desc) != 0) return true;
   while (Advance(accounts) == 0) {
     const std::string up = nv::Upper(a.DESCTA.clipped());
-    const bool above = nv::CompareClipped(up, up_hasta) > 0;
-    if (!above && nv::CompareClipped(up, up_desde) >= 0) {
-      const std::string code = a.NROCTA.str();
-      CallRecord& r = f.As<CallRecord>();
-      r = CallRecord{};
-      r.NROCTA = code;
-      r.FECLLA.set_day(window_.desfec);
-      r.HORLLA = kFirstInstant;
-      if (f.Set(c4, c4) == 0) {
-        while (Advance(f) == 0 && r.NROCTA == code) {
-          if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
-        }
-      }
+    if (nv::CompareClipped(up, up_hasta) > 0 || nv::CompareClipped(up, up_desde) < 0) continue;
+    const std::string code = a.NROCTA.str();
+    CallRecord& r = f.As<CallRecord>();
+    r = CallRecord{};
+    r.NROCTA = code;
+    r.FECLLA.set_day(window_.desfec);
+    r.HORLLA = kFirstInstant;
+    if (f.Set(c4, c4) != 0) continue;
+    while (Advance(f) == 0 && r.NROCTA == code &&
+           !(options_.seek && window_.After(r.FECLLA.day(), r.HORLLA))) {
+      if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
     }
-    if (above) break;
   }
   return true;
 }
@@ -663,9 +698,11 @@ void DetailRun::PrintTransferred(const CallRecord& r) {
     TransferRecord& t = transfers_->As<TransferRecord>();
     t = TransferRecord{};
     t.CODLLA = r.CODLLA;
-    if (Fetch(transfers_.get(), (std::string(TransferPrefix(p_.direction)) + ":" +
-                                 TransferPrefix(p_.direction) + "_CP")
-                                    .c_str())) {
+    if (Fetch(
+            transfers_.get(),
+            (std::string(TransferPrefix(p_.direction)) + ":" + TransferPrefix(p_.direction) + "_CP")
+                .c_str(),
+            false)) {
       h = t;
     }
   }
@@ -740,9 +777,7 @@ bool DetailRun::Step() {
   const int percent = progress_max_ > 0 ? int(progress_counter_ * 100 / progress_max_) : 0;
   if (percent != last_percent_) {
     last_percent_ = percent;
-    const std::string text = std::to_string(percent) + "% Completo";
-    if (options_.on_progress) options_.on_progress(percent, text);
-    if (progress_) progress_->window().SetText(nv::ui::ProgressWindow::kPercent, text);
+    if (options_.on_progress) options_.on_progress(percent, std::to_string(percent) + kCompleto);
   }
   return progress_ == nullptr || progress_->Step(progress_counter_, progress_max_);
 }
@@ -773,8 +808,12 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
   last_group_.clear();
   transfer_queue_.clear();
   window_.Widen();
-  OpenFiles();
+  if (!OpenFiles()) {
+    result_.status = RunResult::kOpenFailed;
+    return result_;
+  }
   progress_ = std::make_unique<nv::ui::ProgressWindow>("");
+  progress_->SetPercentSuffix(kCompleto);
   progress_->Open();
   progress_->SetText("");
 
@@ -793,8 +832,8 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
   progress_max_ = progress_counter_;
   progress_counter_ = 0;
   last_percent_ = 0;
-  if (options_.on_progress) options_.on_progress(0, "0% Completo");
-  progress_->window().SetText(nv::ui::ProgressWindow::kPercent, "0% Completo");
+  if (options_.on_progress) options_.on_progress(0, std::string("0") + kCompleto);
+  progress_->window().SetText(nv::ui::ProgressWindow::kPercent, std::string("0") + kCompleto);
 
   if (go) {
     nv::report::Status st = report_.Open(layout_);

@@ -12,6 +12,8 @@
 //   progress counter reaches the count of the pre-scan exactly when the last
 //   selected call has been printed, and only then does the percentage
 //   reach 100.
+// - A call file that cannot be opened is an error told through the error
+//   reporter, never an empty report: no document is delivered.
 // - A transferred call is printed once per group value with all its legs;
 //   every selected leg counts once in the totals.
 // - Cancelling the progress window ends the run without delivering a
@@ -44,12 +46,17 @@ struct RunOptions {
   std::function<void(nv::report::Document&&)> deliver;
   // Called with every percentage shown, from the run's thread.
   std::function<void(int percent, const std::string& text)> on_progress;
+  // Walks seek to the time window of each group value (true), or read every
+  // call of each group (false: the plain walk the tests compare with).
+  bool seek = true;
 };
 
 struct RunResult {
-  enum Status { kOk = 0, kCancelled, kNoDictionary, kBadLayout };
+  // kOpenFailed: the call file could not be opened; the error reporter was
+  // told (file name and error text) and no document was delivered.
+  enum Status { kOk = 0, kCancelled, kNoDictionary, kBadLayout, kOpenFailed };
   Status status = kOk;
-  int open_error = 0;   // error of opening the call file (the report then is empty)
+  int open_error = 0;   // error of opening the call file
   int64_t calls = 0;    // counted by the pre-scan
   int64_t printed = 0;  // selected records the printing walk handed over
   int64_t duration = 0;

@@ -6,11 +6,14 @@
 // The program works in the folder that holds ./Archivos (the data files),
 // builds the procedure's parameter block and OPC_IMPRESION from the options,
 // loads libFXR4.so (from its own folder first) and calls the procedure by
-// its exported name on a thread of its own, as the choosers do.
+// its exported name on a thread of its own, as the choosers do. What the
+// library reports as an error (a call file that cannot be opened ...) is
+// written to standard error and the program ends with status 1.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +24,7 @@
 
 #include "host/runtime/codepage.h"
 #include "host/runtime/picture.h"
+#include "host/ui/backend.h"
 #include "reports/params.h"
 
 namespace {
@@ -81,6 +85,37 @@ struct Options {
   int32_t desfec = 0, hasfec = 0, deshor = 0, hashor = 0;
   int copias = 1;
   bool preview = false;
+};
+
+// The library's message boxes go to standard error; its windows (the
+// progress window) have no screen here.
+class ConsoleBackend : public nv::ui::Backend {
+ public:
+  std::unique_ptr<nv::ui::WindowPeer> CreatePeer(nv::ui::Window& w, bool) override {
+    return std::make_unique<Peer>(w);
+  }
+  int Message(const nv::ui::MessageSpec& m) override {
+    std::string text = nv::Utf8FromAnsi(m.text);
+    for (size_t at; (at = text.find("||")) != std::string::npos;) text.replace(at, 2, "\n");
+    for (char& c : text) c = c == '|' ? '\n' : c;
+    std::fprintf(stderr, "fxr4: %s\n", text.c_str());
+    if (m.icon == nv::ui::Icon::kError) ++errors_;
+    return m.default_button;
+  }
+  void SetBusy(bool) override {}
+  int errors() const { return errors_; }
+
+ private:
+  class Peer : public nv::ui::WindowPeer {
+   public:
+    explicit Peer(nv::ui::Window& w) : w_(w) {}
+    void Update(nv::ui::ControlId, nv::ui::Prop) override {}
+    void Wait() override { w_.ForceEnd(); }
+
+   private:
+    nv::ui::Window& w_;
+  };
+  std::atomic<int> errors_{0};
 };
 
 int Fail(const std::string& text) {
@@ -214,6 +249,8 @@ int main(int argc, char** argv) {
   const std::string shape = o.out_mode == "gui" ? "gui" : o.out_mode + ":" + o.out_path;
   if (output(shape.c_str()) != 0) return Fail("salida inválida: " + shape);
 
+  ConsoleBackend console;
+  nv::ui::SetBackend(&console);
   const std::string block = BuildBlock(o);
   fxr4::OPC_IMPRESION opc{};
   opc.VISTA_PREVIA = o.preview ? 1 : 0;
@@ -228,6 +265,8 @@ int main(int argc, char** argv) {
   });
   if (o.out_mode == "gui") app->exec();
   run.join();
+  nv::ui::SetBackend(nullptr);
+  if (console.errors() > 0) return 1;
   if (o.out_mode == "pdf" && !std::filesystem::exists(o.out_path)) {
     return Fail("no se escribió " + o.out_path);
   }
