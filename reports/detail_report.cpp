@@ -179,7 +179,9 @@ int64_t DecimalValue(const nv::Decimal<3, 0>& d) {
 }
 
 // The next record of a walk.
-int Advance(nv::File& f) { return f.Next(); }
+int Advance(nv::File& f) {
+  return f.Next();
+}
 
 RValue S(std::string_view text) {
   return RValue::String(std::string(text));
@@ -218,6 +220,10 @@ class DetailRun {
   bool WalkAll(const Visit& visit);
   bool WalkAccounts(const Visit& visit);
   std::string GroupValue(const CallRecord& r) const;
+  bool Selects(const CallRecord& r) const {
+    return options_.selects ? options_.selects(loc_tipo_, window_, r)
+                            : CallSelects(loc_tipo_, window_, r);
+  }
   int64_t LeadingNumber(const CallRecord& r) const;
 
   bool PrintRecord(const CallRecord& r);
@@ -298,6 +304,10 @@ void DetailRun::TakeBlock(std::string_view block) {
 }
 
 void DetailRun::BuildHeadings() {
+  if (options_.headings) {
+    options_.headings(window_, curtab_, result_.titles);
+    return;
+  }
   std::string t1;
   if (curtab_ != "Todas") {
     t1 = A(p_.typed_prefix) + curtab_ + A(p_.typed_suffix);
@@ -454,7 +464,7 @@ bool DetailRun::WalkKeyRange(const Visit& visit) {
     const bool inside = (p_.range == RangeKind::kText) ? range_.Contains(GroupValue(r))
                                                        : range_.Contains(LeadingNumber(r));
     if (!inside) break;
-    if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
+    if (Selects(r) && !visit(r)) return false;
   }
   return true;
 }
@@ -469,7 +479,7 @@ bool DetailRun::WalkDates(const Visit& visit) {
   if (f.Set(k, k) != 0) return true;
   while (Advance(f) == 0) {
     if (r.FECLLA.day() > window_.hasfec) break;
-    if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
+    if (Selects(r) && !visit(r)) return false;
   }
   return true;
 }
@@ -481,7 +491,7 @@ bool DetailRun::WalkAll(const Visit& visit) {
   CallRecord& r = f.As<CallRecord>();
   if (f.Set(k) != 0) return true;
   while (Advance(f) == 0) {
-    if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
+    if (Selects(r) && !visit(r)) return false;
   }
   return true;
 }
@@ -511,7 +521,7 @@ bool DetailRun::WalkAccounts(const Visit& visit) {
       r.HORLLA = kFirstInstant;
       if (f.Set(c4, c4) == 0) {
         while (Advance(f) == 0 && r.NROCTA == code) {
-          if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
+          if (Selects(r) && !visit(r)) return false;
         }
       }
     }
@@ -750,6 +760,7 @@ bool DetailRun::Step() {
 bool DetailRun::PrintRecord(const CallRecord& r) {
   Stamp();
   ++result_.printed;
+  if (options_.on_selected) options_.on_selected(r);
   if (p_.walk != Walk::kDates && p_.walk != Walk::kNumbers) {
     std::string g = GroupValue(r);
     if (g != last_group_) {
