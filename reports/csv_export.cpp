@@ -1,5 +1,6 @@
 #include "reports/csv_export.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -134,16 +135,56 @@ bool CsvExport::Close() {
   return ok;
 }
 
-AgendaTexts::AgendaTexts(const nv::dict::Dictionary& dict)
-    : lookup_(std::make_unique<nv::dict::DirectoryLookup>(dict)) {}
+AgendaTexts::AgendaTexts(const nv::dict::Dictionary& dict) : ma11_(dict.NewFile("FXMA11")) {
+  std::unique_ptr<nv::File> re09 = dict.NewFile("FXRE09");
+  if (re09 == nullptr || re09->Open(nv::kReadOnly | nv::kDenyNone) != 0) return;
+  const auto& r = re09->As<nv::dict::RE09Record>();
+  if (re09->Set() == 0) {
+    while (re09->Next() == 0) {
+      std::string number(r.NROTEL.clipped());
+      if (number.empty()) continue;
+      int64_t code = 0;
+      r.CODIGO.Scaled(&code);
+      longest_ = std::max(longest_, number.size());
+      numbers_.emplace(std::move(number), Number{int32_t(code), r.COMENT.str()});
+    }
+  }
+  re09->Close();
+  if (ma11_ != nullptr && ma11_->Open(nv::kReadOnly | nv::kDenyNone) != 0) ma11_.reset();
+}
+
 AgendaTexts::~AgendaTexts() = default;
+
+std::string AgendaTexts::Describe(std::string_view x) {
+  // From the longest possible prefix down: the first found is the longest.
+  for (size_t len = std::min(longest_, x.size()); len > 0; --len) {
+    auto it = numbers_.find(std::string(x.substr(0, len)));
+    if (it == numbers_.end()) continue;
+    const Number& n = it->second;
+    auto name = names_.find(n.code);
+    if (name == names_.end()) {
+      std::string text;
+      if (ma11_ != nullptr) {
+        auto& e = ma11_->As<nv::dict::MA11Record>();
+        e = {};
+        e.CODIGO = n.code;
+        if (ma11_->Get(ma11_->key("MA11:MA11_CP")) == 0) text = e.NOMBRE.str();
+      }
+      name = names_.emplace(n.code, std::move(text)).first;
+    }
+    if (name->second.empty()) return n.comment;
+    if (n.comment.empty()) return name->second;
+    return name->second + " - " + n.comment;
+  }
+  return {};
+}
 
 const std::string& AgendaTexts::Of(std::string_view nrotel) {
   std::string key(nv::Clip(nrotel));
   auto it = seen_.find(key);
   if (it != seen_.end()) return it->second;
   if (seen_.size() >= kRememberedNumbers) seen_.clear();
-  std::string text = lookup_->Description(key);
+  std::string text = Describe(key);
   if (text.size() > kAgendaWidth) text.resize(kAgendaWidth);
   text = std::string(nv::Clip(text));
   return seen_.emplace(std::move(key), std::move(text)).first->second;

@@ -55,9 +55,13 @@ class CsvExport {
   int64_t rows_ = 0;
 };
 
-// LOC:AGENDA of a number: what DESCRIPCION_AGENDA answers, cut to 40
-// characters, through a directory lookup of the run's own, remembering the
-// numbers already seen (a report meets the same numbers again and again).
+// LOC:AGENDA of a number: the text DESCRIPCION_AGENDA answers (the owner's
+// name of the longest directory number that is a prefix of it, " - " and
+// that number's comment), cut to 40 characters. The directory numbers are
+// read once per run into memory, the owners' names on first use, and the
+// numbers already described are remembered: a report meets the same numbers
+// again and again, and a file lookup per call would cost more than the
+// selection.
 class AgendaTexts {
  public:
   explicit AgendaTexts(const nv::dict::Dictionary& dict);
@@ -65,7 +69,15 @@ class AgendaTexts {
   const std::string& Of(std::string_view nrotel);
 
  private:
-  std::unique_ptr<nv::dict::DirectoryLookup> lookup_;
+  struct Number {
+    int32_t code;
+    std::string comment;
+  };
+  std::string Describe(std::string_view number);
+  std::unordered_map<std::string, Number> numbers_;  // directory number -> entry
+  size_t longest_ = 0;
+  std::unique_ptr<nv::File> ma11_;
+  std::unordered_map<int32_t, std::string> names_;
   std::unordered_map<std::string, std::string> seen_;
 };
 

@@ -79,8 +79,8 @@ std::string ColumnText(const RValue& v) {
 class SummaryRun {
  public:
   SummaryRun(const SummaryProc& proc, const nv::dict::Dictionary& dict, const RunOptions& options,
-             CsvExport* csv)
-      : p_(proc), dict_(dict), options_(options), csv_(csv) {}
+             CsvExport* csv, bool select_only = false)
+      : p_(proc), dict_(dict), options_(options), csv_(csv), select_only_(select_only) {}
 
   RunResult Run(std::string_view option, std::string_view block, std::string_view opc);
 
@@ -103,6 +103,7 @@ class SummaryRun {
   const nv::dict::Dictionary& dict_;
   const RunOptions& options_;
   CsvExport* csv_;
+  const bool select_only_;  // no directory texts, no output
   RunResult result_;
   nv::report::Report report_;
 
@@ -329,7 +330,8 @@ RunResult SummaryRun::Run(std::string_view option, std::string_view block, std::
   progress_->Open();
   progress_->SetText("");
 
-  if (csv_ == nullptr) {
+  const bool document = csv_ == nullptr && !select_only_;
+  if (document) {
     nv::report::Status st = report_.Open(SummaryLayout(p_));
     if (!st.ok()) {
       result_.status = RunResult::kBadLayout;
@@ -358,11 +360,13 @@ RunResult SummaryRun::Run(std::string_view option, std::string_view block, std::
       ++result_.calls;
       result_.duration += r.DURLLA;
       result_.cost += r.COSLLA;
-      const std::string& agenda = agenda_->Of(r.NROTEL.view());
-      const RValue column = ColumnValue(p_.column_field, r, ma09_.get());
-      if (csv_ != nullptr) {
-        csv_->Row(r, agenda, ColumnText(column));
+      if (select_only_) {
+        // counted and totalled only
+      } else if (csv_ != nullptr) {
+        csv_->Row(r, agenda_->Of(r.NROTEL.view()),
+                  ColumnText(ColumnValue(p_.column_field, r, ma09_.get())));
       } else {
+        const std::string& agenda = agenda_->Of(r.NROTEL.view());
         Stamp();
         report_.Print("DETALLE", {{"FECLLA", RValue::Date(r.FECLLA.day())},
                                   {"HORLLA", RValue::Time(r.HORLLA)},
@@ -372,7 +376,7 @@ RunResult SummaryRun::Run(std::string_view option, std::string_view block, std::
                                   {"DURLLA", RValue::Time(r.DURLLA)},
                                   {"COSLLA", RValue::Number(r.COSLLA)},
                                   {"LOC:AGENDA", RValue::String(agenda)},
-                                  {p_.column_field, column}});
+                                  {p_.column_field, ColumnValue(p_.column_field, r, ma09_.get())}});
       }
       if (options_.on_selected) options_.on_selected(r);
       ++result_.printed;
@@ -389,7 +393,7 @@ RunResult SummaryRun::Run(std::string_view option, std::string_view block, std::
   }
   TotalsTexts(result_.calls, result_.duration, result_.cost, result_.totals);
   progress_->Close();
-  if (csv_ != nullptr) return result_;
+  if (!document) return result_;
   Stamp();
   report_.Print("TOTALES", {{"LOC:TIT_CANT", RValue::String(result_.totals[0])},
                             {"LOC:TIT_DURACION", RValue::String(result_.totals[1])},
@@ -493,6 +497,18 @@ RunResult RunSummary(const SummaryProc& proc, std::string_view option, std::stri
   }
   SummaryRun run(proc, *dict, options, csv);
   return run.Run(option, block, opc);
+}
+
+RunResult SelectSummary(const SummaryProc& proc, std::string_view option, std::string_view block,
+                        const RunOptions& options) {
+  const nv::dict::Dictionary* dict = options.dict ? options.dict : LibraryDictionary();
+  if (dict == nullptr) {
+    RunResult r;
+    r.status = RunResult::kNoDictionary;
+    return r;
+  }
+  SummaryRun run(proc, *dict, options, nullptr, true);
+  return run.Run(option, block, std::string_view());
 }
 
 std::thread StartSummary(const SummaryProc& proc, std::string option, std::string block,

@@ -41,6 +41,12 @@ RunResult RunSummary(const SummaryProc& proc, std::string_view option, std::stri
                      std::string_view opc, const RunOptions& options = {},
                      CsvExport* csv = nullptr);
 
+// The selection alone, as the run makes it (view, range, filter, the date
+// range of the special members), with the count and totals: no directory
+// texts, no document. For measuring and counting.
+RunResult SelectSummary(const SummaryProc& proc, std::string_view option, std::string_view block,
+                        const RunOptions& options = {});
+
 // Starts `proc` on a new thread with copies of its arguments.
 std::thread StartSummary(const SummaryProc& proc, std::string option, std::string block,
                          std::string opc, RunOptions options = {});

@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 
+#include "host/dictionary/services.h"
 #include "host/ui/framework.h"
 #include "reports/csv_export.h"
 #include "reports/output.h"
@@ -362,6 +363,39 @@ TEST_F(SummaryTest, RequirementOptionOutsideItsThreeSelectsNothing) {
   }
   const Output o = RunAny("RPT_SAL_REQUE_RESUMEN", Reque(kD1, kD3, "To", "To", "To"));
   EXPECT_NE(o.text.find("Informe de llamadas salientes - Por Requerimiento -"), std::string::npos);
+}
+
+TEST_F(SummaryTest, DirectoryTextsAreThoseOfTheDictionaryLookup) {
+  std::mt19937 rng(9);
+  auto digits = [&](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += char('0' + rng() % 4);
+    return s;
+  };
+  std::set<std::string> used;  // directory numbers are unique
+  for (int i = 1; i <= 60; ++i) {
+    MA11Record e{};
+    e.CODIGO = i;
+    e.NOMBRE = i == 7 ? "" : nv::AnsiFromUtf8("Compañía número " + std::to_string(i));
+    Add("FXMA11", e);
+    RE09Record n{};
+    n.CODIGO.Set(i % 9 == 0 ? 500 : i);  // some owners are gone
+    std::string number;
+    while (number.empty() || !used.insert(number).second) number = digits(1 + int(rng() % 6));
+    n.NROTEL = number;
+    n.COMENT = i % 3 == 0 ? "" : "Fax";
+    n.CARINI = n.NROTEL.view().substr(0, 1);
+    n.LONTEL = uint8_t(n.NROTEL.clipped().size());
+    Add("FXRE09", n);
+  }
+  writers_.clear();
+  fxr4::AgendaTexts texts(*dict_);
+  nv::dict::DirectoryLookup lookup(*dict_);
+  for (int i = 0; i < 2000; ++i) {
+    const std::string number = i % 50 == 0 ? "" : digits(1 + int(rng() % 9));
+    const std::string want(nv::String<40>(lookup.Description(number)).clipped());
+    ASSERT_EQ(texts.Of(number), want) << number;
+  }
 }
 
 // --- export
