@@ -10,6 +10,7 @@
 #include "host/runtime/codepage.h"
 #include "host/runtime/driver_interface.h"
 #include "host/runtime/env.h"
+#include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/runtime/picture.h"
 #include "host/ui/framework.h"
@@ -152,8 +153,8 @@ nv::report::ReportLayout DetailLayout(Direction d) {
                                  F(11, 2, 6, "LEG:GRUINT", "@N6B"),
                                  F(22, 2, 50, "TA15:DESGRU", "@s50")};
   std::vector<Item> with_agent = leg;
-  for (Item it : {L(2, 3, "Agente:"), F(11, 3, 10, "LEG:CODAGT", "@n-14"),
-                  F(22, 3, 50, "MA02:DESCRI", "@s100"), L(2, 4, "Grupo:"),
+  for (Item it : {L(2, 3, "Agente:"), F(11, 3, 14, "LEG:CODAGT", "@n-14"),
+                  F(27, 3, 45, "MA02:DESCRI", "@s100"), L(2, 4, "Grupo:"),
                   F(11, 4, 6, "LEG:GRUAGT", "@N6B"), F(22, 4, 30, "TA03:DESGRU", "@s30")}) {
     with_agent.push_back(it);
   }
@@ -177,6 +178,9 @@ int64_t DecimalValue(const nv::Decimal<3, 0>& d) {
   int64_t v = 0;
   return d.Scaled(&v) ? v : 0;
 }
+
+// What follows the percentage in the progress window.
+constexpr const char* kCompleto = "% Completo";
 
 // The next record of a walk.
 int Advance(nv::File& f) {
@@ -203,7 +207,7 @@ class DetailRun {
   void TakeBlock(std::string_view block);
   void BuildHeadings();
   void SetHeadings();  // into the open report
-  void OpenFiles();
+  bool OpenFiles();    // false when the call file cannot be opened (told)
   std::unique_ptr<nv::File> OpenRead(const char* label);
   bool Fetch(nv::File* f, const char* key);
   template <class R>
@@ -347,11 +351,19 @@ std::unique_ptr<nv::File> DetailRun::OpenRead(const char* label) {
   return f;
 }
 
-void DetailRun::OpenFiles() {
-  calls_ = dict_.NewFile(CallLabel(p_.direction));
-  if (calls_ != nullptr) {
-    result_.open_error = calls_->Open(nv::kReadOnly | nv::kDenyNone);
-    if (result_.open_error != 0) calls_.reset();
+bool DetailRun::OpenFiles() {
+  const char* label = CallLabel(p_.direction);
+  calls_ = dict_.NewFile(label);
+  result_.open_error =
+      calls_ != nullptr ? calls_->Open(nv::kReadOnly | nv::kDenyNone) : nv::kErrFileNotFound;
+  if (result_.open_error != 0) {
+    const std::string why = calls_ != nullptr && nv::ErrorCode() == result_.open_error
+                                ? nv::ErrorText()
+                                : nv::ErrorTextOf(result_.open_error);
+    calls_.reset();
+    nv::ui::CurrentErrorReporter().Show(A("No se puede abrir el archivo de llamadas ") + label +
+                                        " (" + dict_.EffectiveName(label) + "): " + A(why));
+    return false;
   }
   alias_ = OpenRead(AliasLabel(p_.direction));
   transfers_ = OpenRead(TransferLabel(p_.direction));
@@ -368,6 +380,7 @@ void DetailRun::OpenFiles() {
   ta14_ = OpenRead("FXTA14");
   ta15_ = OpenRead("FXTA15");
   directory_ = std::make_unique<nv::dict::DirectoryLookup>(dict_);
+  return true;
 }
 
 bool DetailRun::Fetch(nv::File* f, const char* key) {
@@ -503,29 +516,29 @@ bool DetailRun::WalkAccounts(const Visit& visit) {
   nv::KeyDecl* by_desc = accounts.key("MA09:MA09_C1");
   nv::KeyDecl* c4 = f.key(OrderKey(CallPrefix(p_.direction), "_C4"));
   if (by_desc == nullptr || c4 == nullptr) return true;
+  // The accounts are chosen by their upper-cased descriptions but MA09_C1
+  // orders them as written, so a description in range may sort anywhere
+  // after the upper-cased start (upper-casing never raises a byte): walk
+  // from there to the end of the key.
   const std::string up_desde = nv::Upper(desde_);
   const std::string up_hasta = nv::Upper(hasta_);
   MA09Record& a = accounts.As<MA09Record>();
   a = MA09Record{};
-  a.DESCTA = desde_;
+  a.DESCTA = up_desde;
   if (accounts.Set(by_desc, by_desc) != 0) return true;
   while (Advance(accounts) == 0) {
     const std::string up = nv::Upper(a.DESCTA.clipped());
-    const bool above = nv::CompareClipped(up, up_hasta) > 0;
-    if (!above && nv::CompareClipped(up, up_desde) >= 0) {
-      const std::string code = a.NROCTA.str();
-      CallRecord& r = f.As<CallRecord>();
-      r = CallRecord{};
-      r.NROCTA = code;
-      r.FECLLA.set_day(window_.desfec);
-      r.HORLLA = kFirstInstant;
-      if (f.Set(c4, c4) == 0) {
-        while (Advance(f) == 0 && r.NROCTA == code) {
-          if (Selects(r) && !visit(r)) return false;
-        }
-      }
+    if (nv::CompareClipped(up, up_hasta) > 0 || nv::CompareClipped(up, up_desde) < 0) continue;
+    const std::string code = a.NROCTA.str();
+    CallRecord& r = f.As<CallRecord>();
+    r = CallRecord{};
+    r.NROCTA = code;
+    r.FECLLA.set_day(window_.desfec);
+    r.HORLLA = 0;  // a window given from 0 takes calls stored with time 0
+    if (f.Set(c4, c4) != 0) continue;
+    while (Advance(f) == 0 && r.NROCTA == code && !window_.After(r.FECLLA.day(), r.HORLLA)) {
+      if (Selects(r) && !visit(r)) return false;
     }
-    if (above) break;
   }
   return true;
 }
@@ -750,9 +763,7 @@ bool DetailRun::Step() {
   const int percent = progress_max_ > 0 ? int(progress_counter_ * 100 / progress_max_) : 0;
   if (percent != last_percent_) {
     last_percent_ = percent;
-    const std::string text = std::to_string(percent) + "% Completo";
-    if (options_.on_progress) options_.on_progress(percent, text);
-    if (progress_) progress_->window().SetText(nv::ui::ProgressWindow::kPercent, text);
+    if (options_.on_progress) options_.on_progress(percent, std::to_string(percent) + kCompleto);
   }
   return progress_ == nullptr || progress_->Step(progress_counter_, progress_max_);
 }
@@ -784,8 +795,12 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
   last_group_.clear();
   transfer_queue_.clear();
   window_.Widen();
-  OpenFiles();
+  if (!OpenFiles()) {
+    result_.status = RunResult::kOpenFailed;
+    return result_;
+  }
   progress_ = std::make_unique<nv::ui::ProgressWindow>("");
+  progress_->SetPercentSuffix(kCompleto);
   progress_->Open();
   progress_->SetText("");
 
@@ -804,8 +819,8 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
   progress_max_ = progress_counter_;
   progress_counter_ = 0;
   last_percent_ = 0;
-  if (options_.on_progress) options_.on_progress(0, "0% Completo");
-  progress_->window().SetText(nv::ui::ProgressWindow::kPercent, "0% Completo");
+  if (options_.on_progress) options_.on_progress(0, std::string("0") + kCompleto);
+  progress_->window().SetText(nv::ui::ProgressWindow::kPercent, std::string("0") + kCompleto);
 
   if (go) {
     nv::report::Status st = report_.Open(layout_);

@@ -12,6 +12,8 @@
 //   progress counter reaches the count of the pre-scan exactly when the last
 //   selected call has been printed, and only then does the percentage
 //   reach 100.
+// - A call file that cannot be opened is an error told through the error
+//   reporter, never an empty report: no document is delivered.
 // - A transferred call is printed once per group value with all its legs;
 //   every selected leg counts once in the totals.
 // - Cancelling the progress window ends the run without delivering a
@@ -63,7 +65,7 @@ struct RunResult {
   // told (file name and error text) and no document was delivered.
   enum Status { kOk = 0, kCancelled, kNoDictionary, kBadLayout, kOpenFailed };
   Status status = kOk;
-  int open_error = 0;   // error of opening the call file (the report then is empty)
+  int open_error = 0;   // error of opening the call file
   int64_t calls = 0;    // counted by the pre-scan
   int64_t printed = 0;  // selected records the printing walk handed over
   int64_t duration = 0;

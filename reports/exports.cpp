@@ -26,19 +26,8 @@ std::string_view Arg(const char* p, size_t n) {
   return p == nullptr ? std::string_view() : std::string_view(p, n);
 }
 
-// The failure of the last run on this thread (UTF-8), "" after a success.
-thread_local std::string last_error;
-
-// A failed run: what the error reporter was told last.
-void NoteFailure(const fxr4::RunResult& r) {
-  if (r.status == fxr4::RunResult::kOk || r.status == fxr4::RunResult::kCancelled) return;
-  const std::vector<std::string> shown = nv::ui::CurrentErrorReporter().shown();
-  last_error = shown.empty() ? "el reporte no se pudo emitir" : nv::Utf8FromAnsi(shown.back());
-}
-
 void RunByName(const char* name, std::string_view option, const char* block, size_t block_len,
                const char* opc, size_t opc_len) {
-  last_error.clear();
   const std::string_view b = Arg(block, block_len), o = Arg(opc, opc_len);
   const std::string csv_path = fxr4::CsvPath();
   std::unique_ptr<fxr4::CsvExport> csv;
@@ -54,7 +43,6 @@ void RunByName(const char* name, std::string_view option, const char* block, siz
                                                           : fxr4::DetailCsvRows::GroupTitle(*d));
     if (!csv->Open()) {
       nv::ui::CurrentErrorReporter().Show(nv::AnsiFromUtf8(csv->error()));
-      last_error = csv->error();
       return;
     }
   }
@@ -72,9 +60,14 @@ void RunByName(const char* name, std::string_view option, const char* block, siz
     result = special != nullptr ? fxr4::RunSpecialDetail(*d, option, b, o, options)
                                 : fxr4::RunDetail(*d, b, o, options);
   }
-  NoteFailure(result);
-  if (csv != nullptr && !csv->Close() && last_error.empty()) last_error = csv->error();
-  if (csv != nullptr && !last_error.empty() && csv_path != "-") std::remove(csv_path.c_str());
+  if (csv == nullptr) return;
+  // A failed run leaves no file that could pass for its result.
+  bool failed = result.status != fxr4::RunResult::kOk;
+  if (!csv->Close() && !failed) {
+    nv::ui::CurrentErrorReporter().Show(nv::AnsiFromUtf8(csv->error()));
+    failed = true;
+  }
+  if (failed && csv_path != "-") std::remove(csv_path.c_str());
 }
 
 void RunByName(const char* name, const char* block, size_t block_len, const char* opc,
@@ -106,13 +99,6 @@ FXR4_EXPORT const char* VERSION_FXR4() {
 FXR4_EXPORT int fxr4_output(const char* shape) __asm__("\"FXR4:OUTPUT\"");
 FXR4_EXPORT int fxr4_output(const char* shape) {
   return shape != nullptr && fxr4::SetOutput(shape) ? 0 : 1;
-}
-
-// The failure of the last report run on the calling thread, "" when it
-// succeeded (or was cancelled). Used by the command-line host.
-FXR4_EXPORT const char* fxr4_last_error() __asm__("\"FXR4:LAST_ERROR\"");
-FXR4_EXPORT const char* fxr4_last_error() {
-  return last_error.c_str();
 }
 
 #define FXR4_DETAIL(NAME)                                                                       \

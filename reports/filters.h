@@ -56,6 +56,11 @@ struct Window {
   int32_t deshor = 0;
   int32_t hashor = 0;
   bool timed() const { return deshor != 0 || hashor != 0; }
+  // A call later than the window's end, (HASFEC, HASHOR) when timed, else
+  // the end of HASFEC.
+  bool After(int32_t fecha, int32_t hora) const {
+    return fecha > hasfec || (timed() && fecha == hasfec && hora > hashor);
+  }
   // DESHOR = HASHOR = 0 becomes 1..8640000 (the detail reports do this
   // after their headings are built).
   void Widen() {

@@ -1,6 +1,7 @@
 #include "reports/summary_report.h"
 
 #include <memory>
+#include <vector>
 
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/services.h"
@@ -92,9 +93,13 @@ class SummaryRun {
   std::unique_ptr<nv::File> Open(const char* label, bool needed);
   bool SetUpView(nv::View* view);
   std::string FilterText() const;
+  // Families read by key C1 (leading component the year) whose selection
+  // lies within DESFEC..HASFEC: the view walks those years and the run
+  // stops past HASFEC.
   bool DateKeyRange() const {
     return p_.kind == SummaryKind::kFree || p_.kind == SummaryKind::kUnrated ||
-           p_.kind == SummaryKind::kDirectory;
+           p_.kind == SummaryKind::kDirectory || p_.kind == SummaryKind::kDates ||
+           p_.kind == SummaryKind::kRequirement;
   }
   bool Fail(const std::string& text_ansi);
   void Stamp();
@@ -287,7 +292,21 @@ bool SummaryRun::SetUpView(nv::View* view) {
     view->SetRange(nv::Value(desde_), nv::Value(hasta_));
   } else if (p_.range == RangeKind::kNumber) {
     view->SetRange(nv::Value(double(low_)), nv::Value(double(high_)));
-  } else if (DateKeyRange()) {
+  }
+  if (p_.kind == SummaryKind::kStandard && p_.key_suffix != std::string_view("_C1")) {
+    // The date and time window the filter text tests, also on the key's
+    // components under the leading one, so that the walk seeks to it in
+    // each value instead of reading every call of the value.
+    std::vector<std::string> fields = {prefix + ":FECLLA"};
+    std::vector<nv::Value> low = {nv::Value(desfec_)}, high = {nv::Value(hasfec_)};
+    if (window_.timed()) {
+      fields.push_back(prefix + ":HORLLA");
+      low.emplace_back(deshor_);
+      high.emplace_back(hashor_);
+    }
+    ok = view->SetWindow(fields, low, high, &error) && ok;
+  }
+  if (DateKeyRange()) {
     int y1, y2, m, d;
     if (nv::YmdFromDate(window_.desfec, &y1, &m, &d) &&
         nv::YmdFromDate(window_.hasfec, &y2, &m, &d)) {

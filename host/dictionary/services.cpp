@@ -33,9 +33,7 @@ std::string TIPO_LLAMADAS(std::string_view name) {
 }
 
 bool RANGO_STRING(std::string_view value, std::string_view first, std::string_view last) {
-  if (CompareClipped(value, first) < 0) return false;
-  if (Clip(last).empty()) return true;
-  return CompareClipped(value, last) <= 0;
+  return CompareClipped(value, first) >= 0 && CompareClipped(value, last) <= 0;
 }
 
 std::string TIEMPO(int64_t total_duration, int64_t /*calls*/) {

@@ -29,8 +29,10 @@ namespace nv::dict {
 NV_API std::string TIPO_LLAMADAS(std::string_view name);
 
 // True when first <= value <= last, comparing the texts byte by byte after
-// clipping trailing blanks. A blank `last` sets no upper bound (a range
-// given only by its start runs to the end); a blank `first` none below.
+// clipping trailing blanks. The bounds are taken as they are, as a view's
+// key range and the filter texts take them: a blank `first` is below every
+// value, a blank `last` is above only blank values, so a range with a blank
+// end after a non-blank start is inverted and holds nothing.
 NV_API bool RANGO_STRING(std::string_view value, std::string_view first, std::string_view last);
 
 // Text printed after "Total Duración: ": the total duration (hundredths of a

@@ -67,6 +67,38 @@ struct View::Join_ {
   std::vector<expr::Cell> probe_cells;
 };
 
+struct View::Window_ {
+  struct Part {
+    expr::Cell cell;  // the field in the primary record
+    Value low, high;
+  };
+  explicit Window_(const RecordType& rt) : extremes(rt) {}
+  std::vector<Part> parts;
+  Extremes extremes;
+  // The record's window fields against the low (or high) tuple, in key order.
+  int Compare(bool high, bool no_case) const {
+    for (const Part& p : parts) {
+      int c = expr::CompareScalars(expr::ReadCell(p.cell), expr::FromValue(high ? p.high : p.low),
+                                   no_case);
+      if (c != 0) return c;
+    }
+    return 0;
+  }
+  bool empty = false;  // the low tuple lies above the high one
+  // After a seek past a leading value: that value, for the rare records that
+  // stand exactly at the key's far end and are read once more.
+  std::vector<uint8_t> past;
+  bool skipping = false;
+};
+
+namespace {
+
+// Records read outside the window before the walk seeks: short runs cost
+// less to read than to seek over.
+constexpr int kWindowProbe = 16;
+
+}  // namespace
+
 struct View::OrderPart {
   std::string label;
   bool descending = false;
@@ -91,6 +123,7 @@ void View::Reconfigure() {
 void View::SetKey(KeyDecl* key) {
   Reconfigure();
   key_ = key;
+  window_.reset();  // its fields were checked against the old key
   leading_field_ = 0;
   leading_descending_ = false;
   leading_no_case_ = false;
@@ -151,6 +184,62 @@ void View::SetRange(const Value& low, const Value& high) {
 void View::ClearRange() {
   Reconfigure();
   has_range_ = false;
+}
+
+bool View::SetWindow(const std::vector<std::string>& fields, const std::vector<Value>& low,
+                     const std::vector<Value>& high, expr::Error* error) {
+  expr::Error local;
+  expr::Error* e = error ? error : &local;
+  *e = expr::Error{};
+  auto fail = [&](std::string_view detail) {
+    e->position = 1;
+    e->message = ViewError("la ventana", 1, detail);
+    return false;
+  };
+  if (!key_ || leading_field_ == 0 || !primary_->decl().record) {
+    return fail("la vista no tiene clave");
+  }
+  if (fields.empty() || low.size() != fields.size() || high.size() != fields.size()) {
+    return fail("se esperaba un valor inicial y uno final por campo");
+  }
+  const RecordType& rt = *primary_->decl().record;
+  auto w = std::make_unique<Window_>(rt);
+  uint8_t next = 1;  // the key component the next field must cover
+  for (size_t i = 0; i < fields.size(); ++i) {
+    expr::Cell cell;
+    File* file = nullptr;
+    if (!bindings_.FindField(fields[i], &cell, &file) || file != primary_) {
+      return fail("campo desconocido '" + fields[i] + "'");
+    }
+    const size_t from = size_t(static_cast<const uint8_t*>(cell.address) - primary_->record());
+    const uint8_t first = next;
+    for (; next < key_->component_count; ++next) {
+      const int32_t code = key_->components[next];
+      const FieldDesc* f = rt.Field(FieldOf(code));
+      if (!f || f->offset < from || f->offset + f->size > from + cell.size) break;
+      if (code < 0) return fail("'" + fields[i] + "' cubre un componente descendente");
+    }
+    if (next == first) {
+      return fail("'" + fields[i] + "' no sigue en la clave a los campos anteriores");
+    }
+    w->parts.push_back({cell, low[i], high[i]});
+  }
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const int c =
+        expr::CompareScalars(expr::FromValue(low[i]), expr::FromValue(high[i]), leading_no_case_);
+    if (c != 0) {
+      w->empty = c > 0;
+      break;
+    }
+  }
+  Reconfigure();
+  window_ = std::move(w);
+  return true;
+}
+
+void View::ClearWindow() {
+  Reconfigure();
+  window_.reset();
 }
 
 bool View::SetFilter(std::string_view text, expr::Error* error) {
@@ -284,10 +373,50 @@ int View::Position(int dir) {
     expr::WriteCell(expr::FieldCell(rt, leading_field_, rec),
                     expr::FromValue(walk_up ? low_ : high_));
   }
+  if (window_) {
+    if (dir > 0) {
+      for (const Window_::Part& p : window_->parts) {
+        expr::WriteCell(p.cell, expr::FromValue(p.low));
+      }
+    }
+    window_->skipping = false;
+  }
+  window_misses_ = 0;
+  return primary_->Set(key_, key_);
+}
+
+int View::WindowCheck() {
+  if (window_->Compare(false, leading_no_case_) < 0) return -1;
+  if (window_->Compare(true, leading_no_case_) > 0) return 1;
+  return 0;
+}
+
+int View::WindowSeek(int side) {
+  const RecordType& rt = *primary_->decl().record;
+  uint8_t* rec = primary_->record();
+  // The leading value stays as the record has it. Short of the window: the
+  // window's start, the free components at their first values; past the
+  // window: every component after the leading one at its last value.
+  for (uint8_t i = 1; i < key_->component_count; ++i) {
+    const int32_t code = key_->components[i];
+    window_->extremes.Fill(rt, FieldOf(code), rec, side > 0 ? code >= 0 : code < 0);
+  }
+  if (side < 0) {
+    for (const Window_::Part& p : window_->parts) expr::WriteCell(p.cell, expr::FromValue(p.low));
+  } else {
+    const FieldDesc* lead = rt.Field(leading_field_);
+    window_->past.assign(rec + lead->offset, rec + lead->offset + lead->size);
+    window_->skipping = true;
+  }
+  ++window_seeks_;
   return primary_->Set(key_, key_);
 }
 
 int View::Step(int dir) {
+  if (window_ && window_->empty) {
+    SetError(kEndOfFile);
+    return kEndOfFile;
+  }
   for (;;) {
     int err = dir > 0 ? primary_->Next() : primary_->Previous();
     if (err != 0) return err;
@@ -298,6 +427,24 @@ int View::Step(int dir) {
         return kEndOfFile;
       }
       continue;  // short of the range (a driver that positioned loosely)
+    }
+    if (window_) {
+      if (window_->skipping) {
+        const FieldDesc* lead = primary_->decl().record->Field(leading_field_);
+        if (std::memcmp(primary_->record() + lead->offset, window_->past.data(),
+                        window_->past.size()) == 0) {
+          continue;  // still the value sought past
+        }
+        window_->skipping = false;
+      }
+      if (int side = WindowCheck()) {
+        if (dir > 0 && ++window_misses_ >= kWindowProbe) {
+          window_misses_ = 0;
+          if (int seek = WindowSeek(side)) return seek;
+        }
+        continue;
+      }
+      window_misses_ = 0;
     }
     if (!DoJoins()) continue;
     if (filter_ && !filter_->Matches()) continue;
@@ -368,6 +515,7 @@ int View::BuildSorted() {
 
 int View::Set() {
   index_ = -1;
+  window_seeks_ = 0;
   if (!count_fresh_) count_ = -1;
   if (!order_.empty()) {
     int err = sorted_fresh_ ? 0 : BuildSorted();
@@ -460,7 +608,7 @@ int64_t View::Records() {
     }
     return int64_t(entries_.size());
   }
-  if (!filter_ && !has_range_ &&
+  if (!filter_ && !has_range_ && !window_ &&
       std::none_of(joins_.begin(), joins_.end(), [](const auto& j) { return j->inner; })) {
     return primary_->Records();
   }

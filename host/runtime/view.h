@@ -13,6 +13,16 @@
 //   v.SetFilter("INRANGE(MO01:FECLLA,DesFec,HasFec)", &error);
 //   for (v.Set(); v.Next() == 0;) ... the buffers of calls and accounts ...
 //
+// A window on the key components after the leading one (a date and time
+// under a line, say) makes the walk seek: each leading value is read only
+// from (value, window start) to (value, window end), then the view jumps to
+// the next value.
+//
+//   v.SetKey(calls.key("MO01:MO01_C2"));            // NROLIN, date, time
+//   v.SetRange(Value(desde), Value(hasta));
+//   v.SetWindow({"MO01:FECLLA", "MO01:HORLLA"}, {Value(desfec), Value(deshor)},
+//               {Value(hasfec), Value(hashor)}, &error);
+//
 // Invariants and states:
 //   idle --Set()--> ready --Next()/Previous()--> walking --end--> walking
 // - In `ready` the files are not yet positioned: the first Next starts at the
@@ -25,6 +35,11 @@
 //   file); a Previous after an end steps back from there as the file does.
 // - Joins and the order text name fields of the files bound when they are
 //   set: join first, then set the filter and the order.
+// - With a window, a record whose window components lie outside it is never
+//   handed out; a forward walk skips such records by reading on for a few
+//   records and then seeking (SET by key) to the window of the same leading
+//   value, or past that value (a backward walk only reads on). The records handed out, and their
+//   order, are exactly those of the walk without the window whose filter tests the window.
 // - With an order text the selected records are found in a pre-pass at Set()
 //   and only (order values, record pointer) pairs are kept and sorted; each
 //   record is read again by pointer (GET) when the walk reaches it. Equal
@@ -86,7 +101,8 @@ class NV_API View {
   // (a browse filter may compare with the buffer of another file).
   expr::Bindings& bindings() { return bindings_; }
 
-  // Order by a key of the primary file (nullptr: record order).
+  // Order by a key of the primary file (nullptr: record order); removes
+  // the window.
   void SetKey(KeyDecl* key);
   // Order by fields of the view's files, "PRE:NAME[,PRE:NAME...]", each
   // optionally preceded by '-' for descending order. An empty text removes
@@ -98,6 +114,22 @@ class NV_API View {
   // leading field and the range has no effect.
   void SetRange(const Value& low, const Value& high);
   void ClearRange();
+  // Window on the key components that follow the leading one: `fields` are
+  // fields of the primary file that cover those components in key order (a
+  // group such as a binary date covers the components of its subfields;
+  // fewer fields than components leave the rest free); `low` and `high`
+  // hold a value per field, and a record is inside when its values, read as
+  // one tuple in key order, lie from `low` to `high`, both included. A low
+  // tuple above the high one selects nothing. False with `error` (the old
+  // window is kept) when there is no key, a field is unknown or not of the
+  // primary file, the fields do not follow the leading component in key
+  // order, a component they cover is descending, or the value counts
+  // differ.
+  bool SetWindow(const std::vector<std::string>& fields, const std::vector<Value>& low,
+                 const std::vector<Value>& high, expr::Error* error);
+  void ClearWindow();
+  // Seeks made by the window since the last Set() (for tests and benchmarks).
+  int64_t window_seeks() const { return window_seeks_; }
   // Filter text; empty removes it. False with `error` when the text is
   // malformed or names what is not bound (the old filter is then kept).
   bool SetFilter(std::string_view text, expr::Error* error);
@@ -130,17 +162,20 @@ class NV_API View {
  private:
   struct Join_;
   struct OrderPart;
+  struct Window_;
   struct Entry {
     uint32_t offset;  // of the order values in arena_
     int32_t pointer;  // record pointer of the primary file
   };
   enum class State { kIdle, kReady, kWalking };
 
-  void Reconfigure();     // a setting changed: back to idle, caches dropped
-  int Position(int dir);  // first record at the low (dir>0) or high end
-  int Step(int dir);      // one file step, joins, range and filter
-  int RangeCheck();       // 0 inside, >0 beyond the high end, <0 below low
-  bool DoJoins();         // false when an inner join found nothing
+  void Reconfigure();        // a setting changed: back to idle, caches dropped
+  int Position(int dir);     // first record at the low (dir>0) or high end
+  int Step(int dir);         // one file step, joins, range and filter
+  int RangeCheck();          // 0 inside, >0 beyond the high end, <0 below low
+  int WindowCheck();         // the same for the window components
+  int WindowSeek(int side);  // forward: SET at the window (side < 0) or past the value
+  bool DoJoins();            // false when an inner join found nothing
   bool Selected();
   int BuildSorted();
   int CountPass(int64_t* count);
@@ -158,6 +193,9 @@ class NV_API View {
   std::vector<std::unique_ptr<Join_>> joins_;
   std::vector<OrderPart> order_;
   std::vector<std::string> projected_;
+  std::unique_ptr<Window_> window_;
+  int window_misses_ = 0;  // records read in a row outside the window
+  int64_t window_seeks_ = 0;
 
   State state_ = State::kIdle;
   // Sorted walks.

@@ -40,6 +40,11 @@ void ProgressWindow::SetText(std::string_view text) {
   window_.SetText(kUserText, text);
 }
 
+void ProgressWindow::SetPercentSuffix(std::string_view suffix) {
+  percent_suffix_ = std::string(suffix);
+  window_.SetText(kPercent, std::to_string(percent_ < 0 ? 0 : percent_) + percent_suffix_);
+}
+
 void ProgressWindow::Poll() {
   while (window_.Poll()) {
     if ((window_.Event() == Event::kAccepted && window_.Field() == kCancelar) ||
@@ -55,7 +60,7 @@ bool ProgressWindow::Step(int64_t done, int64_t total) {
   if (p != percent_) {
     percent_ = p;
     window_.SetProgress(kThermometer, p);
-    window_.SetText(kPercent, std::to_string(p) + " %");
+    window_.SetText(kPercent, std::to_string(p) + percent_suffix_);
   }
   Poll();
   return !cancelled_;

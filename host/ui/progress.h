@@ -32,6 +32,9 @@ class NV_API ProgressWindow {
   void Open();
   void Close();
   void SetText(std::string_view text);
+  // What follows the number in the percentage text (" %" unless set; the
+  // detail reports show "N% Completo"). Rewrites the text shown.
+  void SetPercentSuffix(std::string_view suffix);
   // Moves the thermometer to done/total (total 0 shows 0 %); answers false
   // once the user has pressed "Cancelar" or closed the window.
   bool Step(int64_t done, int64_t total);
@@ -44,6 +47,7 @@ class NV_API ProgressWindow {
   Window window_;
   bool cancelled_ = false;
   int percent_ = -1;
+  std::string percent_suffix_ = " %";
 };
 
 // Walks a file in a key's order (record order when key is null) from its

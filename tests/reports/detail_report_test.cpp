@@ -2,8 +2,13 @@
 // text rendering of the document shows for selection, transfers, totals,
 // lookups, headings and progress.
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
 
+#include "host/runtime/picture.h"
 #include "host/ui/headless/headless_backend.h"
 #include "host/ui/progress.h"
 #include "tests/reports/report_fixture.h"
@@ -117,8 +122,12 @@ TEST_F(DetailTest, TransferredCallPrintsOncePerGroupWithAllLegs) {
   ASSERT_TRUE(o.delivered);
   EXPECT_EQ(Count(o.text, "Datos de Transferencias"), 1) << o.text;
   EXPECT_EQ(Count(o.text, "1145556666"), 1);
-  EXPECT_EQ(Count(o.text, "AGENTE DOCE"), 1);  // the leg with an agent
-  for (const char* ext : {"201", "202", "203"}) EXPECT_NE(o.text.find(ext), std::string::npos);
+  EXPECT_EQ(Count(o.text, "AGENTE DOCE"), 1);  // the leg with an agent, and its code
+  EXPECT_NE(o.text.find("Agente:              12  AGENTE DOCE"), std::string::npos) << o.text;
+  // Each leg prints its extension and its own date, time and duration line.
+  for (const char* ext : {"201", "202", "203"}) {
+    EXPECT_EQ(Count(o.text, std::string("       Interno: ") + ext), 1) << ext << "\n" << o.text;
+  }
   // Every selected leg counts.
   EXPECT_EQ(o.result.calls, 4);
   EXPECT_NE(o.text.find("Total Llamadas: 4"), std::string::npos);
@@ -309,7 +318,9 @@ TEST_F(DetailTest, IncomingReportsReadTheIncomingFile) {
   EXPECT_EQ(o.text.find("0114100001"), std::string::npos);
   EXPECT_NE(o.text.find("0114100002"), std::string::npos);
   EXPECT_NE(o.text.find("linea/s: L1 al: L1"), std::string::npos);
-  EXPECT_NE(o.text.find("1.50"), std::string::npos);  // incoming cost picture @n10.2
+  // The call's own cost, in the incoming picture @n10.2 (the totals band
+  // writes its own "Total Costo: 1.50").
+  EXPECT_NE(o.text.find("Costo:       1.50"), std::string::npos) << o.text;
 }
 
 // The text without the page footers, which carry the time of printing.
@@ -392,10 +403,10 @@ TEST_F(DetailTest, BadParameterBlocksNeverCrash) {
   Output o = Run("RPT_SAL_LINEAS_DETALLE", Rpt(kD1, kD3, 0, 0, "L1", "L1") + "garbage");
   EXPECT_EQ(o.result.calls, 1);
   // A short block is blank-filled: HASFEC reads as 0x20202020 (far in the
-  // future) and the blank range covers every line, so the call is in.
+  // future) and the blank range holds only calls without a line.
   o = Run("RPT_SAL_LINEAS_DETALLE", Rpt(kD1, kD3).substr(0, 4));
-  EXPECT_EQ(o.result.calls, 1);
-  EXPECT_NE(o.text.find("Total Llamadas: 1"), std::string::npos);
+  EXPECT_EQ(o.result.calls, 0);
+  EXPECT_NE(o.text.find("Total Llamadas: 0"), std::string::npos);
 }
 
 TEST_F(DetailTest, PrintOptionsReachTheDocument) {
@@ -407,13 +418,118 @@ TEST_F(DetailTest, PrintOptionsReachTheDocument) {
   EXPECT_TRUE(o.doc.skip_preview);
 }
 
-TEST_F(DetailTest, MissingCallFileGivesAnEmptyReport) {
+// The text rendering cuts a value to its box: every number, date and time
+// of the layout has a box as wide as its picture, so the text shows what the
+// PDF shows.
+TEST(DetailLayoutTest, NumbersDatesAndTimesFitTheirBoxes) {
+  for (fxr4::Direction d : {fxr4::Direction::kOutgoing, fxr4::Direction::kIncoming}) {
+    const nv::report::ReportLayout l = fxr4::DetailLayout(d);
+    std::vector<const nv::report::Band*> bands = {&l.page_header, &l.page_footer, &l.totals};
+    for (const nv::report::Band& b : l.details) bands.push_back(&b);
+    for (const nv::report::Band* b : bands) {
+      for (const nv::report::Item& it : b->items) {
+        if (it.kind != nv::report::ItemKind::kValue || it.picture[1] == 's') continue;
+        EXPECT_GE(it.width / 100, nv::PictureWidth(it.picture)) << b->name << " " << it.name;
+      }
+    }
+  }
+}
+
+// A call file that cannot be opened (missing, held exclusively by another
+// program, damaged) is an error with the file's name and the error's text,
+// never an empty report.
+TEST_F(DetailTest, UnopenableCallFileIsAnErrorWithoutADocument) {
+  AddCall(Call(1, kD2, Hms(9, 0, 0)), false);
   writers_.clear();
-  std::string cmd = "rm -f '" + dir_ + "/Archivos/FXMO02'*";
-  ASSERT_EQ(system(cmd.c_str()), 0);
-  Output o = Run("RPT_ENT_FECHA_DETALLE", Rpt(kD1, kD3));
-  EXPECT_NE(o.result.open_error, 0);
-  EXPECT_NE(o.text.find("Total Llamadas: 0"), std::string::npos);
+  const std::string data =
+      dir_ + "/Archivos/" +
+      std::filesystem::path(dict_->EffectiveName("FXMO02")).filename().string();
+  ASSERT_TRUE(std::filesystem::exists(data)) << data;
+  struct Case {
+    const char* what;
+    std::function<void()> spoil;
+    const char* text;
+  };
+  std::unique_ptr<nv::File> holder;
+  const Case cases[] = {
+      {"held",
+       [&] {
+         holder = dict_->NewFile("FXMO02");
+         ASSERT_EQ(holder->Open(nv::kReadWrite | nv::kDenyAll), 0);
+       },
+       "Acceso denegado"},
+      {"damaged",
+       [&] {
+         holder.reset();
+         std::ofstream(data, std::ios::binary | std::ios::in) << "basura basura basura";
+       },
+       ""},
+      {"missing", [&] { std::filesystem::remove(data); }, "Archivo no encontrado"},
+  };
+  for (const Case& c : cases) {
+    c.spoil();
+    nv::ui::HeadlessBackend ui;
+    Output o = Run("RPT_ENT_FECHA_DETALLE", Rpt(kD1, kD3));
+    nv::ui::SetBackend(nullptr);
+    EXPECT_EQ(o.result.status, fxr4::RunResult::kOpenFailed) << c.what;
+    EXPECT_NE(o.result.open_error, 0) << c.what;
+    EXPECT_FALSE(o.delivered) << c.what;
+    ASSERT_EQ(ui.messages().size(), 1u) << c.what;
+    const std::string shown = nv::Utf8FromAnsi(ui.messages()[0].shape.text);
+    EXPECT_NE(shown.find("No se puede abrir el archivo de llamadas FXMO02"), std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find(dict_->EffectiveName("FXMO02")), std::string::npos) << shown;
+    EXPECT_NE(shown.find(c.text), std::string::npos) << c.what << ": " << shown;
+    EXPECT_NE(shown.find("RPT_ENT_FECHA_DETALLE"), std::string::npos) << shown;
+    EXPECT_EQ(ui.messages()[0].shape.icon, nv::ui::Icon::kError);
+  }
+}
+
+// The progress window itself shows "N% Completo" as the run moves on.
+TEST_F(DetailTest, ProgressWindowShowsThePercentCompleted) {
+  for (int i = 0; i < 8; ++i) AddCall(Call(i + 1, kD2, Hms(8, 0, 0) + i));
+  nv::ui::HeadlessBackend ui;
+  std::atomic<nv::ui::Window*> window{nullptr};
+  ui.OnOpen(nv::ui::ProgressWindow::kCaption, [&](nv::ui::Window& w) { window = &w; });
+  std::vector<std::string> shown;
+  fxr4::RunOptions o;
+  o.dict = dict_.get();
+  o.deliver = [](nv::report::Document&&) {};
+  // Each new percentage: the window still shows the one before it.
+  o.on_progress = [&](int, const std::string&) {
+    if (nv::ui::Window* w = window.load()) {
+      shown.push_back(w->Text(nv::ui::ProgressWindow::kPercent));
+    }
+  };
+  writers_.clear();
+  fxr4::RunDetail(*fxr4::FindDetailProc("RPT_SAL_FECHA_DETALLE"), Rpt(kD1, kD3), Opc(), o);
+  nv::ui::SetBackend(nullptr);
+  const std::vector<std::string> want = {"0% Completo",  "0% Completo",  "12% Completo",
+                                         "25% Completo", "37% Completo", "50% Completo",
+                                         "62% Completo", "75% Completo", "87% Completo"};
+  EXPECT_EQ(shown, want);
+}
+
+// Descriptions are chosen upper-cased while MA09_C1 orders them as written:
+// a lower-case description that sorts after the range's end is still in.
+TEST_F(DetailTest, AccountRangeTakesMixedCaseDescriptions) {
+  const char* accounts[][2] = {{"C1", "banco"}, {"C2", "ZETA"}, {"C3", "Caja"}, {"C4", "Beta"}};
+  for (int i = 0; i < 4; ++i) {
+    MA09Record a{};
+    a.NROCTA = accounts[i][0];
+    a.DESCTA = accounts[i][1];
+    Add("FXMA09", a);
+    CallRecord r = Call(i + 1, kD2, Hms(9, i, 0));
+    r.NROCTA = accounts[i][0];
+    AddCall(r);
+  }
+  Output o = Run("RPT_SAL_CTAS_DETALLE", Ctas(kD1, kD3, "b", "caja"));
+  // banco, Beta and Caja (BANCO, BETA, CAJA within B..CAJA), ZETA not.
+  EXPECT_EQ(o.result.calls, 3) << o.text;
+  EXPECT_NE(o.text.find("0114100001"), std::string::npos);
+  EXPECT_NE(o.text.find("0114100003"), std::string::npos);
+  EXPECT_NE(o.text.find("0114100004"), std::string::npos);
+  EXPECT_EQ(o.text.find("0114100002"), std::string::npos);
 }
 
 }  // namespace

@@ -165,5 +165,21 @@ TEST_F(ToolTest, SummaryToPdfAndWholeResultToCsv) {
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/x.csv"));
 }
 
+TEST_F(ToolTest, UnopenableCallFileEndsWithTheErrorOnStandardError) {
+  writers_.clear();
+  std::filesystem::remove(
+      dir_ + "/Archivos/" +
+      std::filesystem::path(dict_->EffectiveName("FXMO01")).filename().string());
+  std::string err;
+  EXPECT_EQ(Shell(In("run RPT_SAL_FECHA_DETALLE --desfec 1/3/2026 --hasfec 5/3/2026 "
+                     "--pdf out.pdf"),
+                  &err),
+            1);
+  EXPECT_NE(err.find("fxr4: No se puede abrir el archivo de llamadas FXMO01"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Archivo no encontrado"), std::string::npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/out.pdf"));
+}
+
 }  // namespace
 }  // namespace fxr4test

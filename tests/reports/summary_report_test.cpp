@@ -324,7 +324,7 @@ TEST_F(SummaryTest, BothFormsOfEveryFamilySelectTheSameCalls) {
         // stored with time 0 on DESFEC, which the detail's widened window
         // leaves out.
         ASSERT_TRUE(whole_days && r.HORLLA == 0 && r.FECLLA.day() == desfec)
-            << s.name << " takes call " << id << " that its detail form leaves out";
+            << s.name << " takes call " << id << " that its detail form leaves out: cta '" << r.NROCTA.str() << "' " << r.FECLLA.day() - base << " " << r.HORLLA << " block " << desfec - base << ".." << hasfec - base << " " << deshor << ".." << hashor << " " << curtab;
         ++time_zero;
       }
       EXPECT_EQ(so.result.calls, int64_t(by_summary.size()));

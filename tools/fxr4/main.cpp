@@ -6,11 +6,14 @@
 // The program works in the folder that holds ./Archivos (the data files),
 // builds the procedure's parameter block and OPC_IMPRESION from the options,
 // loads libFXR4.so (from its own folder first) and calls the procedure by
-// its exported name on a thread of its own, as the choosers do.
+// its exported name on a thread of its own, as the choosers do. What the
+// library reports as an error (a call file that cannot be opened ...) is
+// written to standard error and the program ends with status 1.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +26,7 @@
 
 #include "host/runtime/codepage.h"
 #include "host/runtime/picture.h"
+#include "host/ui/backend.h"
 #include "reports/params.h"
 
 namespace {
@@ -146,6 +150,37 @@ struct Options {
   std::string opcion = "A", cuentas = "To", agentes = "To", agenda = "To", desnro, hasnro;
   int32_t desdur = 0, hasdur = INT32_MAX;
   double descos = -1e18, hascos = 1e18;
+};
+
+// The library's message boxes go to standard error; its windows (the
+// progress window) have no screen here.
+class ConsoleBackend : public nv::ui::Backend {
+ public:
+  std::unique_ptr<nv::ui::WindowPeer> CreatePeer(nv::ui::Window& w, bool) override {
+    return std::make_unique<Peer>(w);
+  }
+  int Message(const nv::ui::MessageSpec& m) override {
+    std::string text = nv::Utf8FromAnsi(m.text);
+    for (size_t at; (at = text.find("||")) != std::string::npos;) text.replace(at, 2, "\n");
+    for (char& c : text) c = c == '|' ? '\n' : c;
+    std::fprintf(stderr, "fxr4: %s\n", text.c_str());
+    if (m.icon == nv::ui::Icon::kError) ++errors_;
+    return m.default_button;
+  }
+  void SetBusy(bool) override {}
+  int errors() const { return errors_; }
+
+ private:
+  class Peer : public nv::ui::WindowPeer {
+   public:
+    explicit Peer(nv::ui::Window& w) : w_(w) {}
+    void Update(nv::ui::ControlId, nv::ui::Prop) override {}
+    void Wait() override { w_.ForceEnd(); }
+
+   private:
+    nv::ui::Window& w_;
+  };
+  std::atomic<int> errors_{0};
 };
 
 int Fail(const std::string& text) {
@@ -324,22 +359,21 @@ int main(int argc, char** argv) {
   using OutputFn = int (*)(const char*);
   using ProcFn = void (*)(const char*, size_t, const char*, size_t);
   using DirectoryFn = void (*)(const char*, size_t, const char*, size_t, const char*, size_t);
-  using LastErrorFn = const char* (*)();
   auto output = reinterpret_cast<OutputFn>(dlsym(h, "FXR4:OUTPUT"));
-  auto last_error = reinterpret_cast<LastErrorFn>(dlsym(h, "FXR4:LAST_ERROR"));
   void* proc = dlsym(h, o.proc.c_str());
   if (output == nullptr || proc == nullptr) return Fail("libFXR4.so no exporta " + o.proc);
   const bool directory = o.proc.find("_AGENDADAS_") != std::string::npos;
   const std::string shape = o.out_mode == "gui" ? "gui" : o.out_mode + ":" + o.out_path;
   if (output(shape.c_str()) != 0) return Fail("salida inválida: " + shape);
 
+  ConsoleBackend console;
+  nv::ui::SetBackend(&console);
   const std::string block = BuildBlock(o);
   fxr4::OPC_IMPRESION opc{};
   opc.VISTA_PREVIA = o.preview ? 1 : 0;
   opc.COPIAS = int16_t(o.copias);
   const std::string opc_text(reinterpret_cast<const char*>(&opc), sizeof opc);
 
-  std::string failure;
   std::thread run([&] {
     if (directory) {
       reinterpret_cast<DirectoryFn>(proc)(o.opcion.data(), o.opcion.size(), block.data(),
@@ -347,17 +381,14 @@ int main(int argc, char** argv) {
     } else {
       reinterpret_cast<ProcFn>(proc)(block.data(), block.size(), opc_text.data(), opc_text.size());
     }
-    if (last_error != nullptr) failure = last_error();
     if (o.out_mode == "gui") {
       QMetaObject::invokeMethod(app.get(), &QCoreApplication::quit, Qt::QueuedConnection);
     }
   });
   if (o.out_mode == "gui") app->exec();
   run.join();
-  if (!failure.empty()) {
-    std::fprintf(stderr, "fxr4: %s\n", failure.c_str());
-    return 1;
-  }
+  nv::ui::SetBackend(nullptr);
+  if (console.errors() > 0) return 1;
   if (o.out_mode == "pdf" && !std::filesystem::exists(o.out_path)) {
     return Fail("no se escribió " + o.out_path);
   }

@@ -38,8 +38,9 @@ TEST(Services, StringRange) {
   EXPECT_TRUE(RANGO_STRING("0200   ", "0100", "0200"));
   EXPECT_FALSE(RANGO_STRING("0201", "0100", "0200"));
   EXPECT_FALSE(RANGO_STRING("0099", "0100", "0200"));
-  EXPECT_TRUE(RANGO_STRING("123", "", "200"));     // blank lower bound
-  EXPECT_TRUE(RANGO_STRING("999", "500", "   "));  // blank upper bound: open
+  EXPECT_TRUE(RANGO_STRING("123", "", "200"));      // blank lower bound
+  EXPECT_FALSE(RANGO_STRING("999", "500", "   "));  // blank upper bound: inverted
+  EXPECT_TRUE(RANGO_STRING("  ", "", ""));          // blank range: blank values only
   EXPECT_FALSE(RANGO_STRING("100", "500", ""));
   EXPECT_FALSE(RANGO_STRING("150", "200", "100"));  // inverted: empty
   EXPECT_TRUE(RANGO_STRING("", "", ""));
