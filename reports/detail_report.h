@@ -63,7 +63,9 @@ struct RunOptions {
 struct RunResult {
   // kOpenFailed: the call file could not be opened; the error reporter was
   // told (file name and error text) and no document was delivered.
-  enum Status { kOk = 0, kCancelled, kNoDictionary, kBadLayout, kOpenFailed };
+  // kReadFailed: reading the selected calls failed half-way; told the same
+  // way, no document.
+  enum Status { kOk = 0, kCancelled, kNoDictionary, kBadLayout, kOpenFailed, kReadFailed };
   Status status = kOk;
   int open_error = 0;   // error of opening the call file
   int64_t calls = 0;    // counted by the pre-scan

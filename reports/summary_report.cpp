@@ -35,6 +35,8 @@ std::string A(std::string_view utf8) {
   return nv::AnsiFromUtf8(utf8);
 }
 
+constexpr int kEnd = 33;  // the end of the view
+
 // Twelve characters and six lines to the inch, 8-point type.
 int32_t X(int col) {
   return col * 1000 / 12;
@@ -369,11 +371,15 @@ RunResult SummaryRun::Run(std::string_view option, std::string_view block, std::
   const CallRecord& r = calls_->As<CallRecord>();
   const int64_t total = calls_->Records();
   bool go = true;
-  if (!EmptyRange() && view.Set() == 0) {
-    while (view.Next() == 0) {
+  int err = EmptyRange() ? kEnd : view.Set();
+  if (err == 0) {
+    while ((err = view.Next()) == 0) {
       if (DateKeyRange()) {
         const int32_t f = r.FECLLA.day();
-        if (f > window_.hasfec) break;
+        if (f > window_.hasfec) {
+          err = kEnd;
+          break;
+        }
         if (f < window_.desfec) continue;
       }
       ++result_.calls;
@@ -405,7 +411,15 @@ RunResult SummaryRun::Run(std::string_view option, std::string_view block, std::
       }
     }
   }
-  if (!go || progress_->cancelled()) {
+  if (go && err != 0 && err != kEnd) {
+    // A read that fails half-way is an error, never a shorter report.
+    progress_->Close();
+    Fail(A("Error al leer el archivo de llamadas ") + CallLabel(p_.direction) + " (" +
+         dict_.EffectiveName(CallLabel(p_.direction)) + "): " + A(nv::ErrorTextOf(err)));
+    result_.status = RunResult::kReadFailed;
+    return result_;
+  }
+  if (!go || !progress_->Step(result_.printed, total)) {
     result_.status = RunResult::kCancelled;
     progress_->Close();
     return result_;

@@ -2,12 +2,18 @@
 // agreement of the two forms of every family (the summary's view and filter
 // text against the detail's walk and in-code selection) on random calls and
 // random parameter blocks.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
 
 #include "host/dictionary/services.h"
 #include "host/ui/framework.h"
+#include "host/ui/headless/headless_backend.h"
+#include "host/ui/progress.h"
 #include "reports/csv_export.h"
 #include "reports/output.h"
 #include "reports/special.h"
@@ -168,6 +174,34 @@ TEST_F(SummaryTest, UnopenableCallFileIsAnErrorWithoutDocument) {
   EXPECT_NE(reporter.shown().back().find("FXMO02"), std::string::npos) << reporter.shown().back();
 }
 
+TEST_F(SummaryTest, CancelAndDamagedFilesNeverDeliverAReport) {
+  for (int i = 0; i < 300; ++i) AddCall(Call(i + 1, kD1, Hms(8, 0, 0) + i));
+  {
+    nv::ui::HeadlessBackend ui;
+    ui.OnOpen(nv::ui::ProgressWindow::kCaption,
+              [](nv::ui::Window& w) { nv::ui::Press(w, nv::ui::ProgressWindow::kCancelar); });
+    Output o = RunAny("RPT_SAL_FECHA_RESUMEN", Rpt(kD1, kD3));
+    EXPECT_EQ(o.result.status, fxr4::RunResult::kCancelled);
+    EXPECT_FALSE(o.delivered);
+    nv::ui::SetBackend(nullptr);
+  }
+  // The data file cut to a third under its keys: an error, not a shorter
+  // report.
+  writers_.clear();
+  const std::string data =
+      dir_ + "/Archivos/" +
+      std::filesystem::path(dict_->EffectiveName("FXMO01")).filename().string();
+  const auto size = std::filesystem::file_size(data);
+  std::filesystem::resize_file(data, size / 3);
+  nv::ui::ErrorReporter reporter;
+  nv::ui::SetCurrentErrorReporter(&reporter);
+  Output o = RunAny("RPT_SAL_LINEAS_RESUMEN", Rpt(kD1, kD3, 0, 0, "L1", "L1"));
+  nv::ui::SetCurrentErrorReporter(nullptr);
+  EXPECT_NE(o.result.status, fxr4::RunResult::kOk) << o.text;
+  EXPECT_FALSE(o.delivered);
+  EXPECT_FALSE(reporter.shown().empty());
+}
+
 // --- agreement of the two forms
 
 struct Oracle {
@@ -197,7 +231,7 @@ TEST_F(SummaryTest, BothFormsOfEveryFamilySelectTheSameCalls) {
   const char* kTypes[] = {"LO", "NA", "IN", "ES", "ES", "NT", "CE"};
   const int32_t base = Day(2026, 5, 4);
   std::map<int32_t, CallRecord> by_id;
-  for (int i = 1; i <= (long_run ? 6000 : 1500); ++i) {
+  for (int i = 1; i <= (long_run ? 8000 : 2000); ++i) {
     CallRecord r = Call(i, base + pick(0, 6), pick(1, 8640000), kLines[pick(0, 5)],
                         kExts[pick(0, 4)], kTypes[pick(0, 6)]);
     if (pick(0, 7) == 0) r.HORLLA = 0;
@@ -324,7 +358,10 @@ TEST_F(SummaryTest, BothFormsOfEveryFamilySelectTheSameCalls) {
         // stored with time 0 on DESFEC, which the detail's widened window
         // leaves out.
         ASSERT_TRUE(whole_days && r.HORLLA == 0 && r.FECLLA.day() == desfec)
-            << s.name << " takes call " << id << " that its detail form leaves out: cta '" << r.NROCTA.str() << "' " << r.FECLLA.day() - base << " " << r.HORLLA << " block " << desfec - base << ".." << hasfec - base << " " << deshor << ".." << hashor << " " << curtab;
+            << s.name << " takes call " << id << " that its detail form leaves out: cta '"
+            << r.NROCTA.str() << "' " << r.FECLLA.day() - base << " " << r.HORLLA << " block "
+            << desfec - base << ".." << hasfec - base << " " << deshor << ".." << hashor << " "
+            << curtab;
         ++time_zero;
       }
       EXPECT_EQ(so.result.calls, int64_t(by_summary.size()));
@@ -396,6 +433,56 @@ TEST_F(SummaryTest, DirectoryTextsAreThoseOfTheDictionaryLookup) {
     const std::string want(nv::String<40>(lookup.Description(number)).clipped());
     ASSERT_EQ(texts.Of(number), want) << number;
   }
+}
+
+TEST(SpecialHeadingsTest, TitlesOfTheSpecialReports) {
+  const fxr4::Window timed{Day(2026, 3, 2), Day(2026, 3, 4), Hms(8, 0, 0), Hms(18, 30, 0)};
+  struct Case {
+    fxr4::SpecialKind kind;
+    fxr4::Direction d;
+    const char* option;
+    const char* curtab;
+    const char* t1;
+    bool with_times;
+  } cases[] = {
+      {fxr4::SpecialKind::kFree, fxr4::Direction::kOutgoing, "", "Locales",
+       "Informe de llamadas salientes - Gratuitas Por Fecha -", false},
+      {fxr4::SpecialKind::kUnrated, fxr4::Direction::kOutgoing, "", "Todas",
+       "Informe de llamadas salientes - No Tarifadas por Fecha -", false},
+      {fxr4::SpecialKind::kDirectory, fxr4::Direction::kIncoming, "N", "Todas",
+       "Informe de llamadas entrantes - No Agendadas -", true},
+      {fxr4::SpecialKind::kDirectory, fxr4::Direction::kOutgoing, "A", "Locales",
+       "Informe de llamadas salientes - Locales Agendadas -", true},
+      {fxr4::SpecialKind::kRequirement, fxr4::Direction::kIncoming, "", "Celulares",
+       "Informe de llamadas entrantes - Celulares por Requerimientos -", true},
+  };
+  for (const Case& c : cases) {
+    std::string t[3];
+    fxr4::SpecialHeadings(c.kind, c.d, c.option, timed, c.curtab, t);
+    EXPECT_EQ(t[0], c.t1);
+    EXPECT_EQ(t[1], c.with_times ? "desde el  2/03/2026 a las  8:00:00 hasta el  4/03/2026 a las "
+                                   "18:30:00"
+                                 : "desde el  2/03/2026 hasta el  4/03/2026")
+        << c.t1;
+    EXPECT_EQ(t[2], "");
+  }
+}
+
+TEST(SummaryExportsTest, EveryProcedureIsExportedUnderItsName) {
+  char self[4096];
+  const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+  self[len > 0 ? len : 0] = 0;
+  const std::string path = std::filesystem::path(self).parent_path().string() + "/libFXR4.so";
+  void* h = dlopen(path.c_str(), RTLD_NOW);
+  ASSERT_NE(h, nullptr) << dlerror();
+  size_t n = 0;
+  const fxr4::SummaryProc* sums = fxr4::SummaryProcs(&n);
+  EXPECT_EQ(n, 28u);
+  for (size_t i = 0; i < n; ++i) EXPECT_NE(dlsym(h, sums[i].name), nullptr) << sums[i].name;
+  const fxr4::DetailProc* special = fxr4::SpecialDetails(&n);
+  EXPECT_EQ(n, 6u);
+  for (size_t i = 0; i < n; ++i) EXPECT_NE(dlsym(h, special[i].name), nullptr) << special[i].name;
+  dlclose(h);
 }
 
 // --- export
