@@ -13,6 +13,7 @@
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/runtime/picture.h"
+#include "host/runtime/view.h"
 #include "host/ui/framework.h"
 #include "host/ui/progress.h"
 #include "reports/output.h"
@@ -223,6 +224,9 @@ class DetailRun {
   bool WalkDates(const Visit& visit);
   bool WalkAll(const Visit& visit);
   bool WalkAccounts(const Visit& visit);
+  // A walk over a view by key (range set), seeking to the time window of
+  // each value of the key's leading field.
+  bool WalkView(nv::View& v, const Visit& visit);
   std::string GroupValue(const CallRecord& r) const;
   bool Selects(const CallRecord& r) const {
     return options_.selects ? options_.selects(loc_tipo_, window_, r)
@@ -442,41 +446,41 @@ bool DetailRun::WalkSelected(bool counting, const Visit& visit) {
 }
 
 bool DetailRun::WalkKeyRange(const Visit& visit) {
-  nv::File& f = *calls_;
-  nv::KeyDecl* k = f.key(OrderKey(CallPrefix(p_.direction), p_.key_suffix));
+  nv::KeyDecl* k = calls_->key(OrderKey(CallPrefix(p_.direction), p_.key_suffix));
   if (k == nullptr) return true;
-  CallRecord& r = f.As<CallRecord>();
-  r = CallRecord{};
-  constexpr int64_t kDecimalMax = 99999;  // 3-byte packed decimals hold 5 digits
-  switch (p_.field) {
-    case GroupField::kNROLIN:
-      r.NROLIN = desde_;
-      break;
-    case GroupField::kNROINT:
-      r.NROINT = desde_;
-      break;
-    case GroupField::kCODAGT:
-    case GroupField::kGRUAGT:
-      if (desde_num_ > hasta_num_) return true;
-      (p_.field == GroupField::kCODAGT ? r.CODAGT : r.GRUAGT) = int32_t(desde_num_);
-      break;
-    default: {
-      if (desde_num_ > hasta_num_ || desde_num_ > kDecimalMax || hasta_num_ < -kDecimalMax)
-        return true;
-      const int64_t start = desde_num_ < -kDecimalMax ? -kDecimalMax : desde_num_;
-      nv::Decimal<3, 0>* d = p_.field == GroupField::kGRULIN   ? &r.GRULIN
-                             : p_.field == GroupField::kGRUINT ? &r.GRUINT
-                             : p_.field == GroupField::kGRUCTA ? &r.GRUCTA
-                                                               : &r.GRUAGE;
-      d->Set(start);
-      break;
+  nv::View v(calls_.get());
+  v.SetKey(k);
+  if (p_.range == RangeKind::kText) {
+    v.SetRange(nv::Value(desde_), nv::Value(hasta_));
+  } else {
+    // A 3-byte packed decimal holds 5 digits: the walk starts at the
+    // lowest value the field can hold.
+    constexpr int64_t kDecimalMax = 99999;
+    const bool decimal = p_.field != GroupField::kCODAGT && p_.field != GroupField::kGRUAGT;
+    if (desde_num_ > hasta_num_ ||
+        (decimal && (desde_num_ > kDecimalMax || hasta_num_ < -kDecimalMax))) {
+      return true;
     }
+    const int64_t start = decimal && desde_num_ < -kDecimalMax ? -kDecimalMax : desde_num_;
+    v.SetRange(nv::Value(static_cast<long long>(start)),
+               nv::Value(static_cast<long long>(hasta_num_)));
   }
-  if (f.Set(k, k) != 0) return true;
-  while (Advance(f) == 0) {
-    const bool inside = (p_.range == RangeKind::kText) ? range_.Contains(GroupValue(r))
-                                                       : range_.Contains(LeadingNumber(r));
-    if (!inside) break;
+  return WalkView(v, visit);
+}
+
+bool DetailRun::WalkView(nv::View& v, const Visit& visit) {
+  if (options_.seek) {
+    // The key's components after the grouping field are the date and time:
+    // each group value is read only within the window.
+    const std::string prefix = CallPrefix(p_.direction);
+    nv::expr::Error error;
+    v.SetWindow({prefix + ":FECLLA", prefix + ":HORLLA"},
+                {nv::Value(window_.desfec), nv::Value(window_.deshor)},
+                {nv::Value(window_.hasfec), nv::Value(window_.hashor)}, &error);
+  }
+  const CallRecord& r = calls_->As<CallRecord>();
+  if (v.Set() != 0) return true;
+  while (v.Next() == 0) {
     if (Selects(r) && !visit(r)) return false;
   }
   return true;
@@ -489,24 +493,20 @@ bool DetailRun::WalkDates(const Visit& visit) {
   CallRecord& r = f.As<CallRecord>();
   r = CallRecord{};
   r.FECLLA.set_day(window_.desfec);
+  r.HORLLA = window_.deshor;
   if (f.Set(k, k) != 0) return true;
-  while (Advance(f) == 0) {
-    if (r.FECLLA.day() > window_.hasfec) break;
+  while (Advance(f) == 0 && !window_.After(r.FECLLA.day(), r.HORLLA)) {
     if (Selects(r) && !visit(r)) return false;
   }
   return true;
 }
 
 bool DetailRun::WalkAll(const Visit& visit) {
-  nv::File& f = *calls_;
-  nv::KeyDecl* k = f.key(OrderKey(CallPrefix(p_.direction), p_.key_suffix));
+  nv::KeyDecl* k = calls_->key(OrderKey(CallPrefix(p_.direction), p_.key_suffix));
   if (k == nullptr) return true;
-  CallRecord& r = f.As<CallRecord>();
-  if (f.Set(k) != 0) return true;
-  while (Advance(f) == 0) {
-    if (Selects(r) && !visit(r)) return false;
-  }
-  return true;
+  nv::View v(calls_.get());
+  v.SetKey(k);
+  return WalkView(v, visit);
 }
 
 bool DetailRun::WalkAccounts(const Visit& visit) {
@@ -536,7 +536,8 @@ bool DetailRun::WalkAccounts(const Visit& visit) {
     r.FECLLA.set_day(window_.desfec);
     r.HORLLA = 0;  // a window given from 0 takes calls stored with time 0
     if (f.Set(c4, c4) != 0) continue;
-    while (Advance(f) == 0 && r.NROCTA == code && !window_.After(r.FECLLA.day(), r.HORLLA)) {
+    while (Advance(f) == 0 && r.NROCTA == code &&
+           !(options_.seek && window_.After(r.FECLLA.day(), r.HORLLA))) {
       if (Selects(r) && !visit(r)) return false;
     }
   }

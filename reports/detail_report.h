@@ -58,6 +58,9 @@ struct RunOptions {
   std::function<bool(std::string_view loc_tipo, const Window& w, const nv::dict::CallRecord&)>
       selects;
   std::function<void(const Window& w, std::string_view curtab, std::string titles[3])> headings;
+  // Walks seek to the time window of each group value (true), or read every
+  // call of each group (false: the plain walk the tests compare with).
+  bool seek = true;
 };
 
 struct RunResult {

@@ -236,6 +236,14 @@ RunResult RunSpecialDetail(const DetailProc& proc, std::string_view option, std:
   const std::string opt(option.substr(0, 1));
   const nv::dict::Dictionary* dict = options.dict ? options.dict : LibraryDictionary();
   std::string rpt(block);
+  if (kind == SpecialKind::kFree || kind == SpecialKind::kUnrated) {
+    // Selected by dates alone: the walk takes whole days, whatever times
+    // the block carries (their headings never show one).
+    PARAM_RPT b = CopiedBlock<PARAM_RPT>(block);
+    b.DESHOR = 0;
+    b.HASHOR = 0;
+    rpt.assign(reinterpret_cast<const char*>(&b), sizeof b);
+  }
   std::unique_ptr<RequirementSelection> reque;
   if (kind == SpecialKind::kRequirement) {
     const PARAM_RPT_REQUE b = CopiedBlock<PARAM_RPT_REQUE>(block);

@@ -1,18 +1,33 @@
 // Detail report benchmark: N outgoing calls (default 1,000,000) over 50
 // lines and ten months, written through the flat driver; the detail report
 // by line over all lines and a one-month window (about a tenth of the
-// calls). Measures the counting pre-scan, the printing walk, PDF rendering
-// (pages per second), and the same selection, count and totals as one SQL
-// query over SQLite with the same index, in the same run; prints ratios.
+// calls). Measures the counting pre-scan, the printing walk (lookups and
+// layout included), PDF rendering (pages per second), and, in the same run,
+// the same selection over SQLite with the same indexes: one query for the
+// count and totals (against the pre-scan) and one for the rows in report
+// order (against the printing walk).
+//
+// Ratios are SQLite's time divided by ours: above 1 we are faster.
+//
+// The same report with the plain walks (every call of each line) shows what
+// seeking saves. Then the report runs again while another process (this program with
+// --writer) adds calls of the following days to the same call file, opened
+// shared: the report must select exactly what it selected alone, and the
+// writer's slowest ADD is printed. The peak resident memory of the report
+// (the data generation left out) closes the output.
 //
 //   bench_reports [N]
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QGuiApplication>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -27,13 +42,143 @@
 
 namespace {
 
-double Since(std::chrono::steady_clock::time_point t) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+const int32_t kFirst = nv::DateFromYmd(2026, 1, 1);
+const int32_t kMonthFrom = nv::DateFromYmd(2026, 4, 1);
+const int32_t kMonthTo = nv::DateFromYmd(2026, 4, 30);
+
+// A random call of day `day` (any day when negative).
+void RandomCall(std::mt19937& rng, int32_t id, int32_t day, nv::dict::CallRecord* r) {
+  *r = nv::dict::CallRecord{};
+  r->CODLLA = id;
+  r->FECLLA.set_day(day >= 0 ? day : kFirst + int32_t(rng() % 300));
+  r->HORLLA = int32_t(1 + rng() % 8640000);
+  r->NROINT = std::to_string(200 + rng() % 100);
+  r->NROLIN = "L" + std::to_string(10 + rng() % 50);
+  r->NROTEL = std::to_string(1140000000 + rng() % 1000000);
+  r->DURLLA = int32_t(100 + rng() % 60000);
+  r->COSLLA = double(rng() % 1000) / 100;
+  r->TIPOLLA = rng() % 20 == 0 ? "NT" : "LO";
+  r->TRANSF = " ";
+}
+
+// VmHWM of /proc/self/status in kB, after an optional reset of the mark.
+long PeakRssKb(bool reset) {
+  if (reset) std::ofstream("/proc/self/clear_refs") << "5";
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+// The writer process: adds calls dated after the ten months to the shared
+// call file until its standard input closes; prints "adds max_ms mean_ms".
+int Writer(const std::string& dir) {
+  nv::ProfileFile profile(dir + "/fxr4.INI");
+  nv::dict::Dictionary dict(&profile);
+  std::unique_ptr<nv::File> f = dict.NewFile("FXMO01");
+  if (f->Open(nv::kReadWrite | nv::kDenyNone) != 0) return 1;
+  std::mt19937 rng(99);
+  nv::dict::CallRecord& r = f->As<nv::dict::CallRecord>();
+  long adds = 0;
+  double worst = 0, total = 0;
+  fd_set in;
+  for (int32_t id = 50000000;; ++id) {
+    FD_ZERO(&in);
+    FD_SET(0, &in);
+    timeval now{0, 0};
+    if (select(1, &in, nullptr, nullptr, &now) > 0) break;  // closed: the report ended
+    RandomCall(rng, id, kFirst + 300 + int32_t(rng() % 30), &r);
+    auto t = Clock::now();
+    if (f->Add() != 0) return 2;
+    const double s = Since(t);
+    worst = std::max(worst, s);
+    total += s;
+    ++adds;
+    usleep(200);  // a busy exchange: a few thousand calls a second at most
+  }
+  std::printf("%ld %.3f %.3f\n", adds, worst * 1000, adds ? total * 1000 / adds : 0.0);
+  return 0;
+}
+
+struct Sql {
+  long long count = 0;
+  double cost = 0;
+  double totals_s = 0, rows_s = 0;
+};
+
+// The selection of the report as SQLite runs it: count and totals, then the
+// rows in the report's order.
+Sql SqlSelection(sqlite3* db) {
+  const char* where =
+      " FROM mo01 WHERE nrolin BETWEEN ?3 AND ?4 AND tipolla <> 'NT' AND fecha BETWEEN ?1 AND ?2"
+      " AND hora BETWEEN 1 AND 8640000";
+  Sql out;
+  auto run = [&](const std::string& sql, bool rows) {
+    auto t = Clock::now();
+    sqlite3_stmt* q = nullptr;
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr);
+    sqlite3_bind_int(q, 1, kMonthFrom);
+    sqlite3_bind_int(q, 2, kMonthTo);
+    sqlite3_bind_text(q, 3, "", -1, SQLITE_STATIC);
+    sqlite3_bind_text(q, 4, "ZZZZZZZZZZ", -1, SQLITE_STATIC);
+    long long n = 0;
+    while (sqlite3_step(q) == SQLITE_ROW) {
+      if (!rows) {
+        out.count = sqlite3_column_int64(q, 0);
+        out.cost = sqlite3_column_double(q, 2);
+      } else {
+        // Every column the report prints of the call.
+        for (int c = 0; c < 9; ++c) sqlite3_column_text(q, c);
+        ++n;
+      }
+    }
+    sqlite3_finalize(q);
+    (rows ? out.rows_s : out.totals_s) = Since(t);
+    if (rows && n != out.count) std::fprintf(stderr, "SQLite rows %lld != %lld\n", n, out.count);
+  };
+  run(std::string("SELECT count(*), sum(durlla), sum(coslla)") + where, false);
+  run(std::string("SELECT codlla, fecha, hora, nroint, nrolin, nrotel, durlla, coslla, tipolla") +
+          where + " ORDER BY nrolin, fecha, hora",
+      true);
+  return out;
+}
+
+fxr4::RunResult Report(const nv::dict::Dictionary& dict, nv::report::Document* doc, bool seek) {
+  fxr4::PARAM_RPT b;
+  fxr4::CopyBlock(&b, sizeof b, nullptr, 0);
+  b.DESFEC = kMonthFrom;
+  b.HASFEC = kMonthTo;
+  b.DESHOR = 0;
+  b.HASHOR = 0;
+  b.DESDE = "";
+  b.HASTA = "ZZZZZZZZZZ";  // every line
+  b.CURTAB = "Todas";
+  fxr4::OPC_IMPRESION opc{0, 1};
+  fxr4::RunOptions o;
+  o.dict = &dict;
+  o.seek = seek;
+  o.deliver = [&](nv::report::Document&& d) { *doc = std::move(d); };
+  return fxr4::RunDetail(*fxr4::FindDetailProc("RPT_SAL_LINEAS_DETALLE"),
+                         std::string_view(reinterpret_cast<const char*>(&b), sizeof b),
+                         std::string_view(reinterpret_cast<const char*>(&opc), sizeof opc), o);
+}
+
+double Ratio(double peer, double ours) {
+  return ours > 0 ? peer / ours : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--writer") == 0) return Writer(argv[2]);
   const long n = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000000;
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QGuiApplication app(argc, argv);
@@ -47,8 +192,6 @@ int main(int argc, char** argv) {
   nv::dict::Dictionary dict(&profile);
 
   // Data: dates over ten months, times over the day, 50 lines, 5% "NT".
-  const int32_t first = nv::DateFromYmd(2026, 1, 1);
-  const int32_t month_from = nv::DateFromYmd(2026, 4, 1), month_to = nv::DateFromYmd(2026, 4, 30);
   std::mt19937 rng(7);
   sqlite3* db = nullptr;
   sqlite3_open((dir + "/calls.db").c_str(), &db);
@@ -74,20 +217,10 @@ int main(int argc, char** argv) {
     }
     if (f->Open() != 0) return 1;
     f->Stream();
-    auto t = std::chrono::steady_clock::now();
+    auto t = Clock::now();
     nv::dict::CallRecord& r = f->As<nv::dict::CallRecord>();
     for (long i = 0; i < n; ++i) {
-      r = nv::dict::CallRecord{};
-      r.CODLLA = int32_t(i + 1);
-      r.FECLLA.set_day(first + int32_t(rng() % 300));
-      r.HORLLA = int32_t(1 + rng() % 8640000);
-      r.NROINT = std::to_string(200 + rng() % 100);
-      r.NROLIN = "L" + std::to_string(10 + rng() % 50);
-      r.NROTEL = std::to_string(1140000000 + rng() % 1000000);
-      r.DURLLA = int32_t(100 + rng() % 60000);
-      r.COSLLA = double(rng() % 1000) / 100;
-      r.TIPOLLA = rng() % 20 == 0 ? "NT" : "LO";
-      r.TRANSF = " ";
+      RandomCall(rng, int32_t(i + 1), -1, &r);
       if (f->Add() != 0) {
         std::fprintf(stderr, "add failed at %ld\n", i);
         return 1;
@@ -111,62 +244,71 @@ int main(int argc, char** argv) {
   sqlite3_finalize(ins);
   sqlite3_exec(db, "COMMIT; ANALYZE;", nullptr, nullptr, nullptr);
 
-  // The report: by line, all lines, one month.
-  fxr4::PARAM_RPT b;
-  fxr4::CopyBlock(&b, sizeof b, nullptr, 0);
-  b.DESFEC = month_from;
-  b.HASFEC = month_to;
-  b.DESHOR = 0;
-  b.HASHOR = 0;
-  b.DESDE = "";
-  b.HASTA = "";
-  b.CURTAB = "Todas";
-  fxr4::OPC_IMPRESION opc{0, 1};
+  // The report alone, then the same selection in SQLite.
+  PeakRssKb(true);
   nv::report::Document doc;
-  fxr4::RunOptions o;
-  o.dict = &dict;
-  o.deliver = [&](nv::report::Document&& d) { doc = std::move(d); };
-  const fxr4::DetailProc* p = fxr4::FindDetailProc("RPT_SAL_LINEAS_DETALLE");
-  fxr4::RunResult res =
-      fxr4::RunDetail(*p, std::string_view(reinterpret_cast<const char*>(&b), sizeof b),
-                      std::string_view(reinterpret_cast<const char*>(&opc), sizeof opc), o);
-  auto t = std::chrono::steady_clock::now();
+  const fxr4::RunResult res = Report(dict, &doc, true);
+  const long report_rss = PeakRssKb(false);
+  auto t = Clock::now();
   nv::report::Status st = nv::report::RenderPdf(doc, dir + "/report.pdf");
   const double pdf_s = Since(t);
   if (!st.ok()) std::fprintf(stderr, "pdf: %s\n", st.message().c_str());
-
-  // The same selection as one SQL query.
-  t = std::chrono::steady_clock::now();
-  sqlite3_stmt* q = nullptr;
-  sqlite3_prepare_v2(db,
-                     "SELECT count(*), sum(durlla), sum(coslla) FROM (SELECT durlla, coslla FROM "
-                     "mo01 WHERE tipolla <> 'NT' AND fecha BETWEEN ?1 AND ?2 AND hora BETWEEN 1 "
-                     "AND 8640000 ORDER BY nrolin, fecha, hora)",
-                     -1, &q, nullptr);
-  sqlite3_bind_int(q, 1, month_from);
-  sqlite3_bind_int(q, 2, month_to);
-  long long sql_count = 0;
-  double sql_cost = 0;
-  if (sqlite3_step(q) == SQLITE_ROW) {
-    sql_count = sqlite3_column_int64(q, 0);
-    sql_cost = sqlite3_column_double(q, 2);
-  }
-  sqlite3_finalize(q);
-  const double sql_s = Since(t);
+  doc = nv::report::Document{};
+  const Sql sql = SqlSelection(db);
   sqlite3_close(db);
 
   std::printf("selected %lld calls (SQLite %lld), cost %.2f (SQLite %.2f)\n",
-              static_cast<long long>(res.calls), sql_count, res.cost, sql_cost);
-  std::printf("pre-scan        %9.3f s\n", res.prescan_seconds);
-  std::printf("print walk      %9.3f s  (%d pages)\n", res.print_seconds, res.pages);
-  std::printf("PDF rendering   %9.3f s  (%.1f pages/s)\n", pdf_s,
+              static_cast<long long>(res.calls), sql.count, res.cost, sql.cost);
+  std::printf("pre-scan        %9.3f s   SQLite count and totals %9.3f s   ratio %6.2f\n",
+              res.prescan_seconds, sql.totals_s, Ratio(sql.totals_s, res.prescan_seconds));
+  std::printf(
+      "print walk      %9.3f s   SQLite rows in order    %9.3f s   ratio %6.2f  (%d pages)\n",
+      res.print_seconds, sql.rows_s, Ratio(sql.rows_s, res.print_seconds), res.pages);
+  std::printf("PDF rendering   %9.3f s   (%.1f pages/s)\n", pdf_s,
               pdf_s > 0 ? res.pages / pdf_s : 0.0);
-  std::printf("SQLite query    %9.3f s\n", sql_s);
-  if (sql_s > 0) {
-    std::printf("ratio pre-scan / SQLite      %8.2f\n", res.prescan_seconds / sql_s);
-    std::printf("ratio print walk / SQLite    %8.2f\n", res.print_seconds / sql_s);
+  const fxr4::RunResult plain = Report(dict, &doc, false);
+  doc = nv::report::Document{};
+  std::printf("plain walks     pre-scan %7.3f s, print walk %7.3f s (every call of each line)\n",
+              plain.prescan_seconds, plain.print_seconds);
+
+  // Again, while another process adds calls to the file.
+  int to_writer[2], from_writer[2];
+  if (pipe(to_writer) != 0 || pipe(from_writer) != 0) return 1;
+  const pid_t writer = fork();
+  if (writer == 0) {
+    dup2(to_writer[0], 0);
+    dup2(from_writer[1], 1);
+    close(to_writer[1]);
+    close(from_writer[0]);
+    execl("/proc/self/exe", argv[0], "--writer", dir.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
   }
+  close(to_writer[0]);
+  close(from_writer[1]);
+  usleep(100000);  // the writer is adding
+  const fxr4::RunResult busy = Report(dict, &doc, true);
+  close(to_writer[1]);
+  char line[128] = {0};
+  const ssize_t got = read(from_writer[0], line, sizeof line - 1);
+  close(from_writer[0]);
+  int status = 0;
+  waitpid(writer, &status, 0);
+  long adds = 0;
+  double worst_ms = 0, mean_ms = 0;
+  if (got <= 0 || std::sscanf(line, "%ld %lf %lf", &adds, &worst_ms, &mean_ms) != 3) {
+    std::fprintf(stderr, "writer failed (status %d)\n", status);
+  }
+  const bool busy_ok = busy.calls == res.calls && busy.cost == res.cost && busy.status == 0;
+  std::printf("with a writer   pre-scan %7.3f s, print walk %7.3f s, same selection: %s\n",
+              busy.prescan_seconds, busy.print_seconds, busy_ok ? "yes" : "NO");
+  std::printf("writer          %ld ADDs during the report, slowest %.2f ms, mean %.3f ms\n", adds,
+              worst_ms, mean_ms);
+  std::printf(
+      "peak RSS: %ld kB for the report (its document of %d pages included), %ld kB "
+      "with PDF rendering and the other runs\n",
+      report_rss, res.pages, PeakRssKb(false));
+
   std::string cmd = "rm -rf '" + dir + "'";
   if (std::system(cmd.c_str()) != 0) return 1;
-  return (res.calls == sql_count) ? 0 : 1;
+  return (res.calls == sql.count && busy_ok && adds > 0) ? 0 : 1;
 }

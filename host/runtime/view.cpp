@@ -89,13 +89,14 @@ struct View::Window_ {
   // stand exactly at the key's far end and are read once more.
   std::vector<uint8_t> past;
   bool skipping = false;
+  std::vector<uint8_t> missed;  // the leading value of the misses counted
 };
 
 namespace {
 
-// Records read outside the window before the walk seeks: short runs cost
-// less to read than to seek over.
-constexpr int kWindowProbe = 16;
+// Records of one leading value read outside the window before the walk
+// seeks: short runs cost less to read than to seek over.
+constexpr int kWindowProbe = 4;
 
 }  // namespace
 
@@ -391,6 +392,19 @@ int View::WindowCheck() {
   return 0;
 }
 
+int View::Missed() {
+  // Only misses of one leading value count: values with a few records each
+  // (numbers, say) are read, not sought over.
+  const FieldDesc* lead = primary_->decl().record->Field(leading_field_);
+  const uint8_t* value = primary_->record() + lead->offset;
+  std::vector<uint8_t>& missed = window_->missed;
+  if (window_misses_ > 0 && std::memcmp(value, missed.data(), missed.size()) == 0) {
+    return ++window_misses_;
+  }
+  missed.assign(value, value + lead->size);
+  return window_misses_ = 1;
+}
+
 int View::WindowSeek(int side) {
   const RecordType& rt = *primary_->decl().record;
   uint8_t* rec = primary_->record();
@@ -438,7 +452,7 @@ int View::Step(int dir) {
         window_->skipping = false;
       }
       if (int side = WindowCheck()) {
-        if (dir > 0 && ++window_misses_ >= kWindowProbe) {
+        if (dir > 0 && Missed() >= kWindowProbe) {
           window_misses_ = 0;
           if (int seek = WindowSeek(side)) return seek;
         }

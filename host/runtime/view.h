@@ -37,9 +37,9 @@
 //   set: join first, then set the filter and the order.
 // - With a window, a record whose window components lie outside it is never
 //   handed out; a forward walk skips such records by reading on for a few
-//   records and then seeking (SET by key) to the window of the same leading
-//   value, or past that value (a backward walk only reads on). The records handed out, and their
-//   order, are exactly those of the walk without the window whose filter tests the window.
+//   records of the same leading value and then seeking (SET by key) to the window of the same
+//   leading value, or past that value (a backward walk only reads on). The records handed out, and
+//   their order, are exactly those of the walk without the window whose filter tests the window.
 // - With an order text the selected records are found in a pre-pass at Set()
 //   and only (order values, record pointer) pairs are kept and sorted; each
 //   record is read again by pointer (GET) when the walk reaches it. Equal
@@ -175,6 +175,7 @@ class NV_API View {
   int RangeCheck();          // 0 inside, >0 beyond the high end, <0 below low
   int WindowCheck();         // the same for the window components
   int WindowSeek(int side);  // forward: SET at the window (side < 0) or past the value
+  int Missed();              // counts a miss; answers the misses of this leading value
   bool DoJoins();            // false when an inner join found nothing
   bool Selected();
   int BuildSorted();
