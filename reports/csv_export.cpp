@@ -127,7 +127,7 @@ void CsvExport::Row(const nv::dict::CallRecord& r, std::string_view agenda,
 }
 
 bool CsvExport::Close() {
-  if (f_ == nullptr) return !error_.empty() ? false : true;
+  if (f_ == nullptr) return error_.empty();
   bool ok = std::fflush(f_) == 0 && !std::ferror(f_);
   if (f_ != stdout) ok = std::fclose(f_) == 0 && ok;
   f_ = nullptr;

@@ -66,8 +66,9 @@ SpecialKind SpecialOf(std::string_view name);
 const DetailProc* FindSpecialDetail(std::string_view name);
 const DetailProc* SpecialDetails(size_t* count);
 
-// Longest text a summary's filter buffer must hold: the requirement text
-// with its two directions is the longest of all the filters.
+// The filter buffer of a summary: long enough for the requirement text,
+// the longest of all the filters (the 270 characters of the account text
+// with type and time window would cut it).
 inline constexpr size_t kSummaryFilterBufferSize = 1200;
 
 }  // namespace fxr4

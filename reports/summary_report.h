@@ -52,7 +52,7 @@ std::thread StartSummary(const SummaryProc& proc, std::string option, std::strin
                          std::string opc, RunOptions options = {});
 
 // The layout of a summary procedure: landscape, twelve characters to the
-// inch, the family column last but the directory description.
+// inch, the family column just before the directory description.
 nv::report::ReportLayout SummaryLayout(const SummaryProc& p);
 
 // The headings of a standard member (as the detail form builds them).

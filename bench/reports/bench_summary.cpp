@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <QGuiApplication>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -154,9 +155,16 @@ int main(int argc, char** argv) {
   fxr4::RunOptions o;
   o.dict = &dict;
 
+  // Selection: the better of two runs (the first also reads the file into
+  // the page cache); SQLite below likewise.
+  fxr4::RunResult sel;
+  double select_s = 1e9;
+  for (int i = 0; i < 2; ++i) {
+    auto t = Clock::now();
+    sel = fxr4::SelectSummary(*p, "", block, o);
+    select_s = std::min(select_s, Since(t));
+  }
   auto t = Clock::now();
-  const fxr4::RunResult sel = fxr4::SelectSummary(*p, "", block, o);
-  const double select_s = Since(t);
 
   nv::report::Document doc;
   o.deliver = [&](nv::report::Document&& d) { doc = std::move(d); };
@@ -176,23 +184,27 @@ int main(int argc, char** argv) {
   const double csv_s = Since(t);
 
   // The same selection, rows and totals as one SQL query.
-  t = Clock::now();
-  sqlite3_stmt* q = nullptr;
-  sqlite3_prepare_v2(db,
-                     "SELECT fecha, hora, nrolin, nroint, nrotel, durlla, coslla FROM mo01 "
-                     "WHERE nrolin BETWEEN 'L10' AND 'L14' AND tipolla <> 'NT' AND fecha "
-                     "BETWEEN ?1 AND ?2 ORDER BY nrolin, fecha, hora",
-                     -1, &q, nullptr);
-  sqlite3_bind_int(q, 1, first);
-  sqlite3_bind_int(q, 2, last);
   long long sql_count = 0;
-  double sql_cost = 0;
-  while (sqlite3_step(q) == SQLITE_ROW) {
-    ++sql_count;
-    sql_cost += sqlite3_column_double(q, 6);
+  double sql_cost = 0, sql_s = 1e9;
+  for (int i = 0; i < 2; ++i) {
+    t = Clock::now();
+    sqlite3_stmt* q = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT fecha, hora, nrolin, nroint, nrotel, durlla, coslla FROM mo01 "
+                       "WHERE nrolin BETWEEN 'L10' AND 'L14' AND tipolla <> 'NT' AND fecha "
+                       "BETWEEN ?1 AND ?2 ORDER BY nrolin, fecha, hora",
+                       -1, &q, nullptr);
+    sqlite3_bind_int(q, 1, first);
+    sqlite3_bind_int(q, 2, last);
+    sql_count = 0;
+    sql_cost = 0;
+    while (sqlite3_step(q) == SQLITE_ROW) {
+      ++sql_count;
+      sql_cost += sqlite3_column_double(q, 6);
+    }
+    sqlite3_finalize(q);
+    sql_s = std::min(sql_s, Since(t));
   }
-  sqlite3_finalize(q);
-  const double sql_s = Since(t);
   sqlite3_close(db);
 
   const double lines = double(sel.calls);

@@ -467,6 +467,8 @@ TEST(SpecialHeadingsTest, TitlesOfTheSpecialReports) {
         << c.t1;
     EXPECT_EQ(t[2], "");
   }
+  // Every text fits the filter buffer whole.
+  EXPECT_LT(fxr4::RequirementFilter("MO02", true).size(), fxr4::kSummaryFilterBufferSize);
 }
 
 TEST(SummaryExportsTest, EveryProcedureIsExportedUnderItsName) {
