@@ -234,6 +234,10 @@ class DetailRun {
   // each value of the key's leading field.
   bool WalkView(nv::View& v, const Visit& visit);
   std::string GroupValue(const CallRecord& r) const;
+  bool Selects(const CallRecord& r) const {
+    return options_.selects ? options_.selects(loc_tipo_, window_, r)
+                            : CallSelects(loc_tipo_, window_, r);
+  }
   int64_t LeadingNumber(const CallRecord& r) const;
 
   bool PrintRecord(const CallRecord& r);
@@ -311,6 +315,10 @@ void DetailRun::TakeBlock(std::string_view block) {
 }
 
 void DetailRun::BuildHeadings() {
+  if (options_.headings) {
+    options_.headings(window_, curtab_, result_.titles);
+    return;
+  }
   std::string t1;
   if (curtab_ != "Todas") {
     t1 = A(p_.typed_prefix) + curtab_ + A(p_.typed_suffix);
@@ -492,7 +500,7 @@ bool DetailRun::WalkView(nv::View& v, const Visit& visit) {
   const CallRecord& r = calls_->As<CallRecord>();
   if (v.Set() != 0) return true;
   while (v.Next() == 0) {
-    if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
+    if (Selects(r) && !visit(r)) return false;
   }
   return true;
 }
@@ -507,7 +515,7 @@ bool DetailRun::WalkDates(const Visit& visit) {
   r.HORLLA = window_.deshor;
   if (f.Set(k, k) != 0) return true;
   while (Advance(f) == 0 && !window_.After(r.FECLLA.day(), r.HORLLA)) {
-    if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
+    if (Selects(r) && !visit(r)) return false;
   }
   return true;
 }
@@ -545,11 +553,11 @@ bool DetailRun::WalkAccounts(const Visit& visit) {
     r = CallRecord{};
     r.NROCTA = code;
     r.FECLLA.set_day(window_.desfec);
-    r.HORLLA = kFirstInstant;
+    r.HORLLA = 0;  // a window given from 0 takes calls stored with time 0
     if (f.Set(c4, c4) != 0) continue;
     while (Advance(f) == 0 && r.NROCTA == code &&
            !(options_.seek && window_.After(r.FECLLA.day(), r.HORLLA))) {
-      if (CallSelects(loc_tipo_, window_, r) && !visit(r)) return false;
+      if (Selects(r) && !visit(r)) return false;
     }
   }
   return true;
@@ -785,6 +793,7 @@ bool DetailRun::Step() {
 bool DetailRun::PrintRecord(const CallRecord& r) {
   Stamp();
   ++result_.printed;
+  if (options_.on_selected) options_.on_selected(r);
   if (p_.walk != Walk::kDates && p_.walk != Walk::kNumbers) {
     std::string g = GroupValue(r);
     if (g != last_group_) {

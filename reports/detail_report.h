@@ -35,7 +35,8 @@
 
 namespace nv::dict {
 class Dictionary;
-}
+struct CallRecord;
+}  // namespace nv::dict
 
 namespace fxr4 {
 
@@ -46,6 +47,17 @@ struct RunOptions {
   std::function<void(nv::report::Document&&)> deliver;
   // Called with every percentage shown, from the run's thread.
   std::function<void(int percent, const std::string& text)> on_progress;
+  // Called with every selected record the printing walk hands over (every
+  // leg of a transferred call), from the run's thread: the export of the
+  // whole result.
+  std::function<void(const nv::dict::CallRecord&)> on_selected;
+  // The special members (free, unrated, directory and requirement calls):
+  // their selection in place of type and window, with the call-type code
+  // and the widened window; and their headings (Windows-1252), built
+  // before the window is widened.
+  std::function<bool(std::string_view loc_tipo, const Window& w, const nv::dict::CallRecord&)>
+      selects;
+  std::function<void(const Window& w, std::string_view curtab, std::string titles[3])> headings;
   // Walks seek to the time window of each group value (true), or read every
   // call of each group (false: the plain walk the tests compare with).
   bool seek = true;
@@ -54,7 +66,9 @@ struct RunOptions {
 struct RunResult {
   // kOpenFailed: the call file could not be opened; the error reporter was
   // told (file name and error text) and no document was delivered.
-  enum Status { kOk = 0, kCancelled, kNoDictionary, kBadLayout, kOpenFailed };
+  // kReadFailed: reading the selected calls failed half-way; told the same
+  // way, no document.
+  enum Status { kOk = 0, kCancelled, kNoDictionary, kBadLayout, kOpenFailed, kReadFailed };
   Status status = kOk;
   int open_error = 0;   // error of opening the call file
   int64_t calls = 0;    // counted by the pre-scan

@@ -3,12 +3,20 @@
 // procedure copies them by the copy rule and runs to completion on the
 // calling thread (the choosers call it on a thread of its own).
 #include <cstddef>
+#include <cstdio>
+#include <string>
 #include <string_view>
 #include <thread>
 
+#include "host/runtime/codepage.h"
+#include "host/ui/framework.h"
+#include "reports/csv_export.h"
 #include "reports/detail_family.h"
 #include "reports/detail_report.h"
 #include "reports/output.h"
+#include "reports/special.h"
+#include "reports/summary_family.h"
+#include "reports/summary_report.h"
 
 #define FXR4_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -18,11 +26,53 @@ std::string_view Arg(const char* p, size_t n) {
   return p == nullptr ? std::string_view() : std::string_view(p, n);
 }
 
+void RunByName(const char* name, std::string_view option, const char* block, size_t block_len,
+               const char* opc, size_t opc_len) {
+  const std::string_view b = Arg(block, block_len), o = Arg(opc, opc_len);
+  const std::string csv_path = fxr4::CsvPath();
+  std::unique_ptr<fxr4::CsvExport> csv;
+  fxr4::RunResult result;
+  const fxr4::SummaryProc* s = fxr4::FindSummaryProc(name);
+  const fxr4::DetailProc* d = fxr4::FindDetailProc(name);
+  const fxr4::DetailProc* special = fxr4::FindSpecialDetail(name);
+  if (d == nullptr) d = special;
+  if (s == nullptr && d == nullptr) return;
+  if (!csv_path.empty()) {
+    csv = std::make_unique<fxr4::CsvExport>(csv_path, s != nullptr
+                                                          ? std::string(s->column_title)
+                                                          : fxr4::DetailCsvRows::GroupTitle(*d));
+    if (!csv->Open()) {
+      nv::ui::CurrentErrorReporter().Show(nv::AnsiFromUtf8(csv->error()));
+      return;
+    }
+  }
+  if (s != nullptr) {
+    result = fxr4::RunSummary(*s, option, b, o, {}, csv.get());
+  } else {
+    fxr4::RunOptions options;
+    std::unique_ptr<fxr4::DetailCsvRows> rows;
+    const nv::dict::Dictionary* dict = fxr4::LibraryDictionary();
+    if (csv != nullptr && dict != nullptr) {
+      rows = std::make_unique<fxr4::DetailCsvRows>(*dict, *d);
+      options.on_selected = [&](const nv::dict::CallRecord& r) { rows->Row(*csv, r); };
+      options.deliver = [](nv::report::Document&&) {};
+    }
+    result = special != nullptr ? fxr4::RunSpecialDetail(*d, option, b, o, options)
+                                : fxr4::RunDetail(*d, b, o, options);
+  }
+  if (csv == nullptr) return;
+  // A failed run leaves no file that could pass for its result.
+  bool failed = result.status != fxr4::RunResult::kOk;
+  if (!csv->Close() && !failed) {
+    nv::ui::CurrentErrorReporter().Show(nv::AnsiFromUtf8(csv->error()));
+    failed = true;
+  }
+  if (failed && csv_path != "-") std::remove(csv_path.c_str());
+}
+
 void RunByName(const char* name, const char* block, size_t block_len, const char* opc,
                size_t opc_len) {
-  if (const fxr4::DetailProc* p = fxr4::FindDetailProc(name)) {
-    fxr4::RunDetail(*p, Arg(block, block_len), Arg(opc, opc_len));
-  }
+  RunByName(name, {}, block, block_len, opc, opc_len);
 }
 
 struct OnLoad {
@@ -77,3 +127,49 @@ FXR4_DETAIL(RPT_ENT_AGENTES_DETALLE)
 FXR4_DETAIL(RPT_SAL_AGENTES_DETALLE)
 FXR4_DETAIL(RPT_ENT_GRP_AGENTES_DETALLE)
 FXR4_DETAIL(RPT_SAL_GRP_AGENTES_DETALLE)
+
+// The summary procedures, and the detail forms of the special reports.
+#define FXR4_SUMMARY(NAME) FXR4_DETAIL(NAME)
+
+FXR4_SUMMARY(RPT_ENT_LINEAS_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_LINEAS_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_INTERNOS_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_INTERNOS_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_CTAS_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_CTAS_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_GRP_LINEAS_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_GRP_LINEAS_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_GRP_INT_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_GRP_INT_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_GRP_CTAS_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_GRP_CTAS_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_FECHA_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_FECHA_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_NUMEROS_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_NUMEROS_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_GRP_AGENDA_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_GRP_AGENDA_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_AGENTES_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_AGENTES_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_GRP_AGENTES_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_GRP_AGENTES_RESUMEN)
+FXR4_SUMMARY(RPT_GRATUITAS_RESUMEN)
+FXR4_SUMMARY(RPT_NO_TARIFADAS_RESUMEN)
+FXR4_SUMMARY(RPT_ENT_REQUE_RESUMEN)
+FXR4_SUMMARY(RPT_SAL_REQUE_RESUMEN)
+FXR4_DETAIL(RPT_GRATUITAS_DETALLE)
+FXR4_DETAIL(RPT_NO_TARIFADAS_DETALLE)
+FXR4_DETAIL(RPT_ENT_REQUE_DETALLE)
+FXR4_DETAIL(RPT_SAL_REQUE_DETALLE)
+
+// The directory reports take the directory option ("A" or "N") first.
+#define FXR4_DIRECTORY(NAME)                                                      \
+  FXR4_EXPORT void NAME(const char* option, size_t option_len, const char* block, \
+                        size_t block_len, const char* opc, size_t opc_len) {      \
+    RunByName(#NAME, Arg(option, option_len), block, block_len, opc, opc_len);    \
+  }
+
+FXR4_DIRECTORY(RPT_ENT_AGENDADAS_RESUMEN)
+FXR4_DIRECTORY(RPT_SAL_AGENDADAS_RESUMEN)
+FXR4_DIRECTORY(RPT_ENT_AGENDADAS_DETALLE)
+FXR4_DIRECTORY(RPT_SAL_AGENDADAS_DETALLE)

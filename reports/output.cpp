@@ -73,7 +73,7 @@ bool SetOutput(std::string_view shape) {
     path = mode.substr(colon + 1);
     mode.resize(colon);
   }
-  const bool needs_path = mode == "pdf" || mode == "text";
+  const bool needs_path = mode == "pdf" || mode == "text" || mode == "csv";
   if (!(needs_path || mode == "gui" || mode == "none")) return false;
   if (needs_path == path.empty()) return false;
   Library& lib = Lib();
@@ -95,7 +95,7 @@ void Deliver(nv::report::Document doc) {
     nv::report::Status st = nv::report::RenderPdf(doc, path);
     if (!st.ok()) std::fprintf(stderr, "FXR4: %s\n", st.message().c_str());
   } else if (mode == "text") {
-    const std::string text = nv::report::RenderText(doc);
+    const std::string text = nv::report::RenderText(doc, TextOptionsFor(doc));
     if (path == "-") {
       std::fwrite(text.data(), 1, text.size(), stdout);
       std::fflush(stdout);
@@ -109,6 +109,18 @@ void Deliver(nv::report::Document doc) {
     nv::report::PostToGuiThread(std::move(doc),
                                 [](const nv::report::Document& d) { nv::report::Present(d); });
   }
+}
+
+std::string CsvPath() {
+  Library& lib = Lib();
+  std::lock_guard<std::mutex> lock(lib.mu);
+  return lib.mode == "csv" ? lib.path : std::string();
+}
+
+nv::report::TextOptions TextOptionsFor(const nv::report::Document& doc) {
+  nv::report::TextOptions o;
+  if (doc.paper.width > doc.paper.height) o.chars_per_inch = 12;
+  return o;
 }
 
 void InitLibrary(nv::ui::ErrorReporter* reporter, nv::ui::ProfileObject* profile) {

@@ -9,14 +9,18 @@
 //                the document is dropped)
 //   "pdf:PATH"   written as a PDF file (needs a QGuiApplication)
 //   "text:PATH"  written as plain text (UTF-8); "text:-" is standard output
+//   "csv:PATH"   no document: every selected call is written to a CSV file
+//                (csv_export.h); "csv:-" is standard output
 //   "none"       dropped (counting runs, benchmarks)
 //
 // Thread-safety: every function may be called from any thread.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "host/report/document.h"
+#include "host/report/text_renderer.h"
 
 namespace nv::dict {
 class Dictionary;
@@ -36,6 +40,11 @@ const nv::dict::Dictionary* LibraryDictionary();
 bool SetOutput(std::string_view shape);
 // Hands a finished document to the output in force.
 void Deliver(nv::report::Document doc);
+// The CSV file of the output in force; empty when it is not "csv:PATH".
+std::string CsvPath();
+// Plain-text options for a document: the landscape summaries are laid out
+// twelve characters to the inch.
+nv::report::TextOptions TextOptionsFor(const nv::report::Document& doc);
 
 // FXR4:INIT: non-null arguments replace the current references.
 void InitLibrary(nv::ui::ErrorReporter* reporter, nv::ui::ProfileObject* profile);

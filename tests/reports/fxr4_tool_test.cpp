@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "reports/summary_family.h"
 #include "tests/reports/report_fixture.h"
 
 namespace fxr4test {
@@ -53,8 +54,13 @@ TEST_F(ToolTest, HelpListsEveryProcedureAndOption) {
   size_t n = 0;
   const fxr4::DetailProc* procs = fxr4::DetailProcs(&n);
   for (size_t i = 0; i < n; ++i) EXPECT_NE(out.find(procs[i].name), std::string::npos);
+  const fxr4::SummaryProc* sums = fxr4::SummaryProcs(&n);
+  for (size_t i = 0; i < n; ++i) EXPECT_NE(out.find(sums[i].name), std::string::npos);
+  procs = fxr4::SpecialDetails(&n);
+  for (size_t i = 0; i < n; ++i) EXPECT_NE(out.find(procs[i].name), std::string::npos);
   for (const char* opt : {"--desfec", "--hasfec", "--deshor", "--hashor", "--desde", "--hasta",
-                          "--tipo", "--copias", "--pdf", "--text", "--print", "--preview"}) {
+                          "--tipo", "--copias", "--pdf", "--text", "--print", "--preview", "--csv",
+                          "--opcion", "--cuentas", "--agentes", "--agenda"}) {
     EXPECT_NE(out.find(opt), std::string::npos) << opt;
   }
 }
@@ -103,6 +109,60 @@ TEST_F(ToolTest, TextOutputAndRefusedOptions) {
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --desfec"), &out), 0);
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE"), &out), 0);
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --bogus 1 --text"), &out), 0);
+}
+
+TEST_F(ToolTest, SummaryToPdfAndWholeResultToCsv) {
+  // 130 calls: more than one page of the summary.
+  double cost = 0;
+  for (int i = 1; i <= 130; ++i) {
+    CallRecord r = Call(i, Day(2026, 3, 5), Hms(8, 0, 0) + i * 100, "L1", "201");
+    r.DESLLA = nv::AnsiFromUtf8("Córdoba");
+    r.COSLLA = i / 4.0;
+    r.GRULIN.Set(7);
+    cost += r.COSLLA;
+    AddCall(r);
+  }
+  writers_.clear();
+  const std::string range = "--desfec 01/03/2026 --hasfec 31/03/2026 --desde 1 --hasta 9 ";
+  std::string out;
+  ASSERT_EQ(Shell(In("run RPT_SAL_GRP_LINEAS_RESUMEN " + range + "--pdf s.pdf"), &out), 0) << out;
+  ASSERT_EQ(Shell("pdftotext -layout '" + dir_ + "/s.pdf' -", &out), 0) << out;
+  for (const char* s :
+       {"Informe de llamadas salientes - Por Grupos de Líneas -", "grupo/s: 1 al: 9", "Línea",
+        "Número", "Duración", "0114100130", "Total Llamadas: 130", "Total Duración: 2:10:01",
+        "Total Costo: 2,128.75"}) {
+    EXPECT_NE(out.find(s), std::string::npos) << s << "\n" << out;
+  }
+  EXPECT_EQ(Count(out, "Fonvex Windows"), Count(out, "Página")) << out;
+  EXPECT_GE(Count(out, "Página"), 2);
+
+  // The whole result, not a page: every call, with the group column, for
+  // the summary and for the detail form alike.
+  for (const char* proc : {"RPT_SAL_GRP_LINEAS_RESUMEN", "RPT_SAL_GRP_LINEAS_DETALLE"}) {
+    ASSERT_EQ(Shell(In(std::string("run ") + proc + " " + range + "--csv -"), &out), 0) << out;
+    ASSERT_EQ(out.substr(0, 3), "\xEF\xBB\xBF") << proc;
+    EXPECT_EQ(Count(out, "\r\n"), 131) << proc;
+    EXPECT_EQ(out.find("Fecha,Hora,Línea,Interno,Número,Duración (segundos),Duración,Costo,Tipo,"
+                       "Origen/Destino,Agenda,Grupo\r\n"),
+              3u)
+        << proc;
+    EXPECT_NE(out.find("05/03/2026,08:00:01,L1,201,0114100001,60,0:01:00,0.25,LO,Córdoba,,7\r\n"),
+              std::string::npos)
+        << proc;
+    double sum = 0;
+    for (size_t at = out.find("\r\n"); at + 2 < out.size(); at = out.find("\r\n", at + 2)) {
+      size_t c = at + 2;
+      for (int f = 0; f < 7; ++f) c = out.find(',', c) + 1;
+      sum += std::strtod(out.c_str() + c, nullptr);
+    }
+    EXPECT_DOUBLE_EQ(sum, cost) << proc;
+  }
+
+  // An unopenable call file: a message and a non-zero exit, no file.
+  ASSERT_EQ(system(("rm -f '" + dir_ + "/Archivos/FXMO01'*").c_str()), 0);
+  EXPECT_NE(Shell(In("run RPT_SAL_GRP_LINEAS_RESUMEN " + range + "--csv x.csv"), &out), 0);
+  EXPECT_NE(out.find("FXMO01"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/x.csv"));
 }
 
 TEST_F(ToolTest, UnopenableCallFileEndsWithTheErrorOnStandardError) {

@@ -489,6 +489,7 @@ class Generator {
            r.NROLIN = num;
            r.DESLIN =
                A("Línea " + std::to_string(l) + (l <= 4 ? " - analógica" : " - enlace digital"));
+           r.MULTISEL = l <= 6 ? 1 : 0;  // marked for the requirement reports
            lines_.push_back({num, l <= 4 ? 1 : 2});
          })))
       return err;
@@ -507,6 +508,7 @@ class Generator {
            r.NROINT = num;
            r.DESINT = A(rng_.Pick(kFirstNames) + " " + rng_.Pick(kSurnames) + " (" +
                         areas[size_t(group - 1)] + ")");
+           r.MULTISEL = e % 4 != 3 ? 1 : 0;
            extensions_.push_back({num, group});
          })))
       return err;
@@ -524,6 +526,7 @@ class Generator {
            const int group = int(a % 3 + 1);
            r.NROCTA = num;
            r.DESCTA = A("Cuenta " + num + " - " + account_groups[size_t(group - 1)]);
+           r.MULTISEL = group != 3 ? 1 : 0;
            accounts_.push_back({num, group});
          })))
       return err;
@@ -540,6 +543,7 @@ class Generator {
       r.CODGRU = a <= 4 ? 1 : 2;
       r.DESCRI = A("Agente " + std::to_string(a) + " - " + rng_.Pick(kFirstNames) + " " +
                    rng_.Pick(kSurnames));
+      r.MULTISEL = a <= 4 ? 1 : 0;
       agents_.push_back({a, a <= 4 ? 1 : 2});
     });
   }

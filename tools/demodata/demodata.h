@@ -11,7 +11,9 @@
 //   covering a company's direct lines, mobile numbers and e-mail addresses),
 //   CENTRAL, an empty FXMO04, the lookup files of the reports (FXMA07 lines,
 //   FXMA08 extensions, FXMA09 account codes, FXMA02 agents, FXTA13/14/15
-//   groups, FXTA03 agent groups), and `calls` call records spread over
+//   groups, FXTA03 agent groups; most lines, extensions, accounts and agents
+//   marked selected (MULTISEL = 1) as the suite's main program marks them
+//   for the requirement reports), and `calls` call records spread over
 //   FXMO01, FXMO02 (legs), FXTR01 and FXTR02 (transfer headers): outgoing
 //   and incoming calls, transferred calls with their legs and header,
 //   unrated "NT" and special "ES" calls, account codes and agents. Each call

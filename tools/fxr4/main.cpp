@@ -14,6 +14,8 @@
 
 #include <QApplication>
 #include <atomic>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,20 +32,69 @@
 namespace {
 
 constexpr const char* kProcedures[] = {
-    "RPT_ENT_LINEAS_DETALLE",     "RPT_SAL_LINEAS_DETALLE",      "RPT_ENT_INTERNOS_DETALLE",
-    "RPT_SAL_INTERNOS_DETALLE",   "RPT_ENT_CTAS_DETALLE",        "RPT_SAL_CTAS_DETALLE",
-    "RPT_ENT_GRP_LINEAS_DETALLE", "RPT_SAL_GRP_LINEAS_DETALLE",  "RPT_ENT_GRP_INT_DETALLE",
-    "RPT_SAL_GRP_INT_DETALLE",    "RPT_SAL_GRP_CTAS_DETALLE",    "RPT_ENT_FECHA_DETALLE",
-    "RPT_SAL_FECHA_DETALLE",      "RPT_ENT_NUMEROS_DETALLE",     "RPT_SAL_NUMEROS_DETALLE",
-    "RPT_ENT_GRP_AGENDA_DETALLE", "RPT_SAL_GRP_AGENDA_DETALLE",  "RPT_ENT_AGENTES_DETALLE",
-    "RPT_SAL_AGENTES_DETALLE",    "RPT_ENT_GRP_AGENTES_DETALLE", "RPT_SAL_GRP_AGENTES_DETALLE",
+    "RPT_ENT_LINEAS_DETALLE",
+    "RPT_SAL_LINEAS_DETALLE",
+    "RPT_ENT_INTERNOS_DETALLE",
+    "RPT_SAL_INTERNOS_DETALLE",
+    "RPT_ENT_CTAS_DETALLE",
+    "RPT_SAL_CTAS_DETALLE",
+    "RPT_ENT_GRP_LINEAS_DETALLE",
+    "RPT_SAL_GRP_LINEAS_DETALLE",
+    "RPT_ENT_GRP_INT_DETALLE",
+    "RPT_SAL_GRP_INT_DETALLE",
+    "RPT_SAL_GRP_CTAS_DETALLE",
+    "RPT_ENT_FECHA_DETALLE",
+    "RPT_SAL_FECHA_DETALLE",
+    "RPT_ENT_NUMEROS_DETALLE",
+    "RPT_SAL_NUMEROS_DETALLE",
+    "RPT_ENT_GRP_AGENDA_DETALLE",
+    "RPT_SAL_GRP_AGENDA_DETALLE",
+    "RPT_ENT_AGENTES_DETALLE",
+    "RPT_SAL_AGENTES_DETALLE",
+    "RPT_ENT_GRP_AGENTES_DETALLE",
+    "RPT_SAL_GRP_AGENTES_DETALLE",
+    // The summaries and the special reports.
+    "RPT_ENT_LINEAS_RESUMEN",
+    "RPT_SAL_LINEAS_RESUMEN",
+    "RPT_ENT_INTERNOS_RESUMEN",
+    "RPT_SAL_INTERNOS_RESUMEN",
+    "RPT_ENT_CTAS_RESUMEN",
+    "RPT_SAL_CTAS_RESUMEN",
+    "RPT_ENT_GRP_LINEAS_RESUMEN",
+    "RPT_SAL_GRP_LINEAS_RESUMEN",
+    "RPT_ENT_GRP_INT_RESUMEN",
+    "RPT_SAL_GRP_INT_RESUMEN",
+    "RPT_ENT_GRP_CTAS_RESUMEN",
+    "RPT_SAL_GRP_CTAS_RESUMEN",
+    "RPT_ENT_FECHA_RESUMEN",
+    "RPT_SAL_FECHA_RESUMEN",
+    "RPT_ENT_NUMEROS_RESUMEN",
+    "RPT_SAL_NUMEROS_RESUMEN",
+    "RPT_ENT_GRP_AGENDA_RESUMEN",
+    "RPT_SAL_GRP_AGENDA_RESUMEN",
+    "RPT_ENT_AGENTES_RESUMEN",
+    "RPT_SAL_AGENTES_RESUMEN",
+    "RPT_ENT_GRP_AGENTES_RESUMEN",
+    "RPT_SAL_GRP_AGENTES_RESUMEN",
+    "RPT_GRATUITAS_RESUMEN",
+    "RPT_GRATUITAS_DETALLE",
+    "RPT_NO_TARIFADAS_RESUMEN",
+    "RPT_NO_TARIFADAS_DETALLE",
+    "RPT_ENT_AGENDADAS_RESUMEN",
+    "RPT_ENT_AGENDADAS_DETALLE",
+    "RPT_SAL_AGENDADAS_RESUMEN",
+    "RPT_SAL_AGENDADAS_DETALLE",
+    "RPT_ENT_REQUE_RESUMEN",
+    "RPT_ENT_REQUE_DETALLE",
+    "RPT_SAL_REQUE_RESUMEN",
+    "RPT_SAL_REQUE_DETALLE",
 };
 
 void Usage(FILE* out) {
   std::fprintf(
       out,
       "Uso: fxr4 run PROCEDIMIENTO [opciones] (--pdf ARCHIVO | --text [ARCHIVO] |\n"
-      "                                        --print | --preview)\n"
+      "                                        --csv ARCHIVO | --print | --preview)\n"
       "     fxr4 --help\n\n"
       "Se ejecuta en la carpeta que contiene ./Archivos.\n\n"
       "Opciones:\n"
@@ -57,8 +108,18 @@ void Usage(FILE* out) {
       "                        Internacionales, Celulares, Celulares Nacionales,\n"
       "                        Especiales (por omisión Todas)\n"
       "  --copias N            copias (COPIAS, por omisión 1)\n"
+      "  --opcion A|N          llamadas agendadas (A, por omisión) o no agendadas (N)\n"
+      "Requerimiento (por omisión sin restricción):\n"
+      "  --desdur/--hasdur S   duración mínima y máxima, en segundos\n"
+      "  --descos/--hascos X   costo mínimo y máximo\n"
+      "  --desnro/--hasnro N   rango de números\n"
+      "  --cuentas, --agentes  Se (marcados), Si (sin cuenta/agente) o To (todos)\n"
+      "  --agenda              Ag (agendadas), No (no agendadas) o To (todas)\n"
+      "Salida:\n"
       "  --pdf ARCHIVO         escribe el reporte en un PDF\n"
       "  --text [ARCHIVO]      escribe el reporte como texto (por omisión, la salida)\n"
+      "  --csv ARCHIVO         exporta todas las llamadas seleccionadas a CSV (UTF-8);\n"
+      "                        \"-\" es la salida\n"
       "  --print               imprime en la impresora predeterminada\n"
       "  --preview             muestra la vista previa (VISTA_PREVIA = 1)\n\n"
       "Procedimientos:\n");
@@ -85,6 +146,10 @@ struct Options {
   int32_t desfec = 0, hasfec = 0, deshor = 0, hashor = 0;
   int copias = 1;
   bool preview = false;
+  // The directory reports' option and the requirement block's criteria.
+  std::string opcion = "A", cuentas = "To", agentes = "To", agenda = "To", desnro, hasnro;
+  int32_t desdur = 0, hasdur = INT32_MAX;
+  double descos = -1e18, hascos = 1e18;
 };
 
 // The library's message boxes go to standard error; its windows (the
@@ -138,6 +203,28 @@ std::string Block(const Options& o, B* b) {
 }
 
 std::string BuildBlock(const Options& o) {
+  if (o.proc.find("_REQUE_") != std::string::npos) {
+    fxr4::PARAM_RPT_REQUE b;
+    fxr4::CopyBlock(&b, sizeof b, nullptr, 0);
+    b.DESFEC = o.desfec;
+    b.HASFEC = o.hasfec;
+    b.DESHOR = o.deshor;
+    b.HASHOR = o.hashor;
+    b.DESDUR = o.desdur;
+    b.HASDUR = o.hasdur;
+    b.OPCIONES_CTAS = o.cuentas;
+    b.OPCIONES_AGENTES = o.agentes;
+    b.OPCIONES_AGENDA = o.agenda;
+    b.DESCOS = o.descos;
+    b.HASCOS = o.hascos;
+    b.DESNRO = o.desnro;
+    b.HASNRO = o.hasnro;
+    b.LLASAL = 1;
+    b.LLAENT = 1;
+    b.CURTAB = o.tipo;
+    b.APLICO_FILTRO = 1;
+    return std::string(reinterpret_cast<const char*>(&b), sizeof b);
+  }
   if (o.proc.find("_CTAS_") != std::string::npos && o.proc.find("_GRP_") == std::string::npos) {
     fxr4::PARAM_RPT_CTAS b;
     Block(o, &b);
@@ -205,6 +292,34 @@ int main(int argc, char** argv) {
     } else if (a == "--copias") {
       if (!value(&v)) return Fail("falta la cantidad de copias");
       o.copias = std::atoi(v.c_str());
+    } else if (a == "--opcion") {
+      if (!value(&o.opcion) || (o.opcion != "A" && o.opcion != "N")) {
+        return Fail("--opcion es A o N");
+      }
+    } else if (a == "--cuentas" || a == "--agentes" || a == "--agenda") {
+      if (!value(&v)) return Fail("falta el valor de " + a);
+      (a == "--cuentas" ? o.cuentas : a == "--agentes" ? o.agentes : o.agenda) = v;
+    } else if (a == "--desdur" || a == "--hasdur") {
+      if (!value(&v)) return Fail("falta la duración de " + a);
+      char* end = nullptr;
+      const long secs = std::strtol(v.c_str(), &end, 10);
+      if (end == v.c_str() || *end != 0 || secs < 0 || secs > 21000000) {
+        return Fail("duración inválida: " + v);
+      }
+      (a == "--desdur" ? o.desdur : o.hasdur) = int32_t(secs * 100);
+    } else if (a == "--descos" || a == "--hascos") {
+      if (!value(&v)) return Fail("falta el costo de " + a);
+      char* end = nullptr;
+      const double c = std::strtod(v.c_str(), &end);
+      if (end == v.c_str() || *end != 0) return Fail("costo inválido: " + v);
+      (a == "--descos" ? o.descos : o.hascos) = c;
+    } else if (a == "--desnro") {
+      if (!value(&o.desnro)) return Fail("falta el número de --desnro");
+    } else if (a == "--hasnro") {
+      if (!value(&o.hasnro)) return Fail("falta el número de --hasnro");
+    } else if (a == "--csv") {
+      o.out_mode = "csv";
+      if (!value(&o.out_path)) return Fail("falta el archivo CSV");
     } else if (a == "--pdf") {
       o.out_mode = "pdf";
       if (!value(&o.out_path)) return Fail("falta el archivo PDF");
@@ -221,7 +336,7 @@ int main(int argc, char** argv) {
       return Fail("opción desconocida: " + a);
     }
   }
-  if (o.out_mode.empty()) return Fail("indique --pdf, --text, --print o --preview");
+  if (o.out_mode.empty()) return Fail("indique --pdf, --text, --csv, --print o --preview");
 
   // Text from the command line is UTF-8; the blocks hold Windows-1252.
   o.desde = nv::AnsiFromUtf8(o.desde);
@@ -229,7 +344,7 @@ int main(int argc, char** argv) {
   o.tipo = nv::AnsiFromUtf8(o.tipo);
 
   std::unique_ptr<QApplication> app;
-  if (o.out_mode != "text") {
+  if (o.out_mode != "text" && o.out_mode != "csv") {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr) {
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -243,9 +358,11 @@ int main(int argc, char** argv) {
   if (h == nullptr) return Fail(std::string("no se puede cargar libFXR4.so: ") + dlerror());
   using OutputFn = int (*)(const char*);
   using ProcFn = void (*)(const char*, size_t, const char*, size_t);
+  using DirectoryFn = void (*)(const char*, size_t, const char*, size_t, const char*, size_t);
   auto output = reinterpret_cast<OutputFn>(dlsym(h, "FXR4:OUTPUT"));
-  auto proc = reinterpret_cast<ProcFn>(dlsym(h, o.proc.c_str()));
+  void* proc = dlsym(h, o.proc.c_str());
   if (output == nullptr || proc == nullptr) return Fail("libFXR4.so no exporta " + o.proc);
+  const bool directory = o.proc.find("_AGENDADAS_") != std::string::npos;
   const std::string shape = o.out_mode == "gui" ? "gui" : o.out_mode + ":" + o.out_path;
   if (output(shape.c_str()) != 0) return Fail("salida inválida: " + shape);
 
@@ -258,7 +375,12 @@ int main(int argc, char** argv) {
   const std::string opc_text(reinterpret_cast<const char*>(&opc), sizeof opc);
 
   std::thread run([&] {
-    proc(block.data(), block.size(), opc_text.data(), opc_text.size());
+    if (directory) {
+      reinterpret_cast<DirectoryFn>(proc)(o.opcion.data(), o.opcion.size(), block.data(),
+                                          block.size(), opc_text.data(), opc_text.size());
+    } else {
+      reinterpret_cast<ProcFn>(proc)(block.data(), block.size(), opc_text.data(), opc_text.size());
+    }
     if (o.out_mode == "gui") {
       QMetaObject::invokeMethod(app.get(), &QCoreApplication::quit, Qt::QueuedConnection);
     }
