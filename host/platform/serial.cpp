@@ -356,9 +356,13 @@ int ComDiscardInput(int port) {
   Port* p = OpenPort(port);
   if (p == nullptr) return kComNotReady;
   tcflush(p->fd, TCIFLUSH);
-  // A pseudo-terminal may still hand out what tcflush did not reach.
+  // A pseudo-terminal may still hand out what tcflush did not reach; a line
+  // that keeps sending is drained by one buffer's worth only, never forever.
   unsigned char buf[512];
-  while (read(p->fd, buf, sizeof buf) > 0) {
+  for (size_t drained = 0; drained < p->in_size;) {
+    ssize_t n = read(p->fd, buf, sizeof buf);
+    if (n <= 0) break;
+    drained += size_t(n);
   }
   p->input.clear();
   return kComOk;

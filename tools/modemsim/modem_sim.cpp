@@ -151,7 +151,8 @@ void ModemSim::Run() {
   while (!stop_) {
     pollfd pf{master_, POLLIN, 0};
     int n = poll(&pf, 1, 5);
-    std::lock_guard<std::mutex> g(mutex_);
+    bool idle_line = false;
+    std::unique_lock<std::mutex> g(mutex_);
     if (n > 0 && (pf.revents & POLLIN)) {
       unsigned char buf[256];
       ssize_t got = read(master_, buf, sizeof buf);
@@ -160,7 +161,7 @@ void ModemSim::Run() {
       // Nobody has the device open: DTR is down.
       if (state_ != State::kIdle) HangUp();
       line_.clear();
-      usleep(5000);
+      idle_line = true;
     }
     auto now = Clock::now();
     while (!events_.empty() && events_.front().due <= now) {
@@ -170,6 +171,8 @@ void ModemSim::Run() {
       if (!e.text.empty()) Send(e.text);
       if (e.carrier >= 0) SetCarrier(e.carrier == 1);
     }
+    g.unlock();
+    if (idle_line) usleep(5000);  // the hang-up stays reported: do not spin
   }
 }
 
@@ -197,6 +200,7 @@ void ModemSim::HandleLine(const std::string& raw) {
   std::string line = Upper(raw);
   size_t start = line.find_first_not_of(' ');
   if (start == std::string::npos || line.compare(start, 2, "AT") != 0) return;
+  if (commands_.size() == kKeptCommands) commands_.erase(commands_.begin());
   commands_.push_back(raw);
   std::string body = line.substr(start + 2);
   bool reset = false;

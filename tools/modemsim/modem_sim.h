@@ -55,7 +55,7 @@ class ModemSim {
   ModemSim(const ModemSim&) = delete;
   ModemSim& operator=(const ModemSim&) = delete;
 
-  // Opens the pseudo-terminal and starts answering. A non-empty link is
+  // Opens the pseudo-terminal and starts answering (once per object). A non-empty link is
   // made a symbolic link to the device (replacing an old link) and gets the
   // carrier flag beside it. False with a message when it cannot.
   bool Start(const std::string& link, std::string* error);
@@ -72,7 +72,9 @@ class ModemSim {
   void SetDefaultReply(const ModemReply& reply);
 
   bool carrier() const { return carrier_; }
-  // Command lines received, in order (without the carriage return).
+  // The last kKeptCommands command lines received, in order (without the
+  // carriage return).
+  static constexpr size_t kKeptCommands = 1000;
   std::vector<std::string> Commands() const;
 
  private:
