@@ -243,7 +243,7 @@ TEST_F(Serial, FailureWordsAndAbortedDial) {
 }
 
 TEST_F(Serial, CarrierFollowsTheSimulator) {
-  sim_.SetReply("777", Reply("CONNECT 9600", 20, 300));
+  sim_.SetReply("777", Reply("CONNECT 9600", 20, 500));
   ASSERT_EQ(Open(), kComOpened);
   EXPECT_EQ(ComConnected(kCom3), 0);
   ComWriteText(kCom3, "ATDT777\r");
