@@ -98,6 +98,9 @@ void Fill(Port& p) {
 
 void ClosePort(Port& p) {
   if (p.fd >= 0) {
+    // Output held back by flow control would make close() wait for it (up
+    // to half a minute on a UART): it is dropped instead.
+    tcflush(p.fd, TCOFLUSH);
     flock(p.fd, LOCK_UN);
     close(p.fd);
   }
