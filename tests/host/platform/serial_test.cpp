@@ -2,7 +2,9 @@
 // open results, line parameters, replies, waiting input, discard, carrier,
 // exclusive use, caret sequences, and every call on a closed port.
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -323,6 +325,56 @@ TEST_F(Serial, WriteToAStuckLineTimesOut) {
   EXPECT_LT(longest, std::chrono::milliseconds(700));
   ComClose(kCom3, 0);
   close(master);
+}
+
+// The program: prints device, link and flag, answers from its command line,
+// and removes link and flag when interrupted.
+TEST_F(Serial, SimulatorProgram) {
+  sim_.Stop();
+  std::string link = (dir_ / "prog").string();
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    execl(MODEMSIM_PATH, "modemsim", "--link", link.c_str(), "--init", "ERROR", "555=BUSY@10",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  // Stops the program even when an assertion ends the test early.
+  struct Reaper {
+    pid_t pid;
+    int status = -1;
+    int Stop() {
+      if (pid > 0 && kill(pid, SIGTERM) == 0) waitpid(pid, &status, 0);
+      pid = -1;
+      return status;
+    }
+    ~Reaper() { Stop(); }
+  } program{pid};
+  std::string printed;
+  char buf[256];
+  for (ssize_t n;
+       printed.find(".carrier\n") == std::string::npos && (n = read(out[0], buf, sizeof buf)) > 0;)
+    printed.append(buf, size_t(n));
+  close(out[0]);
+  EXPECT_EQ(printed.rfind("/dev/pts/", 0), 0u) << printed;
+  EXPECT_NE(printed.find("\n" + link + "\n" + link + ".carrier\n"), std::string::npos) << printed;
+  std::ofstream(profile_) << "[nvcom]\nCOM3=" << link << "\n";
+  ASSERT_EQ(Open(), kComOpened);
+  ComWriteText(kCom3, "ATZ^M");
+  EXPECT_NE(ReadUntil("ERROR").find("ERROR"), std::string::npos);
+  ComWriteText(kCom3, "ATDT555^M");
+  EXPECT_NE(ReadUntil("BUSY").find("BUSY"), std::string::npos);
+  ComWriteText(kCom3, "ATDT123^M");  // unscripted: connects
+  EXPECT_NE(ReadUntil("CONNECT 9600").find("CONNECT 9600"), std::string::npos);
+  EXPECT_TRUE(WaitConnected(1));
+  ComClose(kCom3, 0);
+  int status = program.Stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  EXPECT_FALSE(fs::exists(link + ".carrier"));
 }
 
 }  // namespace
