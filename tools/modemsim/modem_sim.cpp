@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,6 +104,12 @@ bool ModemSim::Start(const std::string& link, std::string* error) {
   close(slave);
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   if (!link.empty()) {
+    // Only an old link is replaced: a file of the user's is never removed.
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+      errno = EEXIST;
+      return fail(link);
+    }
     unlink(link.c_str());
     if (symlink(device_.c_str(), link.c_str()) != 0) return fail(link);
     link_ = link;

@@ -56,7 +56,8 @@ class ModemSim {
   ModemSim& operator=(const ModemSim&) = delete;
 
   // Opens the pseudo-terminal and starts answering (once per object). A non-empty link is
-  // made a symbolic link to the device (replacing an old link) and gets the
+  // made a symbolic link to the device (replacing an old link, never any
+  // other file) and gets the
   // carrier flag beside it. False with a message when it cannot.
   bool Start(const std::string& link, std::string* error);
   // Stops answering, closes the pseudo-terminal, removes link and flag.

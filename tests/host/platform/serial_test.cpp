@@ -122,6 +122,17 @@ TEST(SimulatorScript, RepliesParse) {
   EXPECT_FALSE(nv::tools::ParseNumberReply("555", &number, &r));
 }
 
+TEST_F(Serial, SimulatorNeverReplacesAFile) {
+  ModemSim other;
+  std::string error;
+  EXPECT_FALSE(other.Start(profile_, &error));
+  EXPECT_NE(error.find("File exists"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_regular_file(profile_));
+  ASSERT_TRUE(other.Start(sim_.link(), &error)) << error;  // an old link is taken over
+  EXPECT_TRUE(fs::is_symlink(sim_.link()));
+  EXPECT_EQ(fs::read_symlink(sim_.link()).string(), other.device());
+}
+
 TEST_F(Serial, OpenResults) {
   EXPECT_EQ(ComOpen(-1, 0, 8192, 1024, true, false, false), kComInvalidPort);
   EXPECT_EQ(ComOpen(8, 0, 8192, 1024, true, false, false), kComInvalidPort);
