@@ -16,10 +16,11 @@
 // (flock also holds against root, whom TIOCEXCL does not stop); a second open
 // of the same device, from this process or another, answers kComAlreadyOpen.
 //
-// Never blocking: the device is opened non-blocking and read with polls of
-// zero time; a write waits at most kComWriteTimeoutMs for the output to
-// drain (ComSetWriteTimeout) and then answers an error. Every call on a port that is not open,
-// or with an index outside 0..7, answers its "not ready" value.
+// Never blocking: the device is opened non-blocking and read without
+// waiting; a write waits at most kComWriteTimeoutMs (ComSetWriteTimeout) for
+// the output to drain and then answers an error; closing drops output held
+// back by flow control. Every call on a port that is not open, or with an
+// index outside 0..7, answers its "not ready" value.
 //
 // Thread-safety: every function may be called from any thread; calls are
 // serialised by one lock.
