@@ -9,7 +9,8 @@
 // the key pages and the record blocks read earlier in the run, without a
 // system call. A run ends at the first of: kRunOps operations, kRunMs
 // milliseconds since it began, an operation that writes (or reads to hold),
-// CLOSE, or a writer of this process wanting the lock (EndIdleRuns). A run
+// CLOSE, a writer of this process wanting the lock (EndIdleRuns), or, looked
+// at every 32 operations, a writer of another program waiting. A run
 // left idle (the program stopped reading) is ended by a thread of the
 // driver when its time is up, so the lock is never kept longer than that.
 //
@@ -19,8 +20,9 @@
 // runs one after another from starving a writer, a writer first takes byte
 // 1 of the data file exclusively (its intent), and a reader takes byte 1
 // shared before it waits for byte 0: once a writer waits, new runs wait
-// behind it. A writer therefore waits at most for the runs in progress,
-// kRunMs plus the operation under way.
+// behind it, and the runs under way end within 32 operations. A writer
+// therefore waits at most for that (kRunMs for a run whose program stopped
+// reading) plus the operation under way.
 //
 // Invariants:
 //  - run.state is kRunIdle or kRunInOp exactly while this open keeps the

@@ -86,12 +86,15 @@ int ReadHeaderAndKeys(FlatFcb* f) {
 }
 
 void AcquireByteLock(nv::EnvFile* file, bool exclusive) {
-  // The intent byte first (flat_runs.h): a writer waiting keeps new read
-  // runs back; a reader passes it at once unless a writer waits.
+  // The intent byte first (flat_runs.h): a writer keeps it while it waits,
+  // which keeps new read runs back; a reader only passes it (keeping it
+  // while waiting would make the next writer wait for readers not yet
+  // running again).
   if (exclusive) EndIdleRuns();
   WaitForLock(file, kIntentByte, exclusive);
+  if (!exclusive) file->Unlock(kIntentByte, 1);
   WaitForLock(file, 0, exclusive);
-  file->Unlock(kIntentByte, 1);
+  if (exclusive) file->Unlock(kIntentByte, 1);
 }
 
 // A transaction keeps the byte locks of the files it wrote. Two stations
