@@ -882,11 +882,11 @@ int PackFile(FlatFcb* f) {
       return fail(5);
     }
     CrashPoint("pack-rename");
-    if ((err = env->Rename(t00, f->name)) != 0) return fail(drv::OsError(err));
+    if ((err = nd->RenameTo(f->name)) != 0) return fail(drv::OsError(err));
     f->data = std::move(nd);  // the old file and its byte lock go
     CrashPoint("pack-renamed");
     if (nm) {
-      if ((err = env->Rename(m00, MemoPath(f))) != 0) return drv::OsError(err);
+      if ((err = nm->RenameTo(MemoPath(f))) != 0) return drv::OsError(err);
       f->memo = std::move(nm);
     }
     if ((err = ReadHeader(f)) != 0) return err;

@@ -68,6 +68,9 @@ class NV_API EnvFile {
   // True when the file's path no longer names this file: it was removed, or
   // another file was renamed over it. What is written to it is lost.
   virtual bool Replaced() { return false; }
+  // Renames this open file to `to` (replacing what `to` names); Path() then
+  // answers `to`. Files of Envs that cannot answer kOsInvalidParameter.
+  virtual int RenameTo(const std::string& /*to*/) { return kOsInvalidParameter; }
 };
 
 // How to open: access (0 read, 1 write, 2 read and write) and share mode

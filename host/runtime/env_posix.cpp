@@ -189,6 +189,12 @@ class PosixFile final : public EnvFile {
     return Held(fd_, kShareLockBase + kHasRead) || Held(fd_, kShareLockBase + kHasWrite);
   }
 
+  int RenameTo(const std::string& to) override {
+    if (::rename(path_.c_str(), to.c_str()) != 0) return OsErrorFromErrno(errno);
+    path_ = to;
+    return 0;
+  }
+
   bool Replaced() override {
     struct stat mine, named;
     if (::fstat(fd_, &mine) != 0 || ::stat(path_.c_str(), &named) != 0) return true;

@@ -83,6 +83,7 @@ class FailingEnv : public nv::EnvWrapper {
     const std::string& Path() const override { return f_->Path(); }
     bool OtherOpens() override { return f_->OtherOpens(); }
     bool Replaced() override { return f_->Replaced(); }
+    int RenameTo(const std::string& to) override { return f_->RenameTo(to); }
 
    private:
     std::unique_ptr<nv::EnvFile> f_;

@@ -202,6 +202,32 @@ TEST_F(SharedTxnTest, CommitKeepsTheChangesAndFilesOutsideTheLogoutAreNotJournal
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
+// After a PACK outside a transaction the open goes on with the packed
+// files under their own names: a transaction then journals CUST.DAT and
+// CUST.MEM, not the work files they were made as, and a rollback works.
+TEST_F(SharedTxnTest, ATransactionAfterAPackJournalsTheFilesByTheirNames) {
+  auto f = Make();
+  AddN(*f, 4, 1);
+  ASSERT_EQ(f->Get(int32_t(2)), 0);
+  ASSERT_EQ(f->Delete(), 0);
+  ASSERT_EQ(f->Pack(), 0);
+  const auto before = Snapshot();
+  ASSERT_EQ(f->SetProperty(29441, "1"), 0);
+  ASSERT_EQ(f->Logout(), 0);
+  AddN(*f, 2, 10);
+  ASSERT_EQ(f->Flush(), 0);
+  const std::vector<uint8_t> tr = ReadBytes(TxnFile());
+  for (size_t at = 0; at + flat::kTxnEntrySize <= tr.size(); at += flat::kTxnEntrySize) {
+    const std::string name(reinterpret_cast<const char*>(tr.data() + at + 4));
+    EXPECT_EQ(name.substr(0, dir_.path().size() + 6), dir_ / "CUST.") << name;
+    EXPECT_TRUE(name.back() != '0') << name;
+  }
+  ASSERT_EQ(f->Rollback(), 0);
+  EXPECT_EQ(f->Records(), 3);
+  f->Close();
+  ExpectUnchanged(before);
+}
+
 TEST_F(SharedTxnTest, RollbackOfADamagedJournalAnswers65AndCanBeRetried) {
   auto f = Make();
   AddN(*f, 2, 1);
