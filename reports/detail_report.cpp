@@ -1,7 +1,9 @@
 #include "reports/detail_report.h"
 
 #include <chrono>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "host/dictionary/dictionary.h"
@@ -210,7 +212,11 @@ class DetailRun {
   void SetHeadings();  // into the open report
   bool OpenFiles();    // false when the call file cannot be opened (told)
   std::unique_ptr<nv::File> OpenRead(const char* label);
-  bool Fetch(nv::File* f, const char* key);
+  // GET by `key` of the record the buffer names; false when there is none.
+  // With `memo` the answer is remembered for the run: lookups of lines,
+  // extensions, accounts, agents, groups and directory entries come back
+  // call after call, and their files are read once per code.
+  bool Fetch(nv::File* f, const char* key, bool memo = true);
   template <class R>
   void ClearRec(nv::File* f) {
     if (f != nullptr) f->As<R>() = R{};
@@ -254,7 +260,6 @@ class DetailRun {
 
   // The local copies of the arguments.
   Window window_;
-  Range range_;
   std::string curtab_, desde_, hasta_;  // clipped texts
   int64_t desde_num_ = 0, hasta_num_ = 0;
   OPC_IMPRESION opc_{};
@@ -269,6 +274,9 @@ class DetailRun {
 
   std::string last_group_;
   std::unordered_set<int32_t> transfer_queue_;
+  // Fetch's answers by file: buffer as prepared -> record found ("": none).
+  static constexpr size_t kMemoPerFile = 4096;
+  std::unordered_map<const nv::File*, std::unordered_map<std::string, std::string>> memo_;
 };
 
 void DetailRun::TakeBlock(std::string_view block) {
@@ -279,7 +287,6 @@ void DetailRun::TakeBlock(std::string_view block) {
     window_.hashor = b.HASHOR;
     curtab_ = b.CURTAB.str();
   };
-  range_.kind = p_.range;
   switch (p_.block) {
     case BlockKind::kRpt: {
       PARAM_RPT b = CopiedBlock<PARAM_RPT>(block);
@@ -305,10 +312,6 @@ void DetailRun::TakeBlock(std::string_view block) {
       break;
     }
   }
-  range_.desde = desde_;
-  range_.hasta = hasta_;
-  range_.low = desde_num_;
-  range_.high = hasta_num_;
 }
 
 void DetailRun::BuildHeadings() {
@@ -387,11 +390,27 @@ bool DetailRun::OpenFiles() {
   return true;
 }
 
-bool DetailRun::Fetch(nv::File* f, const char* key) {
+bool DetailRun::Fetch(nv::File* f, const char* key, bool memo) {
   if (f == nullptr) return false;
   nv::KeyDecl* k = f->key(key);
   if (k == nullptr) return false;
-  return f->Get(k) == 0;
+  if (!memo) return f->Get(k) == 0;
+  // The buffer as the caller prepared it for the GET (cleared, then the
+  // code set) names the record wanted.
+  const size_t n = f->record_length();
+  char* rec = reinterpret_cast<char*>(f->record());
+  std::unordered_map<std::string, std::string>& known = memo_[f];
+  std::string wanted(rec, n);
+  if (auto it = known.find(wanted); it != known.end()) {
+    if (it->second.empty()) return false;
+    std::memcpy(rec, it->second.data(), n);
+    return true;
+  }
+  const bool found = f->Get(k) == 0;
+  if (known.size() < kMemoPerFile) {
+    known.emplace(std::move(wanted), found ? std::string(rec, n) : std::string());
+  }
+  return found;
 }
 
 // --- walks
@@ -687,9 +706,11 @@ void DetailRun::PrintTransferred(const CallRecord& r) {
     TransferRecord& t = transfers_->As<TransferRecord>();
     t = TransferRecord{};
     t.CODLLA = r.CODLLA;
-    if (Fetch(transfers_.get(), (std::string(TransferPrefix(p_.direction)) + ":" +
-                                 TransferPrefix(p_.direction) + "_CP")
-                                    .c_str())) {
+    if (Fetch(
+            transfers_.get(),
+            (std::string(TransferPrefix(p_.direction)) + ":" + TransferPrefix(p_.direction) + "_CP")
+                .c_str(),
+            false)) {
       h = t;
     }
   }

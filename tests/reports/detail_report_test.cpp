@@ -241,6 +241,11 @@ TEST_F(DetailTest, PlainCallPrintsOnlyItsOwnBandsAndLookupsFillTheOthers) {
     EXPECT_NE(o.text.find(s), std::string::npos) << s << "\n" << o.text;
   }
   EXPECT_NE(o.text.find("línea/s: L2 al: L2"), std::string::npos);
+  // Both calls in one run (lookups are remembered for the run): each shows
+  // its own line's description, or none.
+  o = Run("RPT_SAL_LINEAS_DETALLE", Rpt(kD1, kD3, 0, 0, "L1", "L2"));
+  EXPECT_EQ(Count(o.text, "LINEA DOS"), 1) << o.text;
+  EXPECT_EQ(Count(o.text, "AGENTE CINCO"), 1);
 }
 
 TEST_F(DetailTest, NumericRangesWalkTheGroupKey) {
