@@ -69,7 +69,8 @@ class SummaryTest : public ReportTest {
       out.text = nv::report::RenderText(d, fxr4::TextOptionsFor(d));
       out.doc = std::move(d);
     };
-    if (ids != nullptr) o.on_selected = [&](const CallRecord& r) { ids->insert(r.RINLLA); };
+    if (ids != nullptr)
+      o.on_selected = [&](const CallRecord& r) { ids->insert(int32_t{r.RINLLA}); };
     if (const fxr4::SummaryProc* s = fxr4::FindSummaryProc(name)) {
       out.result = fxr4::RunSummary(*s, option, block, opc, o);
     } else if (const fxr4::DetailProc* d = fxr4::FindSpecialDetail(name)) {
