@@ -79,7 +79,8 @@ long PeakRssKb(bool reset) {
 }
 
 // The writer process: adds calls dated after the ten months to the shared
-// call file until its standard input closes; prints "adds max_ms mean_ms".
+// call file until its standard input closes; prints "r" after its first ADD,
+// then "adds max_ms mean_ms" at the end.
 int Writer(const std::string& dir) {
   nv::ProfileFile profile(dir + "/fxr4.INI");
   nv::dict::Dictionary dict(&profile);
@@ -102,6 +103,10 @@ int Writer(const std::string& dir) {
     worst = std::max(worst, s);
     total += s;
     ++adds;
+    if (adds == 1) {  // the report starts once the writer is adding
+      std::fputc('r', stdout);
+      std::fflush(stdout);
+    }
     usleep(200);  // a busy exchange: a few thousand calls a second at most
   }
   std::printf("%ld %.3f %.3f\n", adds, worst * 1000, adds ? total * 1000 / adds : 0.0);
@@ -285,7 +290,8 @@ int main(int argc, char** argv) {
   }
   close(to_writer[0]);
   close(from_writer[1]);
-  usleep(100000);  // the writer is adding
+  char ready = 0;  // the writer has made its first ADD
+  if (read(from_writer[0], &ready, 1) != 1) std::fprintf(stderr, "writer did not start\n");
   const fxr4::RunResult busy = Report(dict, &doc, true);
   close(to_writer[1]);
   char line[128] = {0};

@@ -524,6 +524,7 @@ TEST_F(SharedStationTest, AReaderThatStopsReadingDoesNotHoldUpAWriter) {
   EXPECT_EQ(err, 33);
   EXPECT_EQ(walked, 8);
   r.Close();
+}
 
 // A writer killed inside a transaction while it created or appended to its
 // journal (its writes after the last whole trailer never happened): a
