@@ -14,7 +14,7 @@
 #include "reports/detail_family.h"
 #include "reports/detail_report.h"
 #include "reports/output.h"
-#include "reports/special.h"
+#include "reports/fixed_filters.h"
 #include "reports/summary_family.h"
 #include "reports/summary_report.h"
 

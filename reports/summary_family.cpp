@@ -113,7 +113,7 @@ constexpr DetailProc kEntGrpCtasHeadings = {
     "Reporte resumido de llamadas entrantes por grupos de cuentas"};
 
 // The special detail forms: walked by date from DESFEC to HASFEC; the run
-// replaces their headings and selection (special.cpp).
+// replaces their headings and selection (fixed_filters.cpp).
 constexpr DetailProc kSpecialDetails[] = {
     {"RPT_GRATUITAS_DETALLE", kSal, kRpt, Walk::kDates, "_C1", G::kNone, kNoRange,
      "Informe de llamadas salientes - Gratuitas Por Fecha -", kSalPrefix, "", "", "@T4",

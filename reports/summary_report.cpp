@@ -19,7 +19,7 @@
 #include "reports/csv_export.h"
 #include "reports/output.h"
 #include "reports/params.h"
-#include "reports/special.h"
+#include "reports/fixed_filters.h"
 
 namespace fxr4 {
 

@@ -16,7 +16,7 @@
 #include "host/ui/progress.h"
 #include "reports/csv_export.h"
 #include "reports/output.h"
-#include "reports/special.h"
+#include "reports/fixed_filters.h"
 #include "reports/summary_report.h"
 #include "tests/reports/report_fixture.h"
 

@@ -44,30 +44,30 @@ bool IsSuccess(const std::string& words) {
 
 }  // namespace
 
-bool ParseReply(std::string_view spec, ModemReply* reply) {
+bool ParseReply(std::string_view script, ModemReply* reply) {
   ModemReply r;
-  size_t plus = spec.rfind('+');
+  size_t plus = script.rfind('+');
   if (plus != std::string_view::npos) {
-    if (!ParseMs(spec.substr(plus + 1), &r.carrier_lag_ms)) return false;
-    spec = spec.substr(0, plus);
+    if (!ParseMs(script.substr(plus + 1), &r.carrier_lag_ms)) return false;
+    script = script.substr(0, plus);
   }
-  size_t at = spec.rfind('@');
+  size_t at = script.rfind('@');
   if (at != std::string_view::npos) {
-    if (!ParseMs(spec.substr(at + 1), &r.delay_ms)) return false;
-    spec = spec.substr(0, at);
+    if (!ParseMs(script.substr(at + 1), &r.delay_ms)) return false;
+    script = script.substr(0, at);
   }
-  if (spec.empty()) return false;
-  r.text = std::string(spec);
-  r.silent = Upper(spec) == "SILENCE";
+  if (script.empty()) return false;
+  r.text = std::string(script);
+  r.silent = Upper(script) == "SILENCE";
   *reply = r;
   return true;
 }
 
-bool ParseNumberReply(std::string_view spec, std::string* number, ModemReply* reply) {
-  size_t eq = spec.find('=');
+bool ParseNumberReply(std::string_view script, std::string* number, ModemReply* reply) {
+  size_t eq = script.find('=');
   if (eq == 0 || eq == std::string_view::npos) return false;
-  if (!ParseReply(spec.substr(eq + 1), reply)) return false;
-  *number = std::string(spec.substr(0, eq));
+  if (!ParseReply(script.substr(eq + 1), reply)) return false;
+  *number = std::string(script.substr(0, eq));
   return true;
 }
 

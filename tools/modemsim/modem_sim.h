@@ -44,9 +44,9 @@ struct ModemReply {
 
 // "WORDS[@DELAY_MS][+LAG_MS]"; "SILENCE" (any case) for no answer. False on
 // a malformed number or empty words.
-bool ParseReply(std::string_view spec, ModemReply* reply);
+bool ParseReply(std::string_view script, ModemReply* reply);
 // "NUMBER=WORDS[@DELAY_MS][+LAG_MS]".
-bool ParseNumberReply(std::string_view spec, std::string* number, ModemReply* reply);
+bool ParseNumberReply(std::string_view script, std::string* number, ModemReply* reply);
 
 class ModemSim {
  public:

@@ -1,4 +1,4 @@
-#include "reports/special.h"
+#include "reports/fixed_filters.h"
 
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/services.h"
