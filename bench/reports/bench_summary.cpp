@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 
+#include "bench/reports/sqlite_calls.h"
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/records.h"
 #include "host/report/qt/pdf_renderer.h"
@@ -119,17 +120,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "add failed at %ld\n", i);
         return 1;
       }
-      sqlite3_bind_int(ins, 1, r.CODLLA);
-      sqlite3_bind_int(ins, 2, r.FECLLA.day());
-      sqlite3_bind_int(ins, 3, r.HORLLA);
-      sqlite3_bind_text(ins, 4, r.NROINT.str().c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(ins, 5, r.NROLIN.str().c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(ins, 6, r.NROTEL.str().c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int(ins, 7, r.DURLLA);
-      sqlite3_bind_double(ins, 8, r.COSLLA);
-      sqlite3_bind_text(ins, 9, r.TIPOLLA.str().c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_step(ins);
-      sqlite3_reset(ins);
+      bench::InsertCall(ins, r);
     }
     f->Flush();
     f->Close();
