@@ -200,21 +200,10 @@ int main(int argc, char** argv) {
   // Data: dates over ten months, times over the day, 50 lines, 5% "NT".
   std::mt19937 rng(7);
   sqlite3* db = nullptr;
-  sqlite3_open((dir + "/calls.db").c_str(), &db);
-  sqlite3_exec(db,
-               "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-               "CREATE TABLE mo01(codlla INTEGER, fecha INTEGER, hora INTEGER, nroint TEXT,"
-               " nrolin TEXT, nrotel TEXT, durlla INTEGER, coslla REAL, tipolla TEXT);"
-               "CREATE INDEX mo01_c1 ON mo01(fecha, hora);"
-               "CREATE INDEX mo01_c2 ON mo01(nrolin, fecha, hora);"
-               "BEGIN;",
-               nullptr, nullptr, nullptr);
-  sqlite3_stmt* ins = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO mo01 VALUES(?,?,?,?,?,?,?,?,?)", -1, &ins, nullptr);
+  sqlite3_stmt* ins = bench::OpenCallTable(dir + "/calls.db", &db);
   {
     std::unique_ptr<nv::File> f = dict.NewFile("FXMO01");
-    for (const char* l : {"FXMO01", "FXTR01", "FXMA07", "FXMA08", "FXMA09", "FXMA02", "FXMA11",
-                          "FXRE09", "FXTA03", "FXTA09", "FXTA13", "FXTA14", "FXTA15"}) {
+    for (const char* l : bench::kReportFiles) {
       std::unique_ptr<nv::File> c = dict.NewFile(l);
       if (c->Create() != 0) {
         std::fprintf(stderr, "cannot create %s\n", l);

@@ -56,21 +56,9 @@ int main(int argc, char** argv) {
   const int32_t first = nv::DateFromYmd(2026, 1, 1), last = first + 299;
   std::mt19937 rng(11);
   sqlite3* db = nullptr;
-  sqlite3_open((dir + "/calls.db").c_str(), &db);
-  // The flat file's keys C1 (date, time) and C2 (line, date, time).
-  sqlite3_exec(db,
-               "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-               "CREATE TABLE mo01(codlla INTEGER, fecha INTEGER, hora INTEGER, nroint TEXT,"
-               " nrolin TEXT, nrotel TEXT, durlla INTEGER, coslla REAL, tipolla TEXT);"
-               "CREATE INDEX mo01_c1 ON mo01(fecha, hora);"
-               "CREATE INDEX mo01_c2 ON mo01(nrolin, fecha, hora);"
-               "BEGIN;",
-               nullptr, nullptr, nullptr);
-  sqlite3_stmt* ins = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO mo01 VALUES(?,?,?,?,?,?,?,?,?)", -1, &ins, nullptr);
+  sqlite3_stmt* ins = bench::OpenCallTable(dir + "/calls.db", &db);
   {
-    for (const char* l : {"FXMO01", "FXTR01", "FXMA07", "FXMA08", "FXMA09", "FXMA02", "FXMA11",
-                          "FXRE09", "FXTA03", "FXTA09", "FXTA13", "FXTA14", "FXTA15"}) {
+    for (const char* l : bench::kReportFiles) {
       if (dict.NewFile(l)->Create() != 0) {
         std::fprintf(stderr, "cannot create %s\n", l);
         return 1;

@@ -5,9 +5,34 @@
 
 #include <sqlite3.h>
 
+#include <string>
+
 #include "host/dictionary/records.h"
 
 namespace bench {
+
+// Opens (creates) the peer's database at `path` with the table mo01 and the
+// indexes of the flat call file's keys C1 (date, time) and C2 (line, date,
+// time), begins the load's transaction and answers the prepared INSERT.
+inline sqlite3_stmt* OpenCallTable(const std::string& path, sqlite3** db) {
+  sqlite3_open(path.c_str(), db);
+  sqlite3_exec(*db,
+               "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+               "CREATE TABLE mo01(codlla INTEGER, fecha INTEGER, hora INTEGER, nroint TEXT,"
+               " nrolin TEXT, nrotel TEXT, durlla INTEGER, coslla REAL, tipolla TEXT);"
+               "CREATE INDEX mo01_c1 ON mo01(fecha, hora);"
+               "CREATE INDEX mo01_c2 ON mo01(nrolin, fecha, hora);"
+               "BEGIN;",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* ins = nullptr;
+  sqlite3_prepare_v2(*db, "INSERT INTO mo01 VALUES(?,?,?,?,?,?,?,?,?)", -1, &ins, nullptr);
+  return ins;
+}
+
+// The files a report run opens, created empty before the load.
+inline constexpr const char* kReportFiles[] = {"FXMO01", "FXTR01", "FXMA07", "FXMA08", "FXMA09",
+                                               "FXMA02", "FXMA11", "FXRE09", "FXTA03", "FXTA09",
+                                               "FXTA13", "FXTA14", "FXTA15"};
 
 inline void InsertCall(sqlite3_stmt* ins, const nv::dict::CallRecord& r) {
   sqlite3_bind_int(ins, 1, r.CODLLA);
