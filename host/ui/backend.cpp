@@ -88,6 +88,7 @@ class TrackingBackend : public Backend {
   }
   int Message(const MessageSpec& m) override { return Target()->Message(m); }
   void SetBusy(bool b) override { Target()->SetBusy(b); }
+  void Beep() override { Target()->Beep(); }
   void Opened(Window& w) override {
     Tracker::Add(&w);
     Target()->Opened(w);
@@ -134,6 +135,10 @@ int Message(std::string_view text, std::string_view caption, Icon icon, std::str
   // agreement (nor as "retry").
   if (answer < 1 || answer > int(m.buttons.size())) answer = 0;
   return answer;
+}
+
+void Beep() {
+  GetBackend()->Beep();
 }
 
 namespace {

@@ -52,6 +52,8 @@ class NV_API Backend {
   // Shows a message box; answers the 1-based number of the button chosen.
   virtual int Message(const MessageSpec& m) = 0;
   virtual void SetBusy(bool busy) = 0;
+  // The warning sound that goes with some messages (none by default).
+  virtual void Beep() {}
   // Window opened/closed (after CreatePeer, before the peer is destroyed).
   virtual void Opened(Window&) {}
   virtual void Closed(Window&) {}
@@ -70,6 +72,9 @@ NV_API std::vector<Window*> OpenWindows();
 // was closed without one. An empty buttons text means one "&Aceptar".
 NV_API int Message(std::string_view text, std::string_view caption = "", Icon icon = Icon::kNone,
                    std::string_view buttons = "&Aceptar", int default_button = 1);
+
+// The warning sound.
+NV_API void Beep();
 
 // Busy (hourglass) cursor for the life of the object; nests.
 class NV_API BusyCursor {

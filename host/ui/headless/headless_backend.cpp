@@ -1,6 +1,8 @@
 #include "host/ui/headless/headless_backend.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "host/ui/window.h"
 
@@ -94,6 +96,11 @@ void HeadlessBackend::SetClockStart(int32_t today, int32_t clock) {
   start_clock_ = std::clamp(clock, 1, 8640000);
 }
 
+void HeadlessBackend::SetTickPace(int ms) {
+  std::lock_guard<std::mutex> lock(mu_);
+  tick_pace_ms_ = std::max(0, ms);
+}
+
 void HeadlessBackend::AdvanceClock(int64_t hundredths) {
   std::vector<Window*> due;
   {
@@ -127,6 +134,7 @@ void HeadlessBackend::Idle(Window& w) {
   Action act;
   enum { kScript, kTick, kUnattended, kEnd } what = kUnattended;
   int64_t step = 0;
+  int pace_ms = 0;
   std::string caption;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -156,6 +164,7 @@ void HeadlessBackend::Idle(Window& w) {
       } else {
         ++t.auto_ticks;
         step = t.due - now_;
+        pace_ms = tick_pace_ms_;
         what = kTick;
       }
     } else {
@@ -168,6 +177,7 @@ void HeadlessBackend::Idle(Window& w) {
       act(w);
       break;
     case kTick:
+      if (pace_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pace_ms));
       AdvanceClock(step);
       break;
     case kUnattended:
@@ -228,6 +238,16 @@ int HeadlessBackend::Message(const MessageSpec& m) {
   }
   messages_.push_back(r);
   return r.answer;
+}
+
+int HeadlessBackend::beeps() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return beeps_;
+}
+
+void HeadlessBackend::Beep() {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++beeps_;
 }
 
 void HeadlessBackend::SetBusy(bool busy) {

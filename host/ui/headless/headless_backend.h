@@ -67,6 +67,9 @@ class NV_API HeadlessBackend : public Backend {
   // Timers of idle windows advance the clock by themselves (default on);
   // at most `max_ticks` such ticks per window before it is ended.
   void SetAutoTimers(bool on, int max_ticks = 100000);
+  // Real milliseconds each automatic tick waits first (default 0), for
+  // windows that poll something living on the real clock (a modem).
+  void SetTickPace(int ms);
 
   // --- the clock
   int64_t Now() const;
@@ -83,11 +86,13 @@ class NV_API HeadlessBackend : public Backend {
   Window* Find(std::string_view caption) const;
   bool busy() const;
   int busy_count() const;  // times the busy cursor was turned on
+  int beeps() const;
 
   // --- Backend
   std::unique_ptr<WindowPeer> CreatePeer(Window& w, bool modal) override;
   int Message(const MessageSpec& m) override;
   void SetBusy(bool busy) override;
+  void Beep() override;
   void Opened(Window& w) override;
   void Closed(Window& w) override;
 
@@ -127,6 +132,8 @@ class NV_API HeadlessBackend : public Backend {
   int max_ticks_ = 100000;
   bool busy_ = false;
   int busy_count_ = 0;
+  int beeps_ = 0;
+  int tick_pace_ms_ = 0;
   std::unique_ptr<nv::Env> clock_env_;
 };
 

@@ -1218,4 +1218,8 @@ void QtBackend::SetBusy(bool busy) {
   });
 }
 
+void QtBackend::Beep() {
+  OnGui([] { QApplication::beep(); });
+}
+
 }  // namespace nv::ui

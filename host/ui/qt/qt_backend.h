@@ -46,6 +46,7 @@ class NV_API QtBackend : public Backend {
   std::unique_ptr<WindowPeer> CreatePeer(Window& w, bool modal) override;
   int Message(const MessageSpec& m) override;
   void SetBusy(bool busy) override;
+  void Beep() override;
 
  private:
   std::shared_ptr<void> app_;  // the QApplication this backend made, if any
