@@ -279,7 +279,7 @@ class MainWindow {
     if (!Highlighted(numbers, re09)) return;
     const std::string number = re09.rec<nv::dict::RE09Record>().NROTEL.str();
     if (number.empty()) return;
-    agenda::Run(AgendaProcedures().DialNumber, number);
+    agenda::Run(AgendaProcedures().Discar, number);
   }
 
   // After a command every list is read again and the buttons re-evaluated.

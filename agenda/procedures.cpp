@@ -1,5 +1,6 @@
 #include "agenda/procedures.h"
 
+#include "agenda/dialer.h"
 #include "agenda/forms.h"
 #include "agenda/text.h"
 #include "host/ui/backend.h"
@@ -23,10 +24,11 @@ Procedures Defaults() {
   p.Buscar_Telefono = [] { NoDisponible(); };
   p.Importar = p.Buscar_Telefono;
   p.IMPORTAR_AGENDA_DOS = p.Buscar_Telefono;
-  p.DialNumber = [](std::string_view) { NoDisponible(); };
+  p.Discar = [](std::string_view) { NoDisponible(); };
   p.Elegir_Reporte_Empresas = p.Buscar_Telefono;
   p.Elegir_Reporte_Contactos = p.Buscar_Telefono;
   RegisterForms(p);
+  RegisterDialer(p);
   return p;
 }
 

@@ -25,7 +25,7 @@ struct Procedures {
   std::function<void()> Importar;
   std::function<void()> IMPORTAR_AGENDA_DOS;
   // Dials a directory number through the modem.
-  std::function<void(std::string_view number)> DialNumber;
+  std::function<void(std::string_view number)> Discar;
   // Directory report choosers.
   std::function<void()> Elegir_Reporte_Empresas;
   std::function<void()> Elegir_Reporte_Contactos;

@@ -295,7 +295,7 @@ TEST_F(MainWindowTest, DialingTakesTheHighlightedNumberAndSkipsBlankOnes) {
     AddEntry("Sin teléfono", "E");
   });
   std::vector<std::string> dialled;
-  agenda::AgendaProcedures().DialNumber = [&](std::string_view n) { dialled.emplace_back(n); };
+  agenda::AgendaProcedures().Discar = [&](std::string_view n) { dialled.emplace_back(n); };
   RunMain({[](Window& w) {
              DoubleClickRow(w, agenda::kEmpTelefonos, 0);
              Press(w, agenda::kEmpDiscar);
