@@ -3,17 +3,23 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include "agenda/about.h"
 #include "agenda/buscar_telefono.h"
+#include "agenda/dialer.h"
 #include "agenda/ficha_common.h"
 #include "agenda/ficha_telefono.h"
 #include "agenda/login.h"
 #include "agenda/lookups.h"
 #include "agenda/main_window.h"
+#include "agenda/modem_config.h"
 #include "agenda/startup.h"
 #include "agenda/text.h"
 #include "host/runtime/codepage.h"
+#include "host/runtime/profile.h"
 #include "host/ui/backend.h"
+#include "tools/modemsim/modem_sim.h"
 
 namespace agenda_tour {
 
@@ -87,6 +93,19 @@ std::vector<Step> Steps(QtBackend& qt, const std::string& user, const std::strin
       {"Borrando una empresa", "ficha-empresa-borrar", press(agenda::kFcCancelar)},
       {"Agenda", "", press(agenda::kEmpBuscar)},
       {"Busqueda por número telefónico", "buscar-telefono", press(agenda::kBtSalir)},
+      // The dialer over the simulated modem, which takes its time to answer
+      // the initialisation and never answers the dial.
+      {"Agenda", "", press(agenda::kEmpDiscar)},
+      {"Marcar un número telefónico", "discar", press(agenda::kDsConfigurar)},
+      {"Configuración del módem", "configuracion-modem", press(agenda::kCmCancelar)},
+      {"Marcar un número telefónico", "", press(agenda::kDsDiscar)},
+      {"Inicializando el modem...", "inicializando-modem", [](Window&) {}},
+      {"Estado de la comunicación", "estado-comunicacion",
+       [&qt](Window& w) {
+         qt.QueueAnswer(1);  // "No se pudo establecer la comunicación !!!"
+         w.UserPress(agenda::kDnCancelar);
+       }},
+      {"Marcar un número telefónico", "", press(agenda::kDsCancelar)},
       {"Agenda", "", press(agenda::kMenuAcercaDe)},
       {"Acerca de la agenda del Fonvex Windows", "acerca-de", press(agenda::kAboutSalir)},
       {"Agenda", "", [](Window& w) { w.UserSetValue(agenda::kSheet, 2); }},
@@ -115,6 +134,18 @@ QWidget* TopLevelOf(const Window& w) {
 Result Run(QtBackend& qt, const std::string& user, const std::string& password,
            const Visit& visit) {
   Result result;
+  // A modem on COM2 (the dialer's default port) beside the installation.
+  nv::tools::ModemSim modem;
+  std::string error;
+  char cwd[4096];
+  if (getcwd(cwd, sizeof cwd) != nullptr && modem.Start(std::string(cwd) + "/modem", &error)) {
+    nv::WriteProfileString("", "nvcom", "COM2", modem.link());
+    nv::tools::ModemReply init, dial;
+    nv::tools::ParseReply("OK@1500", &init);
+    nv::tools::ParseReply("SILENCE", &dial);
+    modem.SetInitReply(init);
+    modem.SetDefaultReply(dial);
+  }
   const std::vector<Step> steps = Steps(qt, user, password);
   size_t next = 0;
   int settled = 0, waited = 0;

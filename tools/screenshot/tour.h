@@ -2,8 +2,9 @@
 // the installation in ./Archivos, a timer plays the user and opens, one at a
 // time, the login, the main window on both tabs, the company and contact
 // forms in each mode, the number form in each mode, the number search, the
-// lookup lists and their forms, and About; each window is handed to `visit`
-// once it is on screen. Used by agenda_screenshot (a PNG of each window)
+// lookup lists and their forms, the dialer and the modem configuration
+// (over a simulated modem on COM2), and About; each window is handed to
+// `visit` once it is on screen. Used by agenda_screenshot (a PNG of each window)
 // and by the layout test (the widget tree of each window).
 //
 // Thread-safety: the GUI thread.
