@@ -369,6 +369,14 @@ TEST_F(DialerTest, ConfigurationWritesTheEightEntriesAndRefusesOddValues) {
     EXPECT_NE(after.find(line), std::string::npos) << line << " in\n" << after;
 }
 
+TEST_F(DialerTest, AProfileThatCannotBeWrittenIsSaidSo) {
+  setenv("NVRUN_PROFILE", (dir_ + "/fonvex.ini/below-a-file.ini").c_str(), 1);
+  ui_->OnOpen(A(kConfig), [](Window& w) { Press(w, kCmAceptar); });
+  ui_->OnIdle(A(kConfig), [](Window& w) { Press(w, kCmCancelar); });
+  EXPECT_EQ(Configuracion_Modem(), kCancelled);
+  EXPECT_EQ(Messages(), Strings{"Error: No se pudo guardar la configuración del módem"});
+}
+
 TEST_F(DialerTest, DiscarRefusesOddRetrySettingsAndShowsANewPrefix) {
   Profile("[FXQ-DISCADOR]\nINTENTOS=0\nESPERA=15\nRETARDO=5\n");
   std::string number;
