@@ -6,6 +6,11 @@
 // hundredths against the runtime's clock, so tests drive it with the
 // headless clock.
 //
+// Discar's window closes once a call is made (connected, or taken by the
+// user); after a failure it stays open for another try or other settings.
+// The port is closed after every try, whatever its end, so no other
+// program is kept from it.
+//
 // DialNumber's states (the timer runs in the first two):
 //
 //   dialling --failure word or wait expired, attempts left--> waiting to redial
