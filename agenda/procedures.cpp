@@ -1,6 +1,7 @@
 #include "agenda/procedures.h"
 
 #include "agenda/forms.h"
+#include "agenda/import_text.h"
 #include "agenda/text.h"
 #include "host/ui/backend.h"
 #include "host/ui/window_def.h"
@@ -26,6 +27,7 @@ Procedures Defaults() {
   p.DialNumber = [](std::string_view) { NoDisponible(); };
   p.Elegir_Reporte_Empresas = p.Buscar_Telefono;
   p.Elegir_Reporte_Contactos = p.Buscar_Telefono;
+  RegisterTextImport(p);
   RegisterForms(p);
   return p;
 }
