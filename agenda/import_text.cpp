@@ -62,7 +62,7 @@ enum class Kind {
   kNumber,  // telephone number: digits only into STRING(width)
 };
 
-struct FieldSpec {
+struct FieldLayout {
   Kind kind;
   size_t offset;
   size_t width;
@@ -72,7 +72,7 @@ struct FieldSpec {
 // Whose code a line refers to (its owner must have been loaded before).
 enum class Owner { kNone, kCompany, kContact };
 
-struct SourceSpec {
+struct InputFile {
   const char* name;     // "RubrosAg": the file is name + ".txt", and the messages' prefix
   const char* staging;  // staging table
   const char* key;      // its key
@@ -81,13 +81,13 @@ struct SourceSpec {
   const char* blank;    // message of a blank name
   Owner owner;          // the line's first field refers to this owner ...
   size_t owner_field;   // ... in this field
-  std::vector<FieldSpec> fields;
+  std::vector<FieldLayout> fields;
 };
 
 #define NV_AT(R, f) offsetof(R, f), sizeof(R::f)
 
-const std::vector<SourceSpec>& Sources() {
-  static const std::vector<SourceSpec> kSources = {
+const std::vector<InputFile>& Sources() {
+  static const std::vector<InputFile> kSources = {
       {"RubrosAg",
        "AUXAGRU",
        "ARUB:AUXAGRU_C2",
@@ -350,7 +350,7 @@ void TextImport::Stop() {
 // Opens input file `s` (step s + 1): its encoding first, from every byte.
 void TextImport::OpenSource(int s) {
   Impl& m = *impl_;
-  const SourceSpec& src = Sources()[size_t(s)];
+  const InputFile& src = Sources()[size_t(s)];
   step_ = s + 1;
   line_ = progress_ = range_ = 0;
   SetStatus(StepStatus(step_, A(src.loading)));
@@ -410,7 +410,7 @@ void TextImport::Unit() {
 void TextImport::LoadLine() {
   Impl& m = *impl_;
   const int s = step_ - 1;
-  const SourceSpec& src = Sources()[size_t(s)];
+  const InputFile& src = Sources()[size_t(s)];
   const int rc = m.reader.is_open() ? m.reader.Next() : kEndOfFile;
   if (rc != 0) {
     if (rc != kEndOfFile)
@@ -452,11 +452,11 @@ void TextImport::LoadLine() {
     return;
   }
   // What later lines are checked against.
-  const FieldSpec& first = src.fields[0];
+  const FieldLayout& first = src.fields[0];
   int32_t code = 0;
   std::memcpy(&code, f.record() + first.offset, sizeof code);
   if (first.kind == Kind::kCode) m.codes[s].insert(code);
-  for (const FieldSpec& fs : src.fields) {
+  for (const FieldLayout& fs : src.fields) {
     const std::string_view text(reinterpret_cast<const char*>(f.record() + fs.offset), fs.width);
     if (fs.kind == Kind::kName) m.names[s].insert(std::string(nv::Clip(text)));
     if (fs.kind == Kind::kNumber) m.numbers.insert(std::string(nv::Clip(text)));
@@ -472,12 +472,12 @@ void TextImport::Reject(std::string message) {
 // problem of the line ("" when none).
 std::string TextImport::Stage(int s) {
   Impl& m = *impl_;
-  const SourceSpec& src = Sources()[size_t(s)];
+  const InputFile& src = Sources()[size_t(s)];
   nv::File& f = m.Staged(s);
   f.Clear();
   uint8_t* rec = f.record();
   for (size_t i = 0; i < src.fields.size(); ++i) {
-    const FieldSpec& fs = src.fields[i];
+    const FieldLayout& fs = src.fields[i];
     const std::string& text = m.fields[i];
     uint8_t* at = rec + fs.offset;
     const std::string invalid = A("Valor numérico inválido en el campo ") + A(fs.name);
