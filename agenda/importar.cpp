@@ -34,7 +34,7 @@ WindowDef ImportarWindowDef() {
   return WindowDef(A("Importación de datos"),
                    {Button(kImpImportar, A("Importar")).Tip(A("Importar datos de agenda")),
                     Prompt("", kImpEstado), Prompt("", kImpPorcentaje), Progress(kImpProgreso),
-                    List(kImpErrores, {Col(A("Errores"), "@s70", "")}, A("Errores")),
+                    List(kImpErrores, {Col(A("Errores"), "@s70", "")}),
                     Image(kImpReloj, ClockPicture(1)), Button(kImpSalir, A("Salir"))})
       .Size(560, 400);
 }

@@ -5,6 +5,7 @@
 
 #include "agenda/import_text_parse.h"
 #include "tests/agenda/import/import_fixture.h"
+#include "tools/demodata/demodata.h"
 
 namespace importtest {
 namespace {
@@ -202,6 +203,27 @@ TEST_F(ImportTest, BadInputIsReportedLineByLineAndTheRestImported) {
   EXPECT_EQ(Dec(company.CODRUB), 1);
   EXPECT_EQ(Numbers().size(), 1u);
   EXPECT_EQ(Dump(), "1:" + A("Ñandú Pérez") + ":E 2:" + A("Ñandú Pérez") + ":C 3:Zoe:C ");
+}
+
+// The demo tool's sample: exactly its deliberate errors, everything else in.
+TEST_F(ImportTest, TheDemoSampleImportsWithOnlyItsDeliberateErrors) {
+  demodata::TextSample t;
+  t.out = "Archivos";
+  t.companies = 25;
+  t.contacts_per_company = 2;
+  demodata::TextSampleSummary summary;
+  std::string error;
+  ASSERT_EQ(demodata::WriteTextSample(t, &summary, &error), 0) << error;
+  EXPECT_EQ(demodata::WriteTextSample(t, &summary, &error), -1);  // no overwrite
+  std::vector<std::string> lines;
+  EXPECT_EQ(RunImport(&lines), 1);
+  EXPECT_EQ(lines.back(), "4 errores, 4 lineas rechazadas.");
+  EXPECT_EQ(summary.errors, 4);
+  size_t companies = 0, contacts = 0;
+  for (const Entry& e : Entries()) (e.kind == "E" ? companies : contacts)++;
+  EXPECT_EQ(companies, 25u);
+  EXPECT_EQ(contacts, 50u);
+  EXPECT_EQ(Numbers().size(), size_t(25 * 2 + 50));  // the e-mail address was not
 }
 
 // ---------------------------------------------------------------------------
