@@ -304,6 +304,9 @@ bool TextImport::Start() {
       if (err == 0) err = f.Open(nv::kReadWrite | nv::kDenyAll);
     }
     if (err == 0) err = f.Empty();
+    // Scratch of this run only: batch writing throughout, flushed when the
+    // tables are closed (a crash leaves nothing a later run would use).
+    if (err == 0 && (err = f.Stream()) == kNotImplemented) err = 0;
     if (err != 0) {
       for (int i = 0; i <= s; ++i) m.staging[i]->Close();
       SetStatus(A("No se puede iniciar la importación."));
@@ -443,7 +446,6 @@ void TextImport::LoadLine() {
     return;
   }
   nv::File& f = m.Staged(s);
-  m.writes.Touch(f);
   if (f.Add() != 0) {
     Reject(src.name +
            std::string(src.grabar ? ": Error al grabar los datos de la linea nro. "
@@ -607,7 +609,6 @@ void TextImport::MergeTable() {
       table.rec<TA09Record>().GRUAGE.Scaled(&code);
       m.Rec<AUXAGGRRecord>(s).GRUAGE = int32_t(code);
     }
-    m.writes.Touch(staged);
     if (staged.Put() != 0) {
       Error(
           A(rubros ? "Error al actualizar el rubro " : "Error al actualizar el grupo de agenda ") +

@@ -26,9 +26,11 @@
 //   - The staging tables are opened deny-all for the whole run (a second
 //     station cannot import at the same time) and emptied when a run
 //     starts; a stopped run leaves them on disk, "Fin" removes them.
-//   - The files written within one tick are in batch (stream) mode from
-//     their first write of the tick and are flushed when the tick ends, so
-//     a tick's work is on disk before the next tick starts.
+//   - The directory and call files written within one tick are in batch
+//     (stream) mode from their first write of the tick and are flushed when
+//     the tick ends, so a tick's work is on disk before the next tick
+//     starts. The staging tables, this run's scratch, stay in batch mode
+//     until they are closed.
 //
 // Thread-safety: the program's main thread (it uses the dictionary's files).
 #pragma once
