@@ -5,6 +5,7 @@
 
 #include "agenda/import_text_parse.h"
 #include "tests/agenda/import/import_fixture.h"
+#include "tests/support/fake_env.h"
 #include "tools/demodata/demodata.h"
 
 namespace importtest {
@@ -136,6 +137,28 @@ TEST_F(MergeTest, ACompanyThatCannotBeWrittenLosesOnlyItsOwnLinesForTheRun) {
   EXPECT_FALSE(Find("Juan Pérez", "C", &juan));
   EXPECT_EQ(Numbers().at("0114444").first, other_);
   EXPECT_EQ(Numbers().count("456"), 1u);  // Beta's went in
+}
+
+// A disk that refuses every write to the directory's entries: each company
+// and contact says so, and nothing already there changes.
+TEST_F(MergeTest, WritesThatFailLeaveTheDirectoryAsItWas) {
+  const std::vector<std::string> entries = Records("FXMA11"), numbers = Records("FXRE09");
+  nvtest::FailingEnv failing(ui_->clock_env(), "FXMA11");
+  failing.write_budget = 0;
+  nv::SetEnv(&failing);
+  std::vector<std::string> lines;
+  EXPECT_EQ(RunImport(&lines), 1);
+  nv::SetEnv(ui_->clock_env());
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "  Error al agregar la empresa nro. 11 \"Beta SRL\"."),
+      lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "  Error al agregar el contacto \"Ana Sola\"."),
+            lines.end());
+  EXPECT_EQ(Records("FXMA11"), entries);
+  EXPECT_EQ(Records("FXRE09"), numbers);
+  EXPECT_EQ(RunImport(), 0);  // the disk has room again: the run completes
+  MA11Record beta{};
+  EXPECT_TRUE(Find("Beta SRL", "E", &beta));
 }
 
 // Every kind of bad line: one entry with its line number each, every good
