@@ -133,7 +133,7 @@ int ImportarSinVentana(const std::string& folder, std::FILE* out) {
   while (run.running()) run.Tick(2000);
   std::fprintf(out, "%s\n",
                nv::Utf8FromAnsi(std::to_string(run.errors().size()) + A(" errores, ") +
-                                std::to_string(run.rejected()) + A(" lineas rechazadas."))
+                                std::to_string(run.rejected()) + A(" líneas rechazadas."))
                    .c_str());
   std::fflush(out);
   return run.errors().empty() ? 0 : 1;

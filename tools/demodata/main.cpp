@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf(
-        "Archivos de texto de ejemplo escritos en %s: %lld lineas, %lld con errores "
+        "Archivos de texto de ejemplo escritos en %s: %lld líneas, %lld con errores "
         "a propósito.\n",
         o.out.c_str(), (long long)ts.lines, (long long)ts.errors);
     return 0;

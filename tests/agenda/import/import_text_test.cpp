@@ -240,7 +240,7 @@ TEST_F(ImportTest, TheDemoSampleImportsWithOnlyItsDeliberateErrors) {
   EXPECT_EQ(demodata::WriteTextSample(t, &summary, &error), -1);  // no overwrite
   std::vector<std::string> lines;
   EXPECT_EQ(RunImport(&lines), 1);
-  EXPECT_EQ(lines.back(), "4 errores, 4 lineas rechazadas.");
+  EXPECT_EQ(lines.back(), "4 errores, 4 líneas rechazadas.");
   EXPECT_EQ(summary.errors, 4);
   size_t companies = 0, contacts = 0;
   for (const Entry& e : Entries()) (e.kind == "E" ? companies : contacts)++;
