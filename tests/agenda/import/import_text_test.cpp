@@ -63,7 +63,7 @@ TEST_F(MergeTest, MergesIntoTheDirectoryAndRelinksTheCallsOfEveryNumber) {
   MA11Record acme{}, beta{}, juan{}, ana{};
   std::string memo;
   ASSERT_TRUE(Find("Acme S.A.", "E", &acme, &memo));
-  EXPECT_EQ(acme.CODIGO, acme_);
+  EXPECT_EQ(int32_t(acme.CODIGO), acme_);
   EXPECT_EQ(memo, "Pagos a 30 dias");
   EXPECT_EQ(acme.FECALT.day(), nv::DateFromYmd(2020, 3, 5));
   EXPECT_EQ(acme.LOCALI.str(), A("Córdoba"));
@@ -76,10 +76,10 @@ TEST_F(MergeTest, MergesIntoTheDirectoryAndRelinksTheCallsOfEveryNumber) {
   EXPECT_EQ(beta.CODPOS.str(), "5000, piso 2, o");  // extra commas: last field, cut to 15
   EXPECT_EQ(beta.FECALT.day(), 0);
   ASSERT_TRUE(Find("Juan Pérez", "C", &juan));
-  EXPECT_EQ(juan.CODEMP, acme_);
+  EXPECT_EQ(int32_t(juan.CODEMP), acme_);
   EXPECT_EQ(juan.CARGOC.str(), "Gerente");
   ASSERT_TRUE(Find("Ana Sola", "C", &ana));
-  EXPECT_EQ(ana.CODEMP, 0);
+  EXPECT_EQ(int32_t(ana.CODEMP), 0);
 
   // Numbers: digits only; an existing one moved to its new owner; groups
   // translated to the directory's codes (the new group got the next code).
@@ -88,8 +88,8 @@ TEST_F(MergeTest, MergesIntoTheDirectoryAndRelinksTheCallsOfEveryNumber) {
   EXPECT_EQ(numbers.at("03514567890").first, acme_);
   EXPECT_EQ(numbers.at("03514567890").second, 1);
   EXPECT_EQ(numbers.at("0114444").first, acme_);
-  EXPECT_EQ(numbers.at("456").first, beta.CODIGO);
-  EXPECT_EQ(numbers.at("155551234").first, juan.CODIGO);
+  EXPECT_EQ(numbers.at("456").first, int32_t(beta.CODIGO));
+  EXPECT_EQ(numbers.at("155551234").first, int32_t(juan.CODIGO));
   EXPECT_EQ(numbers.size(), 4u);
 
   // Every call follows the longest directory number that starts it.
@@ -222,7 +222,7 @@ TEST_F(ImportTest, BadInputIsReportedLineByLineAndTheRestImported) {
   EXPECT_EQ(contact.NOMBRE.str(), company.NOMBRE.str());
   // The blank name did not end the company's contacts.
   ASSERT_TRUE(Find("Zoe", "C", &zoe));
-  EXPECT_EQ(zoe.CODEMP, company.CODIGO);
+  EXPECT_EQ(int32_t(zoe.CODEMP), int32_t(company.CODIGO));
   EXPECT_EQ(Dec(company.CODRUB), 1);
   EXPECT_EQ(Numbers().size(), 1u);
   EXPECT_EQ(Dump(), "1:" + A("Ñandú Pérez") + ":E 2:" + A("Ñandú Pérez") + ":C 3:Zoe:C ");

@@ -31,20 +31,22 @@ class ImportWindowTest : public ImportTest {
   // to the end), then `then` acts on it.
   void Play(int ticks, std::function<void(Window&)> then) {
     ui_->OnOpen(kCaption, [](Window& w) { Press(w, agenda::kImpImportar); });
-    auto count = std::make_shared<int>(0);
-    auto watch = std::make_shared<std::function<void(Window&)>>();
-    *watch = [this, ticks, count, watch, then](Window& w) {
-      if (w.Timer() != 0 && (ticks == 0 || (*count)++ < ticks)) {
+    ticks_ = ticks;
+    then_ = std::move(then);
+    watch_ = [this](Window& w) {
+      if (w.Timer() != 0 && (ticks_ == 0 || count_++ < ticks_)) {
         running_seen_ = running_seen_ || ui_->busy();
-        ui_->OnIdle(kCaption, *watch);
+        ui_->OnIdle(kCaption, watch_);
         ui_->AdvanceClock(1);
         return;
       }
-      then(w);
+      then_(w);
     };
-    ui_->OnIdle(kCaption, *watch);
+    ui_->OnIdle(kCaption, watch_);
   }
 
+  int ticks_ = 0, count_ = 0;
+  std::function<void(Window&)> then_, watch_;
   static constexpr int kCompanies = 30;
   bool running_seen_ = false;
 };
