@@ -57,7 +57,7 @@ bool SplitFields(std::string_view line, size_t count, std::vector<std::string>* 
 bool HasControlCharacters(std::string_view line);
 
 // A numeric field as the runtime reads a number: blanks around it, an
-// optional sign, digits and an optional decimal part. Blank reads as 0.
+// optional sign, digits and optional decimal places. Blank reads as 0.
 // False for any other text; *value is the number truncated toward zero.
 bool ParseNumber(std::string_view text, int64_t* value);
 
