@@ -312,7 +312,9 @@ bool TextImport::Start() {
       SetStatus(A("No se puede iniciar la importación."));
       Error(A("No se puede usar la tabla auxiliar ") + label + " (error " + Num(err) + A("): ") +
             nv::ErrorTextOf(err) +
-            (err == 32 || err == 52 ? A(". Puede haber otra importación en curso.") : "."));
+            (err == nv::kOsAccessDenied || err == 32 || err == 52
+                 ? A(". Puede haber otra importación en curso.")
+                 : "."));
       return false;
     }
   }

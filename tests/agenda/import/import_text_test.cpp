@@ -161,6 +161,24 @@ TEST_F(MergeTest, WritesThatFailLeaveTheDirectoryAsItWas) {
   EXPECT_TRUE(Find("Beta SRL", "E", &beta));
 }
 
+// Another station importing holds the staging tables: this run refuses to
+// start, says why, and touches nothing.
+TEST_F(MergeTest, ASecondStationCannotImportAtTheSameTime) {
+  std::unique_ptr<nv::File> other = dic_->NewFile("AUXAGEM");
+  ASSERT_EQ(other->Create(), 0);
+  ASSERT_EQ(other->Open(nv::kReadWrite | nv::kDenyAll), 0);
+  const std::vector<std::string> entries = Records("FXMA11");
+  std::vector<std::string> lines;
+  EXPECT_EQ(RunImport(&lines), 4);
+  other->Close();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "No se puede iniciar la importación.");
+  EXPECT_NE(lines[1].find("AUXAGEM"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("otra importación en curso"), std::string::npos) << lines[1];
+  EXPECT_EQ(Records("FXMA11"), entries);
+  EXPECT_EQ(RunImport(), 0);
+}
+
 // Every kind of bad line: one entry with its line number each, every good
 // line imported, the accented names equal from UTF-8 and Windows-1252.
 TEST_F(ImportTest, BadInputIsReportedLineByLineAndTheRestImported) {
