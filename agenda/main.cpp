@@ -1,5 +1,8 @@
 // The agenda program: the screen backend, then the program's start-up.
 #include <cstdio>
+#include <string_view>
+
+#include "agenda/import_text.h"
 
 #include "agenda/startup.h"
 
@@ -8,6 +11,9 @@
 #endif
 
 int main(int argc, char** argv) {
+  // The text import for scripts runs without a screen.
+  if (argc >= 2 && std::string_view(argv[1]) == "--importar")
+    return agenda::ImportCommand(argc, argv);
 #ifdef NV_AGENDA_QT
   nv::ui::QtBackend screen(argc, argv);
   return agenda::ProgramStart();

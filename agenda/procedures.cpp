@@ -2,6 +2,7 @@
 
 #include "agenda/dialer.h"
 #include "agenda/forms.h"
+#include "agenda/import_text.h"
 #include "agenda/text.h"
 #include "host/ui/backend.h"
 #include "host/ui/window_def.h"
@@ -27,6 +28,7 @@ Procedures Defaults() {
   p.Discar = [](std::string_view) { NoDisponible(); };
   p.Elegir_Reporte_Empresas = p.Buscar_Telefono;
   p.Elegir_Reporte_Contactos = p.Buscar_Telefono;
+  RegisterTextImport(p);
   RegisterForms(p);
   RegisterDialer(p);
   return p;

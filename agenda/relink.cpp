@@ -68,7 +68,7 @@ void CallRelinker::Begin() {
   begun_ = true;
   lookup_.ResetCache();
   for (const CallFileView& v : calls_) {
-    if (v.file != nullptr) v.file->Stream();
+    if (v.file != nullptr && !before_write_) v.file->Stream();
   }
   // An empty number (or one longer than any call number) reaches no call.
   if (number_.empty() || number_.size() > kCallNumberWidth) {
@@ -122,6 +122,7 @@ int CallRelinker::Step(int limit) {
           if (Get32(rec + v.codigo) != link.codigo || GetGroup(rec + v.gruage) != link.gruage) {
             std::memcpy(rec + v.codigo, &link.codigo, sizeof link.codigo);
             nv::DecimalFromInt64(link.gruage, rec + v.gruage, 3, 0);
+            if (before_write_) before_write_(*v.file);
             if (const int err = v.file->Put(); err != 0) {
               // Held by another station, say: the call keeps its old link.
               Failed(v, err);
@@ -143,6 +144,7 @@ int CallRelinker::Step(int limit) {
 void CallRelinker::Finish() {
   if (finished_ || !begun_) return;
   finished_ = true;
+  if (before_write_) return;
   for (const CallFileView& v : calls_) {
     if (v.file != nullptr) v.file->Flush();
   }

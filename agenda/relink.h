@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,6 +66,11 @@ class CallRelinker {
   CallRelinker(const CallRelinker&) = delete;
   CallRelinker& operator=(const CallRelinker&) = delete;
 
+  // A caller that keeps the call files in stream mode itself (the text
+  // import, over many numbers) is told before each write instead: Begin
+  // then streams nothing and Finish flushes nothing.
+  void SetBeforeWrite(std::function<void(nv::File&)> hook) { before_write_ = std::move(hook); }
+
   // Step 1: stream mode on every call file, then each is positioned at N.
   void Begin();
   // Reads at most `limit` call records (0: no limit), continuing where the
@@ -89,6 +95,7 @@ class CallRelinker {
   void Position(size_t i);
 
   DirectoryLookup lookup_;
+  std::function<void(nv::File&)> before_write_;
   std::vector<CallFileView> calls_;
   std::string number_;  // clipped
   size_t current_ = 0;

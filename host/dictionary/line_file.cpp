@@ -37,6 +37,8 @@ void LineFile::Close() {
   read_offset_ = offset_ = size_ = last_length_ = 0;
   truncated_ = at_end_ = false;
   line_.clear();
+  full_.clear();
+  full_truncated_ = false;
   record_.LINEA.Clear();
 }
 
@@ -54,8 +56,9 @@ int LineFile::Fill() {
 
 int LineFile::Next() {
   last_length_ = 0;
-  truncated_ = false;
+  truncated_ = full_truncated_ = false;
   line_.clear();
+  full_.clear();
   record_.LINEA.Clear();
   if (file_ == nullptr) return kEndOfFile;
   constexpr size_t kWidth = sizeof(SALRecord);
@@ -73,7 +76,7 @@ int LineFile::Next() {
     if (c == '\n') {
       ended = true;
     } else {
-      if (line_.size() <= kWidth) line_.push_back(c);  // one more for a "\r"
+      if (full_.size() <= kFullLineBytes) full_.push_back(c);  // one more for a "\r"
       last = c;
       ++count;
     }
@@ -83,7 +86,9 @@ int LineFile::Next() {
   // A "\r" before the line end belongs to the line end.
   if (ended && last == '\r') --count;
   truncated_ = count > kWidth;
-  line_.resize(size_t(count < kWidth ? count : kWidth));
+  full_truncated_ = count > kFullLineBytes;
+  full_.resize(size_t(count < kFullLineBytes ? count : kFullLineBytes));
+  line_.assign(full_, 0, kWidth);
   record_.LINEA = line_;
   return 0;
 }

@@ -5,7 +5,9 @@
 // Lines end at "\n"; a "\r" before it is dropped. The last line needs no
 // line end. A line longer than the record is cut to 255 characters and the
 // rest of it skipped (truncated() tells). Bytes are kept as they are
-// (Windows-1252 text). Every byte of the file, line ends included, is
+// (Windows-1252 text). A reader that decodes another encoding (UTF-8, where
+// one character may take up to four bytes) reads full_line(): the same line
+// with up to kFullLineBytes bytes. Every byte of the file, line ends included, is
 // counted in consumed(), so that progress reaches size() at the end.
 //
 // Thread-safety: one reader belongs to one thread.
@@ -45,6 +47,11 @@ class NV_API LineFile {
   SALRecord& record() { return record_; }
   // The line just read, without its line end (at most 255 characters).
   std::string_view line() const { return std::string_view(line_); }
+  // The line just read with up to kFullLineBytes bytes; full_truncated()
+  // when it had more.
+  static constexpr size_t kFullLineBytes = 4 * 255;
+  std::string_view full_line() const { return std::string_view(full_); }
+  bool full_truncated() const { return full_truncated_; }
   // Bytes of the file the last Next consumed (line end included).
   uint64_t last_length() const { return last_length_; }
   bool truncated() const { return truncated_; }
@@ -58,6 +65,7 @@ class NV_API LineFile {
   std::unique_ptr<EnvFile> file_;
   SALRecord record_;
   std::string line_;
+  std::string full_;
   std::string buffer_;
   size_t buffer_pos_ = 0;
   uint64_t read_offset_ = 0;  // next byte of the file to read into the buffer
@@ -65,6 +73,7 @@ class NV_API LineFile {
   uint64_t size_ = 0;
   uint64_t last_length_ = 0;
   bool truncated_ = false;
+  bool full_truncated_ = false;
   bool at_end_ = false;
 };
 

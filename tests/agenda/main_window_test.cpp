@@ -5,6 +5,7 @@
 #include <set>
 
 #include "agenda/about.h"
+#include "agenda/import_text.h"
 #include "agenda/main_window.h"
 #include "host/runtime/fixed_string.h"
 #include "tests/agenda/agenda_fixture.h"
@@ -314,7 +315,7 @@ TEST_F(MainWindowTest, ProceduresNotYetAvailableSaySo) {
   RunMain({[](Window& w) {
     Press(w, agenda::kEmpImprimir);
     Press(w, agenda::kEmpBuscar);
-    Press(w, agenda::kMenuImportarTexto);
+    Press(w, agenda::kMenuImportarDos);
     Press(w, agenda::kMenuExportar);  // no behaviour at all
   }});
   const auto messages = ui_->messages();
@@ -323,6 +324,14 @@ TEST_F(MainWindowTest, ProceduresNotYetAvailableSaySo) {
     EXPECT_EQ(m.shape.text, "No disponible");
     EXPECT_EQ(m.shape.caption, A("Atención"));
   }
+}
+
+TEST_F(MainWindowTest, TheTextImportMenuEntryOpensTheImportWindow) {
+  WriteDemo(3, 3, 5);
+  ui_->OnOpen(A("Importación de datos"), [](Window& w) { Press(w, agenda::kImpSalir); });
+  RunMain({[](Window& w) { Press(w, agenda::kMenuImportarTexto); }});
+  EXPECT_EQ(Count("Importación de datos"), 1);
+  EXPECT_TRUE(ui_->messages().empty());
 }
 
 TEST_F(MainWindowTest, AboutShowsTheExchangeAndTheVersion) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -712,6 +713,37 @@ class Generator {
   std::vector<Agent> agents_;
 };
 
+// --- The text import's sample files.
+
+// "(0351) 456-7890" style from digits: area in brackets, the rest with a dash.
+std::string Written(const std::string& digits, Rng& rng) {
+  const size_t area = digits.size() > 7 ? digits.size() - 7 : 0;
+  switch (rng.Below(3)) {
+    case 0:
+      return "(" + digits.substr(0, area) + ") " + digits.substr(area, 3) + "-" +
+             digits.substr(area + 3);
+    case 1:
+      return digits.substr(0, area) + " " + digits.substr(area);
+    default:
+      return digits;
+  }
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes, bool force, std::string* error) {
+  struct stat st;
+  if (!force && ::stat(path.c_str(), &st) == 0) {
+    *error = path + " ya existe (use --force para reemplazarlo)";
+    return false;
+  }
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+    *error = "no se puede escribir " + path + ": " + std::strerror(errno);
+    if (f != nullptr) std::fclose(f);
+    return false;
+  }
+  return std::fclose(f) == 0;
+}
+
 bool ParseNumber(const char* text, int64_t lo, int64_t* out) {
   if (text == nullptr || *text == '\0') return false;
   char* end = nullptr;
@@ -742,6 +774,93 @@ int Write(const Options& options, Summary* summary, std::string* error) {
   return g.Run();
 }
 
+int WriteTextSample(const TextSample& t, TextSampleSummary* summary, std::string* error) {
+  *summary = {};
+  if (::mkdir(t.out.c_str(), 0755) != 0 && errno != EEXIST) {
+    *error = "no se puede crear la carpeta " + t.out + ": " + std::strerror(errno);
+    return -1;
+  }
+  Rng rng(t.seed);
+  std::string rubros, grupos, empresas, telefone, contactos, telefonc;
+  auto line = [&](std::string* file, const std::string& text) {
+    *file += text + "\r\n";
+    ++summary->lines;
+  };
+  for (size_t i = 0; i < kCategories.size(); ++i)
+    line(&rubros, std::to_string(i + 1) + "," + A(kCategories[i]));
+  for (size_t i = 0; i < kGroups.size(); ++i)
+    line(&grupos, std::to_string(i + 1) + "," + A(kGroups[i]));
+  static const char* kVatCodes[] = {"RI", "RN", "MO", "CF", "NR", "EX"};
+  std::set<std::string> names, contact_names, numbers;
+  size_t given = 0;
+  auto number = [&](const std::string& area, int digits) {
+    std::string n;
+    while (n.empty() || numbers.count(n))
+      n = given < t.numbers.size() ? t.numbers[given++] : area + rng.Digits(digits);
+    numbers.insert(n);
+    return n;
+  };
+  int32_t contact_code = 100000;
+  for (int i = 1; i <= t.companies; ++i) {
+    std::string name;
+    for (int tries = 0; name.empty() || names.count(name); ++tries) {
+      name = rng.Pick(kTrades) + " " + rng.Pick(kBrands) + " " + rng.Pick(kSuffixes);
+      if (tries > 20) name += " " + std::to_string(i);
+    }
+    names.insert(name);
+    const Town& town = rng.Pick(kTowns);
+    int year = int(rng.Between(2015, 2026)), month = int(rng.Between(1, 12));
+    int day = int(rng.Between(1, 28));
+    const std::string code = std::to_string(i);
+    line(&empresas, code + "," + std::to_string(day) + "/" + std::to_string(month) + "/" +
+                        std::to_string(year) + "," + A(name) + "," +
+                        A(rng.Pick(kStreets) + " " + std::to_string(rng.Between(10, 4999))) + "," +
+                        A(town.name) + "," + A(town.province) + "," +
+                        std::to_string(rng.Between(0, int64_t(kCategories.size()))) + "," +
+                        (rng.Chance(60) ? "1" : "0") + "," + (rng.Chance(50) ? "30-" : "33-") +
+                        rng.Digits(8) + "-" + rng.Digits(1) + "," + kVatCodes[rng.Below(6)] + "," +
+                        town.postal);
+    const std::string area = town.area;
+    for (int k = 0; k < t.numbers_per_company; ++k) {
+      line(&telefone, code + "," + Written(number(area + "4", 10 - int(area.size())), rng) + "," +
+                          A(rng.Pick(kNumberComments)) + "," +
+                          std::to_string(rng.Between(0, int64_t(kGroups.size()))));
+    }
+    for (int k = 0; k < t.contacts_per_company; ++k) {
+      std::string cname;
+      for (int tries = 0; cname.empty() || contact_names.count(cname); ++tries) {
+        cname = rng.Pick(kFirstNames) + " " + rng.Pick(kSurnames);
+        if (tries > 3)
+          cname = rng.Pick(kFirstNames) + " " + rng.Pick(kFirstNames) + " " + rng.Pick(kSurnames);
+        if (tries > 20) cname += " " + std::to_string(contact_code);
+      }
+      contact_names.insert(cname);
+      const std::string ccode = std::to_string(++contact_code);
+      line(&contactos, ccode + ",," + cname + "," + rng.Pick(kStreets) + ",,," + code + "," +
+                           rng.Pick(kPositions) + "," + town.postal);
+      line(&telefonc, ccode + "," + Written(number(area + "15", 7), rng) + ",Celular,0");
+    }
+  }
+  if (t.errors) {
+    line(&empresas, std::to_string(t.companies + 1) + ",1/1/2020," + A("Línea sin comas"));
+    line(&empresas, std::to_string(t.companies + 2) + ",31/2/2021," + A("Fecha imposible S.A.") +
+                        ",,,,0,0,,RI,");
+    line(&telefone, "1,ventas@empresa.com.ar,Correo,0");
+    line(&contactos, "99999,," + std::string("Contacto sin empresa") + ",,,," +
+                         std::to_string(t.companies + 50) + ",,");
+    summary->errors = 4;
+  }
+  const std::string dir = t.out + "/";
+  // Contacto.txt in UTF-8, with accents from an editor that writes it.
+  const std::pair<const char*, std::string> files[] = {
+      {"RubrosAg.txt", rubros},   {"GruposAg.txt", grupos},    {"Empresas.txt", empresas},
+      {"TelefonE.txt", telefone}, {"Contacto.txt", contactos}, {"TelefonC.txt", telefonc}};
+  for (const auto& [name, bytes] : files) {
+    if (!WriteFile(dir + name, bytes, t.force, error)) return -1;
+  }
+  return 0;
+}
+
 bool ParseArgs(int argc, char** argv, Options* o, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -749,6 +868,8 @@ bool ParseArgs(int argc, char** argv, Options* o, std::string* error) {
     int64_t n = 0;
     if (arg == "--force") {
       o->force = true;
+    } else if (arg == "--textos") {
+      o->text_sample = true;
     } else if (arg == "--out") {
       const char* v = value();
       if (v == nullptr || *v == '\0') {
@@ -770,6 +891,7 @@ bool ParseArgs(int argc, char** argv, Options* o, std::string* error) {
           return false;
         }
         (arg == "--companies" ? o->companies : o->contacts) = int(n);
+        if (arg == "--companies") o->companies_given = true;
       }
     } else {
       *error = "opción desconocida: " + arg;

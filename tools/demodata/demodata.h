@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace demodata {
 
@@ -36,6 +37,10 @@ struct Options {
   int companies = 300;
   int contacts = 450;
   bool force = false;
+  // --textos: only the text import's sample files (TextSample below), with
+  // --companies companies when given.
+  bool text_sample = false;
+  bool companies_given = false;
   // Driver of every file; empty keeps each file's declared driver (the flat
   // store). A store that keeps its keys itself may answer STREAM, BUILD and
   // FLUSH with "not implemented" (80).
@@ -56,8 +61,32 @@ inline constexpr const char* kDemoPassword = "demo";
 // what failed.
 int Write(const Options& options, Summary* summary, std::string* error);
 
+// A sample of the six text files of the agenda's text import
+// (RubrosAg.txt, GruposAg.txt, Empresas.txt, TelefonE.txt, Contacto.txt,
+// TelefonC.txt) in one folder: Contacto.txt in UTF-8, the others in
+// Windows-1252; numbers written with spaces, dashes and brackets.
+struct TextSample {
+  std::string out = "Archivos";
+  uint64_t seed = 1;
+  int companies = 40;
+  int numbers_per_company = 2;
+  int contacts_per_company = 1;  // each contact with one mobile number
+  // A few deliberate errors (a missing comma, an impossible date, an e-mail
+  // address as a number, a contact of a company not in the file).
+  bool errors = true;
+  // Numbers given to the first companies instead of made-up ones (digits).
+  std::vector<std::string> numbers;
+  bool force = false;  // replace the six files when they exist
+};
+struct TextSampleSummary {
+  int64_t lines = 0;   // lines of the six files
+  int64_t errors = 0;  // deliberate errors among them
+};
+// Writes the six files. 0 on success; else -1 and *error says why.
+int WriteTextSample(const TextSample& sample, TextSampleSummary* summary, std::string* error);
+
 // Parses the command line (--out DIR, --calls N, --seed S, --companies N,
-// --contacts N, --force). False with *error for an unknown or malformed
+// --contacts N, --force, --textos). False with *error for an unknown or malformed
 // option.
 bool ParseArgs(int argc, char** argv, Options* options, std::string* error);
 

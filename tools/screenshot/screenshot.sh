@@ -11,6 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$build/bin/demodata" --out Archivos --calls 500 --companies 40 --contacts 60 > /dev/null
+"$build/bin/demodata" --textos --out Archivos --companies 12 > /dev/null
 export NVRUN_PROFILE="$work/fonvex.ini"
 export XDG_RUNTIME_DIR="$work/run"
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"

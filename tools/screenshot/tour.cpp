@@ -10,6 +10,7 @@
 #include "agenda/dialer.h"
 #include "agenda/ficha_common.h"
 #include "agenda/ficha_telefono.h"
+#include "agenda/import_text.h"
 #include "agenda/login.h"
 #include "agenda/lookups.h"
 #include "agenda/main_window.h"
@@ -117,6 +118,19 @@ std::vector<Step> Steps(QtBackend& qt, const std::string& user, const std::strin
       {"Modificando un contacto", "", press(agenda::kFcCancelar)},
       {"Agenda", "", press(agenda::kConBorrar)},
       {"Borrando un contacto", "ficha-contacto-borrar", press(agenda::kFcCancelar)},
+      // The text import: before, during (data being merged) and after a run.
+      {"Agenda", "", press(agenda::kMenuImportarTexto)},
+      {"Importación de datos", "importar", press(agenda::kImpImportar)},
+      {"Importación de datos", "importar-avance", [](Window&) {},
+       // (a run over few lines may be over before the tour looks)
+       [](Window& w) {
+         const std::string s = w.Text(agenda::kImpEstado);
+         return s.rfind("Paso 9", 0) == 0 || s == "Proceso finalizado !";
+       },
+       [](Window&) {}},
+      {"Importación de datos", "importar-fin", press(agenda::kImpSalir),
+       [](Window& w) { return w.Text(agenda::kImpEstado) == "Proceso finalizado !"; },
+       [](Window&) {}},
       {"Agenda", "", press(agenda::kSalir)},
   };
 }
