@@ -58,7 +58,8 @@ int ReportError(Db3Fcb* f, int err) {
     if (message.size() > 80) message.resize(80);
     nv::SetFileError(std::to_string(err), message);
   } else if (f->ext_errors) {
-    message = nv::ErrorTextOf(runtime);
+    // The layer's own text names the fault best; the runtime's otherwise.
+    message = *XbaseText(err) ? XbaseText(err) : nv::ErrorTextOf(runtime);
   }
   if (f->ext_errors) {
     std::string base = f->name;
