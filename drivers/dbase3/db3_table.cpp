@@ -131,11 +131,17 @@ std::string TodayStamp(bool update, uint8_t* y, uint8_t* m, uint8_t* d) {
 
 }  // namespace
 
+// A table named in lower case ("cust.dbf", as other programs on this
+// system write them) has its memo file and backups in lower case too.
 std::string SiblingPath(const std::string& table, const char* ext) {
   const size_t slash = table.find_last_of('/');
   const size_t dot = table.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return table + ext;
-  return table.substr(0, dot) + ext;
+  std::string e = ext;
+  if (std::any_of(table.begin() + long(dot), table.end(),
+                  [](char c) { return std::islower(static_cast<unsigned char>(c)); }))
+    for (char& c : e) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return table.substr(0, dot) + e;
 }
 
 // ---------------------------------------------------------------------------

@@ -390,10 +390,27 @@ int NdxFile::Walk(const std::function<bool(const NdxEntry&)>& visit) {
 int NdxFile::Insert(const std::string& key, uint32_t record) {
   std::string k = key;
   k.resize(key_length_, numeric_ ? '\0' : ' ');
+  // The new entry goes just before the first entry >= (key, record): the
+  // inner items carry no record numbers, so equal keys are walked over.
   Path path;
   if (int err = Descend(k, record, &path)) return err;
+  bool ok = false;
+  if (int err = Normalize(&path, &ok)) return err;
+  NdxEntry e;
+  while (ok) {
+    if (int err = At(path, &e)) return err;
+    if (!Less(e.key, e.record, k, record)) break;
+    if (int err = Step(&path, true, &ok)) return err;
+  }
   Node leaf;
-  if (int err = ReadNode(path.back().first, &leaf)) return err;
+  if (!ok) {
+    path.clear();
+    if (int err = Edge(root_, false, &path)) return err;
+    if (int err = ReadNode(path.back().first, &leaf)) return err;
+    path.back().second = int(leaf.items.size());
+  } else if (int err = ReadNode(path.back().first, &leaf)) {
+    return err;
+  }
   leaf.items.insert(leaf.items.begin() + path.back().second, Item{0, record, k});
   const size_t cap = size_t(per_page_) - 1;
   if (leaf.items.size() <= cap) return WriteNode(leaf);
@@ -406,8 +423,7 @@ int NdxFile::Insert(const std::string& key, uint32_t record) {
   leaf.items.resize(half);
   if (int err = WriteNode(right)) return err;
   if (int err = WriteNode(leaf)) return err;
-  const Item& max = leaf.items.back();
-  return InsertUp(&path, path.size() - 1, Item{leaf.page, max.record, max.key}, right.page);
+  return InsertUp(&path, path.size() - 1, Item{leaf.page, 0, leaf.items.back().key}, right.page);
 }
 
 // The page at path[level] was split: `item` (pointing at it, with its new
@@ -436,7 +452,7 @@ int NdxFile::InsertUp(Path* path, size_t level, Item item, uint32_t right) {
   rnode.leaf = false;
   if (int err = NewPage(&rnode.page)) return err;
   const size_t mid = up.items.size() / 2;
-  Item promoted{up.page, up.items[mid - 1].record, up.items[mid - 1].key};
+  Item promoted{up.page, 0, up.items[mid - 1].key};
   rnode.items.assign(up.items.begin() + long(mid), up.items.end());
   up.items.resize(mid);
   up.items.back().key.clear();
@@ -535,7 +551,7 @@ int NdxFile::Load(const std::vector<NdxEntry>& sorted) {
       n.items.push_back(Item{0, sorted[j].record, k});
     }
     if (int err = WriteNode(n)) return err;
-    level.push_back(Item{n.page, n.items.back().record, n.items.back().key});
+    level.push_back(Item{n.page, 0, n.items.back().key});
   }
   while (level.size() > 1) {
     std::vector<Item> next;
@@ -549,7 +565,7 @@ int NdxFile::Load(const std::vector<NdxEntry>& sorted) {
       n.items.back().key.clear();
       n.items.back().record = 0;
       if (int err = WriteNode(n)) return err;
-      next.push_back(Item{n.page, top.record, top.key});
+      next.push_back(Item{n.page, 0, top.key});
     }
     level.swap(next);
   }

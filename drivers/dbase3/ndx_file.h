@@ -9,11 +9,11 @@
 // below (u32, 0 in a leaf), the record number (u32) and the key. An inner
 // page with n keys has n + 1 items; the last carries only its page below.
 //
-// Invariants of the trees this code writes: every key of the subtree left of
-// an inner item is <= the item's key, every key right of it is >; entries
-// are ordered by (key, record number); an inner item's record number is that
-// of the greatest entry on its left (files of other programs carry 0 there,
-// which the descent tolerates: it then walks forward to the exact entry).
+// Invariants: every key of the subtree left of an inner item is <= the
+// item's key, every key right of it is >= (equal keys may run over several
+// pages); entries are ordered by (key, record number). Inner items carry
+// record number 0, as other programs expect, so a search descends to the
+// first place the key may be and walks forward to the exact entry.
 // Pages freed by deletions are not reused until the index is rebuilt.
 //
 // Errors are xBase numbers (-206 corrupted, -201/-202 write/read failure,
