@@ -316,7 +316,7 @@ int Db3Driver::Run(drv::OpContext& c) {
         return 0;
       } else {
         uint64_t size = 0;
-        if (f->dbf->Size(&size)) return 5;
+        if (FlushAppends(f) || f->dbf->Size(&size)) return 5;
         c.result = intptr_t(size);
         return 0;
       }

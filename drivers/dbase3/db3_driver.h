@@ -103,12 +103,18 @@ struct Db3Fcb : nv::DrvFcbHead {
   std::vector<uint8_t> watch_copy;
   bool no_memo_next = false;
 
+  // ADD while streaming a table no other open may write: records not yet
+  // written, from record appends_first on (written at FLUSH, CLOSE, or
+  // when 1 MB is held). Reads and rewrites of those records use them here.
+  std::vector<uint8_t> appends;
+  uint32_t appends_first = 0;
+
   uint32_t current = 0;
   std::vector<uint8_t> cur_raw;
   Seq seq;
 
   // Options.
-  int buffers = 1024;
+  int buffers = 4096;
   bool ext_errors = false;
   bool ignore_status = false;
   bool omnis = false;
@@ -181,6 +187,9 @@ std::vector<uint8_t> DbfHeaderBytes(const DbfHeader& h, const std::vector<TableF
 int WriteHeader(Db3Fcb* f);
 int ReadRecord(Db3Fcb* f, uint32_t n, std::vector<uint8_t>* raw);
 int WriteRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw);
+// Appends a record (n = records + 1) with the end marker after it.
+int AppendRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw);
+int FlushAppends(Db3Fcb* f);
 // Record buffer <-> table record (memo texts included when `memos`).
 int ToTable(Db3Fcb* f, std::vector<uint8_t>* raw, const std::vector<uint8_t>* old, bool memos);
 int FromTable(Db3Fcb* f, const uint8_t* raw, bool memos);

@@ -178,9 +178,7 @@ int AddRecord(Db3Fcb* f, bool keys) {
   }
   if (HasMemos(f))
     if (int err = ToTable(f, &raw, nullptr, true)) return err;
-  raw.push_back(0x1A);
-  if (f->dbf->Write(f->RecordOffset(n), raw.data(), raw.size())) return -201;
-  raw.pop_back();
+  if (int err = AppendRecord(f, n, raw.data())) return err;
   f->hdr.records = n;
   if (int err = WriteHeader(f)) return err;
   if (keys) {
@@ -267,6 +265,7 @@ int DeleteRecord(Db3Fcb* f) {
 }
 
 int CountLive(Db3Fcb* f, intptr_t* result) {
+  if (int err = FlushAppends(f)) return err;
   const uint32_t rl = f->hdr.record_length;
   const uint32_t per = std::max<uint32_t>(1, (1u << 20) / rl);
   std::vector<uint8_t> buf;

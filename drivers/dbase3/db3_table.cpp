@@ -431,6 +431,11 @@ int WriteHeader(Db3Fcb* f) {
 int ReadRecord(Db3Fcb* f, uint32_t n, std::vector<uint8_t>* raw) {
   if (n == 0 || n > f->hdr.records) return 35;
   raw->resize(f->hdr.record_length);
+  if (!f->appends.empty() && n >= f->appends_first) {
+    const size_t at = size_t(n - f->appends_first) * f->hdr.record_length;
+    std::memcpy(raw->data(), f->appends.data() + at, raw->size());
+    return 0;
+  }
   size_t got = 0;
   if (f->dbf->Read(f->RecordOffset(n), raw->data(), raw->size(), &got)) return -202;
   if (got < raw->size()) return -206;
@@ -438,7 +443,34 @@ int ReadRecord(Db3Fcb* f, uint32_t n, std::vector<uint8_t>* raw) {
 }
 
 int WriteRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw) {
+  if (!f->appends.empty() && n >= f->appends_first) {
+    const size_t at = size_t(n - f->appends_first) * f->hdr.record_length;
+    std::memcpy(f->appends.data() + at, raw, f->hdr.record_length);
+    return 0;
+  }
   return f->dbf->Write(f->RecordOffset(n), raw, f->hdr.record_length) ? -201 : 0;
+}
+
+int AppendRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw) {
+  if (f->streaming && f->exclusive) {
+    if (f->appends.empty()) f->appends_first = n;
+    f->appends.insert(f->appends.end(), raw, raw + f->hdr.record_length);
+    return f->appends.size() >= (1u << 20) ? FlushAppends(f) : 0;
+  }
+  std::vector<uint8_t> bytes(raw, raw + f->hdr.record_length);
+  bytes.push_back(0x1A);
+  return f->dbf->Write(f->RecordOffset(n), bytes.data(), bytes.size()) ? -201 : 0;
+}
+
+int FlushAppends(Db3Fcb* f) {
+  if (f->appends.empty()) return 0;
+  f->appends.push_back(0x1A);
+  const int err = f->dbf->Write(f->RecordOffset(f->appends_first), f->appends.data(),
+                                f->appends.size())
+                      ? -201
+                      : 0;
+  f->appends.clear();
+  return err;
 }
 
 // ---------------------------------------------------------------------------
@@ -803,6 +835,7 @@ int OpenFiles(Db3Fcb* f, uint32_t mode) {
 
 int FlushFiles(Db3Fcb* f) {
   if (!f->open()) return 0;
+  if (int err = FlushAppends(f)) return err;
   if (f->header_dirty) {
     const bool s = f->streaming;
     f->streaming = false;
@@ -951,6 +984,7 @@ int BuildDynamic(Db3Fcb* f, Db3Key* k, const std::string& text) {
 }
 
 int EmptyFiles(Db3Fcb* f) {
+  f->appends.clear();
   f->hdr.records = 0;
   std::vector<uint8_t> eof(1, 0x1A);
   if (f->dbf->Write(f->hdr.header_length, eof.data(), 1)) return -201;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace db3 {
 
@@ -127,32 +128,54 @@ int NdxFile::WriteHeader() {
   return file_->Write(0, h, kNdxPage) ? kWriteFailure : 0;
 }
 
+void NdxFile::DropPages() {
+  for (uint32_t n : cached_)
+    if (n < cache_.size()) cache_[n].reset();
+  cached_.clear();
+  dirty_.clear();
+  ++version_;
+}
+
 int NdxFile::Fetch(uint32_t page, Page** out) {
   if (page == 0 || page >= pages_) return kCorrupted;
-  auto it = cache_.find(page);
-  if (it == cache_.end()) {
-    if (cache_.size() >= max_pages_) {
-      if (int err = Flush()) return err;
-      cache_.clear();
-    }
-    Page p;
-    size_t got = 0;
-    if (file_->Read(uint64_t(page) * kNdxPage, p.b, kNdxPage, &got) != 0) return kReadFailure;
-    if (got != kNdxPage) {
-      // The last page of a file may end early (its tail is zeros).
-      if (got < 4) return kCorrupted;
-      std::memset(p.b + got, 0, kNdxPage - got);
-    }
-    it = cache_.emplace(page, p).first;
+  if (page < cache_.size() && cache_[page]) {
+    *out = cache_[page].get();
+    return 0;
   }
-  *out = &it->second;
+  if (cached_.size() >= max_pages_) {
+    if (int err = Flush()) return err;
+    DropPages();
+  }
+  auto p = std::make_unique<Page>();
+  size_t got = 0;
+  if (file_->Read(uint64_t(page) * kNdxPage, p->b, kNdxPage, &got) != 0) return kReadFailure;
+  if (got != kNdxPage) {
+    // The last page of a file may end early (its tail is zeros).
+    if (got < 4) return kCorrupted;
+    std::memset(p->b + got, 0, kNdxPage - got);
+  }
+  if (page >= cache_.size()) cache_.resize(size_t(page) + 1 + page / 2);
+  *out = p.get();
+  cache_[page] = std::move(p);
+  cached_.push_back(page);
   return 0;
 }
 
 int NdxFile::Store(uint32_t page, const uint8_t* bytes) {
-  Page& p = cache_[page];
+  ++version_;
+  if (page >= cache_.size()) cache_.resize(size_t(page) + 1 + page / 2);
+  if (!cache_[page]) {
+    if (cached_.size() >= max_pages_) {
+      if (int err = Flush()) return err;
+      DropPages();
+    }
+    cache_[page] = std::make_unique<Page>();
+    cached_.push_back(page);
+  }
+  Page& p = *cache_[page];
   if (bytes != p.b) std::memcpy(p.b, bytes, kNdxPage);
   if (defer_) {
+    if (!p.dirty) dirty_.push_back(page);
     p.dirty = true;
     return 0;
   }
@@ -161,11 +184,12 @@ int NdxFile::Store(uint32_t page, const uint8_t* bytes) {
 }
 
 int NdxFile::Flush() {
-  for (auto& [n, p] : cache_) {
-    if (!p.dirty) continue;
-    if (file_->Write(uint64_t(n) * kNdxPage, p.b, kNdxPage)) return kWriteFailure;
-    p.dirty = false;
+  for (uint32_t n : dirty_) {
+    if (n >= cache_.size() || !cache_[n] || !cache_[n]->dirty) continue;
+    if (file_->Write(uint64_t(n) * kNdxPage, cache_[n]->b, kNdxPage)) return kWriteFailure;
+    cache_[n]->dirty = false;
   }
+  dirty_.clear();
   if (header_dirty_) {
     const bool d = defer_;
     defer_ = false;
@@ -179,13 +203,38 @@ int NdxFile::Flush() {
 int NdxFile::Forget() {
   if (int err = Flush()) return err;
   if (keep_) return 0;
-  cache_.clear();
+  DropPages();
   return ReadHeader();
 }
 
 int NdxFile::Sync() {
   if (int err = Flush()) return err;
   return file_->Sync(false) ? kWriteFailure : 0;
+}
+
+int NdxFile::Shape(uint32_t page, const Page** out, int* items, bool* leaf) {
+  Page* p = nullptr;
+  if (int err = Fetch(page, &p)) return err;
+  const uint32_t count = Get32(p->b);
+  *leaf = Get32(p->b + 4) == 0;
+  const uint64_t n = *leaf ? uint64_t(count) : uint64_t(count) + 1;
+  if (n * item_size_ + 4 > kNdxPage) return kCorrupted;
+  *items = int(n);
+  *out = p;
+  return 0;
+}
+
+int NdxFile::CompareAt(const uint8_t* item, const std::string& key) const {
+  if (numeric_) {
+    double x;
+    std::memcpy(&x, item + 8, 8);
+    const double y = AsDouble(key);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+  const size_t n = std::min<size_t>(key_length_, key.size());
+  const int c = std::memcmp(item + 8, key.data(), n);
+  if (c) return c;
+  return key_length_ < key.size() ? -1 : key_length_ > key.size() ? 1 : 0;
 }
 
 int NdxFile::ReadNode(uint32_t page, Node* n) {
@@ -245,58 +294,72 @@ bool NdxFile::Less(const std::string& k1, uint32_t r1, const std::string& k2, ui
 int NdxFile::Descend(const std::string& key, uint32_t record, Path* path) {
   path->clear();
   uint32_t page = root_;
-  Node n;
   for (int depth = 0;; ++depth) {
     if (depth > kMaxDepth) return kCorrupted;
-    if (int err = ReadNode(page, &n)) return err;
-    if (n.leaf) {
+    const Page* p = nullptr;
+    int items = 0;
+    bool leaf = false;
+    if (int err = Shape(page, &p, &items, &leaf)) return err;
+    if (leaf) {
       int i = 0;
-      while (i < int(n.items.size()) && Less(n.items[i].key, n.items[i].record, key, record)) ++i;
+      for (; i < items; ++i) {
+        const uint8_t* it = ItemAt(p, i);
+        const int c = CompareAt(it, key);
+        if (c > 0 || (c == 0 && Get32(it + 4) >= record)) break;
+      }
       path->emplace_back(page, i);
       return 0;
     }
     int i = 0;
-    const int keys = int(n.items.size()) - 1;
-    for (; i < keys; ++i) {
-      const Item& it = n.items[i];
-      const int c = Compare(it.key, key);
-      if (c > 0 || (c == 0 && (it.record == 0 || it.record >= record))) break;
+    for (; i < items - 1; ++i) {
+      const uint8_t* it = ItemAt(p, i);
+      const int c = CompareAt(it, key);
+      const uint32_t r = Get32(it + 4);
+      if (c > 0 || (c == 0 && (r == 0 || r >= record))) break;
     }
     path->emplace_back(page, i);
-    page = n.items[i].below;
+    page = Get32(ItemAt(p, i));
+    if (page == 0 || page >= pages_) return kCorrupted;
   }
 }
 
 int NdxFile::Edge(uint32_t page, bool forward, Path* path) {
-  Node n;
   for (int depth = 0;; ++depth) {
     if (depth > kMaxDepth || path->size() > kMaxDepth) return kCorrupted;
-    if (int err = ReadNode(page, &n)) return err;
-    const int i = forward ? 0 : int(n.items.size()) - 1;
-    if (n.leaf) {
-      path->emplace_back(page, forward ? 0 : i);
-      return 0;
-    }
+    const Page* p = nullptr;
+    int items = 0;
+    bool leaf = false;
+    if (int err = Shape(page, &p, &items, &leaf)) return err;
+    const int i = forward ? 0 : items - 1;
     path->emplace_back(page, i);
-    page = n.items[i].below;
+    if (leaf) return 0;
+    page = Get32(ItemAt(p, i));
+    if (page == 0 || page >= pages_) return kCorrupted;
   }
 }
 
 int NdxFile::At(const Path& path, NdxEntry* out) {
-  Node n;
-  if (int err = ReadNode(path.back().first, &n)) return err;
-  const Item& it = n.items.at(size_t(path.back().second));
-  out->key = it.key;
-  out->record = it.record;
+  const Page* p = nullptr;
+  int items = 0;
+  bool leaf = false;
+  if (int err = Shape(path.back().first, &p, &items, &leaf)) return err;
+  const int i = path.back().second;
+  if (!leaf || i < 0 || i >= items) return kCorrupted;
+  const uint8_t* it = ItemAt(p, i);
+  out->key.assign(reinterpret_cast<const char*>(it + 8), key_length_);
+  out->record = Get32(it + 4);
   return 0;
 }
 
 // Leaf index in range [0, n): moves on over page ends and empty leaves.
 int NdxFile::Normalize(Path* path, bool* ok) {
-  Node n;
   for (int guard = 0; guard < 1 << 20; ++guard) {
-    if (int err = ReadNode(path->back().first, &n)) return err;
-    if (path->back().second >= 0 && path->back().second < int(n.items.size())) {
+    const Page* p = nullptr;
+    int items = 0;
+    bool leaf = false;
+    if (int err = Shape(path->back().first, &p, &items, &leaf)) return err;
+    if (!leaf) return kCorrupted;
+    if (path->back().second >= 0 && path->back().second < items) {
       *ok = true;
       return 0;
     }
@@ -304,17 +367,16 @@ int NdxFile::Normalize(Path* path, bool* ok) {
     // Up to the first level with a further child in that direction.
     path->pop_back();
     while (!path->empty()) {
-      Node up;
-      if (int err = ReadNode(path->back().first, &up)) return err;
+      const Page* up = nullptr;
+      int up_items = 0;
+      bool up_leaf = false;
+      if (int err = Shape(path->back().first, &up, &up_items, &up_leaf)) return err;
       int& i = path->back().second;
       i += forward ? 1 : -1;
-      if (i >= 0 && i < int(up.items.size())) {
-        if (int err = Edge(up.items[i].below, forward, path)) return err;
-        if (!forward) {
-          Node leaf;
-          if (int err = ReadNode(path->back().first, &leaf)) return err;
-          path->back().second = int(leaf.items.size()) - 1;
-        }
+      if (i >= 0 && i < up_items) {
+        const uint32_t below = Get32(ItemAt(up, i));
+        if (below == 0 || below >= pages_) return kCorrupted;
+        if (int err = Edge(below, forward, path)) return err;
         break;
       }
       path->pop_back();
@@ -335,33 +397,57 @@ int NdxFile::Step(Path* path, bool forward, bool* ok) {
 int NdxFile::Seek(const std::string& key, uint32_t record, bool forward, NdxEntry* out,
                   bool* found) {
   Path path;
-  if (int err = Descend(key, record, &path)) return err;
   bool ok = false;
+  // A walk in order: one step from the entry found last.
+  if (hint_version_ == version_ && !hint_.empty()) {
+    const bool before = Less(hint_entry_.key, hint_entry_.record, key, record);
+    if (forward ? before : Less(key, record, hint_entry_.key, hint_entry_.record)) {
+      path = hint_;
+      if (int err = Step(&path, forward, &ok)) return err;
+      if (!ok) {
+        *found = false;
+        return 0;
+      }
+      if (int err = At(path, out)) return err;
+      const bool done = forward ? !Less(out->key, out->record, key, record)
+                                : !Less(key, record, out->key, out->record);
+      if (done) {
+        *found = true;
+        hint_ = path;
+        hint_entry_ = *out;
+        return 0;
+      }
+    }
+  }
+  if (int err = Descend(key, record, &path)) return err;
   if (int err = Normalize(&path, &ok)) return err;
-  // Trees of other programs: walk on to the exact place.
+  // Equal keys over several pages: walk on to the exact place.
   while (ok) {
     if (int err = At(path, out)) return err;
     if (!Less(out->key, out->record, key, record)) break;
     if (int err = Step(&path, true, &ok)) return err;
   }
-  if (forward) {
-    *found = ok;
-    return 0;
-  }
-  // Backward: the last entry <= (key, record).
-  if (ok && !Less(key, record, out->key, out->record)) {
-    *found = true;
-    return 0;
-  }
-  if (!ok) {
-    path.clear();
-    if (int err = Edge(root_, false, &path)) return err;
-    if (int err = Normalize(&path, &ok)) return err;
-  } else if (int err = Step(&path, false, &ok)) {
-    return err;
+  if (!forward) {
+    // Backward: the last entry <= (key, record).
+    if (!ok || Less(key, record, out->key, out->record)) {
+      if (!ok) {
+        path.clear();
+        if (int err = Edge(root_, false, &path)) return err;
+        if (int err = Normalize(&path, &ok)) return err;
+      } else if (int err = Step(&path, false, &ok)) {
+        return err;
+      }
+      if (ok)
+        if (int err = At(path, out)) return err;
+    }
   }
   *found = ok;
-  return ok ? At(path, out) : 0;
+  if (ok) {
+    hint_ = path;
+    hint_entry_ = *out;
+    hint_version_ = version_;
+  }
+  return 0;
 }
 
 int NdxFile::First(bool forward, NdxEntry* out, bool* found) {
@@ -524,7 +610,7 @@ int NdxFile::Remove(const std::string& key, uint32_t record) {
 }
 
 int NdxFile::Clear() {
-  cache_.clear();
+  DropPages();
   root_ = 1;
   pages_ = 2;
   uint8_t empty[kNdxPage] = {};

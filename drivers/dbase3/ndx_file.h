@@ -25,7 +25,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,7 +104,12 @@ class NdxFile {
 
   int ReadHeader();
   int WriteHeader();
+  void DropPages();
   int Fetch(uint32_t page, Page** out);
+  // Items of a page read in place: count of items (inner: keys + 1), leaf.
+  int Shape(uint32_t page, const Page** p, int* items, bool* leaf);
+  const uint8_t* ItemAt(const Page* p, int i) const { return p->b + 4 + size_t(i) * item_size_; }
+  int CompareAt(const uint8_t* item, const std::string& key) const;
   int Store(uint32_t page, const uint8_t* bytes);
   int ReadNode(uint32_t page, Node* n);
   int WriteNode(const Node& n);
@@ -122,7 +126,15 @@ class NdxFile {
   int InsertUp(Path* path, size_t level, Item item, uint32_t right);
 
   std::unique_ptr<nv::EnvFile> file_;
-  std::map<uint32_t, Page> cache_;
+  std::vector<std::unique_ptr<Page>> cache_;  // by page number
+  std::vector<uint32_t> cached_;              // pages held, to drop them
+  std::vector<uint32_t> dirty_;
+  // The place of the entry found last: a walk in order steps on from it
+  // instead of descending again, while no page changed (version_).
+  Path hint_;
+  NdxEntry hint_entry_;
+  uint64_t hint_version_ = ~0ull;
+  uint64_t version_ = 0;
   bool keep_ = false;
   bool defer_ = false;
   size_t max_pages_ = 1024;

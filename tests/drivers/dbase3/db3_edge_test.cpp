@@ -169,7 +169,7 @@ TEST_F(Db3Edge, KeyExpressionsAndIndexNames) {
 
 TEST_F(Db3Edge, OptionsAndTheirAnswers) {
   File f(CustDecl(Path("CUST")));
-  EXPECT_EQ(f.Send("BUFFERS=20"), "1024");
+  EXPECT_EQ(f.Send("BUFFERS=20"), "4096");
   EXPECT_EQ(f.Send("BUFFERS"), "20");
   f.Send("DELETED");
   EXPECT_EQ(ErrorCode(), 33);
