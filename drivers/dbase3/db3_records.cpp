@@ -35,6 +35,14 @@ int HasDuplicate(Db3Key* k, const std::string& key, uint32_t self, bool* dup) {
   return 0;
 }
 
+// The first entry of index k at or after the record buffer's key value.
+int SeekBuffer(Db3Fcb* f, Db3Key* k, std::string* key, NdxEntry* e, bool* found) {
+  std::vector<uint8_t> raw;
+  if (int err = BufferRecord(f, &raw)) return err;
+  if (int err = KeyOf(k, raw.data(), 0, key)) return err;
+  return k->ndx->Seek(*key, 0, true, e, found);
+}
+
 bool HasMemos(const Db3Fcb* f) {
   return !f->memo_blocks.empty();
 }
@@ -299,12 +307,10 @@ int CountKey(Db3Fcb* f, Db3Key* k, intptr_t* result) {
 int GetByKey(Db3Fcb* f, Db3Key* k) {
   if (!k->ndx) return 46;
   std::vector<uint8_t> raw;
-  if (int err = BufferRecord(f, &raw)) return err;
   std::string key;
-  if (int err = KeyOf(k, raw.data(), 0, &key)) return err;
   NdxEntry e;
   bool found = false;
-  if (int err = k->ndx->Seek(key, 0, true, &e, &found)) return err;
+  if (int err = SeekBuffer(f, k, &key, &e, &found)) return err;
   while (found && k->ndx->Compare(e.key, key) == 0) {
     if (e.record == 0 || e.record > f->hdr.records) return -206;
     if (int err = ReadRecord(f, e.record, &raw)) return err;
@@ -355,13 +361,10 @@ int SetFile(Db3Fcb* f, int64_t pointer) {
 
 int SetFileFromKey(Db3Fcb* f, Db3Key* k) {
   if (!k->ndx) return 46;
-  std::vector<uint8_t> raw;
-  if (int err = BufferRecord(f, &raw)) return err;
   std::string key;
-  if (int err = KeyOf(k, raw.data(), 0, &key)) return err;
   NdxEntry e;
   bool found = false;
-  if (int err = k->ndx->Seek(key, 0, true, &e, &found)) return err;
+  if (int err = SeekBuffer(f, k, &key, &e, &found)) return err;
   if (!found || k->ndx->Compare(e.key, key) != 0) return 35;
   return SetFile(f, e.record);
 }

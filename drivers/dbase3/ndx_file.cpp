@@ -394,6 +394,19 @@ int NdxFile::Step(Path* path, bool forward, bool* ok) {
   return Normalize(path, ok);
 }
 
+int NdxFile::Locate(const std::string& key, uint32_t record, Path* path, NdxEntry* out,
+                    bool* ok) {
+  if (int err = Descend(key, record, path)) return err;
+  if (int err = Normalize(path, ok)) return err;
+  // Equal keys over several pages: walk on to the exact place.
+  while (*ok) {
+    if (int err = At(*path, out)) return err;
+    if (!Less(out->key, out->record, key, record)) break;
+    if (int err = Step(path, true, ok)) return err;
+  }
+  return 0;
+}
+
 int NdxFile::Seek(const std::string& key, uint32_t record, bool forward, NdxEntry* out,
                   bool* found) {
   Path path;
@@ -419,14 +432,7 @@ int NdxFile::Seek(const std::string& key, uint32_t record, bool forward, NdxEntr
       }
     }
   }
-  if (int err = Descend(key, record, &path)) return err;
-  if (int err = Normalize(&path, &ok)) return err;
-  // Equal keys over several pages: walk on to the exact place.
-  while (ok) {
-    if (int err = At(path, out)) return err;
-    if (!Less(out->key, out->record, key, record)) break;
-    if (int err = Step(&path, true, &ok)) return err;
-  }
+  if (int err = Locate(key, record, &path, out, &ok)) return err;
   if (!forward) {
     // Backward: the last entry <= (key, record).
     if (!ok || Less(key, record, out->key, out->record)) {
@@ -479,15 +485,9 @@ int NdxFile::Insert(const std::string& key, uint32_t record) {
   // The new entry goes just before the first entry >= (key, record): the
   // inner items carry no record numbers, so equal keys are walked over.
   Path path;
-  if (int err = Descend(k, record, &path)) return err;
-  bool ok = false;
-  if (int err = Normalize(&path, &ok)) return err;
   NdxEntry e;
-  while (ok) {
-    if (int err = At(path, &e)) return err;
-    if (!Less(e.key, e.record, k, record)) break;
-    if (int err = Step(&path, true, &ok)) return err;
-  }
+  bool ok = false;
+  if (int err = Locate(k, record, &path, &e, &ok)) return err;
   Node leaf;
   if (!ok) {
     path.clear();
@@ -552,15 +552,9 @@ int NdxFile::Remove(const std::string& key, uint32_t record) {
   std::string k = key;
   k.resize(key_length_, numeric_ ? '\0' : ' ');
   Path path;
-  if (int err = Descend(k, record, &path)) return err;
-  bool ok = false;
-  if (int err = Normalize(&path, &ok)) return err;
   NdxEntry e;
-  while (ok) {
-    if (int err = At(path, &e)) return err;
-    if (!Less(e.key, e.record, k, record)) break;
-    if (int err = Step(&path, true, &ok)) return err;
-  }
+  bool ok = false;
+  if (int err = Locate(k, record, &path, &e, &ok)) return err;
   if (!ok || e.record != record || Compare(e.key, k) != 0) return 0;
   Node n;
   if (int err = ReadNode(path.back().first, &n)) return err;

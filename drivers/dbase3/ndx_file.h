@@ -118,6 +118,8 @@ class NdxFile {
   // Descends to the leaf where (key, record) belongs; the path holds the
   // item index chosen at each level (at the leaf: the insert position).
   int Descend(const std::string& key, uint32_t record, Path* path);
+  // The first entry >= (key, record): *ok false past the end.
+  int Locate(const std::string& key, uint32_t record, Path* path, NdxEntry* out, bool* ok);
   int Edge(uint32_t page, bool forward, Path* path);
   // Moves to the next/previous entry; *ok false at the end.
   int Step(Path* path, bool forward, bool* ok);
