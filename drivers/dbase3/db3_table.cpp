@@ -970,8 +970,8 @@ int BuildDynamic(Db3Fcb* f, Db3Key* k, const std::string& text) {
   // A work name in the current folder: DYN000.$$$ to DYN999.$$$.
   std::string path;
   for (int i = 0; i < 1000 && path.empty(); ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "DYN%03d.$$$", i);
+    char name[32];
+    std::snprintf(name, sizeof name, "DYN%03d.$$$", i % 1000);
     if (!E()->Exists(name)) path = name;
   }
   if (path.empty()) return 45;
@@ -1011,12 +1011,10 @@ int PackFiles(Db3Fcb* f) {
   const std::string folder = Folder(f->name);
   std::string work, work_memo;
   for (int i = 0; work.empty(); ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%s%d%s", "", i, ".DBF");
-    std::snprintf(name + 16, 16, "%d.DBT", i);
-    if (!E()->Exists(folder + name) && !E()->Exists(folder + (name + 16))) {
-      work = folder + name;
-      work_memo = folder + (name + 16);
+    const std::string table = std::to_string(i) + ".DBF", memo = std::to_string(i) + ".DBT";
+    if (!E()->Exists(folder + table) && !E()->Exists(folder + memo)) {
+      work = folder + table;
+      work_memo = folder + memo;
     }
     if (i > 100000) return 45;
   }
