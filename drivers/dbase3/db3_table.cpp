@@ -737,10 +737,15 @@ int OsToXbase(int os) {
   }
 }
 
+// A dynamic index lives while its file is open: its work file goes at CLOSE.
 void CloseIndexes(Db3Fcb* f) {
   for (Db3Key& k : f->key_blocks) {
     if (k.ndx) k.ndx->Flush();
     k.ndx.reset();
+    if (k.dynamic && !k.path.empty()) {
+      E()->Remove(k.path);
+      k.path.clear();
+    }
   }
 }
 

@@ -296,3 +296,36 @@ TEST(Db3Errors, XbaseNumbersMapToRuntimeErrors) {
 
 }  // namespace
 }  // namespace db3test
+
+namespace db3test {
+namespace {
+
+// A key declared without components is an index that BUILD defines; its
+// file is the first free "DYNnnn.$$$" of the current folder.
+TEST_F(Db3Edge, DynamicIndexTakesTheFirstFreeWorkName) {
+  const std::string cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  WriteBytes("DYN000.$$$", {});
+  FileDecl d = CustDecl(Path("CUST"));
+  d.keys.push_back({"CU:CUDYN", {}, kKeyDup | kKeyIndex, ""});
+  File f(d);
+  ASSERT_EQ(f.Create(), 0);
+  ASSERT_EQ(f.Open(), 0);
+  for (int i = 1; i <= 4; ++i) {
+    Fill(f, i, std::string(1, char('E' - i)));
+    ASSERT_EQ(f.Add(), 0);
+  }
+  EXPECT_EQ(f.BuildIndex(f.key(2), ""), 76);
+  ASSERT_EQ(f.BuildIndex(f.key(2), "CU:NAME"), 0) << ErrorCode();
+  EXPECT_TRUE(std::filesystem::exists(Path("DYN001.$$$")));
+  std::vector<int32_t> order;
+  f.Set(f.key(2));
+  while (f.Next() == 0) order.push_back(f.As<CustRecord>().CODE);
+  EXPECT_EQ(order, (std::vector<int32_t>{4, 3, 2, 1}));
+  f.Close();
+  EXPECT_FALSE(std::filesystem::exists(Path("DYN001.$$$")));
+  std::filesystem::current_path(cwd);
+}
+
+}  // namespace
+}  // namespace db3test
