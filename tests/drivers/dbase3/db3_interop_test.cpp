@@ -163,9 +163,9 @@ TEST_F(Db3Interop, WeUpdateAPerlTableThatPerlReadsBack) {
   ASSERT_EQ(f.Open(), 0) << ErrorCode();
   ASSERT_EQ(f.Get(int32_t(1)), 0);
   EXPECT_EQ(Clip(f.As<PerlRec>().NAME.view()), "uno");
-  EXPECT_EQ(f.As<PerlRec>().QTY, 1);
+  EXPECT_EQ(int32_t{f.As<PerlRec>().QTY}, 1);
   EXPECT_EQ(Clip(f.MemoText(0)), "primera nota");
-  EXPECT_EQ(f.As<PerlRec>().DAY.year, 2026);
+  EXPECT_EQ(int{f.As<PerlRec>().DAY.year}, 2026);
   ASSERT_EQ(f.Get(int32_t(2)), 0);
   EXPECT_EQ(Clip(f.MemoText(0)).size(), 799u);  // the last blank clipped
   f.As<PerlRec>().QTY = 22;

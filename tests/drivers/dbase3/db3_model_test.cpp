@@ -130,7 +130,7 @@ TEST_F(Db3Model, RandomWorkAgreesWithOracle) {
       } else {
         ASSERT_EQ(err, 0);
         EXPECT_EQ(Clip(f.As<CustRecord>().NAME.view()), o[code].name);
-        EXPECT_EQ(f.As<CustRecord>().AMOUNT, o[code].amount);
+        EXPECT_EQ(double{f.As<CustRecord>().AMOUNT}, o[code].amount);
         EXPECT_EQ(Clip(f.MemoText(0)), o[code].memo);
       }
     } else {  // from a name value, both ways
@@ -144,7 +144,7 @@ TEST_F(Db3Model, RandomWorkAgreesWithOracle) {
       f.Set(f.key(1), f.key(1));
       if (first < order.size()) {
         ASSERT_EQ(f.Next(), 0);
-        EXPECT_EQ(f.As<CustRecord>().CODE, order[first]);
+        EXPECT_EQ(int32_t{f.As<CustRecord>().CODE}, order[first]);
       } else {
         EXPECT_EQ(f.Next(), 33);
       }
@@ -152,7 +152,7 @@ TEST_F(Db3Model, RandomWorkAgreesWithOracle) {
       f.Set(f.key(1), f.key(1));
       if (last > 0) {
         ASSERT_EQ(f.Previous(), 0);
-        EXPECT_EQ(f.As<CustRecord>().CODE, order[last - 1]);
+        EXPECT_EQ(int32_t{f.As<CustRecord>().CODE}, order[last - 1]);
       } else {
         EXPECT_EQ(f.Previous(), 33);
       }
