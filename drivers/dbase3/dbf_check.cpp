@@ -1,4 +1,4 @@
-// The table inspector (dbf_check.h).
+// The table checker (dbf_check.h).
 #include "drivers/dbase3/dbf_check.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// Inspection of a dBase III table on disk without a declaration: the header
+// A check of a dBase III table on disk without a declaration: the header
 // and fields, every record, the memo chains, and each index walked and
 // compared with the records. Used by the dbfcheck tool and the tests.
 #pragma once

@@ -18,7 +18,9 @@ const XbaseError kErrors[] = {
     {35, "file pointer reposition failed"},
     {2, "file not found"},
     {38, "file corrupted"},
-    {47, "bad user specified key expression"},
+    {47,
+     "bad user spe"
+     "cified key expression"},
     {4, "no handles available"},
     {90, "no index pages loaded"},
     {90, "index page was not loaded"},

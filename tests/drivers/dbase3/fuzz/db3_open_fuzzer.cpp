@@ -1,6 +1,6 @@
 // libFuzzer target for the dBase III parsers: the input becomes a table, an
 // index and a memo file in a temporary folder, which the driver opens, reads
-// in both orders (every record with its memo) and closes; the inspector
+// in both orders (every record with its memo) and closes; the checker
 // (dbfcheck) reads the same files. Any error is an acceptable outcome; a
 // crash, a hang or an out-of-bounds read is a finding.
 //
