@@ -135,5 +135,23 @@ TEST_F(Db3Golden, UpdateYearByteWithZeroY2k) {
   EXPECT_EQ(DateFromBin(f.As<GoldRecord>().WHEN), 0);
 }
 
+TEST_F(Db3Golden, OmnisVariantHeader) {
+  File f(GoldDecl(Path("OMNI")));
+  EXPECT_EQ(f.Send("OMNIS"), "");
+  ASSERT_EQ(f.Create(), 0);
+  B block(32, 0);
+  block[0] = 0x0D;
+  const B b = Bytes("OMNI.DBF");
+  ASSERT_EQ(b.size(), 32u * 5 + 64 + 1);
+  EXPECT_EQ(b[8] | b[9] << 8, 32 * 5 + 64);
+  EXPECT_EQ(B(b.begin() + 192, b.begin() + 224), block);
+  EXPECT_EQ(b.back(), 0x1A);
+  ASSERT_EQ(f.Open(), 0) << ErrorCode();
+  f.As<GoldRecord>().NAME = "OMNIS";
+  ASSERT_EQ(f.Add(), 0);
+  ASSERT_EQ(f.Get(int32_t(1)), 0);
+  EXPECT_EQ(Clip(f.As<GoldRecord>().NAME.view()), "OMNIS");
+}
+
 }  // namespace
 }  // namespace db3test
