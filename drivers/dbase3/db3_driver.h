@@ -109,6 +109,16 @@ struct Db3Fcb : nv::DrvFcbHead {
   std::vector<uint8_t> appends;
   uint32_t appends_first = 0;
 
+  // A table no other open may write: its record bytes kept as read, in
+  // blocks of 64 KB of the file (at most `buffers` x 512 bytes in all),
+  // written through by this open's own record writes.
+  std::vector<std::unique_ptr<std::vector<uint8_t>>> blocks;
+  size_t blocks_held = 0;
+  void ForgetBlocks() {
+    blocks.clear();
+    blocks_held = 0;
+  }
+
   uint32_t current = 0;
   std::vector<uint8_t> cur_raw;
   Seq seq;

@@ -428,6 +428,48 @@ int WriteHeader(Db3Fcb* f) {
   return f->dbf->Write(0, b, 32) ? -201 : 0;
 }
 
+namespace {
+
+constexpr uint64_t kBlock = 64 * 1024;
+
+// Copies the bytes [at, at + n) of the table from its kept blocks, reading
+// the blocks that are not kept yet; false when they cannot all be read.
+bool FromBlocks(Db3Fcb* f, uint64_t at, uint8_t* out, size_t n) {
+  while (n > 0) {
+    const uint64_t b = at / kBlock, in = at % kBlock;
+    if (b >= f->blocks.size()) f->blocks.resize(size_t(b) + 1);
+    auto& block = f->blocks[size_t(b)];
+    if (!block) {
+      if ((f->blocks_held + 1) * kBlock > uint64_t(f->buffers) * kNdxPage) f->ForgetBlocks();
+      if (b >= f->blocks.size()) f->blocks.resize(size_t(b) + 1);
+      auto fresh = std::make_unique<std::vector<uint8_t>>(kBlock);
+      size_t got = 0;
+      if (f->dbf->Read(b * kBlock, fresh->data(), kBlock, &got)) return false;
+      fresh->resize(got);
+      f->blocks[size_t(b)] = std::move(fresh);
+      ++f->blocks_held;
+    }
+    const std::vector<uint8_t>& have = *f->blocks[size_t(b)];
+    if (in >= have.size()) return false;
+    const size_t take = std::min<size_t>(n, have.size() - in);
+    std::memcpy(out, have.data() + in, take);
+    out += take;
+    at += take;
+    n -= take;
+  }
+  return true;
+}
+
+// A write of this open: the kept blocks it covers are dropped.
+void DropBlocks(Db3Fcb* f, uint64_t at, size_t n) {
+  for (uint64_t b = at / kBlock; b <= (at + n) / kBlock && b < f->blocks.size(); ++b) {
+    if (f->blocks[size_t(b)]) --f->blocks_held;
+    f->blocks[size_t(b)].reset();
+  }
+}
+
+}  // namespace
+
 int ReadRecord(Db3Fcb* f, uint32_t n, std::vector<uint8_t>* raw) {
   if (n == 0 || n > f->hdr.records) return 35;
   raw->resize(f->hdr.record_length);
@@ -435,6 +477,9 @@ int ReadRecord(Db3Fcb* f, uint32_t n, std::vector<uint8_t>* raw) {
     const size_t at = size_t(n - f->appends_first) * f->hdr.record_length;
     std::memcpy(raw->data(), f->appends.data() + at, raw->size());
     return 0;
+  }
+  if (f->exclusive && f->buffers > 0) {
+    return FromBlocks(f, f->RecordOffset(n), raw->data(), raw->size()) ? 0 : -206;
   }
   size_t got = 0;
   if (f->dbf->Read(f->RecordOffset(n), raw->data(), raw->size(), &got)) return -202;
@@ -448,6 +493,7 @@ int WriteRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw) {
     std::memcpy(f->appends.data() + at, raw, f->hdr.record_length);
     return 0;
   }
+  DropBlocks(f, f->RecordOffset(n), f->hdr.record_length);
   return f->dbf->Write(f->RecordOffset(n), raw, f->hdr.record_length) ? -201 : 0;
 }
 
@@ -459,12 +505,14 @@ int AppendRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw) {
   }
   std::vector<uint8_t> bytes(raw, raw + f->hdr.record_length);
   bytes.push_back(0x1A);
+  DropBlocks(f, f->RecordOffset(n), bytes.size());
   return f->dbf->Write(f->RecordOffset(n), bytes.data(), bytes.size()) ? -201 : 0;
 }
 
 int FlushAppends(Db3Fcb* f) {
   if (f->appends.empty()) return 0;
   f->appends.push_back(0x1A);
+  DropBlocks(f, f->RecordOffset(f->appends_first), f->appends.size());
   const int err = f->dbf->Write(f->RecordOffset(f->appends_first), f->appends.data(),
                                 f->appends.size())
                       ? -201
@@ -864,6 +912,8 @@ int CloseFiles(Db3Fcb* f) {
   }
   EndOp(f);
   CloseIndexes(f);
+  f->ForgetBlocks();
+  f->appends.clear();
   f->dbt.reset();
   f->dbf.reset();
   f->held = 0;
@@ -990,6 +1040,7 @@ int BuildDynamic(Db3Fcb* f, Db3Key* k, const std::string& text) {
 
 int EmptyFiles(Db3Fcb* f) {
   f->appends.clear();
+  f->ForgetBlocks();
   f->hdr.records = 0;
   std::vector<uint8_t> eof(1, 0x1A);
   if (f->dbf->Write(f->hdr.header_length, eof.data(), 1)) return -201;

@@ -67,13 +67,25 @@ class Db3Model : public TempFolder {
     EXPECT_EQ(f.Records(), int64_t(o.size()));
     EXPECT_EQ(f.Records(f.key(1)), int64_t(o.size()));
   }
+
+  void RandomWork(uint32_t mode, bool stream);
 };
 
-TEST_F(Db3Model, RandomWorkAgreesWithOracle) {
+// Shared (pages and header read again each operation) and deny-write
+// while streaming (pages, records and appended records kept in memory).
+TEST_F(Db3Model, RandomWorkAgreesWithOracleShared) {
+  RandomWork(kReadWrite | kDenyNone, false);
+}
+TEST_F(Db3Model, RandomWorkAgreesWithOracleAlone) {
+  RandomWork(kReadWrite | kDenyWrite, true);
+}
+
+void Db3Model::RandomWork(uint32_t mode, bool stream) {
   std::mt19937 rng(20261208);
   File f(CustDecl(Path("CUST")));
   ASSERT_EQ(f.Create(), 0) << ErrorCode();
-  ASSERT_EQ(f.Open(), 0) << ErrorCode();
+  ASSERT_EQ(f.Open(mode), 0) << ErrorCode();
+  if (stream) f.Stream();
   Oracle o;
   uint32_t records = 0;
   auto name_of = [&] { return "N" + std::to_string(rng() % 40); };
@@ -166,7 +178,7 @@ TEST_F(Db3Model, RandomWorkAgreesWithOracle) {
   EXPECT_EQ(check.status, 0) << (check.problems.empty() ? "" : check.problems[0]);
   EXPECT_EQ(check.live, o.size());
   File g(CustDecl(Path("CUST")));
-  ASSERT_EQ(g.Open(), 0);
+  ASSERT_EQ(g.Open(mode), 0);
   Compare(g, o);
   // PACK keeps the live records (records renumbered in order) and memos.
   ASSERT_EQ(g.Pack(), 0) << ErrorCode();
