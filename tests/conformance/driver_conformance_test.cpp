@@ -34,6 +34,15 @@ std::shared_ptr<const RecordType> ConfType() {
   return rt;
 }
 
+// The dBase III table keeps numbers as numeric text: the external names say
+// so (a 32-bit integer would otherwise carry a memo).
+std::shared_ptr<const RecordType> Db3ConfType() {
+  static auto rt = DeclareRecord<ConfRecord>(
+      "CF", {NV_FIELD(ConfRecord, CODE, .name = "CODE=N(10)"), NV_FIELD(ConfRecord, NAME),
+             NV_FIELD(ConfRecord, AGE, .name = "AGE=N(6)")});
+  return rt;
+}
+
 // Keys: 0 = code (unique), 1 = name (duplicates allowed).
 FileDecl BaseDecl(const std::string& driver, const std::string& name) {
   FileDecl d;
@@ -282,6 +291,12 @@ TEST_P(DriverConformance, OperationsOnAClosedFileGive37) {
 
 const DriverCase kCases[] = {
     {"Norvane", [](const std::string& folder) { return BaseDecl("Norvane", folder + "/CONF"); }},
+    {"dBase3",
+     [](const std::string& folder) {
+       FileDecl d = BaseDecl("dBase3", folder + "/CONF");
+       d.record = Db3ConfType();
+       return d;
+     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverConformance, ::testing::ValuesIn(kCases),
