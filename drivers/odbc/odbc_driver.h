@@ -159,6 +159,7 @@ struct Statement {
   int generation = 0;
   int bound_epoch = -1;  // the column buffers' epoch the columns are bound to
   bool params_bound = false;
+  size_t param_rows = 1;  // rows per execution (SQLParamOptions)
   std::string sql;
   std::vector<ParamColumn> params;
 };

@@ -41,6 +41,8 @@ void Examine(OdbcFcb* f, SQLRETURN rc, SQLHDBC dbc, SQLHSTMT st, PendingError* o
 [[noreturn]] void FailText(const std::string& state, const std::string& message, int code);
 
 void LogText(OdbcFcb* f, const std::string& text);
+// True when an ODBC call log is open for the file (or the library).
+bool Logging(OdbcFcb* f);
 std::string TimeTaken(std::chrono::steady_clock::time_point t0);
 
 // A connection of the file's group with room for a statement (connecting,

@@ -71,6 +71,10 @@ OdbcLog* LogOf(OdbcFcb* f) {
   return g_library ? g_library->log : nullptr;
 }
 
+bool Logging(OdbcFcb* f) {
+  return LogOf(f) != nullptr;
+}
+
 void LogText(OdbcFcb* f, const std::string& text) {
   if (OdbcLog* l = LogOf(f)) l->Write(text);
 }

@@ -34,20 +34,25 @@ ConvRules Rules(const OdbcFcb* f) {
 // One ODBC call on a statement: repeated while it is still executing,
 // logged with its time and examined. Answers the return code; a failure
 // fills *e.
-template <class Fn>
-SQLRETURN Call(OdbcFcb* f, const std::string& action, SQLHSTMT st, Fn fn, PendingError* e) {
+template <class Fn, class Text>
+SQLRETURN Call(OdbcFcb* f, const Text& action, SQLHSTMT st, Fn fn, PendingError* e) {
   const auto t0 = std::chrono::steady_clock::now();
   SQLRETURN rc;
   while ((rc = fn()) == SQL_STILL_EXECUTING) {
   }
   Examine(f, rc, f->conn ? f->conn->dbc : nullptr, st, e);
-  LogText(f, action + " Statement " + Hex(st) + TimeTaken(t0));
+  if (Logging(f)) LogText(f, std::string(action) + " Statement " + Hex(st) + TimeTaken(t0));
   return rc;
 }
 
+// A log text made only when a log is open.
+std::string Act(OdbcFcb* f, const char* a, const std::string& b) {
+  return Logging(f) ? a + b : std::string();
+}
+
 // As Call, abandoning the operation with 90 on failure.
-template <class Fn>
-SQLRETURN Must(OdbcFcb* f, const std::string& action, SQLHSTMT st, Fn fn) {
+template <class Fn, class Text>
+SQLRETURN Must(OdbcFcb* f, const Text& action, SQLHSTMT st, Fn fn) {
   PendingError e;
   SQLRETURN rc = Call(f, action, st, fn, &e);
   if (e.failed) Fail(e, 90);
@@ -299,7 +304,7 @@ void RunRead(OdbcFcb* f, const std::string& sql, OdbcKey* k, bool position, cons
     FillParams(f, s, values, 0);
   }
   if (f->group->bind_col_order == 1) BindColumns(f, s);
-  Must(f, "Executing prepared : " + sql, s->h, [&] { return Api().SQLExecute(s->h); });
+  Must(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); });
   f->result = s;
 }
 
@@ -386,7 +391,7 @@ int GetByKey(OdbcFcb* f, OdbcKey* k) {
   KeyParams(f, s, k, false);
   BindParams(f, s);
   FillParams(f, s, f->record, 0);
-  Must(f, "Executing prepared : " + sql, s->h, [&] { return Api().SQLExecute(s->h); });
+  Must(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); });
   f->result = s;
   const int rowset = f->rowset;
   f->rowset = 1;  // one row, whatever the row-set size
@@ -501,11 +506,14 @@ Statement* InsertStatement(OdbcFcb* f) {
 
 void ExecuteInsert(OdbcFcb* f, Statement* s, size_t rows) {
   BindParams(f, s);
-  SQLULEN processed = 0;
-  Must(f, "Setting Parameter count to " + std::to_string(rows) + " for", s->h,
-       [&] { return Api().SQLParamOptions(s->h, SQLULEN(rows), &processed); });
+  if (rows != s->param_rows) {
+    SQLULEN processed = 0;
+    Must(f, "Setting Parameter count to " + std::to_string(rows) + " for", s->h,
+         [&] { return Api().SQLParamOptions(s->h, SQLULEN(rows), &processed); });
+    s->param_rows = rows;
+  }
   PendingError e;
-  Call(f, "Executing prepared : " + s->sql, s->h, [&] { return Api().SQLExecute(s->h); }, &e);
+  Call(f, Act(f, "Executing prepared : ", s->sql), s->h, [&] { return Api().SQLExecute(s->h); }, &e);
   if (e.failed) Fail(e, UniqueViolation(e) ? 40 : 90);
 }
 
