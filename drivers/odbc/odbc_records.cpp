@@ -8,6 +8,7 @@
 #include "drivers/odbc/odbc_ops.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/fixed_string.h"
+#include "host/runtime/profile.h"
 
 namespace odbc {
 
@@ -599,28 +600,24 @@ int WithConnection(OdbcFcb* f, Fn fn) {
   f->conn = GroupConnection(f);
   f->group = f->conn->group;
   ++f->group->users;
+  auto release = [&] {
+    for (auto& [sql, s] : f->statements) FreeStatement(f, &s);
+    f->statements.clear();
+    f->aux = f->insert_stmt = nullptr;
+    ConnectionGroup* g = f->group;
+    --g->users;
+    f->conn = nullptr;
+    f->group = nullptr;
+    DropGroupIfUnused(g);
+  };
   int err = 0;
   try {
     err = fn();
   } catch (...) {
-    for (auto& [sql, s] : f->statements) FreeStatement(f, &s);
-    f->statements.clear();
-    f->aux = f->insert_stmt = nullptr;
-    --f->group->users;
-    ConnectionGroup* g = f->group;
-    f->conn = nullptr;
-    f->group = nullptr;
-    DropGroupIfUnused(g);
+    release();
     throw;
   }
-  for (auto& [sql, s] : f->statements) FreeStatement(f, &s);
-  f->statements.clear();
-  f->aux = f->insert_stmt = nullptr;
-  --f->group->users;
-  ConnectionGroup* g = f->group;
-  f->conn = nullptr;
-  f->group = nullptr;
-  DropGroupIfUnused(g);
+  release();
   return err;
 }
 
@@ -673,6 +670,12 @@ int RemoveTable(OdbcFcb* f) {
 
 int OpenTable(OdbcFcb* f, uint32_t mode) {
   if (f->open()) return nv::kErrFileAlreadyOpen;
+  // The profile's call log, as if LOGFILE had named it.
+  if (f->log == nullptr && nv::GetProfileInt("", "NWODBC", "Trace", 0) != 0) {
+    std::string file = nv::GetProfileString("", "NWODBC", "TraceFile", "");
+    if (file.size() > 260) file.resize(260);
+    f->log = OdbcLog::Share(file.empty() ? "ODBC.LOG" : file, Library()->flush);
+  }
   f->conn = GroupConnection(f);
   f->group = f->conn->group;
   ++f->group->users;

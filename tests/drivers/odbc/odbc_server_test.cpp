@@ -392,7 +392,16 @@ TEST_P(OdbcServer, BadSourcesAreRefusedWith90AndTheServersReason) {
 
 TEST_P(OdbcServer, PasswordNeverReachesTheLogTheTraceOrErrors) {
   const auto& sv = odbctest::GetServers();
-  const std::string log = sv.folder + "/odbc-" + ServerName(GetParam()) + ".log";
+  const std::string tag = sv.folder + "/" + ServerName(GetParam());
+  const std::string log = tag + "-odbc.log", calls = tag + "-calls.log";
+  // The ODBC call log of the profile (Trace) and the operation trace
+  // (Profile) share the profile's TraceFile; the file has a log of its own
+  // (LOGFILE).
+  const std::string profile = tag + ".ini";
+  std::ofstream(profile) << "[NWODBC]\nTrace=1\nTraceFile=" << calls << "\nFlush=1\nProfile=1\nDetails=1\n";
+  const char* old_profile = std::getenv("NVRUN_PROFILE");
+  const std::string saved_profile = old_profile ? old_profile : "";
+  ::setenv("NVRUN_PROFILE", profile.c_str(), 1);
   // An owner in the comma form with a password, through a DSN of odbc.ini.
   std::string owner = GetParam() == Server::kSqlite ? "Llamadas,yo,Clave-Secreta_77" : sv.PgOwner();
   std::string doubled;  // "//" stands for one '/' in a driver string
@@ -409,17 +418,27 @@ TEST_P(OdbcServer, PasswordNeverReachesTheLogTheTraceOrErrors) {
     EXPECT_EQ(FileError().find("Clave-Secreta_77"), std::string::npos);
     ASSERT_EQ(f.Close(), 0);
   }
-  std::ifstream in(log);
-  std::stringstream all;
-  all << in.rdbuf();
-  const std::string text = all.str();
+  if (old_profile)
+    ::setenv("NVRUN_PROFILE", saved_profile.c_str(), 1);
+  else
+    ::unsetenv("NVRUN_PROFILE");
+  auto read = [](const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+  };
+  const std::string text = read(log);
   EXPECT_NE(text.find("prueba"), std::string::npos);
   EXPECT_NE(text.find("Connecting to "), std::string::npos);
   if (GetParam() == Server::kPostgres) {
     EXPECT_NE(text.find("Pwd=********"), std::string::npos) << text;
   }
   EXPECT_NE(text.find("Error Occurred: "), std::string::npos);
-  EXPECT_EQ(text.find("Clave-Secreta_77"), std::string::npos) << text;
+  EXPECT_NE(read(calls).find("Allocating Environment"), std::string::npos) << read(calls);
+  EXPECT_NE(read(calls).find("ODBC CONF OPEN error=0"), std::string::npos) << read(calls);
+  for (const std::string& path : {log, calls})
+    EXPECT_EQ(read(path).find("Clave-Secreta_77"), std::string::npos) << path;
 }
 
 // --- Batches, row sets, transactions and statements of the program.
@@ -490,6 +509,10 @@ TEST_P(OdbcServer, ProgramStatementsAndOptionsThroughSend) {
   EXPECT_EQ(Code(*f), 2);
   EXPECT_EQ(f->Next(), 33);
   EXPECT_EQ(f->Send("SELEC mal escrito"), "90");
+  // Options of the declaration, a doubled slash standing for one.
+  auto g = Conf("LOGONSCREEN=TRUE/HINT=a//b");
+  EXPECT_EQ(g->Send("/HINT"), "a/b");
+  EXPECT_EQ(g->Send("/LOGONSCREEN"), "TRUE");
   EXPECT_EQ(f->Send("SELECT 'sin cierre"), "90");
   EXPECT_EQ(f->Records(), 3);
 }
