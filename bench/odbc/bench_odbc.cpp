@@ -212,7 +212,7 @@ void Run(const std::string& server, const std::string& owner, int n, std::vector
 
 int main(int argc, char** argv) {
   const int n = argc > 1 ? std::max(10, std::atoi(argv[1])) : 20000;
-  const auto& sv = odbctest::GetServers();
+  const auto& sv = odbctest::GetServers(true);
   std::vector<Row> rows;
   double batch = 0;
   // Without a sync per commit, so that the driver's work is measured rather

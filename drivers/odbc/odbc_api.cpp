@@ -40,7 +40,8 @@ bool LoadOdbcApi(const std::string& library, OdbcApi* api, std::string* error) {
 }
 
 void UnloadOdbcApi(OdbcApi* api) {
-  if (api->module) ::dlclose(api->module);
+  // The driver manager stays mapped: the drivers it loaded may have left
+  // handlers and threads behind, and the next load finds it at once.
   *api = OdbcApi{};
 }
 

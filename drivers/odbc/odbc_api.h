@@ -70,6 +70,7 @@ std::string DriverManagerName();
 // Loads the library and resolves the table. On failure nothing stays loaded
 // and *error says why (Spanish).
 bool LoadOdbcApi(const std::string& library, OdbcApi* api, std::string* error);
+// Forgets the table (the library itself stays loaded).
 void UnloadOdbcApi(OdbcApi* api);
 
 }  // namespace odbc

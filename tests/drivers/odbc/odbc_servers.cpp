@@ -65,13 +65,18 @@ class Holder {
     s.sqlite_file = s.folder + "/datos.db";
     const std::string lib = "/usr/lib/x86_64-linux-gnu/odbc/";
     std::ofstream(s.folder + "/odbcinst.ini")
-        << "[SQLite3]\nDriver=" << FindFirst({lib + "libsqlite3odbc.so"}) << "\n\n"
-        << "[PostgreSQL Unicode]\nDriver=" << FindFirst({lib + "psqlodbcw.so"}) << "\n";
+        << "[SQLite3]\nDriver=" << FindFirst({lib + "libsqlite3odbc.so"}) << "\nDontDLClose=1\n\n"
+        << "[PostgreSQL Unicode]\nDriver=" << FindFirst({lib + "psqlodbcw.so"}) << "\nDontDLClose=1\n";
     std::ofstream(s.folder + "/odbc.ini") << "[Llamadas]\nDriver=SQLite3\nDatabase=" << s.sqlite_file
                                           << "\n";
     ::setenv("ODBCSYSINI", s.folder.c_str(), 1);
     ::setenv("ODBCINI", (s.folder + "/odbc.ini").c_str(), 1);
+  }
 
+ public:
+  void StartPostgres() {
+    if (pg_tried_) return;
+    pg_tried_ = true;
     const std::string bin = PgBin();
     if (bin.empty()) {
       s.pg_skip = "no hay servidor PostgreSQL instalado (initdb y pg_ctl no están en /usr/lib/postgresql)";
@@ -119,6 +124,7 @@ class Holder {
   }
 
   std::string started_;
+  bool pg_tried_ = false;
 };
 
 }  // namespace
@@ -128,9 +134,19 @@ std::string Servers::PgOwner(const std::string& password) const {
          ";Database=postgres;Uid=" + pg_user + ";Pwd=" + password + ";";
 }
 
-const Servers& GetServers() {
+const Servers& GetServers(bool postgres) {
   static Holder holder;
+  if (postgres) holder.StartPostgres();
   return holder.s;
 }
 
 }  // namespace odbctest
+
+// Under the leak checker: what the driver manager, the ODBC drivers and the
+// client libraries they load keep until the process ends is theirs.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libodbc.so\nleak:libodbcinst.so\nleak:psqlodbc\nleak:libsqlite3odbc\nleak:libpq.so\n"
+         "leak:libltdl.so\nleak:liblber\nleak:libldap\nleak:libkeyutils\nleak:libgssapi\n"
+         "leak:libkrb5\nleak:libk5crypto\nleak:libsasl2\nleak:libcrypto\nleak:libssl\n"
+         "leak:libsqlite3.so\n";
+}

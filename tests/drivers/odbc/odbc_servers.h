@@ -23,7 +23,8 @@ struct Servers {
   std::string PgOwner() const { return PgOwner(pg_password); }
 };
 
-// The sources, started on first use and stopped at exit.
-const Servers& GetServers();
+// The sources, made on first use and stopped at exit; the PostgreSQL server
+// is started only once a caller asks for it.
+const Servers& GetServers(bool postgres = false);
 
 }  // namespace odbctest
