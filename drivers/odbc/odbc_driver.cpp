@@ -387,6 +387,14 @@ int OdbcDriver::Run(drv::OpContext& c) {
       return AddRow(f);
     case nv::kOpGetKey:
       return GetByKey(f, k);
+    case nv::kOpDuplicate:
+      return Duplicate(f, nullptr, &c.result);
+    case nv::kOpDuplicateKey:
+      return Duplicate(f, k, &c.result);
+    case nv::kOpPut:
+      return PutRow(f);
+    case nv::kOpDelete:
+      return DeleteRow(f);
     case nv::kOpSetFile:
       return SetRead(f, ReadMode::kFile, nullptr);
     case nv::kOpSetKey:

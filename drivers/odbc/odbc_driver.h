@@ -144,7 +144,8 @@ struct OdbcKey : nv::DrvKcbHead {
 
 // Parameters of one statement: values copied out of the record.
 struct ParamColumn {
-  OdbcField* field = nullptr;  // nullptr: a filter constant
+  OdbcField* field = nullptr;
+  bool from_saved = false;     // the value of the record as last read
   ValueShape shape;
   SQLSMALLINT c_type = 0;
   SQLSMALLINT sql_type = 0;
@@ -213,6 +214,7 @@ struct OdbcFcb : nv::DrvFcbHead {
 
   bool is_open = false;
   std::vector<uint8_t> saved;  // the record as last read or written
+  std::vector<int32_t> saved_nulls;  // its null indicators, by field number
   bool fresh = false;          // the next NEXT or PREVIOUS runs the mode's statement
   int buffer_epoch = 0;        // bumped when the column buffers move
 

@@ -24,6 +24,11 @@ int GetByKey(OdbcFcb* f, OdbcKey* k);
 int SetRead(OdbcFcb* f, ReadMode mode, OdbcKey* k);
 int Step(OdbcFcb* f, bool forward);
 int CountRows(OdbcFcb* f, OdbcKey* k, intptr_t* out);
+// DUPLICATE of the file (k null: every unique key) or of a key.
+int Duplicate(OdbcFcb* f, OdbcKey* k, intptr_t* result);
+// PUT and DELETE of the record last read, by the row-identifying key.
+int PutRow(OdbcFcb* f);
+int DeleteRow(OdbcFcb* f);
 
 // A statement that returns no rows, on the file's separate statement.
 int Execute(OdbcFcb* f, const std::string& sql);

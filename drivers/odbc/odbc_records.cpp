@@ -139,6 +139,8 @@ void BindColumns(OdbcFcb* f, Statement* s) {
   s->bound_epoch = f->buffer_epoch;
 }
 
+void Remember(OdbcFcb* f);
+
 // The row of the row set into the record buffer.
 void RowToRecord(OdbcFcb* f, SQLULEN row) {
   for (OdbcField* c : f->columns) {
@@ -149,7 +151,7 @@ void RowToRecord(OdbcFcb* f, SQLULEN row) {
       FailText("22003", "El valor de la columna " + c->column_name + " no cabe en el campo " +
                             c->name, 90);
   }
-  f->saved.assign(f->record, f->record + f->record_length);
+  Remember(f);
 }
 
 // --- Parameters.
@@ -195,7 +197,8 @@ void BindParams(OdbcFcb* f, Statement* s) {
 void FillParams(OdbcFcb* f, Statement* s, const uint8_t* record, size_t row) {
   const ConvRules r = Rules(f);
   for (ParamColumn& p : s->params) {
-    const uint8_t* v = record + p.field->offset;
+    const uint8_t* v = (p.from_saved ? f->saved.data() : record) + p.field->offset;
+    const int32_t null = p.from_saved ? f->saved_nulls[p.field->number] : p.field->null;
     char* buf = p.data.data() + row * p.width;
     if (p.c_type == SQL_C_SBIGINT) {
       int64_t n = 0;
@@ -207,7 +210,7 @@ void FillParams(OdbcFcb* f, Statement* s, const uint8_t* record, size_t row) {
         default: { uint32_t x; std::memcpy(&x, v, 4); n = x; break; }
       }
       std::memcpy(buf, &n, 8);
-      p.ind[row] = p.field->null == -1 ? SQL_NULL_DATA : 0;
+      p.ind[row] = null == -1 ? SQL_NULL_DATA : 0;
       continue;
     }
     // No server keeps a zero byte inside a text: refused rather than cut.
@@ -215,11 +218,11 @@ void FillParams(OdbcFcb* f, Statement* s, const uint8_t* record, size_t row) {
       const size_t from = p.shape.type == nv::kTypePString ? 1 : 0;
       const size_t n = p.shape.type == nv::kTypePString ? std::min<size_t>(v[0], p.shape.size - 1)
                                                         : p.shape.size;
-      if (p.field->null != -1 && std::memchr(v + from, 0, n) != nullptr)
+      if (null != -1 && std::memchr(v + from, 0, n) != nullptr)
         FailText("22021", "El campo " + p.field->name +
                               " tiene un byte 0 en su texto, que el servidor no puede guardar", 90);
     }
-    ToBuffer(p.shape, r, v, p.field->null, buf, &p.ind[row]);
+    ToBuffer(p.shape, r, v, null, buf, &p.ind[row]);
   }
 }
 
@@ -242,6 +245,13 @@ std::string WithWhere(const OdbcFcb* f, std::string sql, bool has_condition) {
 void CheckKey(OdbcKey* k) {
   for (const KeyColumn& c : k->cols)
     if (c.column.empty()) drv::Abort(38);
+}
+
+// The record buffer and null indicators become the saved copy.
+void Remember(OdbcFcb* f) {
+  f->saved.assign(f->record, f->record + f->record_length);
+  f->saved_nulls.assign(f->field_blocks.size() + 1, 0);
+  for (OdbcField* c : f->columns) f->saved_nulls[c->number] = c->null;
 }
 
 // --- Fetching.
@@ -418,14 +428,16 @@ int CountRows(OdbcFcb* f, OdbcKey* k, intptr_t* out) {
   if (k == nullptr) {
     sql = "SELECT COUNT(*) FROM " + f->table;
   } else {
+    // As many as the key orders: every row, but for an optional key the
+    // rows whose key columns are all null. (COUNT(DISTINCT) would count a
+    // key that allows duplicates short.)
     CheckKey(k);
-    std::string cols;
-    for (const KeyColumn& c : k->cols) cols += (cols.empty() ? "" : ",") + c.column;
-    // COUNT(DISTINCT a,b) is not standard SQL: several columns are counted
-    // through a derived table.
-    sql = k->cols.size() == 1
-              ? "SELECT COUNT ( DISTINCT " + cols + " ) FROM " + f->table
-              : "SELECT COUNT(*) FROM (SELECT DISTINCT " + cols + " FROM " + f->table + ") NV_KEYS";
+    sql = "SELECT COUNT(*) FROM " + f->table;
+    if (k->decl->attributes & nv::kKeyOptional) {
+      std::string any;
+      for (const KeyColumn& c : k->cols) any += (any.empty() ? "" : " OR ") + c.column + " IS NOT NULL";
+      sql += " WHERE " + any;
+    }
   }
   Statement* s = Aux(f);
   Must(f, "Executing : " + sql, s->h, [&] {
@@ -478,6 +490,123 @@ int ProgramStatement(OdbcFcb* f, const std::string& text) {
   f->mode = ReadMode::kProgram;
   f->fresh = false;
   f->result_forward = true;
+  return 0;
+}
+
+// --- Changing rows.
+
+namespace {
+
+// " a = ? AND b IS NULL " over the row-identifying key's saved values; the
+// parameters go to `s` (from the saved copy).
+std::string RowCondition(OdbcFcb* f, std::vector<OdbcField*>* params) {
+  std::string sql;
+  for (OdbcField* p : f->row_key->parts) {
+    if (!sql.empty()) sql += "AND";
+    if (f->saved_nulls[p->number] == -1) {
+      sql += " " + p->column_name + " IS NULL ";
+    } else {
+      sql += " " + p->column_name + " = ? ";
+      params->push_back(p);
+    }
+  }
+  return sql;
+}
+
+bool SameSaved(OdbcFcb* f, const OdbcField* c) {
+  return std::memcmp(f->record + c->offset, f->saved.data() + c->offset, c->shape.size) == 0 &&
+         c->null == f->saved_nulls[c->number];
+}
+
+// Runs a changing statement; an unknown row key or no current record first.
+void RunChange(OdbcFcb* f, const std::string& sql, const std::vector<OdbcField*>& now,
+               const std::vector<OdbcField*>& saved) {
+  Statement* s = Prepared(f, sql);
+  if (s->params.empty()) {
+    for (OdbcField* c : now) s->params.push_back(MakeParam(f, c, 1));
+    for (OdbcField* c : saved) {
+      s->params.push_back(MakeParam(f, c, 1));
+      s->params.back().from_saved = true;
+    }
+  }
+  BindParams(f, s);
+  FillParams(f, s, f->record, 0);
+  PendingError e;
+  Call(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); }, &e);
+  if (e.failed) Fail(e, UniqueViolation(e) ? 40 : 90);
+}
+
+}  // namespace
+
+int Duplicate(OdbcFcb* f, OdbcKey* only, intptr_t* result) {
+  *result = 0;
+  const std::vector<uint8_t> record(f->record, f->record + f->record_length);
+  for (OdbcKey& k : f->key_blocks) {
+    if (only ? &k != only : !k.unique) continue;
+    CheckKey(&k);
+    CloseResult(f);
+    const std::string sql = "SELECT " + f->column_list + " FROM " + f->table + " WHERE " +
+                            EqualityCondition(k.cols);
+    Statement* s = Prepared(f, sql);
+    BindColumns(f, s);
+    KeyParams(f, s, &k, false);
+    BindParams(f, s);
+    FillParams(f, s, record.data(), 0);
+    Must(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); });
+    PendingError e;
+    SQLRETURN rc = Call(f, "Fetching Row from", s->h, [&] { return Api().SQLFetch(s->h); }, &e);
+    bool found = rc != SQL_NO_DATA && !e.failed;
+    if (found && f->row_key && !f->saved.empty()) {
+      // The record being changed is no duplicate of itself.
+      bool same = true;
+      for (OdbcField* p : f->row_key->parts) {
+        std::vector<uint8_t> got(p->shape.size);
+        bool ok = true;
+        FromBuffer(p->shape, p->buf.data(), p->ind[0], got.data(), &ok);
+        same = same && std::memcmp(got.data(), f->saved.data() + p->offset, got.size()) == 0;
+      }
+      found = !same;
+    }
+    CloseCursor(f, s);
+    if (e.failed) Fail(e, 90);
+    if (found) {
+      *result = 1;
+      break;
+    }
+  }
+  std::memcpy(f->record, record.data(), record.size());
+  return 0;
+}
+
+int PutRow(OdbcFcb* f) {
+  if (f->row_key == nullptr) return nv::kErrNotImplemented;
+  if (f->saved.empty()) return 33;
+  std::string sql = "UPDATE " + f->table + " SET";
+  std::vector<OdbcField*> now, saved;
+  for (OdbcField* c : f->columns) {
+    if (SameSaved(f, c) || (c->shape.attrs & kAttrReadOnly)) continue;
+    sql += (now.empty() && sql.back() == 'T' ? " " : ", ") + c->column_name +
+           (c->null == -1 ? " = NULL" : " = ?");
+    if (c->null != -1) now.push_back(c);
+  }
+  if (sql.back() == 'T') return 0;  // nothing changed: nothing is sent
+  sql += " WHERE" + RowCondition(f, &saved);
+  if (!f->where.empty()) sql += " AND (" + f->where + " )";
+  RunChange(f, sql, now, saved);
+  Remember(f);
+  CloseResult(f);
+  return 0;
+}
+
+int DeleteRow(OdbcFcb* f) {
+  if (f->row_key == nullptr) return nv::kErrNotImplemented;
+  if (f->saved.empty()) return 33;
+  std::vector<OdbcField*> saved;
+  std::string sql = "DELETE FROM " + f->table + " WHERE" + RowCondition(f, &saved);
+  if (!f->where.empty()) sql += " AND (" + f->where + " )";
+  RunChange(f, sql, {}, saved);
+  f->saved.clear();
+  CloseResult(f);
   return 0;
 }
 
@@ -550,7 +679,7 @@ int AddRow(OdbcFcb* f) {
     FillParams(f, s, f->record, 0);
     ExecuteInsert(f, s, 1);
   }
-  f->saved.assign(f->record, f->record + f->record_length);
+  Remember(f);
   CloseResult(f);
   return 0;
 }
