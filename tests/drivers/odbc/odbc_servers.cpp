@@ -104,10 +104,18 @@ class Holder {
       s.pg_skip = "initdb falló; ver " + s.folder + "/initdb.log";
       return;
     }
-    cmd = As(bin + "/pg_ctl -D " + data + " -w -l " + data + "/server.log -o \"-c listen_addresses=127.0.0.1 -p " +
-             std::to_string(s.pg_port) + " -k " + s.folder + " -c fsync=off\" start") +
-          " >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0) {
+    // A port found free may be taken by another program before the server
+    // binds it: a few tries.
+    bool up = false;
+    for (int attempt = 0; attempt < 3 && !up; ++attempt) {
+      if (attempt > 0) s.pg_port = FreePort();
+      cmd = As(bin + "/pg_ctl -D " + data + " -w -l " + data +
+               "/server.log -o \"-c listen_addresses=127.0.0.1 -p " + std::to_string(s.pg_port) +
+               " -k " + s.folder + " -c fsync=off\" start") +
+            " >/dev/null 2>&1";
+      up = std::system(cmd.c_str()) == 0;
+    }
+    if (!up) {
       s.pg_skip = "el servidor PostgreSQL no arrancó; ver " + data + "/server.log";
       return;
     }
