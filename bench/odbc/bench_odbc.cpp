@@ -218,6 +218,7 @@ int main(int argc, char** argv) {
   // Without a sync per commit, so that the driver's work is measured rather
   // than the disk's (the same owner for both sides).
   Run("SQLite", sv.SqliteOwner() + "SyncPragma=OFF;", n, &rows, &batch);
+  if (!sv.pg_error.empty()) Die(sv.pg_error);
   if (sv.pg_skip.empty()) {
     rows.clear();
     Run("PostgreSQL", sv.PgOwner(), n, &rows, &batch);

@@ -295,6 +295,7 @@ TEST_P(DriverConformance, OperationsOnAClosedFileGive37) {
 // (a table and indexes per test, named after the test's folder).
 FileDecl OdbcDecl(const std::string& folder, bool postgres) {
   const auto& sv = odbctest::GetServers(postgres);
+  if (postgres && !sv.pg_error.empty()) ADD_FAILURE() << sv.pg_error;
   const std::string tag = folder.substr(folder.size() - 6);
   FileDecl d = BaseDecl("ODBC", "CONF_" + tag);
   d.owner = postgres ? sv.PgOwner() : "Driver=SQLite3;Database=" + folder + "/conf.db;";

@@ -65,6 +65,7 @@ class OdbcServer : public ::testing::TestWithParam<Server> {
   void SetUp() override {
     const auto& sv = odbctest::GetServers(GetParam() == Server::kPostgres);
     if (GetParam() == Server::kPostgres && !sv.pg_skip.empty()) GTEST_SKIP() << sv.pg_skip;
+    if (GetParam() == Server::kPostgres && !sv.pg_error.empty()) FAIL() << sv.pg_error;
     owner_ = GetParam() == Server::kSqlite ? sv.SqliteOwner() : sv.PgOwner();
     ClearError();
     // Every test starts without the tables it uses.

@@ -85,7 +85,7 @@ class Holder {
     if (::geteuid() == 0) {
       const passwd* pw = ::getpwnam("postgres");
       if (pw == nullptr) {
-        s.pg_skip = "las pruebas corren como root y no existe el usuario postgres";
+        s.pg_error = "las pruebas corren como root y no existe el usuario postgres";
         return;
       }
       (void)!::chown(s.folder.c_str(), pw->pw_uid, pw->pw_gid);
@@ -101,7 +101,7 @@ class Holder {
                          "/pw -A scram-sha-256 --auth-local=trust --no-sync -E UTF8 --locale=C") +
                       " >" + s.folder + "/initdb.log 2>&1";
     if (std::system(cmd.c_str()) != 0) {
-      s.pg_skip = "initdb falló; ver " + s.folder + "/initdb.log";
+      s.pg_error = "initdb falló; ver " + s.folder + "/initdb.log";
       return;
     }
     // A port found free may be taken by another program before the server
@@ -116,7 +116,7 @@ class Holder {
       up = std::system(cmd.c_str()) == 0;
     }
     if (!up) {
-      s.pg_skip = "el servidor PostgreSQL no arrancó; ver " + data + "/server.log";
+      s.pg_error = "el servidor PostgreSQL no arrancó; ver " + data + "/server.log";
       return;
     }
     started_ = bin;
@@ -127,8 +127,9 @@ class Holder {
       std::string cmd = As(started_ + "/pg_ctl -D " + s.folder + "/pg -m immediate stop") + " >/dev/null 2>&1";
       (void)!std::system(cmd.c_str());
     }
+    // A server that would not start leaves its folder (and logs) behind.
     std::error_code ec;
-    fs::remove_all(s.folder, ec);
+    if (s.pg_error.empty()) fs::remove_all(s.folder, ec);
   }
 
   std::string started_;

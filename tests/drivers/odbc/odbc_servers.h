@@ -14,7 +14,8 @@ struct Servers {
   std::string folder;
   std::string sqlite_file;
   int pg_port = 0;
-  std::string pg_skip;  // why there is no PostgreSQL server ("" when there is one)
+  std::string pg_skip;   // no PostgreSQL installed: the cases skip, saying so
+  std::string pg_error;  // installed but not started: the cases fail, saying why
   std::string pg_user = "nvprueba";
   std::string pg_password = "Clave-Secreta_77";
 
