@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "drivers/odbc/odbc_internal.h"
 #include "host/runtime/env.h"
@@ -94,7 +95,12 @@ OdbcLibrary* Library() {
     lib->flush = nv::GetProfileInt("", "NWODBC", "Flush", 0) != 0;
     lib->lists = nv::GetProfileInt("", "NWODBC", "Lists", 0) != 0;
     lib->log = OdbcLog::Share(file, lib->flush);
-    if (lib->log) lib->log->Write("NVODBC 1.0 64 bit Log started: \r\n");
+    if (lib->log) {
+      char date[64] = {};
+      const std::time_t now = std::time(nullptr);
+      std::strftime(date, sizeof date, "%d/%m/%Y %H:%M:%S", std::localtime(&now));
+      lib->log->Write(std::string("NVODBC 1.0 ") + date + " 64 bit Log started: \r\n");
+    }
   }
   const auto t0 = std::chrono::steady_clock::now();
   LogText(nullptr, "Allocating Environment ");
