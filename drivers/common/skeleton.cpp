@@ -335,6 +335,8 @@ int DriverBase::Send(OpContext& ctx, bool* free_after) {
     return 0;
   }
   if (msg.empty()) return 0;
+  int error = 0;
+  if (SendText(ctx, &error)) return error;
   std::string name, value;
   bool has_value = false;
   SplitOption(msg, &name, &value, &has_value);

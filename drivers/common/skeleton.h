@@ -117,6 +117,9 @@ class DriverBase {
                      bool /*has_value*/, bool /*from_send*/, std::string* /*answer*/) {
     return 0;
   }
+  // SEND with a message that is not "REGISTER": a driver that reads the
+  // message as a whole (not as an option) answers true with the error.
+  virtual bool SendText(OpContext&, int* /*error*/) { return false; }
   // A property only this driver knows (29508, the key-state word, ...):
   // answers true when handled, with the error in *error.
   virtual bool DriverProperty(OpContext&, int32_t /*property*/, bool /*set*/, int* /*error*/) {

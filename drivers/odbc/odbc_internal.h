@@ -1,0 +1,58 @@
+// Shared between the ODBC driver's source files.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drivers/odbc/odbc_driver.h"
+
+namespace odbc {
+
+struct OdbcLibrary {
+  OdbcApi api;
+  bool usable = false;
+  std::string load_error;
+  SQLHENV env = nullptr;
+  std::vector<std::unique_ptr<ConnectionGroup>> groups;
+  OdbcLog* log = nullptr;
+  bool flush = false;
+  bool lists = false;
+};
+
+// The library, created on first need (never null; check `usable`).
+OdbcLibrary* Library();
+bool LibraryExists();
+
+// The outcome of one ODBC call.
+struct PendingError {
+  SQLRETURN rc = SQL_SUCCESS;
+  bool failed = false;
+  std::string state;
+  SQLINTEGER native = 0;
+  std::string message;
+};
+// Examines a return code: warnings are logged, failures fill the error.
+void Examine(OdbcFcb* f, SQLRETURN rc, SQLHDBC dbc, SQLHSTMT st, PendingError* out);
+// Posts the error's SQLSTATE and message as the file-error text and
+// abandons the operation with `code`.
+[[noreturn]] void Fail(const PendingError& e, int code);
+[[noreturn]] void FailText(const std::string& state, const std::string& message, int code);
+
+void LogText(OdbcFcb* f, const std::string& text);
+// True when an ODBC call log is open for the file (or the library).
+bool Logging(OdbcFcb* f);
+std::string TimeTaken(std::chrono::steady_clock::time_point t0);
+
+// A connection of the file's group with room for a statement (connecting,
+// and creating the group, as needed).
+OdbcConnection* GroupConnection(OdbcFcb* f);
+void DisconnectGroup(OdbcFcb* f, ConnectionGroup* g);
+void DropGroupIfUnused(ConnectionGroup* g);
+void SetConnectOption(OdbcFcb* f, OdbcConnection* c, SQLUSMALLINT option, SQLULEN value);
+
+enum { kBegin, kCommit, kRollback };
+void Transaction(OdbcFcb* f, int what);
+
+}  // namespace odbc

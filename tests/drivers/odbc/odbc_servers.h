@@ -1,0 +1,31 @@
+// The data sources the ODBC driver's tests run against, set up once per test
+// binary: an odbcinst.ini and odbc.ini of their own in a temporary folder
+// (ODBCSYSINI, ODBCINI), an SQLite database file, and a throwaway PostgreSQL
+// server on a private port of 127.0.0.1 with its socket in the same folder.
+// The server runs as the postgres user when the tests run as root (initdb
+// refuses root); it is stopped when the binary ends.
+#pragma once
+
+#include <string>
+
+namespace odbctest {
+
+struct Servers {
+  std::string folder;
+  std::string sqlite_file;
+  int pg_port = 0;
+  std::string pg_skip;   // no PostgreSQL installed: the cases skip, saying so
+  std::string pg_error;  // installed but not started: the cases fail, saying why
+  std::string pg_user = "nvprueba";
+  std::string pg_password = "Clave-Secreta_77";
+
+  std::string SqliteOwner() const { return "Driver=SQLite3;Database=" + sqlite_file + ";"; }
+  std::string PgOwner(const std::string& password) const;
+  std::string PgOwner() const { return PgOwner(pg_password); }
+};
+
+// The sources, made on first use and stopped at exit; the PostgreSQL server
+// is started only once a caller asks for it.
+const Servers& GetServers(bool postgres = false);
+
+}  // namespace odbctest
