@@ -1,6 +1,8 @@
 #include "agenda/procedures.h"
 
+#include "agenda/directory_reports.h"
 #include "agenda/forms.h"
+#include "agenda/import_dos.h"
 #include "agenda/text.h"
 #include "host/ui/backend.h"
 #include "host/ui/window_def.h"
@@ -27,6 +29,8 @@ Procedures Defaults() {
   p.Elegir_Reporte_Empresas = p.Buscar_Telefono;
   p.Elegir_Reporte_Contactos = p.Buscar_Telefono;
   RegisterForms(p);
+  RegisterDosImport(p);
+  RegisterDirectoryReports(p);
   return p;
 }
 
