@@ -13,6 +13,7 @@
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/runtime/fixed_string.h"
+#include "host/runtime/picture.h"
 #include "host/ui/backend.h"
 #include "host/ui/browse.h"
 #include "host/ui/framework.h"
@@ -83,10 +84,12 @@ Band B(std::string name, int rows, std::vector<Item> items) {
 }
 // A boxed table heading: two titles over the columns at `a` and `b`.
 Band Heading(std::string name, const char* first, int a, const char* second, int b) {
-  return B(std::move(name), 3,
-           {Item::Box(0, kRow / 2, kWidth * kCol, 2 * kRow), L(a, 1, first, kBold),
+  return B(std::move(name), 4,
+           {Item::Box(0, 0, kWidth * kCol, 3 * kRow), L(a, 1, first, kBold),
             L(b, 1, second, kBold)});
 }
+
+constexpr const char* kCuitPicture = "@P##-########-#P";
 
 // Label columns: the left pair at 0 / 15, the right pair at 45 / 60.
 constexpr int kLeftValue = 15, kRightLabel = 45, kRightValue = 60;
@@ -121,7 +124,7 @@ nv::report::ReportLayout DirectoryLayout(const DirectoryReport& r) {
                           {L(0, 0, "Nombre:"), F(kLeftValue, 0, 50, "MA11:NOMBRE", "@s50"),
                            L(0, 1, "Dirección:"), F(kLeftValue, 1, 50, "MA11:DIRECC", "@s50"),
                            L(0, 2, "C.U.I.T.:"),
-                           F(kLeftValue, 2, 13, "MA11:CUITNO", "@P##-########-#P"),
+                           F(kLeftValue, 2, 13, "LOC:CUIT", "@s13"),
                            L(kRightLabel, 2, "Condición:"),
                            F(kRightValue, 2, 25, "MA11:CONIVA", "@s25")}));
   } else if (r.kind == 'C' && !r.detailed) {
@@ -140,7 +143,7 @@ nv::report::ReportLayout DirectoryLayout(const DirectoryReport& r) {
               L(kRightLabel, 3, "Fecha de alta:"), F(kRightValue, 3, 10, "MA11:FECALT", "@d6"),
               L(0, 4, "Provincia:"), F(kLeftValue, 4, 15, "MA11:PROVIN", "@s15"),
               L(kRightLabel, 4, "Responsable:"), F(kRightValue, 4, 27, "TA01:NOMUSR", "@s30"),
-              L(0, 5, "C.U.I.T.:"), F(kLeftValue, 5, 13, "MA11:CUITNO", "@P##-########-#P"),
+              L(0, 5, "C.U.I.T.:"), F(kLeftValue, 5, 13, "LOC:CUIT", "@s13"),
               L(kRightLabel, 5, "Cliente:"), Item::Check(kRightValue * kCol, 5 * kRow + 20, 120,
                                                          "MA11:CLIENT"),
               L(0, 6, "Condición:"), F(kLeftValue, 6, 25, "MA11:CONIVA", "@s25")},
@@ -333,7 +336,9 @@ class DirectoryRun {
     report_.Set(p + ":LOCALI", S(r.LOCALI.clipped()));
     report_.Set(p + ":PROVIN", S(r.PROVIN.clipped()));
     report_.Set(p + ":CODPOS", S(r.CODPOS.clipped()));
-    report_.Set(p + ":CUITNO", S(r.CUITNO.clipped()));
+    // The CUIT through its pattern; a blank one stays blank (not zeros).
+    report_.Set("LOC:CUIT", S(r.CUITNO.empty() ? std::string()
+                                                : nv::Format(kCuitPicture, r.CUITNO.str())));
     report_.Set(p + ":CONIVA", S(r.CONIVA.clipped()));
     report_.Set(p + ":CARGOC", S(r.CARGOC.clipped()));
     report_.Set(p + ":FECALT", RValue::Date(r.FECALT.day()));

@@ -833,6 +833,16 @@ class QtPeer : public WindowPeer {
         QObject::connect(b, &QComboBox::activated, [this, id](int n) {
           w_.Deliver([id, n](Window& win) { win.UserSetValue(id, n + 1); });
         });
+        if (c.browse != nullptr) {
+          // Over a file: the entry part is the list's locator.
+          b->setEditable(true);
+          b->setInsertPolicy(QComboBox::NoInsert);
+          QObject::connect(b->lineEdit(), &QLineEdit::textEdited, [this, id](const QString& t) {
+            if (t.isEmpty()) return;
+            std::string typed = Ansi(t);
+            w_.Deliver([id, typed](Window& win) { win.UserListType(id, typed, true); });
+          });
+        }
         widget = b;
         break;
       }
@@ -1069,9 +1079,18 @@ class QtPeer : public WindowPeer {
         break;
       case ControlKind::kDropList: {
         auto* b = static_cast<QComboBox*>(widget);
+        // While the user types in a locator the typed text stays as typed.
+        const bool typing = b->isEditable() && b->lineEdit()->hasFocus();
+        const QString typed = typing ? b->lineEdit()->text() : QString();
+        const int cursor = typing ? b->lineEdit()->cursorPosition() : 0;
+        const QSignalBlocker block(b);
         b->clear();
         for (const auto& row : w_.Rows(id)) b->addItem(row.empty() ? QString() : Q(row[0]));
         b->setCurrentIndex(w_.Highlight(id));
+        if (typing) {
+          b->lineEdit()->setText(typed);
+          b->lineEdit()->setCursorPosition(cursor);
+        }
         break;
       }
       case ControlKind::kList: {
