@@ -108,6 +108,8 @@ class ImportDos {
     }
     entries_ = ma06_->file().Records();
     groups_ = ta06_->file().Records();
+    w_.SetText(kImpEstado, A("Agenda FXDOS: ") + std::to_string(groups_) + " grupos y " +
+                               std::to_string(entries_) + A(" empresas para importar."));
   }
 
   // Opens the directory files, then the three old ones. An old file that

@@ -837,6 +837,7 @@ class QtPeer : public WindowPeer {
           // Over a file: the entry part is the list's locator.
           b->setEditable(true);
           b->setInsertPolicy(QComboBox::NoInsert);
+          b->setMinimumContentsLength(std::min(40, std::max(10, nv::PictureWidth(c.def.picture))));
           QObject::connect(b->lineEdit(), &QLineEdit::textEdited, [this, id](const QString& t) {
             if (t.isEmpty()) return;
             std::string typed = Ansi(t);
@@ -1090,6 +1091,8 @@ class QtPeer : public WindowPeer {
         if (typing) {
           b->lineEdit()->setText(typed);
           b->lineEdit()->setCursorPosition(cursor);
+        } else if (b->isEditable()) {
+          b->lineEdit()->setCursorPosition(0);  // the start of the name
         }
         break;
       }
