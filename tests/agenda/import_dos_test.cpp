@@ -75,23 +75,26 @@ class ImportDosTest : public agendatest::AgendaTest {
 
   // Runs the import to its end (or as the script says); answers the
   // "Errores" list and the last status line.
-  std::vector<std::string> Import(std::string* status = nullptr, bool press = true) {
-    std::vector<std::string> errors;
-    ui_->OnOpen(A("Importación de datos"), [press](Window& w) {
-      if (press) Press(w, agenda::kImpImportar);
-    });
-    // The timer runs to the end; then the user reads and leaves.
-    std::function<void(Window&)> idle = [&](Window& w) {
+  // Once the window is idle: lets the timer run the import to its end, then
+  // reads the "Errores" list and the status line and presses Salir.
+  void AtTheEnd(std::vector<std::string>* errors, std::string* status) {
+    ui_->OnIdle(A("Importación de datos"), [this, errors, status](Window& w) {
       if (w.Timer() != 0) {
-        ui_->OnIdle(A("Importación de datos"), idle);
+        AtTheEnd(errors, status);
         ui_->AdvanceClock(w.Timer());
         return;
       }
-      errors = w.Items(agenda::kImpErrores);
+      if (errors) *errors = w.Items(agenda::kImpErrores);
       if (status) *status = w.Text(agenda::kImpEstado);
-      Press(w, agenda::kImpSalir);
-    };
-    ui_->OnIdle(A("Importación de datos"), idle);
+      Press(w, agenda::kImpSalir);  // finished: no question
+    });
+  }
+
+  // Runs the import to its end; answers the "Errores" list.
+  std::vector<std::string> Import(std::string* status = nullptr) {
+    std::vector<std::string> errors;
+    ui_->OnOpen(A("Importación de datos"), [](Window& w) { Press(w, agenda::kImpImportar); });
+    AtTheEnd(&errors, status);
     agenda::IMPORTAR_AGENDA_DOS();
     return errors;
   }
@@ -235,16 +238,7 @@ TEST_F(ImportDosTest, SalirBetweenStepsAsksAndCancelsOrGoesOn) {
     ui_->OnIdle(A("Importación de datos"), [this](Window&) { ui_->AdvanceClock(1); });
     ui_->OnIdle(A("Importación de datos"), [](Window& w) { Press(w, agenda::kImpSalir); });
     ui_->QueueAnswer(answer);
-    std::function<void(Window&)> to_end = [&](Window& w) {
-      if (w.Timer() != 0) {
-        ui_->OnIdle(A("Importación de datos"), to_end);
-        ui_->AdvanceClock(w.Timer());
-        return;
-      }
-      status = w.Text(agenda::kImpEstado);
-      Press(w, agenda::kImpSalir);  // finished: no question
-    };
-    if (answer == 2) ui_->OnIdle(A("Importación de datos"), to_end);
+    if (answer == 2) AtTheEnd(nullptr, &status);
     const size_t shown = ui_->messages().size();
     agenda::IMPORTAR_AGENDA_DOS();
     const auto messages = ui_->messages();
