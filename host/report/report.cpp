@@ -98,6 +98,7 @@ Document Report::TakeDocument() {
   if (open_) return {};
   Document out = std::move(doc_);
   doc_ = Document{};
+  pages_ = 0;
   doc_.copies = out.copies;
   doc_.skip_preview = out.skip_preview;
   doc_.caption = out.caption;

@@ -70,7 +70,8 @@ class NV_API Report {
   Status Close();
 
   bool is_open() const { return open_; }
-  // Pages ended so far (those handed to a sink included).
+  // Pages ended so far in this run (those handed to a sink included); 0
+  // again once the document is taken.
   int page_count() const { return pages_; }
 
   // A sink takes every page away as it ends, so the document keeps none and

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -966,6 +967,23 @@ class QtPeer : public WindowPeer {
     return placed;
   }
 
+  // A frame whose picture cannot be loaded is drawn as a clock face with
+  // its hand one step further round per frame.
+  static QPixmap ClockFrame(int frame, int frames) {
+    QPixmap p(32, 32);
+    p.fill(Qt::transparent);
+    QPainter painter(&p);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::darkGray, 2));
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QPointF(16, 16), 13, 13);
+    painter.translate(16, 16);
+    painter.rotate(360.0 * frame / std::max(1, frames));
+    painter.setPen(QPen(Qt::black, 2));
+    painter.drawLine(QPointF(0, 0), QPointF(0, -10));
+    return p;
+  }
+
   void NextFrame(ControlId id) {
     // Frames are display only: the window's state is not touched.
     auto it = items_.find(id);
@@ -976,7 +994,8 @@ class QtPeer : public WindowPeer {
     frame = (frame + 1) % int(c.def.frames.size());
     auto* label = static_cast<QLabel*>(it->second.widget);
     QPixmap p(Q(c.def.frames[size_t(frame)]));
-    if (!p.isNull()) label->setPixmap(p);
+    if (p.isNull()) p = ClockFrame(frame, int(c.def.frames.size()));
+    label->setPixmap(p);
   }
 
   // A running timer keeps its phase when the period is unchanged.
