@@ -835,7 +835,7 @@ class QtPeer : public WindowPeer {
           w_.Deliver([id, n](Window& win) { win.UserSetValue(id, n + 1); });
         });
         if (c.browse != nullptr) {
-          // Over a file: the entry part is the list's locator.
+          // Over a file: the combo's entry is the list's locator.
           b->setEditable(true);
           b->setInsertPolicy(QComboBox::NoInsert);
           b->setMinimumContentsLength(std::min(40, std::max(10, nv::PictureWidth(c.def.picture))));
