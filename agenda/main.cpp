@@ -7,6 +7,8 @@
 #include "agenda/startup.h"
 
 #ifdef NV_AGENDA_QT
+#include "agenda/directory_reports.h"
+#include "host/report/qt/preview.h"
 #include "host/ui/qt/qt_backend.h"
 #endif
 
@@ -16,6 +18,8 @@ int main(int argc, char** argv) {
     return agenda::ImportCommand(argc, argv);
 #ifdef NV_AGENDA_QT
   nv::ui::QtBackend screen(argc, argv);
+  // The directory reports go to the preview or straight to the printer.
+  agenda::SetReportOutput([](nv::report::Document&& d) { nv::report::Present(d); });
   return agenda::ProgramStart();
 #else
   (void)argc;

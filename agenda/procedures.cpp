@@ -1,7 +1,9 @@
 #include "agenda/procedures.h"
 
 #include "agenda/dialer.h"
+#include "agenda/directory_reports.h"
 #include "agenda/forms.h"
+#include "agenda/import_dos.h"
 #include "agenda/import_text.h"
 #include "agenda/text.h"
 #include "host/ui/backend.h"
@@ -31,6 +33,8 @@ Procedures Defaults() {
   RegisterTextImport(p);
   RegisterForms(p);
   RegisterDialer(p);
+  RegisterDosImport(p);
+  RegisterDirectoryReports(p);
   return p;
 }
 

@@ -332,12 +332,21 @@ std::vector<Entry> BuildEntries() {
   add(dir(Info("AUXAGTC", "ATEC")),
       [](const std::string& p) { return StagedNumbers<AUXAGTCRecord>(p, "AUXAGTC_CP"); });
 
-  // The older DOS directory: read only, never created.
+  // The older DOS directory: read only, never created, in a folder of its
+  // own; its texts are kept in the OEM code page (the driver hands them over
+  // in the runtime's ANSI code page).
   for (const char* l : {"FXMA06DOS", "FXRE01DOS", "FXTA06DOS"}) {
     FileInfo s = Info(l, std::string(l).substr(2));
     s.name_var = l;
-    add(s, s.label == "FXMA06DOS" ? Builder(MA06DOS)
-                                  : (s.label == "FXRE01DOS" ? Builder(RE01DOS) : Builder(TA06DOS)));
+    s.default_name = std::string(kDosFolder) + s.label;
+    Builder b = s.label == "FXMA06DOS"   ? Builder(MA06DOS)
+                : s.label == "FXRE01DOS" ? Builder(RE01DOS)
+                                         : Builder(TA06DOS);
+    add(s, [b](const std::string& p) {
+      FileDecl d = b(p);
+      d.attributes |= kFileOem;
+      return d;
+    });
   }
 
   // Lookup files of the reports.

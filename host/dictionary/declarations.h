@@ -26,6 +26,8 @@ inline constexpr const char* kDefaultDriver = "Norvane";
 inline constexpr const char* kTextDriver = "ASCII";
 // Folder of the data files, as the declarations write it.
 inline constexpr const char* kDataFolder = ".\\Archivos\\";
+// Folder of the older DOS directory's files (FXMA06DOS, FXRE01DOS, FXTA06DOS).
+inline constexpr const char* kDosFolder = ".\\Archivos\\DOS\\";
 
 struct FileInfo {
   std::string label;                 // "ALMA11"

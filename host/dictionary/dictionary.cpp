@@ -300,6 +300,7 @@ Dictionary::Dictionary(const ProfileFile* profile, ErrorReporter* reporter)
   driver_all_ = Trim(pf.GetString(kProfileSection, "Driver", ""));
   owner_all_ = Trim(pf.GetString(kProfileSection, "Owner", ""));
   folder_ = Trim(pf.GetString(kProfileSection, "Folder", ""));
+  dos_folder_ = Trim(pf.GetString(kProfileSection, "DosFolder", ""));
   long central = pf.GetInt(kProfileSection, "Central", 1);
   globals_.CAPTURA.NROCEN = int16_t(std::clamp<long>(central, INT16_MIN, INT16_MAX));
   for (const FileInfo& s : Catalogue()) {
@@ -330,6 +331,12 @@ StoreChoice Dictionary::Store(std::string_view label) const {
     if (!it->second.owner.empty()) c.owner = it->second.owner;
     c.name = it->second.name;
   }
+  // The older DOS directory's files are flat files wherever the directory
+  // itself is kept: only their place may change.
+  if (base->default_name.rfind(kDosFolder, 0) == 0) {
+    c.driver = base->driver;
+    c.owner.clear();
+  }
   return c;
 }
 
@@ -357,6 +364,12 @@ std::string Dictionary::EffectiveName(std::string_view label) const {
   if (!c.name.empty()) return c.name;
   if (UpperAscii(c.driver) == "ODBC") return base->label;
   const String<255>* var = NameVariable(label);
+  if ((var == nullptr || var->empty()) && !dos_folder_.empty() &&
+      base->default_name.rfind(kDosFolder, 0) == 0) {
+    std::string folder = dos_folder_;
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+    return folder + "/" + base->label;
+  }
   std::string n = (var != nullptr && !var->empty()) ? var->str() : base->default_name;
   return base->movable ? FolderRewrite(n) : n;
 }

@@ -22,6 +22,8 @@
 //   Driver=dBase3        every file moves to this driver
 //   Owner=DSN=calls      owner string of every moved file
 //   Folder=/srv/fonvex   replaces the ".\Archivos" folder of the file names
+//   DosFolder=/mnt/dos   folder of the older DOS directory's three files
+//                        (default ".\Archivos\DOS", moved by Folder too)
 //   Central=1            exchange number of DIC:CAPTURA (default 1)
 //   FXMO01=ODBC;DSN=calls;UID=u;llamadas_sal
 //                        one file: driver;owner;name — the driver is the
@@ -210,7 +212,7 @@ class NV_API Dictionary {
 
   ErrorReporter* reporter_;
   Globals globals_;
-  std::string driver_all_, owner_all_, folder_;
+  std::string driver_all_, owner_all_, folder_, dos_folder_;
   std::map<std::string, StoreChoice> per_file_;  // by store label, upper case
   std::map<std::string, std::unique_ptr<FileAccess>> accesses_;
   std::map<std::string, std::vector<std::vector<std::string>>> relations_;

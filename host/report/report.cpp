@@ -50,6 +50,8 @@ Status Report::Open(const ReportLayout& layout) {
   doc_.paper = layout.page;
   doc_.pages.clear();
   values_.clear();
+  sink_status_ = Status::Ok();
+  pages_ = 0;
   open_ = true;
   page_open_ = false;
   page_has_body_ = false;
@@ -85,7 +87,7 @@ Status Report::Close() {
   if (!open_) return {Code::kNotOpen, "report not open"};
   if (page_open_) EndPage();
   open_ = false;
-  return Status::Ok();
+  return sink_status_;
 }
 
 void Report::set_copies(int copies) {
@@ -96,6 +98,7 @@ Document Report::TakeDocument() {
   if (open_) return {};
   Document out = std::move(doc_);
   doc_ = Document{};
+  pages_ = 0;
   doc_.copies = out.copies;
   doc_.skip_preview = out.skip_preview;
   doc_.caption = out.caption;
@@ -104,7 +107,7 @@ Document Report::TakeDocument() {
 
 void Report::StartPage() {
   Page page;
-  page.number = static_cast<int>(doc_.pages.size()) + 1;
+  page.number = pages_ + 1;
   doc_.pages.push_back(std::move(page));
   page_open_ = true;
   page_has_body_ = false;
@@ -117,6 +120,12 @@ void Report::EndPage() {
   PlaceBand(layout_.page_footer, body_bottom_);
   page_open_ = false;
   page_has_body_ = false;
+  ++pages_;
+  if (sink_) {
+    Status st = sink_(std::move(doc_.pages.back()));
+    doc_.pages.pop_back();
+    if (!st.ok() && sink_status_.ok()) sink_status_ = st;
+  }
 }
 
 bool Report::IsSet(std::string_view name) const {

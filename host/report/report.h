@@ -24,6 +24,7 @@
 // objects share nothing (the formatter is only read).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -69,7 +70,15 @@ class NV_API Report {
   Status Close();
 
   bool is_open() const { return open_; }
-  int page_count() const { return static_cast<int>(doc_.pages.size()); }
+  // Pages ended so far in this run (those handed to a sink included); 0
+  // again once the document is taken.
+  int page_count() const { return pages_; }
+
+  // A sink takes every page away as it ends, so the document keeps none and
+  // a long run holds one page at a time (a PDF written as it prints). Set
+  // before Open. The first failure of the sink is kept and answered by
+  // Close; the run goes on without it.
+  void set_page_sink(std::function<Status(Page&&)> sink) { sink_ = std::move(sink); }
 
   void set_copies(int copies);
   int copies() const { return doc_.copies; }
@@ -95,6 +104,9 @@ class NV_API Report {
   bool open_ = false;
   bool page_open_ = false;
   bool page_has_body_ = false;
+  std::function<Status(Page&&)> sink_;
+  Status sink_status_;
+  int pages_ = 0;
   int32_t cursor_ = 0;       // top of the next band on the current page
   int32_t body_bottom_ = 0;  // top of the page footer
 };

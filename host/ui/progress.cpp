@@ -3,13 +3,14 @@
 #include <algorithm>
 
 #include "host/runtime/file.h"
+#include "host/ui/backend.h"
 
 namespace nv::ui {
 
 namespace {
 
-WindowDef ProgressDef(std::string_view user_text) {
-  return WindowDef(ProgressWindow::kCaption,
+WindowDef ProgressDef(std::string_view user_text, std::string_view caption) {
+  return WindowDef(std::string(caption),
                    {Progress(ProgressWindow::kThermometer),
                     Prompt(std::string(user_text), ProgressWindow::kUserText),
                     Prompt("0 %", ProgressWindow::kPercent),
@@ -19,7 +20,8 @@ WindowDef ProgressDef(std::string_view user_text) {
 
 }  // namespace
 
-ProgressWindow::ProgressWindow(std::string_view user_text) : window_(ProgressDef(user_text)) {
+ProgressWindow::ProgressWindow(std::string_view user_text, std::string_view caption)
+    : window_(ProgressDef(user_text, caption)) {
   window_.SetProgressRange(kThermometer, 0, 100);
 }
 
@@ -64,6 +66,10 @@ bool ProgressWindow::Step(int64_t done, int64_t total) {
   }
   Poll();
   return !cancelled_;
+}
+
+void TellNoRecords() {
+  Message(kNoRecordsText, "Atenci\xF3n", Icon::kInformation);
 }
 
 int64_t RunProcess(nv::File& file, nv::KeyDecl* key, const std::function<bool()>& filter,

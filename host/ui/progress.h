@@ -28,7 +28,9 @@ class NV_API ProgressWindow {
   enum : ControlId { kThermometer = 1, kUserText, kPercent, kCancelar };
   static constexpr const char* kCaption = "Avance de Progreso";
 
-  explicit ProgressWindow(std::string_view user_text = "");
+  // `caption`: the window's caption (the reports' report manager shows
+  // "Progreso...").
+  explicit ProgressWindow(std::string_view user_text = "", std::string_view caption = kCaption);
   void Open();
   void Close();
   void SetText(std::string_view text);
@@ -49,6 +51,12 @@ class NV_API ProgressWindow {
   int percent_ = -1;
   std::string percent_suffix_ = " %";
 };
+
+// The report manager's answer to a report whose process took no record:
+// the message kNoRecordsText (caption "Atención", information icon); the
+// report prints and previews nothing.
+inline constexpr const char* kNoRecordsText = "No hay registros para imprimir.";
+NV_API void TellNoRecords();
 
 // Walks a file in a key's order (record order when key is null) from its
 // start, calling `each` for every record that passes `filter`, stepping the

@@ -554,6 +554,12 @@ void Window::UserListType(ControlId id, std::string_view text, bool restart) {
   c.typed += text;
   const std::string before = b->RowPosition(b->highlight());
   b->Locate(c.typed);
+  if (c.def.kind == ControlKind::kDropList) {
+    // A drop list over a file takes the record located as its choice.
+    if (b->empty()) return;
+    UserSetValue(id, b->highlight() + 1);
+    return;
+  }
   ListMoved(id, b->RowPosition(b->highlight()) != before);
 }
 

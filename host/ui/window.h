@@ -243,7 +243,8 @@ class NV_API Window {
   // Characters typed while a list over a file has the focus: they add to the
   // list's typed text and move it to the first record at or after it (in
   // the browse's locator field); a move by key or click, or `restart` (a
-  // pause in typing), starts afresh.
+  // pause in typing), starts afresh. On a drop list over a file the record
+  // located becomes its choice (its locator).
   void UserListType(ControlId id, std::string_view text, bool restart = false);
   // Alert keys raise kAlertKey. Otherwise Enter presses the default button;
   // Esc presses Cancelar, or closes the window when it has none (not a

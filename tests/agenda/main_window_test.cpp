@@ -312,6 +312,7 @@ TEST_F(MainWindowTest, DialingTakesTheHighlightedNumberAndSkipsBlankOnes) {
 TEST_F(MainWindowTest, ProceduresNotYetAvailableSaySo) {
   WriteDemo(3, 3, 5);
   agenda::AgendaProcedures().Buscar_Telefono = nullptr;  // an emptied entry is safe too
+  agenda::AgendaProcedures().Elegir_Reporte_Empresas = nullptr;
   RunMain({[](Window& w) {
     Press(w, agenda::kEmpImprimir);
     Press(w, agenda::kEmpBuscar);

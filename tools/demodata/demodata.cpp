@@ -247,6 +247,7 @@ class Generator {
     if (int err = Users()) return err;
     if (int err = Tables()) return err;
     if (int err = Directory()) return err;
+    if (int err = DosDirectory()) return err;
     if (int err = Central()) return err;
     if (int err = Lookups()) return err;
     return Calls();
@@ -334,6 +335,76 @@ class Generator {
       directory_[number] = {code, group};
       if (number.size() >= 8) dialable_.push_back(number);
     }
+    return 0;
+  }
+
+  // A small directory of the suite's older DOS version in DOS/, to try the
+  // import with: its groups 1 to 3 are the demo's own (each one refused), its
+  // entry 1 clashes with demo company 1 under another name (skipped), one
+  // number is written "<I>..." and one is already a demo company's.
+  int DosDirectory() {
+    const std::string folder = o_.out + "/DOS";
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+      *error_ = "no se puede crear la carpeta " + folder + ": " + std::strerror(errno);
+      return -1;
+    }
+    struct Entry {
+      int32_t code, group;
+      const char* name;
+      const char* address;
+      std::vector<std::pair<std::string, const char*>> numbers;
+    };
+    const std::string present = dialable_.empty() ? "1143210000" : dialable_.front();
+    const std::vector<Entry> entries = {
+        {1, 1, "Distribuidora Antigua", "Perú 120", {{"1143000001", "Central"}}},
+        {9001, 90, "Compañía Marítima del Plata", "Güemes 455", {{"<I>223", "Interno"},
+                                                                {"2234950011", "Conmutador"}}},
+        {9002, 2, "Ñandú Transportes", "", {{present, "Ya en la agenda"}}},
+        {9003, 3, "Cerrajería Díaz", "Av. Córdoba 3020", {}},
+    };
+    struct Group {
+      int32_t code;
+      const char* name;
+    };
+    const Group groups[] = {{1, "Clientes"}, {2, "Proveedores"}, {3, "Bancos"},
+                            {90, "Agenda anterior (DOS)"}};
+    int err;
+    auto w = [&](const char* label) {
+      auto out = std::make_unique<Writer>(label, folder, label, "");
+      err = out->Begin();
+      if (err) *error_ = out->failure();
+      return out;
+    };
+    auto ta06 = w("FXTA06DOS");
+    if (err) return err;
+    for (const Group& g : groups) {
+      auto& r = ta06->rec<TA06DOSRecord>();
+      r.GRUPO.Set(g.code);
+      r.DESCRI = A(g.name);
+      if ((err = ta06->Append())) return Fail(*ta06, err);
+    }
+    if ((err = ta06->End())) return Fail(*ta06, err);
+    auto ma06 = w("FXMA06DOS");
+    if (err) return err;
+    auto re01 = w("FXRE01DOS");
+    if (err) return err;
+    for (const Entry& e : entries) {
+      auto& r = ma06->rec<MA06DOSRecord>();
+      r.CODIGO.Set(e.code);
+      r.GRUPO.Set(e.group);
+      r.NOMBRE = A(e.name);
+      r.DIRECC = A(e.address);
+      if ((err = ma06->Append())) return Fail(*ma06, err);
+      for (const auto& [number, comment] : e.numbers) {
+        auto& n = re01->rec<RE01DOSRecord>();
+        n.CODIGO.Set(e.code);
+        n.NROTEL = number;
+        n.COMENT = A(comment);
+        if ((err = re01->Append())) return Fail(*re01, err);
+      }
+    }
+    if ((err = ma06->End())) return Fail(*ma06, err);
+    if ((err = re01->End())) return Fail(*re01, err);
     return 0;
   }
 

@@ -18,7 +18,11 @@
 //   and incoming calls, transferred calls with their legs and header,
 //   unrated "NT" and special "ES" calls, account codes and agents. Each call
 //   carries CODIGO/GRUAGE of the longest directory number that is a prefix
-//   of its number.
+//   of its number. In DOS/ a small directory of the suite's older DOS
+//   version (FXTA06DOS, FXMA06DOS, FXRE01DOS, texts in code page 850) to try
+//   the import with: groups the demo already has, an entry whose code is a
+//   demo company's under another name, a "<I>" number and a number the demo
+//   directory already holds.
 //
 // Files are written in stream mode with APPEND and their keys built once at
 // the end (BUILD), then flushed.

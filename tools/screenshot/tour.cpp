@@ -8,8 +8,10 @@
 #include "agenda/about.h"
 #include "agenda/buscar_telefono.h"
 #include "agenda/dialer.h"
+#include "agenda/directory_reports.h"
 #include "agenda/ficha_common.h"
 #include "agenda/ficha_telefono.h"
+#include "agenda/import_dos.h"
 #include "agenda/import_text.h"
 #include "agenda/login.h"
 #include "agenda/lookups.h"
@@ -109,6 +111,12 @@ std::vector<Step> Steps(QtBackend& qt, const std::string& user, const std::strin
       {"Marcar un número telefónico", "", press(agenda::kDsCancelar)},
       {"Agenda", "", press(agenda::kMenuAcercaDe)},
       {"Acerca de la agenda del Fonvex Windows", "acerca-de", press(agenda::kAboutSalir)},
+      {"Agenda", "", press(agenda::kEmpImprimir)},
+      {"Elegir tipo de reporte", "elegir-reporte", press(agenda::kElgCancelar)},
+      {"Agenda", "", press(agenda::kMenuImportarDos)},
+      {"Importación de datos", "importar-dos", press(agenda::kImpImportar)},
+      {"Importación de datos", "importar-dos-fin", press(agenda::kImpSalir),
+       [](Window& w) { return w.Timer() == 0; }},
       {"Agenda", "", [](Window& w) { w.UserSetValue(agenda::kSheet, 2); }},
       {"Agenda", "main-contactos", press(agenda::kConAgregar)},
       {"Agregando un nuevo contacto", "ficha-contacto-agregar", abandon(agenda::kFcCancelar)},

@@ -6,6 +6,7 @@
 // once, each its own document.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "host/report/document.h"
@@ -20,5 +21,26 @@ namespace nv::report {
 // Fails with kNothingToPrint for a document without pages, kNoApplication
 // without a QGuiApplication and kOutputFailed when the file cannot be written.
 NV_API Status RenderPdf(const Document& doc, const std::string& path);
+
+// A PDF written page by page as a report prints (a report's page sink), so
+// a long report never holds more than one page. Same file rules and
+// threads as RenderPdf: nothing is left at `path` unless Finish succeeds.
+class NV_API PdfStream {
+ public:
+  PdfStream();
+  ~PdfStream();  // abandons an unfinished file
+  PdfStream(const PdfStream&) = delete;
+  PdfStream& operator=(const PdfStream&) = delete;
+
+  // `shape` gives the paper and the title (its pages are not read).
+  Status Begin(const Document& shape, const std::string& path);
+  Status Add(const Page& page);
+  // kNothingToPrint when no page was added (and no file is written).
+  Status Finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace nv::report

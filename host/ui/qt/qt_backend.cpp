@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -833,6 +834,17 @@ class QtPeer : public WindowPeer {
         QObject::connect(b, &QComboBox::activated, [this, id](int n) {
           w_.Deliver([id, n](Window& win) { win.UserSetValue(id, n + 1); });
         });
+        if (c.browse != nullptr) {
+          // Over a file: the combo's entry is the list's locator.
+          b->setEditable(true);
+          b->setInsertPolicy(QComboBox::NoInsert);
+          b->setMinimumContentsLength(std::min(40, std::max(10, nv::PictureWidth(c.def.picture))));
+          QObject::connect(b->lineEdit(), &QLineEdit::textEdited, [this, id](const QString& t) {
+            if (t.isEmpty()) return;
+            std::string typed = Ansi(t);
+            w_.Deliver([id, typed](Window& win) { win.UserListType(id, typed, true); });
+          });
+        }
         widget = b;
         break;
       }
@@ -955,6 +967,23 @@ class QtPeer : public WindowPeer {
     return placed;
   }
 
+  // A frame whose picture cannot be loaded is drawn as a clock face with
+  // its hand one step further round per frame.
+  static QPixmap ClockFrame(int frame, int frames) {
+    QPixmap p(32, 32);
+    p.fill(Qt::transparent);
+    QPainter painter(&p);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::darkGray, 2));
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QPointF(16, 16), 13, 13);
+    painter.translate(16, 16);
+    painter.rotate(360.0 * frame / std::max(1, frames));
+    painter.setPen(QPen(Qt::black, 2));
+    painter.drawLine(QPointF(0, 0), QPointF(0, -10));
+    return p;
+  }
+
   void NextFrame(ControlId id) {
     // Frames are display only: the window's state is not touched.
     auto it = items_.find(id);
@@ -965,7 +994,8 @@ class QtPeer : public WindowPeer {
     frame = (frame + 1) % int(c.def.frames.size());
     auto* label = static_cast<QLabel*>(it->second.widget);
     QPixmap p(Q(c.def.frames[size_t(frame)]));
-    if (!p.isNull()) label->setPixmap(p);
+    if (p.isNull()) p = ClockFrame(frame, int(c.def.frames.size()));
+    label->setPixmap(p);
   }
 
   // A running timer keeps its phase when the period is unchanged.
@@ -1069,9 +1099,20 @@ class QtPeer : public WindowPeer {
         break;
       case ControlKind::kDropList: {
         auto* b = static_cast<QComboBox*>(widget);
+        // While the user types in a locator the typed text stays as typed.
+        const bool typing = b->isEditable() && b->lineEdit()->hasFocus();
+        const QString typed = typing ? b->lineEdit()->text() : QString();
+        const int cursor = typing ? b->lineEdit()->cursorPosition() : 0;
+        const QSignalBlocker block(b);
         b->clear();
         for (const auto& row : w_.Rows(id)) b->addItem(row.empty() ? QString() : Q(row[0]));
         b->setCurrentIndex(w_.Highlight(id));
+        if (typing) {
+          b->lineEdit()->setText(typed);
+          b->lineEdit()->setCursorPosition(cursor);
+        } else if (b->isEditable()) {
+          b->lineEdit()->setCursorPosition(0);  // the start of the name
+        }
         break;
       }
       case ControlKind::kList: {

@@ -82,6 +82,7 @@ class DictTest : public ::testing::Test {
     ASSERT_TRUE(profile_->WriteString(nv::dict::kProfileSection, "Folder", dir_ + "/Archivos"));
     for (const auto& [k, v] : extra) ASSERT_TRUE(profile_->WriteString("Dictionary", k, v));
     ::mkdir((dir_ + "/Archivos").c_str(), 0700);
+    ::mkdir((dir_ + "/Archivos/DOS").c_str(), 0700);
   }
 
   void Rebuild() {

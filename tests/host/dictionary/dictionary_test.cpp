@@ -434,6 +434,20 @@ TEST_F(DictionaryTest, FolderWithTrailingSeparatorAndNamesOutsideTheDataFolder) 
   EXPECT_EQ(dict_->EffectiveName("FXMO01"), "/otro/lugar/FXMO01.VTR");
 }
 
+TEST_F(DictionaryTest, TheOldDosFilesStayFlatInTheirOwnFolder) {
+  EXPECT_EQ(dict_->EffectiveName("FXMA06DOS"), dir_ + "/Archivos/DOS/FXMA06DOS");
+  WriteSection({{"Driver", "dBase3"}, {"DosFolder", "/mnt/dos/"}});
+  Rebuild();
+  for (const char* label : {"FXMA06DOS", "FXRE01DOS", "FXTA06DOS"}) {
+    EXPECT_EQ(dict_->EffectiveName(label), std::string("/mnt/dos/") + label);
+    EXPECT_EQ(dict_->Store(label).driver, "Norvane") << label;
+    EXPECT_TRUE(dict_->Declaration(label).attributes & kFileOem) << label;
+  }
+  EXPECT_EQ(dict_->Store("FXMA11").driver, "dBase3");
+  *dict_->NameVariable("FXRE01DOS") = "/otra/FXRE01DOS";  // the name variable wins
+  EXPECT_EQ(dict_->EffectiveName("FXRE01DOS"), "/otra/FXRE01DOS");
+}
+
 TEST_F(DictionaryTest, UnknownKeyIsAProgrammingErrorThatEndsTheProgram) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   FileAccess* a = dict_->Access("FXTA09");

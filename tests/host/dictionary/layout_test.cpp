@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/dictionary/records.h"
+#include "host/runtime/codepage.h"
 #include "tests/host/dictionary/dict_fixture.h"
 
 namespace {
@@ -272,8 +273,16 @@ TEST_F(LayoutTest, EveryFileStoresItsBufferByteForByte) {
     SCOPED_TRACE(s.label);
     FileAccess* a = Created(s.label.c_str());
     ASSERT_TRUE(a != nullptr && a->is_open());
-    FillPattern(*a->file().decl().record, a->record());
-    const std::string want(reinterpret_cast<const char*>(a->record()), a->file().record_length());
+    const RecordType& rt = *a->file().decl().record;
+    FillPattern(rt, a->record());
+    std::string want(reinterpret_cast<const char*>(a->record()), a->file().record_length());
+    // The older DOS directory's files keep their texts in the OEM code page.
+    if (a->file().decl().attributes & kFileOem) {
+      for (uint32_t i = 1; i <= rt.FieldCount(); ++i) {
+        const FieldDesc& f = *rt.Field(int(i));
+        if (f.type == kTypeString) nv::AnsiToOem(want.data() + f.offset, f.size);
+      }
+    }
     std::string got = Store(a);
     EXPECT_EQ(got, want);
     a->Close();
