@@ -313,6 +313,7 @@ TEST_F(MainWindowTest, ProceduresNotYetAvailableSaySo) {
   WriteDemo(3, 3, 5);
   agenda::AgendaProcedures().Buscar_Telefono = nullptr;  // an emptied entry is safe too
   agenda::AgendaProcedures().Elegir_Reporte_Empresas = nullptr;
+  agenda::AgendaProcedures().IMPORTAR_AGENDA_DOS = nullptr;
   RunMain({[](Window& w) {
     Press(w, agenda::kEmpImprimir);
     Press(w, agenda::kEmpBuscar);
