@@ -125,6 +125,17 @@ class SharedStationTest : public ::testing::Test {
       m[n] = ReadBytes(dir_ / n);
     return m;
   }
+  // After a writer killed inside a transaction: OPEN rolls it back, and the
+  // five records and every byte are as `before` had them.
+  void ExpectRolledBack(const std::map<std::string, std::vector<uint8_t>>& before) {
+    File f(CustDecl(dir_ / "CUST"));
+    EXPECT_EQ(f.Open(), 0);
+    EXPECT_EQ(f.Records(), 5);
+    f.Close();
+    const auto after = Snapshot();
+    for (auto& [name, bytes] : before) EXPECT_EQ(after.at(name), bytes) << name;
+    EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+  }
 
   TempDir dir_;
 };
@@ -468,13 +479,7 @@ TEST_F(SharedStationTest, ACommitKilledAtAnyOfItsStepsIsRolledBackWhole) {
     const int status = Wait(c);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
     ++tried;
-    File f(CustDecl(dir_ / "CUST"));
-    EXPECT_EQ(f.Open(), 0);
-    EXPECT_EQ(f.Records(), 5);
-    f.Close();
-    const auto after = Snapshot();
-    for (auto& [name, bytes] : before) EXPECT_EQ(after.at(name), bytes) << name;
-    EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+    ExpectRolledBack(before);
   }
   EXPECT_EQ(tried, 4);
 }
@@ -583,13 +588,7 @@ TEST_F(SharedStationTest, AJournalCutShortByAKillIsRolledBackAndTheFileOpens) {
       for (int i = 0; cut == "torn piece" && i < 700; ++i) log.push_back(uint8_t(i * 7 + 1));
       WriteBytes(dir_ / "CUST.LOG", log);
       ++tried;
-      File f(CustDecl(dir_ / "CUST"));
-      EXPECT_EQ(f.Open(), 0);
-      EXPECT_EQ(f.Records(), 5);
-      f.Close();
-      const auto after = Snapshot();
-      for (auto& [name, bytes] : before) EXPECT_EQ(after.at(name), bytes) << name;
-      EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+      ExpectRolledBack(before);
       EXPECT_TRUE(Consistent(dir_ / "CUST"));
     }
   }
