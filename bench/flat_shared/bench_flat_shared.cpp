@@ -3,14 +3,18 @@
 // is SQLite's time for the work divided by the flat driver's (the flat rate
 // over SQLite's): above 1 means the flat file is faster.
 //
-//   bench_flat_shared [N] [--txns=T] [--seconds=S] [--dir=FOLDER]
+//   bench_flat_shared [N] [--txns=T] [--seconds=S] [--rounds=R] [--dir=FOLDER]
 //
 // ADD with 1, 2 and 4 processes: each process adds N records (about 100
 // bytes, a unique code key and a name key) to one file opened shared, each
 // ADD durable on its own (header written and flushed; SQLite: autocommit
 // inserts, synchronous=FULL). COMMIT: T transactions of 100 ADDs each
 // (LOGOUT, 100 ADDs, COMMIT; SQLite: BEGIN, 100 inserts, COMMIT). N
-// defaults to 2,000 and T to 20.
+// defaults to 2,000 and T to 20. The work is done in R turns (default 4),
+// the flat driver's and SQLite's taken one after the other, and each side's
+// turns are added up: the time of a flush on a shared machine's disk varies
+// tenfold from one second to the next, and turns in alternation give both
+// sides the same disk.
 //
 // Reads while one writes: over a file of 20,000 records, 4 processes walk
 // the code key from end to end again and again (SQLite: SELECT ... ORDER BY
@@ -107,6 +111,17 @@ bool SqliteInsert(sqlite3_stmt* s, int32_t code) {
   bool ok = sqlite3_step(s) == SQLITE_DONE;
   sqlite3_reset(s);
   return ok;
+}
+
+// The bench table in a new database, with the name index of the flat file.
+void SqliteCreate(const std::string& path) {
+  sqlite3* db = nullptr;
+  SqliteOpen(path, &db);
+  sqlite3_exec(db,
+               "CREATE TABLE bench(code INTEGER PRIMARY KEY, name TEXT, fill TEXT);"
+               "CREATE INDEX bench_name ON bench(name, code);",
+               nullptr, nullptr, nullptr);
+  sqlite3_close(db);
 }
 
 int SqliteAdds(const std::string& path, int first, int n, int per_txn) {
@@ -241,16 +256,8 @@ bool ReadsWhileWriting(const std::string& dir, double seconds) {
     if (f.Build() != 0 || f.Close() != 0) return false;
   }
   const std::string db_path = base + "/bench.db";
-  {
-    sqlite3* db = nullptr;
-    SqliteOpen(db_path, &db);
-    sqlite3_exec(db,
-                 "CREATE TABLE bench(code INTEGER PRIMARY KEY, name TEXT, fill TEXT);"
-                 "CREATE INDEX bench_name ON bench(name, code);",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    if (SqliteAdds(db_path, 1, kRecords, kRecords) != 0) return false;
-  }
+  SqliteCreate(db_path);
+  if (SqliteAdds(db_path, 1, kRecords, kRecords) != 0) return false;
   auto flat_writer = [&](int i) {
     static nv::File* f = nullptr;
     if (!f) {
@@ -337,7 +344,7 @@ bool ReadsWhileWriting(const std::string& dir, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int n = 2000, txns = 20;
+  int n = 2000, txns = 20, rounds = 4;
   double seconds = 2;
   std::string dir;
   for (int i = 1; i < argc; ++i) {
@@ -346,13 +353,16 @@ int main(int argc, char** argv) {
       txns = std::atoi(a.c_str() + 7);
     } else if (a.rfind("--seconds=", 0) == 0) {
       seconds = std::atof(a.c_str() + 10);
+    } else if (a.rfind("--rounds=", 0) == 0) {
+      rounds = std::atoi(a.c_str() + 9);
     } else if (a.rfind("--dir=", 0) == 0) {
       dir = a.substr(6);
     } else {
       n = std::atoi(a.c_str());
     }
   }
-  if (n < 1 || txns < 1 || seconds <= 0) return 2;
+  if (n < 1 || txns < 1 || seconds <= 0 || rounds < 1) return 2;
+  rounds = std::min({rounds, n, txns});
   bool own_dir = dir.empty();
   if (own_dir) {
     char tmpl[] = "/tmp/nvbenchshXXXXXX";
@@ -377,20 +387,19 @@ int main(int argc, char** argv) {
       if (f.Create() != 0) return 1;
     }
     const std::string db_path = base + "/bench.db";
-    {
-      sqlite3* db = nullptr;
-      SqliteOpen(db_path, &db);
-      sqlite3_exec(db,
-                   "CREATE TABLE bench(code INTEGER PRIMARY KEY, name TEXT, fill TEXT);"
-                   "CREATE INDEX bench_name ON bench(name, code);",
-                   nullptr, nullptr, nullptr);
-      sqlite3_close(db);
-    }
+    SqliteCreate(db_path);
     bool ok = true;
-    double flat = InProcesses(
-        procs, [&](int p) { return FlatAdds(base, (p + 1) * 10000000, n); }, &ok);
-    double lite = InProcesses(
-        procs, [&](int p) { return SqliteAdds(db_path, (p + 1) * 10000000, n, 1); }, &ok);
+    double flat = 0, lite = 0;
+    // Each process adds N records in all, in `rounds` turns taken by the two
+    // sides in turn.
+    for (int r = 0; r < rounds; ++r) {
+      const int from = r * n / rounds, count = (r + 1) * n / rounds - from;
+      flat += InProcesses(
+          procs, [&](int p) { return FlatAdds(base, (p + 1) * 10000000 + from, count); }, &ok);
+      lite += InProcesses(
+          procs, [&](int p) { return SqliteAdds(db_path, (p + 1) * 10000000 + from, count, 1); },
+          &ok);
+    }
     all_ok = all_ok && ok;
     const double total = double(n) * procs;
     std::printf("%-24s %14.0f %14.0f %8.2f%s\n",
@@ -403,29 +412,27 @@ int main(int argc, char** argv) {
     nv::File f(BenchDecl(base + "/BENCH"));
     if (f.Create() != 0 || f.Open(nv::kReadWrite | nv::kDenyNone) != 0) return 1;
     f.SetProperty(29441, "1");
-    bool ok = true;
-    const double t0 = Now();
-    for (int t = 0; t < txns && ok; ++t) {
-      ok = f.Logout() == 0;
-      for (int i = 0; i < 100 && ok; ++i) {
-        FillRecord(&f.As<BenchRecord>(), t * 100 + i + 1);
-        ok = f.Add() == 0;
-      }
-      ok = ok && f.Commit() == 0;
-    }
-    const double flat = Now() - t0;
-    f.Close();
     const std::string db_path = base + "/bench.db";
-    sqlite3* db = nullptr;
-    SqliteOpen(db_path, &db);
-    sqlite3_exec(db,
-                 "CREATE TABLE bench(code INTEGER PRIMARY KEY, name TEXT, fill TEXT);"
-                 "CREATE INDEX bench_name ON bench(name, code);",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    const double t1 = Now();
-    ok = ok && SqliteAdds(db_path, 1, txns * 100, 100) == 0;
-    const double lite = Now() - t1;
+    SqliteCreate(db_path);
+    bool ok = true;
+    double flat = 0, lite = 0;
+    for (int r = 0; r < rounds && ok; ++r) {
+      const int from = r * txns / rounds, to = (r + 1) * txns / rounds;
+      const double t0 = Now();
+      for (int t = from; t < to && ok; ++t) {
+        ok = f.Logout() == 0;
+        for (int i = 0; i < 100 && ok; ++i) {
+          FillRecord(&f.As<BenchRecord>(), t * 100 + i + 1);
+          ok = f.Add() == 0;
+        }
+        ok = ok && f.Commit() == 0;
+      }
+      flat += Now() - t0;
+      const double t1 = Now();
+      ok = ok && SqliteAdds(db_path, from * 100 + 1, (to - from) * 100, 100) == 0;
+      lite += Now() - t1;
+    }
+    f.Close();
     all_ok = all_ok && ok;
     const double total = double(txns) * 100;
     std::printf("%-24s %14.0f %14.0f %8.2f%s\n", "COMMIT of 100 ADDs", total / flat, total / lite,

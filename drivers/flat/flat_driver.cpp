@@ -137,10 +137,11 @@ int FlatDriver::AfterOp(DrvFcbHead* fcb) {
   }
   // The operation's writes are all made: the busy mark goes (before the
   // byte lock, so that no other station ever sees a live writer's mark).
-  const int err = f->open() ? ClearBusyMark(f) : 0;
+  int err = f->open() ? ClearBusyMark(f) : 0;
   // A file that wrote in a transaction keeps the lock until it ends.
   if (!TxnKeepsHeaderLock(f)) UnlockHeader(f);
-  return err;
+  const int flushed = FlushAfterUnlock(f);
+  return err ? err : flushed;
 }
 
 namespace {

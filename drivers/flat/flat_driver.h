@@ -62,6 +62,7 @@ enum OpenFlag : uint32_t {
   kBusyOnDisk = 1u << 18,      // this open wrote kHdrBusy and has not cleared it
   kUnmarkedWrites = 1u << 19,  // the writes under way need no busy mark
   kRunLock = 1u << 20,         // the operation goes on under a read run
+  kFlushAfterUnlock = 1u << 21,  // the data file's flush waits for the byte lock to go
 };
 
 struct FlatField : nv::DrvFieldHead {

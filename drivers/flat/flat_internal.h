@@ -36,8 +36,17 @@ int ReadHeader(FlatFcb* f);
 int WriteBusyMark(FlatFcb* f, bool on);
 int ClearBusyMark(FlatFcb* f);
 // The header write that ends ADD and DELETE, and writes the held-back header
-// at FLUSH and CLOSE: clears the mark with it.
-int WriteFinalHeader(FlatFcb* f);
+// at FLUSH and CLOSE: clears the mark with it. With `flush_after_unlock`, on
+// a file opened shared outside a transaction while another station's writer
+// waits for the header lock, the flush that follows is made once the
+// operation has given up the lock (AfterOp), still before the operation
+// returns: the waiting writer goes on meanwhile, and the system makes the
+// flushes of writers that follow each other together. With no writer
+// waiting the flush is made under the lock, so that read runs starting
+// meanwhile do not hold up this station's next write.
+int WriteFinalHeader(FlatFcb* f, bool flush_after_unlock = false);
+// That flush, after the byte lock is given up: 0 when none is due.
+int FlushAfterUnlock(FlatFcb* f);
 // After a crash: the memo file's free chain rebuilt from the blocks no live
 // record's chain uses (blocks taken or given back half way are reclaimed).
 int RebuildMemoChain(FlatFcb* f);

@@ -37,6 +37,7 @@ struct Entry {
   std::string name;
   std::unique_ptr<nv::EnvFile> journal;  // own journal only
   uint64_t journal_end = 0;
+  bool journal_synced = false;  // its start (and its name in the folder) on disk
   nv::EnvFile* live = nullptr;  // the open file being journalled (not owned)
   // What the journal already keeps of this file: its size when it joined
   // (one cut undoes every write beyond it) and the 512-byte blocks below
@@ -52,6 +53,8 @@ struct Txn {
   bool active = false;
   std::string path;
   std::unique_ptr<nv::EnvFile> file;
+  bool file_dirty = false;   // entries written and not yet flushed
+  bool file_synced = false;  // flushed once (its name in the folder on disk)
   std::vector<Entry> entries;
   std::vector<FlatFcb*> fcbs;  // files that wrote in the transaction
   // Files of closed FlatFcbs kept open (with their header byte lock) until
@@ -73,12 +76,6 @@ constexpr int kMaxInstances = 99;
 Entry* FindEntry(std::vector<Entry>& entries, const std::string& name) {
   for (Entry& e : entries)
     if (e.name == name) return &e;
-  return nullptr;
-}
-
-Entry* FindNumber(std::vector<Entry>& entries, uint16_t number) {
-  for (Entry& e : entries)
-    if (e.number == number) return &e;
   return nullptr;
 }
 
@@ -218,7 +215,9 @@ void Reload(FlatFcb* f) {
 }
 
 // Joins a file to the transaction: its entry, and for a data file its
-// journal (replacing any old one). Failure is fatal.
+// journal (replacing any old one). Failure is fatal. Neither is flushed
+// here: the first journalling that follows flushes both, before the write
+// it protects is made (JournalWrites).
 Entry* Join(const std::string& name, uint8_t kind, uint16_t shares) {
   Txn& t = T();
   if (name.size() >= 78 || t.entries.size() >= 0xFFFF) CannotStartLog();
@@ -235,8 +234,7 @@ Entry* Join(const std::string& name, uint8_t kind, uint16_t shares) {
     if (E()->Open(JournalPath(name), o, &e.journal) != 0) CannotStartLog();
     uint8_t head[kJournalStart] = {};
     std::memcpy(head, t.path.data(), std::min(t.path.size(), kJournalNameSize - 1));
-    if (e.journal->Write(0, head, sizeof head) != 0 || e.journal->Sync(false) != 0)
-      CannotStartLog();
+    if (e.journal->Write(0, head, sizeof head) != 0) CannotStartLog();
     e.journal_end = kJournalStart;
   }
   uint8_t rec[kTxnEntrySize] = {};
@@ -244,9 +242,9 @@ Entry* Join(const std::string& name, uint8_t kind, uint16_t shares) {
   Put16(rec + 2, e.shares);
   std::memcpy(rec + 4, name.data(), name.size());
   rec[82] = kind;
-  if (t.file->Write(uint64_t(t.entries.size()) * kTxnEntrySize, rec, sizeof rec) != 0 ||
-      t.file->Sync(true) != 0)
+  if (t.file->Write(uint64_t(t.entries.size()) * kTxnEntrySize, rec, sizeof rec) != 0)
     CannotStartLog();
+  t.file_dirty = true;
   t.entries.push_back(std::move(e));
   return &t.entries.back();
 }
@@ -337,7 +335,11 @@ int TakeTransactionFile(const std::string& path, std::unique_ptr<nv::EnvFile>* o
     // Taken only while the name still leads to it: a COMMIT deletes its
     // file before it lets go of the lock.
     if (file->Replaced()) continue;
-    if (file->Truncate(0) != 0 || file->Sync(false) != 0) return 48;
+    // A file left with entries is emptied on disk at once; a new (empty)
+    // one is flushed with its first entries.
+    uint64_t size = 0;
+    if (file->Size(&size) != 0) return 48;
+    if (size != 0 && (file->Truncate(0) != 0 || file->Sync(false) != 0)) return 48;
     *out = std::move(file);
     return 0;
   }
@@ -359,6 +361,8 @@ int TxnLogout() {
     if (err) return err;
     t.path = path;
     t.active = true;
+    t.file_dirty = false;
+    t.file_synced = false;
     t.entries.clear();
     t.fcbs.clear();
     return 0;
@@ -374,20 +378,24 @@ int JournalBeforeWrite(FlatFcb* f, nv::EnvFile* file, uint64_t offset, size_t n)
   return JournalBeforeWrites(f, file, {{offset, n}});
 }
 
-int JournalBeforeWrites(FlatFcb* f, nv::EnvFile* file,
-                        const std::vector<std::pair<uint64_t, size_t>>& ranges) {
+namespace {
+
+// The files of f writing in the transaction: joined (a data file's first
+// write also enters its memo and key files, so that one flush of the
+// transaction file serves them all), and f's key files holding back.
+// Answers the entry of `file`.
+Entry* JoinFile(FlatFcb* f, nv::EnvFile* file) {
   Txn& t = T();
-  if (!TxnJournals(f)) return 0;
-  Entry* data = FindEntry(t.entries, f->name);
-  if (data == nullptr) data = Join(f->name, kKindData, 0);
-  Entry* e = data;
-  if (file->Path() != f->name) {
-    e = FindEntry(t.entries, file->Path());
-    if (e == nullptr) {
-      const uint16_t shares = data->number;
-      e = Join(file->Path(), file == f->memo.get() ? kKindMemo : kKindKey, shares);
-      data = FindNumber(t.entries, shares);
-    }
+  if (FindEntry(t.entries, f->name) == nullptr) {
+    const uint16_t data = Join(f->name, kKindData, 0)->number;
+    if (f->memo) Join(f->memo->Path(), kKindMemo, data);
+    for (FlatKey& k : f->key_blocks)
+      if (k.file && !FindEntry(t.entries, k.file->path())) Join(k.file->path(), kKindKey, data);
+  }
+  Entry* e = FindEntry(t.entries, file->Path());
+  if (e == nullptr) {
+    const uint16_t data = FindEntry(t.entries, f->name)->number;
+    e = Join(file->Path(), file == f->memo.get() ? kKindMemo : kKindKey, data);
   }
   e->live = file;
   if (std::find(t.fcbs.begin(), t.fcbs.end(), f) == t.fcbs.end()) {
@@ -397,52 +405,96 @@ int JournalBeforeWrites(FlatFcb* f, nv::EnvFile* file,
     for (FlatKey& k : f->key_blocks)
       if (k.file) k.file->set_hold_back(true);
   }
+  return e;
+}
 
-  if (!e->sized) {
-    if (file->Size(&e->base_size) != 0) return 48;
-    e->sized = true;
-  }
-  const uint64_t size = e->base_size;
-  std::vector<uint8_t> out;
-  std::set<uint64_t> taken;
-  bool cut = false;
-  uint8_t trailer[kTrailerSize];
-  for (const auto& [offset, n] : ranges) {
-    if (offset < size) {
-      const uint64_t end = std::min<uint64_t>(size, offset + n);
-      for (uint64_t block = offset / kJournalPiece; block * kJournalPiece < end; ++block) {
-        if (e->blocks.count(block) || taken.count(block)) continue;
-        const uint64_t at = block * kJournalPiece;
-        const size_t take = size_t(std::min<uint64_t>(kJournalPiece, size - at));
-        const size_t base = out.size();
-        out.resize(base + take);
-        size_t got = 0;
-        if (file->Read(at, out.data() + base, take, &got) != 0 || got != take) return 48;
-        Put32(trailer, uint32_t(at));
-        Put16(trailer + 4, e->number);
-        Put16(trailer + 6, uint16_t(take));
-        out.insert(out.end(), trailer, trailer + kTrailerSize);
-        taken.insert(block);
-      }
+using Writes = std::vector<std::pair<nv::EnvFile*, KeyFile::Ranges>>;
+
+// Journals writes about to be made to files of f (all sharing the journal
+// of f's data file): the blocks not kept yet and the cuts, in one journal
+// write and one flush, after the transaction file's new entries are on
+// disk. A data file's first journalling also keeps its header block, which
+// every operation that writes rewrites.
+int JournalWrites(FlatFcb* f, const Writes& writes) {
+  Txn& t = T();
+  struct Taken {
+    Entry* e;
+    std::set<uint64_t> blocks;
+    bool cut = false;
+  };
+  std::vector<Taken> taken;
+  for (const auto& w : writes) {
+    Entry* e = JoinFile(f, w.first);
+    if (!e->sized) {
+      if (w.first->Size(&e->base_size) != 0) return 48;
+      e->sized = true;
     }
-    if (offset + n > size && !e->cut_logged && !cut) {
-      Put32(trailer, uint32_t(size));
-      Put16(trailer + 4, e->number);
-      Put16(trailer + 6, 0);
-      out.insert(out.end(), trailer, trailer + kTrailerSize);
-      cut = true;
+  }
+  Entry* data = FindEntry(t.entries, f->name);
+  std::vector<uint8_t> out;
+  uint8_t trailer[kTrailerSize];
+  for (const auto& [file, asked] : writes) {
+    Entry* e = FindEntry(t.entries, file->Path());
+    taken.push_back({e, {}, false});
+    Taken& tk = taken.back();
+    KeyFile::Ranges ranges = asked;
+    if (e->kind == kKindData && !e->blocks.count(0)) ranges.emplace_back(0, kHeaderSize);
+    const uint64_t size = e->base_size;
+    for (const auto& [offset, n] : ranges) {
+      if (offset < size) {
+        const uint64_t end = std::min<uint64_t>(size, offset + n);
+        for (uint64_t block = offset / kJournalPiece; block * kJournalPiece < end; ++block) {
+          if (e->blocks.count(block) || tk.blocks.count(block)) continue;
+          const uint64_t at = block * kJournalPiece;
+          const size_t take = size_t(std::min<uint64_t>(kJournalPiece, size - at));
+          const size_t base = out.size();
+          out.resize(base + take);
+          size_t got = 0;
+          if (file->Read(at, out.data() + base, take, &got) != 0 || got != take) return 48;
+          Put32(trailer, uint32_t(at));
+          Put16(trailer + 4, e->number);
+          Put16(trailer + 6, uint16_t(take));
+          out.insert(out.end(), trailer, trailer + kTrailerSize);
+          tk.blocks.insert(block);
+        }
+      }
+      if (offset + n > size && !e->cut_logged && !tk.cut) {
+        Put32(trailer, uint32_t(size));
+        Put16(trailer + 4, e->number);
+        Put16(trailer + 6, 0);
+        out.insert(out.end(), trailer, trailer + kTrailerSize);
+        tk.cut = true;
+      }
     }
   }
   if (out.empty()) return 0;  // every byte it overwrites is kept already
+  // The entries first: a journal whose file has no entry in the
+  // transaction file is taken for damaged.
+  if (t.file_dirty) {
+    if (t.file->Sync(t.file_synced) != 0) return 48;
+    t.file_dirty = false;
+    t.file_synced = true;
+  }
   if (data->journal->Write(data->journal_end, out.data(), out.size()) != 0) return 48;
   data->journal_end += out.size();
   CrashPoint("journal-written");
-  if (data->journal->Sync(true) != 0) return 48;
+  if (data->journal->Sync(data->journal_synced) != 0) return 48;
+  data->journal_synced = true;
   CrashPoint("journal-synced");
   // Only now that the journal is on disk may the blocks count as kept.
-  e->blocks.insert(taken.begin(), taken.end());
-  if (cut) e->cut_logged = true;
+  for (Taken& tk : taken) {
+    tk.e->blocks.insert(tk.blocks.begin(), tk.blocks.end());
+    if (tk.cut) tk.e->cut_logged = true;
+  }
   return 0;
+}
+
+}  // namespace
+
+int JournalBeforeWrites(FlatFcb* f, nv::EnvFile* file,
+                        const std::vector<std::pair<uint64_t, size_t>>& ranges) {
+  if (!TxnJournals(f)) return 0;
+  return JournalWrites(f, {{file, ranges}});
 }
 
 bool TxnKeepsHeaderLock(const FlatFcb* f) {
@@ -495,12 +547,21 @@ void TxnTakeOverFiles(FlatFcb* f) {
 
 namespace {
 
-// Ends the transaction after COMMIT or a replay: every file flushed, the
+// Flushes every file the transaction wrote; answers the first failure.
+int SyncWritten() {
+  int first = 0;
+  for (Entry& e : T().entries)
+    if (e.live) {
+      const int err = e.live->Sync(true);
+      if (err && !first) first = err;
+    }
+  return first;
+}
+
+// Ends the transaction after COMMIT or a replay (its files flushed): the
 // transaction file and the journals deleted, the byte locks given back.
 void Finish(bool reload) {
   Txn& t = T();
-  for (Entry& e : t.entries)
-    if (e.live) e.live->Sync(true);
   // Deleted while its owner lock is held: another program never takes over
   // a file that is about to go.
   RemoveTransactionFiles(t.path, t.entries);
@@ -526,9 +587,21 @@ int TxnCommit() {
   Txn& t = T();
   if (!t.active) return 0;
   // Key pages and headers held back reach the files (journalled) before
-  // the journals go. When that fails the transaction stays: the error is
-  // answered and ROLLBACK can still put back every byte.
+  // the journals go: each data file's keys journalled together (one flush),
+  // so that each key file's own announcement finds its blocks kept. When
+  // that fails the transaction stays: the error is answered and ROLLBACK
+  // can still put back every byte.
   int first = 0;
+  for (FlatFcb* f : t.fcbs) {
+    Writes held;
+    for (FlatKey& k : f->key_blocks)
+      if (k.file && k.file->holding_back()) {
+        KeyFile::Ranges r = k.file->HeldBackRanges();
+        if (!r.empty()) held.emplace_back(k.file->file(), std::move(r));
+      }
+    if (!held.empty() && (first = JournalWrites(f, held)) != 0) return first;
+  }
+  CrashPoint("commit-journalled");
   for (FlatFcb* f : t.fcbs)
     for (FlatKey& k : f->key_blocks)
       if (k.file) {
@@ -537,6 +610,10 @@ int TxnCommit() {
         if (err && !first) first = err;
       }
   if (first) return first;
+  // Every file on disk before the journals go; a failed flush leaves the
+  // transaction as it is (ROLLBACK can still put back every byte).
+  if (int err = SyncWritten()) return drv::OsError(err);
+  CrashPoint("commit-synced");
   Finish(false);
   return 0;
 }

@@ -119,7 +119,9 @@ int RecoverJournal(FlatFcb* f);
 // Only in builds made with NV_CRASH_POINTS (the test builds); elsewhere they
 // do nothing. Points: journal-written, journal-synced, before-header,
 // after-header, before-data, after-data, before-memo, after-memo, before-key,
-// after-key, rollback-step.
+// after-key, rollback-step; at COMMIT commit-journalled (the held-back key
+// writes journalled, none made) and commit-synced (every file flushed, the
+// journals not yet deleted).
 void CrashPoint(const char* name);
 
 }  // namespace flat

@@ -189,13 +189,26 @@ int ClearBusyMark(FlatFcb* f) {
 
 // A header write that leaves the file whole (the end of ADD and DELETE, the
 // held-back header at FLUSH and CLOSE) also takes the mark away.
-int WriteFinalHeader(FlatFcb* f) {
+int WriteFinalHeader(FlatFcb* f, bool flush_after_unlock) {
   // One header write alone needs no mark: the flag stands until it is made.
   f->flags |= kBusyOnDisk;
   f->header.status &= uint16_t(~kHdrBusy);
+  const bool later = flush_after_unlock && (f->flags & kFlushAfterWrite) &&
+                     (f->flags & kOpenShared) && (f->flags & kHeaderByteLocked) &&
+                     !TxnDefersFlush(f) && WriterWaiting(f->data.get());
+  if (later) f->flags &= ~kFlushAfterWrite;
   int err = WriteHeader(f, true);
+  if (later) f->flags |= kFlushAfterWrite | (err ? 0u : uint32_t(kFlushAfterUnlock));
   if (!err) f->flags &= ~kBusyOnDisk;
   return err;
+}
+
+int FlushAfterUnlock(FlatFcb* f) {
+  if (!(f->flags & kFlushAfterUnlock)) return 0;
+  f->flags &= ~kFlushAfterUnlock;
+  if (!f->data) return 0;
+  const int err = f->data->Sync(true);
+  return err ? drv::OsError(err) : 0;
 }
 
 int ReadHeader(FlatFcb* f) {
@@ -575,7 +588,7 @@ int AddRecord(FlatFcb* f, bool keys) {
   // add theirs over the ones appended here.
   if (!keys && !(f->flags & kFlushAfterWrite) && !(f->flags & kOpenShared)) {
     f->flags |= kHeaderDirty;
-  } else if ((err = WriteFinalHeader(f)) != 0) {
+  } else if ((err = WriteFinalHeader(f, true)) != 0) {
     return err;
   }
   f->current = n;
@@ -741,7 +754,7 @@ int DeleteRecord(FlatFcb* f) {
     }
     f->header.first_live = r;
   }
-  if ((err = WriteFinalHeader(f)) != 0) return err;
+  if ((err = WriteFinalHeader(f, true)) != 0) return err;
   if (f->held == n) f->held = 0;
   f->current = 0;
   f->current_status = 0;

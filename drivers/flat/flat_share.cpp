@@ -85,6 +85,12 @@ int ReadHeaderAndKeys(FlatFcb* f) {
   return 0;
 }
 
+bool WriterWaiting(nv::EnvFile* file) {
+  const int err = file->Lock(kIntentByte, 1, false, false);
+  if (err == 0) file->Unlock(kIntentByte, 1);
+  return err == nv::kOsLockViolation || err == nv::kOsSharingViolation;
+}
+
 void AcquireByteLock(nv::EnvFile* file, bool exclusive) {
   // The intent byte first (flat_runs.h): a writer keeps it while it waits,
   // which keeps new read runs back; a reader only passes it (keeping it

@@ -39,6 +39,10 @@ namespace flat {
 // read runs starting meanwhile wait behind it (flat_runs.h).
 inline constexpr uint64_t kIntentByte = 1;
 
+// True when a writer of another open waits for the header byte lock of
+// data file `file` (holds its intent byte).
+bool WriterWaiting(nv::EnvFile* file);
+
 // Takes the byte lock on the first byte of `file` (exclusive, or shared for
 // a read run), waiting while another open holds it. A failure that is
 // neither granted nor refused is the fatal runtime error "DOS FILE LOCKING

@@ -637,14 +637,18 @@ void KeyFile::MarkStale() {
   stale_ = true;
 }
 
-int KeyFile::WriteHeldBack() {
-  if (!held_header_ && held_pages_.empty()) return 0;
-  if (sticky_error_ != 0) return sticky_error_;
+KeyFile::Ranges KeyFile::HeldBackRanges() const {
   Ranges ranges;
   if (held_header_) ranges.emplace_back(0, kKeyHeaderSize);
   for (const auto& [page, bytes] : held_pages_)
     ranges.emplace_back(uint64_t(page) * kPageSize, kPageSize);
-  int rc = batch_hook_ ? batch_hook_(ranges) : 0;
+  return ranges;
+}
+
+int KeyFile::WriteHeldBack() {
+  if (!held_header_ && held_pages_.empty()) return 0;
+  if (sticky_error_ != 0) return sticky_error_;
+  int rc = batch_hook_ ? batch_hook_(HeldBackRanges()) : 0;
   for (auto it = held_pages_.begin(); rc == 0 && it != held_pages_.end(); ++it) {
     rc = file_->Write(uint64_t(it->first) * kPageSize, it->second.data(), kPageSize);
     if (rc != 0) rc = PageIoError(rc);
@@ -656,6 +660,9 @@ int KeyFile::WriteHeldBack() {
     header_.Encode(b);
     rc = file_->Write(0, b, kKeyHeaderSize);
     if (rc != 0) rc = PageIoError(rc);
+    // What the file now holds: a FLUSH right after writes nothing more.
+    on_disk_valid_ = rc == 0;
+    if (rc == 0) std::memcpy(on_disk_, b, sizeof b);
   }
   held_pages_.clear();
   held_header_ = false;

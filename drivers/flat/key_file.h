@@ -139,6 +139,9 @@ class KeyFile {
   // one flush for all of them instead of one per page.
   void set_hold_back(bool on) { hold_back_ = on; }
   bool holding_back() const { return hold_back_; }
+  // The ranges WriteHeldBack() would announce (a COMMIT journals the held
+  // writes of all its key files at once first).
+  Ranges HeldBackRanges() const;
   int WriteHeldBack();
   // Forgets what is held back (a ROLLBACK: the file never had it) and stops
   // holding back; the header must be read again before the next use.

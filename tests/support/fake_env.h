@@ -35,7 +35,8 @@ class FakeClockEnv : public nv::EnvWrapper {
 
 // Fails writes once `write_budget` bytes have been written through it
 // (negative: never), with `error` (39, disk full, by default). With `only`
-// set, only files whose path contains it are affected.
+// set, only files whose path contains it are affected. With `fail_syncs`,
+// every flush fails with kOsWriteFault.
 class FailingEnv : public nv::EnvWrapper {
  public:
   explicit FailingEnv(nv::Env* target = nv::DefaultEnv(), std::string only = {})
@@ -56,6 +57,7 @@ class FailingEnv : public nv::EnvWrapper {
   std::atomic<int64_t> write_budget{-1};
   std::atomic<int> error{nv::kOsDiskFull};
   std::atomic<int> writes{0};
+  std::atomic<bool> fail_syncs{false};
 
  private:
   std::string only_;
@@ -77,7 +79,7 @@ class FailingEnv : public nv::EnvWrapper {
     }
     int Truncate(uint64_t s) override { return f_->Truncate(s); }
     int Size(uint64_t* s) override { return f_->Size(s); }
-    int Sync(bool d) override { return f_->Sync(d); }
+    int Sync(bool d) override { return env_->fail_syncs ? nv::kOsWriteFault : f_->Sync(d); }
     int Lock(uint64_t o, uint64_t l, bool e, bool w) override { return f_->Lock(o, l, e, w); }
     int Unlock(uint64_t o, uint64_t l) override { return f_->Unlock(o, l); }
     const std::string& Path() const override { return f_->Path(); }

@@ -125,6 +125,17 @@ class SharedStationTest : public ::testing::Test {
       m[n] = ReadBytes(dir_ / n);
     return m;
   }
+  // After a writer killed inside a transaction: OPEN rolls it back, and the
+  // five records and every byte are as `before` had them.
+  void ExpectRolledBack(const std::map<std::string, std::vector<uint8_t>>& before) {
+    File f(CustDecl(dir_ / "CUST"));
+    EXPECT_EQ(f.Open(), 0);
+    EXPECT_EQ(f.Records(), 5);
+    f.Close();
+    const auto after = Snapshot();
+    for (auto& [name, bytes] : before) EXPECT_EQ(after.at(name), bytes) << name;
+    EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+  }
 
   TempDir dir_;
 };
@@ -452,6 +463,27 @@ TEST_F(SharedStationTest, WritersKilledAtCrashPointsLeaveRecoverableFiles) {
   EXPECT_EQ(failed_outside, 0);
 }
 
+// A COMMIT killed after it journalled the held-back key writes, at each of
+// their writes, and after it flushed every file: the transaction file still
+// stands, so the next OPEN puts every byte back as before the transaction.
+TEST_F(SharedStationTest, ACommitKilledAtAnyOfItsStepsIsRolledBackWhole) {
+  NEEDS_CRASH_POINTS();
+  int tried = 0;
+  for (const char* point : {"commit-journalled:1", "before-key:1", "before-key:3", "commit-synced:1"}) {
+    SCOPED_TRACE(point);
+    for (const char* name : {"CUST.DAT", "CUST.MEM", "CUST.K01", "CUST.K02", "CUST.K03"})
+      nv::GetEnv()->Remove(dir_ / name);
+    CreateWith(5);
+    const auto before = Snapshot();
+    Child c = Spawn({"crash", dir_.path(), "1"}, StationProfile(0), point);
+    const int status = Wait(c);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    ++tried;
+    ExpectRolledBack(before);
+  }
+  EXPECT_EQ(tried, 4);
+}
+
 // A reader that starts while a writer station is stopped at each point of
 // its writes waits for the writer's operation to end (it does not finish
 // while the writer stands still) and then sees each record wholly old or
@@ -556,13 +588,7 @@ TEST_F(SharedStationTest, AJournalCutShortByAKillIsRolledBackAndTheFileOpens) {
       for (int i = 0; cut == "torn piece" && i < 700; ++i) log.push_back(uint8_t(i * 7 + 1));
       WriteBytes(dir_ / "CUST.LOG", log);
       ++tried;
-      File f(CustDecl(dir_ / "CUST"));
-      EXPECT_EQ(f.Open(), 0);
-      EXPECT_EQ(f.Records(), 5);
-      f.Close();
-      const auto after = Snapshot();
-      for (auto& [name, bytes] : before) EXPECT_EQ(after.at(name), bytes) << name;
-      EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+      ExpectRolledBack(before);
       EXPECT_TRUE(Consistent(dir_ / "CUST"));
     }
   }

@@ -311,6 +311,24 @@ TEST_F(SharedTxnTest, DiskFullAtCommitKeepsTheTransactionForRollback) {
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
+// A flush that fails at COMMIT is answered and the journals stay: the
+// changes may not be on disk, and ROLLBACK can still put back every byte.
+TEST_F(SharedTxnTest, AFailedFlushAtCommitKeepsTheTransactionForRollback) {
+  nvtest::FailingEnv env(nv::DefaultEnv(), "CUST.DAT");
+  nvtest::ScopedEnv scoped(&env);
+  std::map<std::string, std::vector<uint8_t>> before;
+  auto f = InTransaction(30, &before);
+  AddN(*f, 20, 100);
+  env.fail_syncs = true;
+  EXPECT_NE(f->Commit(), 0);
+  EXPECT_TRUE(nv::GetEnv()->Exists(TxnFile()));
+  EXPECT_TRUE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+  env.fail_syncs = false;
+  ASSERT_EQ(f->Rollback(), 0);
+  ExpectUnchanged(before);
+  EXPECT_EQ(f->Records(), 30);
+}
+
 TEST_F(SharedTxnTest, DiskFullInsideATransactionLeavesNothingAfterRollback) {
   nvtest::FailingEnv env;
   nvtest::ScopedEnv scoped(&env);
