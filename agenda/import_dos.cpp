@@ -22,7 +22,7 @@ using nv::dict::FileAccess;
 WindowDef ImportWindowDef() {
   return WindowDef(A("Importación de datos"),
                    {Button(kImpImportar, A("Importar")).Tip(A("Comenzar la importación")),
-                    Prompt("", kImpEstado), Prompt("", kImpPorcentaje), Progress(kImpBarra),
+                    Prompt("", kImpEstado), Prompt("", kImpPorcentaje), Progress(kImpProgreso),
                     Animation(kImpReloj, {"reloj1", "reloj2", "reloj3", "reloj4"}, 25),
                     Prompt(A("Errores")), List(kImpErrores, {Col(A("Errores"), "@s120", "")}),
                     Button(kImpSalir, A("Salir")).Tip(A("Salir de la importación"))})
@@ -99,7 +99,7 @@ class ImportDos {
   void OpenWindow() {
     w_.SetTimer(0);
     w_.Hide(kImpReloj);
-    w_.Hide(kImpBarra);
+    w_.Hide(kImpProgreso);
     w_.Hide(kImpPorcentaje);
     if (!OpenFiles()) {
       w_.Disable(kImpImportar);
@@ -164,9 +164,9 @@ class ImportDos {
     step_ = 1;
     range_ = entries_ + groups_;
     progress_ = 0;
-    w_.SetProgressRange(kImpBarra, 0, int(range_ > 0 ? range_ : 1));
-    w_.SetProgress(kImpBarra, 0);
-    w_.Unhide(kImpBarra);
+    w_.SetProgressRange(kImpProgreso, 0, int(range_ > 0 ? range_ : 1));
+    w_.SetProgress(kImpProgreso, 0);
+    w_.Unhide(kImpProgreso);
     w_.Unhide(kImpPorcentaje);
     ShowPercent();
     w_.SetTimer(1);
@@ -341,7 +341,7 @@ class ImportDos {
 
   // Step 3: the end.
   void Finish() {
-    w_.SetProgress(kImpBarra, int(range_ > 0 ? range_ : 1));
+    w_.SetProgress(kImpProgreso, int(range_ > 0 ? range_ : 1));
     w_.SetText(kImpPorcentaje, A("100 % Completo"));
     w_.Hide(kImpReloj);
     w_.SetText(kImpEstado, A("Proceso finalizado !"));
@@ -371,7 +371,7 @@ class ImportDos {
   // After each record: the clock and the percentage.
   void Advance() {
     ++progress_;
-    w_.SetProgress(kImpBarra, int(progress_));
+    w_.SetProgress(kImpProgreso, int(progress_));
     ShowPercent();
   }
 

@@ -19,20 +19,11 @@
 // layout) the window says which and why, and nothing is imported.
 #pragma once
 
+#include "agenda/import_window.h"
 #include "agenda/procedures.h"
 #include "host/ui/window_def.h"
 
 namespace agenda {
-
-enum ImportControl : nv::ui::ControlId {
-  kImpImportar = 1,
-  kImpEstado,      // status line
-  kImpPorcentaje,  // percentage line
-  kImpBarra,       // progress bar
-  kImpReloj,       // clock animation
-  kImpErrores,     // "Errores" list
-  kImpSalir,
-};
 
 // The window definition (caption "Importación de datos").
 nv::ui::WindowDef ImportWindowDef();

@@ -43,6 +43,7 @@
 #include <string_view>
 #include <vector>
 
+#include "agenda/import_window.h"
 #include "host/ui/window_def.h"
 
 namespace nv::dict {
@@ -138,16 +139,8 @@ class TextImport {
   bool running_ = false, finished_ = false;
 };
 
-// The window "Importación de datos" (menu "Importar archivos de texto").
-enum ImportarControl : int {
-  kImpImportar = 1,
-  kImpEstado,
-  kImpPorcentaje,
-  kImpProgreso,
-  kImpErrores,
-  kImpReloj,
-  kImpSalir,
-};
+// The window "Importación de datos" (menu "Importar archivos de texto");
+// its controls are in agenda/import_window.h.
 nv::ui::WindowDef ImportarWindowDef();
 void Importar();
 
