@@ -78,8 +78,9 @@ struct FlatKey : nv::DrvKcbHead {
   bool dynamic = false;  // an index declared without components
   bool stored = false;   // has a key file and a descriptor
   std::string path;
-  std::string cur_key;  // key value of the current record (CurrentKeys())
+  std::string cur_key;  // key value of the current record (CurrentKey())
   bool cur_has_entry = false;
+  uint64_t cur_made = 0;  // FlatFcb::current_made when cur_key was made
 };
 
 enum class SeqMode { kStart, kBound, kAt, kEnd };
@@ -132,10 +133,10 @@ struct FlatFcb : nv::DrvFcbHead {
 
   uint32_t current = 0;
   uint8_t current_status = 0;
-  // The current record's data as read, added or rewritten: the keys' cur_key
-  // are made from it when first asked for (CurrentKeys, flat_internal.h).
+  // The current record's data as read, added or rewritten: a key's cur_key
+  // is made from it when first asked for (CurrentKey, flat_internal.h).
   std::vector<uint8_t> current_image;
-  bool current_keys_due = false;
+  uint64_t current_made = 0;  // counts the images taken
   std::vector<uint8_t> read_scratch;  // ReadRecord's copy of the stored record
   uint32_t current_memo = 0;
   bool memo_skipped = false;  // the current record was read with NOMEMO

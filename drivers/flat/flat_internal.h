@@ -53,10 +53,10 @@ void SetKeyHooks(FlatFcb* f, KeyFile* kf);
 bool Maintained(const FlatKey& k);
 // Key value of record data; false when the record has no entry.
 bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value);
-// The current record's key values: noted here, made when first asked for
-// by CurrentKeys() (a walk that never asks pays nothing for them).
+// The current record's key values: noted here, each made when first asked
+// for by CurrentKey() (a walk pays only for the key it walks).
 void LoadCurrentKeys(FlatFcb* f, const uint8_t* data);
-void CurrentKeys(FlatFcb* f);
+void CurrentKey(FlatFcb* f, FlatKey* k);
 const uint8_t* U8(const std::string& s);
 
 int ReadMemoHead(FlatFcb* f, uint32_t* free_head);

@@ -290,14 +290,13 @@ bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value) {
 
 void LoadCurrentKeys(FlatFcb* f, const uint8_t* data) {
   f->current_image.assign(data, data + f->record_length);
-  f->current_keys_due = true;
+  ++f->current_made;
 }
 
-void CurrentKeys(FlatFcb* f) {
-  if (!f->current_keys_due) return;
-  f->current_keys_due = false;
-  for (FlatKey& k : f->key_blocks)
-    k.cur_has_entry = KeyValue(k, f->current_image.data(), &k.cur_key);
+void CurrentKey(FlatFcb* f, FlatKey* k) {
+  if (k->cur_made == f->current_made) return;
+  k->cur_made = f->current_made;
+  k->cur_has_entry = KeyValue(*k, f->current_image.data(), &k->cur_key);
 }
 
 const uint8_t* U8(const std::string& s) {
@@ -1022,7 +1021,7 @@ int RecordsOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
 
 int PointerOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
   *result = 0;
-  CurrentKeys(f);
+  CurrentKey(f, k);
   if (f->current == 0 || !k->cur_has_entry) return 0;
   int err = EnsureKeyOpen(f, k);
   if (err) return err;
@@ -1151,7 +1150,7 @@ int Position(FlatFcb* f, FlatKey* k, std::string* text) {
   text->clear();
   if (f->current == 0) return 0;
   *text = Pointer4(f->current);
-  CurrentKeys(f);
+  if (k) CurrentKey(f, k);
   if (k) text->append(k->cur_key.data(), k->shape.key_length());
   return 0;
 }
@@ -1193,7 +1192,7 @@ int Reget(FlatFcb* f, FlatKey* k, const std::string& text) {
   f->current_key = k;
   Found e;
   e.record = record;
-  CurrentKeys(f);
+  if (k) CurrentKey(f, k);
   if (k) e.value = k->cur_key.substr(0, k->shape.key_length());
   SetAt(f, e);
   return 0;
