@@ -123,6 +123,7 @@ struct Sql {
   long long count = 0;
   double cost = 0;
   double totals_s = 0, rows_s = 0;
+  double totals_cpu = 0, rows_cpu = 0;
 };
 
 // The selection of the report as SQLite runs it: count and totals, then the
@@ -134,6 +135,7 @@ Sql SqlSelection(sqlite3* db) {
   Sql out;
   auto run = [&](const std::string& sql, bool rows) {
     auto t = Clock::now();
+    const double cpu = bench::ThreadCpuSeconds();
     sqlite3_stmt* q = nullptr;
     sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr);
     sqlite3_bind_int(q, 1, kMonthFrom);
@@ -153,6 +155,7 @@ Sql SqlSelection(sqlite3* db) {
     }
     sqlite3_finalize(q);
     (rows ? out.rows_s : out.totals_s) = Since(t);
+    (rows ? out.rows_cpu : out.totals_cpu) = bench::ThreadCpuSeconds() - cpu;
     if (rows && n != out.count) std::fprintf(stderr, "SQLite rows %lld != %lld\n", n, out.count);
   };
   run(std::string("SELECT count(*), sum(durlla), sum(coslla)") + where, false);
@@ -256,9 +259,13 @@ int main(int argc, char** argv) {
     doc = nv::report::Document{};
     res.prescan_seconds = std::min(res.prescan_seconds, again.prescan_seconds);
     res.print_seconds = std::min(res.print_seconds, again.print_seconds);
+    res.prescan_cpu_seconds = std::min(res.prescan_cpu_seconds, again.prescan_cpu_seconds);
+    res.print_cpu_seconds = std::min(res.print_cpu_seconds, again.print_cpu_seconds);
     const Sql s = SqlSelection(db);
     sql.totals_s = std::min(sql.totals_s, s.totals_s);
     sql.rows_s = std::min(sql.rows_s, s.rows_s);
+    sql.totals_cpu = std::min(sql.totals_cpu, s.totals_cpu);
+    sql.rows_cpu = std::min(sql.rows_cpu, s.rows_cpu);
   }
   sqlite3_close(db);
 
@@ -269,6 +276,11 @@ int main(int argc, char** argv) {
   std::printf(
       "print walk      %9.3f s   SQLite rows in order    %9.3f s   ratio %6.2f  (%d pages)\n",
       res.print_seconds, sql.rows_s, Ratio(sql.rows_s, res.print_seconds), res.pages);
+  std::printf("processor time: pre-scan %.3f s, SQLite %.3f s, ratio %.2f; print walk %.3f s, "
+              "SQLite %.3f s, ratio %.2f\n",
+              res.prescan_cpu_seconds, sql.totals_cpu,
+              Ratio(sql.totals_cpu, res.prescan_cpu_seconds), res.print_cpu_seconds, sql.rows_cpu,
+              Ratio(sql.rows_cpu, res.print_cpu_seconds));
   if (data.walks_only) {
     std::printf("peak RSS: %ld kB for the report (its document of %d pages included)\n",
                 report_rss, res.pages);
