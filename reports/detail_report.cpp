@@ -1,6 +1,6 @@
 #include "reports/detail_report.h"
 
-#include <time.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstring>
@@ -186,9 +186,10 @@ int64_t DecimalValue(const nv::Decimal<3, 0>& d) {
 
 // Processor time of the calling thread, in seconds.
 double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+  rusage u{};
+  getrusage(RUSAGE_THREAD, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
 // What follows the percentage in the progress window.

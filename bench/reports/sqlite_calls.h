@@ -5,7 +5,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <time.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -98,9 +98,10 @@ inline constexpr const char* kReportFiles[] = {"FXMO01", "FXTR01", "FXMA07", "FX
 // Processor time of the calling thread, in seconds: on a loaded machine it
 // compares the two sides better than the time on the clock.
 inline double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+  rusage u{};
+  getrusage(RUSAGE_THREAD, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
 inline void InsertCall(sqlite3_stmt* ins, const nv::dict::CallRecord& r) {
