@@ -1,5 +1,7 @@
 #include "reports/detail_report.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -180,6 +182,14 @@ namespace {
 int64_t DecimalValue(const nv::Decimal<3, 0>& d) {
   int64_t v = 0;
   return d.Scaled(&v) ? v : 0;
+}
+
+// Processor time of the calling thread, in seconds.
+double ThreadCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_THREAD, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
 // What follows the percentage in the progress window.
@@ -829,6 +839,7 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
   // Pre-scan: count and total the calls the printing walk will print.
   loc_tipo_ = nv::dict::TIPO_LLAMADAS(curtab_);
   auto t0 = std::chrono::steady_clock::now();
+  const double cpu0 = ThreadCpuSeconds();
   bool go = WalkSelected(true, [&](const CallRecord& r) {
     ++result_.calls;
     result_.duration += r.DURLLA;
@@ -838,6 +849,8 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
   });
   auto t1 = std::chrono::steady_clock::now();
   result_.prescan_seconds = std::chrono::duration<double>(t1 - t0).count();
+  const double cpu1 = ThreadCpuSeconds();
+  result_.prescan_cpu_seconds = cpu1 - cpu0;
   progress_max_ = progress_counter_;
   progress_counter_ = 0;
   last_percent_ = 0;
@@ -885,6 +898,7 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
   report_.Close();
   auto t2 = std::chrono::steady_clock::now();
   result_.print_seconds = std::chrono::duration<double>(t2 - t1).count();
+  result_.print_cpu_seconds = ThreadCpuSeconds() - cpu1;
   result_.pages = report_.page_count();
   progress_->Close();
   if (options_.deliver) {

@@ -80,6 +80,10 @@ struct RunResult {
   std::string totals[3];  // LOC:TIT_CANT, LOC:TIT_DURACION, LOC:TIT_COSTO
   double prescan_seconds = 0;
   double print_seconds = 0;
+  // The same as processor time of the running thread (a loaded machine
+  // stretches the others, not these).
+  double prescan_cpu_seconds = 0;
+  double print_cpu_seconds = 0;
 };
 
 // Runs procedure `proc` over the two string arguments (parameter block and

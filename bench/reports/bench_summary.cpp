@@ -7,7 +7,11 @@
 // selection as one SQL query over SQLite with the same indexes, in the same
 // run; prints the ratio SQLite's time / ours (above 1: we are faster).
 //
-//   bench_reports_summary [N]
+//   bench_reports_summary [N] [--data DIR] [--runs K] [--walks-only]
+//
+// With --data the calls are written into DIR once and reused by later runs
+// of the same N; the selections are timed K times (at least twice) and the
+// best kept; --walks-only stops after them.
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -41,14 +45,13 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long n = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000000;
+  long n = 0;
+  bench::DataDir data;
+  if (!data.Open(argc, argv, "fxr4-bench-summary", &n)) return 1;
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QGuiApplication app(argc, argv);
 
-  char tmpl[] = "/tmp/fxr4-bench-summary-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) return 1;
-  const std::string dir = tmpl;
-  ::mkdir((dir + "/Archivos").c_str(), 0700);
+  const std::string dir = data.path;
   nv::ProfileFile profile(dir + "/fxr4.INI");
   profile.WriteString("Dictionary", "Folder", dir + "/Archivos");
   nv::dict::Dictionary dict(&profile);
@@ -56,8 +59,11 @@ int main(int argc, char** argv) {
   const int32_t first = nv::DateFromYmd(2026, 1, 1), last = first + 299;
   std::mt19937 rng(11);
   sqlite3* db = nullptr;
-  sqlite3_stmt* ins = bench::OpenCallTable(dir + "/calls.db", &db);
-  {
+  if (data.ready) {
+    sqlite3_open((dir + "/calls.db").c_str(), &db);
+    std::printf("reusing the %ld calls of %s\n", n, dir.c_str());
+  } else {
+    sqlite3_stmt* ins = bench::OpenCallTable(dir + "/calls.db", &db);
     for (const char* l : bench::kReportFiles) {
       if (dict.NewFile(l)->Create() != 0) {
         std::fprintf(stderr, "cannot create %s\n", l);
@@ -113,9 +119,10 @@ int main(int argc, char** argv) {
     f->Flush();
     f->Close();
     std::printf("written %ld calls (flat and SQLite) in %.2f s\n", n, Since(t));
+    sqlite3_finalize(ins);
+    sqlite3_exec(db, "COMMIT; ANALYZE;", nullptr, nullptr, nullptr);
+    data.Written(n);
   }
-  sqlite3_finalize(ins);
-  sqlite3_exec(db, "COMMIT; ANALYZE;", nullptr, nullptr, nullptr);
 
   // The summary by line: lines L10 to L14, all the dates, whole days.
   fxr4::PARAM_RPT b;
@@ -134,39 +141,11 @@ int main(int argc, char** argv) {
   fxr4::RunOptions o;
   o.dict = &dict;
 
-  // Selection: the better of two runs (the first also reads the file into
-  // the page cache); SQLite below likewise.
-  fxr4::RunResult sel;
-  double select_s = 1e9;
-  for (int i = 0; i < 2; ++i) {
-    auto t = Clock::now();
-    sel = fxr4::SelectSummary(*p, "", block, o);
-    select_s = std::min(select_s, Since(t));
-  }
-  auto t = Clock::now();
-
-  nv::report::Document doc;
-  o.deliver = [&](nv::report::Document&& d) { doc = std::move(d); };
-  t = Clock::now();
-  const fxr4::RunResult pdf_run = fxr4::RunSummary(*p, "", block, opc_text, o);
-  const double layout_s = Since(t);
-  t = Clock::now();
-  nv::report::Status st = nv::report::RenderPdf(doc, dir + "/summary.pdf");
-  const double render_s = Since(t);
-  if (!st.ok()) std::fprintf(stderr, "pdf: %s\n", st.message().c_str());
-
-  t = Clock::now();
-  fxr4::CsvExport csv(dir + "/summary.csv", "");
-  if (!csv.Open()) return 1;
-  const fxr4::RunResult csv_run = fxr4::RunSummary(*p, "", block, opc_text, o, &csv);
-  const bool csv_ok = csv.Close();
-  const double csv_s = Since(t);
-
   // The same selection, rows and totals as one SQL query.
   long long sql_count = 0;
-  double sql_cost = 0, sql_s = 1e9;
-  for (int i = 0; i < 2; ++i) {
-    t = Clock::now();
+  double sql_cost = 0;
+  auto sql_select = [&] {
+    auto t = Clock::now();
     sqlite3_stmt* q = nullptr;
     sqlite3_prepare_v2(db,
                        "SELECT fecha, hora, nrolin, nroint, nrotel, durlla, coslla FROM mo01 "
@@ -182,23 +161,59 @@ int main(int argc, char** argv) {
       sql_cost += sqlite3_column_double(q, 6);
     }
     sqlite3_finalize(q);
-    sql_s = std::min(sql_s, Since(t));
+    return Since(t);
+  };
+
+  // Selection: the best of at least two runs each, ours and SQLite's in
+  // turn (the first also reads the files into the system's cache).
+  fxr4::RunResult sel;
+  double select_s = 1e9, sql_s = 1e9, select_cpu = 1e9, sql_cpu = 1e9;
+  for (int i = 0; i < std::max(2, data.runs); ++i) {
+    auto t = Clock::now();
+    double cpu = bench::ThreadCpuSeconds();
+    sel = fxr4::SelectSummary(*p, "", block, o);
+    select_s = std::min(select_s, Since(t));
+    select_cpu = std::min(select_cpu, bench::ThreadCpuSeconds() - cpu);
+    cpu = bench::ThreadCpuSeconds();
+    sql_s = std::min(sql_s, sql_select());
+    sql_cpu = std::min(sql_cpu, bench::ThreadCpuSeconds() - cpu);
   }
   sqlite3_close(db);
-
-  const double lines = double(sel.calls);
   std::printf("selected %lld calls (SQLite %lld), cost %.2f (SQLite %.2f)\n",
               static_cast<long long>(sel.calls), sql_count, sel.cost, sql_cost);
   std::printf("selection       %9.3f s\n", select_s);
   std::printf("SQLite query    %9.3f s\n", sql_s);
+  if (select_s > 0) std::printf("ratio SQLite / selection     %8.2f\n", sql_s / select_s);
+  if (select_cpu > 0) {
+    std::printf("processor time: selection %.3f s, SQLite %.3f s, ratio %.2f\n", select_cpu,
+                sql_cpu, sql_cpu / select_cpu);
+  }
+  if (data.walks_only) return data.Close() && sel.calls == sql_count ? 0 : 1;
+
+  nv::report::Document doc;
+  o.deliver = [&](nv::report::Document&& d) { doc = std::move(d); };
+  auto t = Clock::now();
+  const fxr4::RunResult pdf_run = fxr4::RunSummary(*p, "", block, opc_text, o);
+  const double layout_s = Since(t);
+  t = Clock::now();
+  nv::report::Status st = nv::report::RenderPdf(doc, dir + "/summary.pdf");
+  const double render_s = Since(t);
+  if (!st.ok()) std::fprintf(stderr, "pdf: %s\n", st.message().c_str());
+
+  t = Clock::now();
+  fxr4::CsvExport csv(dir + "/summary.csv", "");
+  if (!csv.Open()) return 1;
+  const fxr4::RunResult csv_run = fxr4::RunSummary(*p, "", block, opc_text, o, &csv);
+  const bool csv_ok = csv.Close();
+  const double csv_s = Since(t);
+
+  const double lines = double(sel.calls);
   std::printf("summary to PDF  %9.3f s  (layout %.3f s, %d pages; %.0f lines/s)\n",
               layout_s + render_s, layout_s, pdf_run.pages,
               layout_s + render_s > 0 ? lines / (layout_s + render_s) : 0.0);
   std::printf("summary to CSV  %9.3f s  (%lld rows; %.0f lines/s)\n", csv_s,
               static_cast<long long>(csv.rows()), csv_s > 0 ? lines / csv_s : 0.0);
-  if (select_s > 0) std::printf("ratio SQLite / selection     %8.2f\n", sql_s / select_s);
-  std::string cmd = "rm -rf '" + dir + "'";
-  if (std::system(cmd.c_str()) != 0) return 1;
+  if (!data.Close()) return 1;
   const bool agree = sel.calls == sql_count && pdf_run.calls == sql_count &&
                      csv_run.calls == sql_count && csv.rows() == sql_count && csv_ok;
   if (!agree) std::fprintf(stderr, "the selections disagree\n");

@@ -79,8 +79,9 @@ struct FlatKey : nv::DrvKcbHead {
   bool dynamic = false;  // an index declared without components
   bool stored = false;   // has a key file and a descriptor
   std::string path;
-  std::string cur_key;  // key value of the current record
+  std::string cur_key;  // key value of the current record (CurrentKey())
   bool cur_has_entry = false;
+  uint64_t cur_made = 0;  // FlatFcb::current_made when cur_key was made
 };
 
 enum class SeqMode { kStart, kBound, kAt, kEnd };
@@ -90,12 +91,25 @@ enum class SeqMode { kStart, kBound, kAt, kEnd };
 // read last. Kept only while no other open can change them (flat_records.cpp
 // ReadRaw); dropped whenever the header is read again or this open writes a
 // record.
+//
+// A walk in key order keeps instead the records of the entries that follow
+// the one it reads (read ahead together, flat_records.cpp ReadAhead): their
+// numbers in the walk's order and their stored images. Kept and dropped with
+// the block.
 struct RecordBlock {
   uint32_t first = 0;  // record number of bytes[0]; 0: nothing kept
   uint32_t count = 0;
   uint32_t last = 0;  // the record read last (to see reads in order)
   std::vector<uint8_t> bytes;
-  void Forget() { first = count = 0; }
+  std::vector<uint32_t> ahead;  // read ahead in key order (0: not read)
+  std::vector<uint8_t> ahead_bytes;
+  size_t ahead_next = 0;      // the place of the record the walk reads next
+  uint32_t ahead_window = 0;  // entries read ahead last time
+  void Forget() {
+    first = count = 0;
+    ahead.clear();
+    ahead_next = 0;
+  }
 };
 
 struct Sequence {
@@ -120,6 +134,11 @@ struct FlatFcb : nv::DrvFcbHead {
 
   uint32_t current = 0;
   uint8_t current_status = 0;
+  // The current record's data as read, added or rewritten: a key's cur_key
+  // is made from it when first asked for (CurrentKey, flat_internal.h).
+  std::vector<uint8_t> current_image;
+  uint64_t current_made = 0;  // counts the images taken
+  std::vector<uint8_t> read_scratch;  // ReadRecord's copy of the stored record
   uint32_t current_memo = 0;
   bool memo_skipped = false;  // the current record was read with NOMEMO
   uint32_t held = 0;

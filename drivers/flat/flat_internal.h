@@ -14,6 +14,10 @@ uint64_t RecordOffset(const FlatFcb* f, uint32_t n);
 // Prefix and stored data of record n: 35 outside 1..records, 36 when short.
 int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw);
 int ReadStatus(FlatFcb* f, uint32_t n, uint8_t* status, uint32_t* link);
+// Before a walk in key order reads record n, the entry at c of key file kf:
+// when records may be kept and n is not, reads n together with the records
+// of the entries that follow c in the walk's direction (dir), in one request.
+int ReadAhead(FlatFcb* f, KeyFile* kf, const KeyCursor& c, int dir, uint32_t n);
 int WritePrefix(FlatFcb* f, uint32_t n, uint8_t status, uint32_t link);
 // Stored record data <-> the runtime's form (scrambling, OEM code page).
 void ToRuntime(const FlatFcb* f, const uint8_t* stored, uint8_t* out);
@@ -58,7 +62,10 @@ void SetKeyHooks(FlatFcb* f, KeyFile* kf);
 bool Maintained(const FlatKey& k);
 // Key value of record data; false when the record has no entry.
 bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value);
+// The current record's key values: noted here, each made when first asked
+// for by CurrentKey() (a walk pays only for the key it walks).
 void LoadCurrentKeys(FlatFcb* f, const uint8_t* data);
+void CurrentKey(FlatFcb* f, FlatKey* k);
 const uint8_t* U8(const std::string& s);
 
 int ReadMemoHead(FlatFcb* f, uint32_t* free_head);

@@ -48,6 +48,18 @@ int RecordAt(FlatFcb* f, uint32_t n, const uint8_t** out) {
   const size_t rs = f->header.record_size;
   const bool keep = MayKeep(f);
   if (!keep) b.Forget();
+  if (!b.ahead.empty()) {
+    // The walk usually reads the record read ahead next; else it is looked for.
+    size_t i = b.ahead_next;
+    if (i >= b.ahead.size() || b.ahead[i] != n) {
+      i = size_t(std::find(b.ahead.begin(), b.ahead.end(), n) - b.ahead.begin());
+    }
+    if (i < b.ahead.size()) {
+      b.ahead_next = i + 1;
+      *out = b.ahead_bytes.data() + i * rs;
+      return 0;
+    }
+  }
   if (b.count != 0 && n >= b.first && n - b.first < b.count) {
     b.last = n;
     *out = b.bytes.data() + size_t(n - b.first) * rs;
@@ -78,7 +90,39 @@ int RecordAt(FlatFcb* f, uint32_t n, const uint8_t** out) {
   return 0;
 }
 
+// Entries read ahead at most, and at first: a walk that goes on reads
+// twice as many each time, one that seeks elsewhere starts again small.
+constexpr uint32_t kAheadFirst = 8;
+constexpr uint32_t kAheadMost = 64;
+
 }  // namespace
+
+int ReadAhead(FlatFcb* f, KeyFile* kf, const KeyCursor& c, int dir, uint32_t n) {
+  RecordBlock& b = f->block;
+  if (!MayKeep(f) || !f->appends.empty()) return 0;
+  if (b.count != 0 && n >= b.first && n - b.first < b.count) return 0;
+  if (std::find(b.ahead.begin(), b.ahead.end(), n) != b.ahead.end()) return 0;
+  const bool went_on = !b.ahead.empty() && b.ahead_next == b.ahead.size();
+  b.ahead_window = went_on ? std::min(kAheadMost, b.ahead_window * 2) : kAheadFirst;
+  b.ahead.assign(1, n);
+  b.ahead_next = 0;
+  // A key page that cannot be read is the walk's to meet, if it gets there.
+  if (kf->Following(c, dir, b.ahead_window - 1, &b.ahead) != 0) b.ahead.resize(1);
+  const size_t rs = f->header.record_size;
+  b.ahead_bytes.resize(b.ahead.size() * rs);
+  std::vector<nv::EnvFile::Piece> pieces(b.ahead.size());
+  for (size_t i = 0; i < b.ahead.size(); ++i) {
+    const uint32_t r = b.ahead[i] <= f->header.records ? b.ahead[i] : 0;
+    pieces[i] = {r ? RecordOffset(f, r) : 0, b.ahead_bytes.data() + i * rs, r ? rs : 0, 0};
+  }
+  // A read that fails is made again, alone, by the walk (and its error
+  // answered there); a record cut short is never served from here.
+  const int err = f->data->ReadMany(pieces.data(), pieces.size());
+  for (size_t i = 0; i < b.ahead.size(); ++i) {
+    if (err || pieces[i].n == 0 || pieces[i].got != rs) b.ahead[i] = 0;
+  }
+  return 0;
+}
 
 int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw) {
   const uint8_t* p = nullptr;
@@ -258,7 +302,14 @@ bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value) {
 }
 
 void LoadCurrentKeys(FlatFcb* f, const uint8_t* data) {
-  for (FlatKey& k : f->key_blocks) k.cur_has_entry = KeyValue(k, data, &k.cur_key);
+  f->current_image.assign(data, data + f->record_length);
+  ++f->current_made;
+}
+
+void CurrentKey(FlatFcb* f, FlatKey* k) {
+  if (k->cur_made == f->current_made) return;
+  k->cur_made = f->current_made;
+  k->cur_has_entry = KeyValue(*k, f->current_image.data(), &k->cur_key);
 }
 
 const uint8_t* U8(const std::string& s) {
@@ -447,7 +498,7 @@ int RebuildMemoChain(FlatFcb* f) {
 int ReadRecord(FlatFcb* f, uint32_t n) {
   const uint32_t requests = f->flags & (kNoMemoNext | kWatchRequested | kHoldRequested);
   f->flags &= ~(kNoMemoNext | kWatchRequested);
-  std::vector<uint8_t> raw;
+  std::vector<uint8_t>& raw = f->read_scratch;
   int err = ReadRaw(f, n, &raw);
   if (err) return err;
   // A read that holds waits while another open's held mark stands.
@@ -786,6 +837,7 @@ struct Found {
   bool found = false;
   uint32_t record = 0;
   std::string value;
+  KeyCursor cursor;  // the entry's place, in a key
 };
 
 bool IsLive(FlatFcb* f, uint32_t r, int* err) {
@@ -838,6 +890,7 @@ int EntryAt(KeyFile* kf, const KeyCursor& c, Found* out) {
   int err = kf->Entry(c, &out->record, &out->value);
   if (err) return err;
   out->found = true;
+  out->cursor = c;
   return 0;
 }
 
@@ -942,6 +995,9 @@ int Step(FlatFcb* f, int dir, bool read) {
       SetAt(f, e);
       return 0;
     }
+    if (FlatKey* k = f->seq_key(); k != nullptr && !e.cursor.at_end()) {
+      if ((err = ReadAhead(f, k->file.get(), e.cursor, dir, e.record)) != 0) return err;
+    }
     err = ReadRecord(f, e.record);
     SetAt(f, e);
     if (err == 35 && f->seq_key() != nullptr && guard <= f->header.records) continue;
@@ -978,6 +1034,7 @@ int RecordsOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
 
 int PointerOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
   *result = 0;
+  CurrentKey(f, k);
   if (f->current == 0 || !k->cur_has_entry) return 0;
   int err = EnsureKeyOpen(f, k);
   if (err) return err;
@@ -1106,6 +1163,7 @@ int Position(FlatFcb* f, FlatKey* k, std::string* text) {
   text->clear();
   if (f->current == 0) return 0;
   *text = Pointer4(f->current);
+  if (k) CurrentKey(f, k);
   if (k) text->append(k->cur_key.data(), k->shape.key_length());
   return 0;
 }
@@ -1147,6 +1205,7 @@ int Reget(FlatFcb* f, FlatKey* k, const std::string& text) {
   f->current_key = k;
   Found e;
   e.record = record;
+  if (k) CurrentKey(f, k);
   if (k) e.value = k->cur_key.substr(0, k->shape.key_length());
   SetAt(f, e);
   return 0;

@@ -1006,6 +1006,30 @@ int KeyFile::Entry(const KeyCursor& c, uint32_t* record, std::string* value) {
   return 0;
 }
 
+int KeyFile::Following(const KeyCursor& c, int dir, size_t max, std::vector<uint32_t>* out) {
+  if (c.at_end() || max == 0) return 0;
+  if (int rc = Fresh(); rc != 0) return rc;
+  Impl t(this);
+  Page p;
+  int rc = t.Load(c.page, 0, &p);
+  if (rc != 0) return rc;
+  const size_t want = out->size() + max;
+  int i = c.index;
+  for (uint32_t guard = header_.pages; out->size() < want;) {
+    i += dir;
+    if (i >= 0 && i < p.count()) {
+      out->push_back(GetU32(t.At(p, i)));
+      continue;
+    }
+    const uint32_t beside = dir > 0 ? p.next() : p.prev();
+    if (beside == 0) break;
+    if (guard-- == 0) return kErrKeysMustBeRebuilt;
+    if ((rc = t.Load(beside, 0, &p)) != 0) return rc;
+    i = dir > 0 ? -1 : p.count();
+  }
+  return 0;
+}
+
 int KeyFile::Check(std::string* report) {
   if (int rc = Fresh(); rc != 0) {
     if (report) *report = "header: unreadable (" + std::to_string(rc) + ")\n";

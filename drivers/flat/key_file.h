@@ -180,6 +180,9 @@ class KeyFile {
   int SeekOrdinal(uint32_t n, KeyCursor* c);
   int Ordinal(const KeyCursor& c, uint32_t* n);
   int Entry(const KeyCursor& c, uint32_t* record, std::string* value);
+  // Appends the record numbers of up to `max` entries that follow c
+  // (dir > 0) or precede it (dir < 0), in that order (read-ahead).
+  int Following(const KeyCursor& c, int dir, size_t max, std::vector<uint32_t>* out);
   // True when no page has been written and the header not read again since
   // the cursor was made: it still names the same entry, so a caller may
   // step from it instead of seeking its entry again. (A shared file reads

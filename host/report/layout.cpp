@@ -118,12 +118,22 @@ Item Item::Check(int32_t x, int32_t y, int32_t size, std::string name) {
 }
 
 const Band* ReportLayout::FindBand(std::string_view name) const {
-  std::string wanted = UpperAscii(name);
-  if (wanted.empty()) return nullptr;
+  if (name.empty()) return nullptr;
+  // Letters compare upper-cased (called for every band printed: no copies).
+  auto same = [&](std::string_view band) {
+    if (band.size() != name.size()) return false;
+    for (size_t i = 0; i < band.size(); ++i) {
+      char a = band[i], b = name[i];
+      if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
+      if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
+      if (a != b) return false;
+    }
+    return true;
+  };
   for (const Band& band : details) {
-    if (UpperAscii(band.name) == wanted) return &band;
+    if (same(band.name)) return &band;
   }
-  if (UpperAscii(totals.name) == wanted) return &totals;
+  if (same(totals.name)) return &totals;
   return nullptr;
 }
 

@@ -14,6 +14,18 @@ std::string UpperAscii(std::string_view s) {
   return out;
 }
 
+bool HasLower(std::string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+}
+
+// The value named `name` (letters compared upper-cased); names already
+// upper-case, as layouts and procedures write them, are looked up as they
+// are, without a copy.
+template <class Map>
+auto FindValue(Map& values, std::string_view name) {
+  return HasLower(name) ? values.find(UpperAscii(name)) : values.find(name);
+}
+
 void TrimTrailingBlanks(std::string* s) {
   size_t end = s->find_last_not_of(' ');
   s->erase(end == std::string::npos ? 0 : end + 1);
@@ -59,6 +71,10 @@ Status Report::Open(const ReportLayout& layout) {
 }
 
 void Report::Set(std::string_view name, Value value) {
+  if (auto it = FindValue(values_, name); it != values_.end()) {
+    it->second = std::move(value);
+    return;
+  }
   values_[UpperAscii(name)] = std::move(value);
 }
 
@@ -108,6 +124,7 @@ Document Report::TakeDocument() {
 void Report::StartPage() {
   Page page;
   page.number = pages_ + 1;
+  page.texts.reserve(doc_.pages.empty() ? 64 : doc_.pages.back().texts.size());
   doc_.pages.push_back(std::move(page));
   page_open_ = true;
   page_has_body_ = false;
@@ -129,7 +146,7 @@ void Report::EndPage() {
 }
 
 bool Report::IsSet(std::string_view name) const {
-  auto it = values_.find(UpperAscii(name));
+  auto it = FindValue(values_, name);
   if (it == values_.end()) return false;
   const Value& v = it->second;
   switch (v.kind) {
@@ -149,7 +166,7 @@ bool Report::IsSet(std::string_view name) const {
 }
 
 std::string Report::FormatItemValue(const Item& item) const {
-  auto it = values_.find(UpperAscii(item.name));
+  auto it = FindValue(values_, item.name);
   if (it == values_.end()) return {};
   return FormatValue(formatter_, item.picture, it->second);
 }

@@ -53,6 +53,17 @@ class NV_API EnvFile {
   virtual int Read(uint64_t offset, void* buf, size_t n, size_t* got) = 0;
   // Writes all n bytes at offset (a short write is an error).
   virtual int Write(uint64_t offset, const void* buf, size_t n) = 0;
+  // One piece of ReadMany: n bytes at offset into buf; got is set as Read's.
+  struct Piece {
+    uint64_t offset = 0;
+    void* buf = nullptr;
+    size_t n = 0;
+    size_t got = 0;
+  };
+  // Reads several pieces, in one system call where the system allows it
+  // (read-ahead of records scattered through a file). Answers 0 or the error
+  // of the first piece that failed. The default reads them one by one.
+  virtual int ReadMany(Piece* pieces, size_t count);
   virtual int Truncate(uint64_t size) = 0;
   virtual int Size(uint64_t* size) = 0;
   // Forces written data to disk; data_only allows fdatasync.

@@ -29,6 +29,7 @@
 
 #include "host/runtime/date_time.h"
 #include "host/runtime/env.h"
+#include "host/runtime/read_ring.h"
 
 namespace nv {
 
@@ -72,6 +73,13 @@ int OsErrorFromErrno(int err) {
 }
 
 EnvFile::~EnvFile() = default;
+
+int EnvFile::ReadMany(Piece* pieces, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (int err = Read(pieces[i].offset, pieces[i].buf, pieces[i].n, &pieces[i].got)) return err;
+  }
+  return 0;
+}
 Env::~Env() = default;
 
 namespace {
@@ -136,6 +144,19 @@ class PosixFile final : public EnvFile {
       done += size_t(r);
     }
     *got = done;
+    return 0;
+  }
+
+  int ReadMany(Piece* pieces, size_t count) override {
+    if (access_ == 1) return EnvFile::ReadMany(pieces, count);
+    // Pieces the ring could not read whole (the end of the file, an
+    // interrupted read, no ring) are read again one by one.
+    ReadRing::Submit(fd_, pieces, count);
+    for (size_t i = 0; i < count; ++i) {
+      Piece& p = pieces[i];
+      if (p.got == p.n) continue;
+      if (int err = Read(p.offset, p.buf, p.n, &p.got)) return err;
+    }
     return 0;
   }
 

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -166,3 +168,43 @@ TEST(OsErrors, ErrnoValuesMapToTheRuntimeNumbers) {
 }
 
 }  // namespace
+
+// Many pieces read at once answer what Read answers piece by piece (pieces
+// past the end short or empty), in this process and in a forked child,
+// which must not use its parent's submission ring; the parent's goes on.
+TEST_F(EnvTest, ReadManyAnswersWhatReadAnswers) {
+  std::string bytes(20000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char('A' + i * 7 % 23);
+  std::ofstream(path_, std::ios::binary) << bytes;
+  std::unique_ptr<EnvFile> f;
+  ASSERT_EQ(Open(0x40, &f), 0);
+  auto check = [&](unsigned seed) {
+    srand(seed);
+    for (int round = 0; round < 20; ++round) {
+      std::vector<EnvFile::Piece> pieces(size_t(1 + rand() % 100));
+      std::vector<std::string> bufs(pieces.size(), std::string(300, '?'));
+      for (size_t i = 0; i < pieces.size(); ++i)
+        pieces[i] = {uint64_t(rand() % 20500), bufs[i].data(), size_t(1 + rand() % 300), 99};
+      if (f->ReadMany(pieces.data(), pieces.size()) != 0) return false;
+      for (size_t i = 0; i < pieces.size(); ++i) {
+        std::string want(pieces[i].n, '\0');
+        size_t got = 0;
+        if (f->Read(pieces[i].offset, want.data(), want.size(), &got) != 0) return false;
+        if (pieces[i].got != got || bufs[i].compare(0, got, want, 0, got) != 0) return false;
+      }
+    }
+    return true;
+  };
+  EXPECT_TRUE(check(1));
+  const pid_t child = fork();
+  if (child == 0) _exit(check(2) ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(check(3));
+  // A file opened for writing only is not read.
+  ASSERT_EQ(Open(0x41, &f), 0);
+  char b[4];
+  EnvFile::Piece p[2] = {{0, b, 2, 0}, {2, b + 2, 2, 0}};
+  EXPECT_EQ(f->ReadMany(p, 2), kOsAccessDenied);
+}
