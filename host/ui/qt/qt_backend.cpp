@@ -74,6 +74,10 @@ int KeyFromQt(int qt_key) {
       return kKeyUp;
     case Qt::Key_Down:
       return kKeyDown;
+    case Qt::Key_Left:
+      return kKeyLeft;
+    case Qt::Key_Right:
+      return kKeyRight;
     case Qt::Key_PageUp:
       return kKeyPageUp;
     case Qt::Key_PageDown:
@@ -153,7 +157,7 @@ class Dialog : public QDialog {
   }
   void keyPressEvent(QKeyEvent* e) override {
     const int key = KeyFromQt(e->key());
-    if (key >= kKeyF1 && key < kKeyF1 + 12) {
+    if ((key >= kKeyF1 && key < kKeyF1 + 12) || w_.IsAlert(key)) {
       w_.Deliver([key](Window& win) { win.UserKey(key); });
       return;
     }
@@ -177,9 +181,15 @@ class Filter : public QObject {
         w_.Deliver([id](Window& win) { win.UserFocus(id); });
         break;
       case QEvent::KeyPress: {
+        // The window's alert keys (a calendar's arrows) win over the
+        // widget's own use of them.
+        const int key = KeyFromQt(static_cast<QKeyEvent*>(e)->key());
+        if (key != kKeyNone && w_.IsAlert(key)) {
+          w_.Deliver([key](Window& win) { win.UserKey(key); });
+          return true;
+        }
         if (!list_) break;
         auto* k = static_cast<QKeyEvent*>(e);
-        const int key = KeyFromQt(k->key());
         if (key == kKeyUp || key == kKeyDown || key == kKeyPageUp || key == kKeyPageDown ||
             key == kKeyHome || key == kKeyEnd || key == kKeyEnter) {
           w_.Deliver([id, key](Window& win) { win.UserListKey(id, key); });
@@ -567,6 +577,65 @@ class QtPeer : public WindowPeer {
     return blocks;
   }
 
+  // A combination box over a file: the drop-down shows the browse's page
+  // in columns under their titles; with a picture the box takes typing,
+  // which locates the list (the window's locator) and is the value.
+  void ComboOverFile(const ControlState& c, QComboBox* b, Item* item) {
+    const ControlId id = c.def.id;
+    auto* view = new QTableView;
+    view->verticalHeader()->hide();
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    item->model = new PageModel;
+    item->model->setParent(b);
+    b->setModel(item->model);
+    b->setView(view);
+    int width = 2 * view->frameWidth() + view->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (const Column& col : c.def.columns) width += ColumnWidth(view, col);
+    view->setMinimumWidth(width);
+    if (c.def.picture.empty()) return;
+    b->setEditable(true);
+    b->setInsertPolicy(QComboBox::NoInsert);
+    b->setCompleter(nullptr);
+    QLineEdit* e = b->lineEdit();
+    if (int chars = nv::PictureWidth(c.def.picture); chars > 0) {
+      e->setMaxLength(chars);
+      b->setMinimumWidth(EntryWidth(e, c.def.picture) +
+                         b->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    }
+    QObject::connect(e, &QLineEdit::textEdited, [this, id](const QString& t) {
+      std::string text = Ansi(t);
+      w_.Deliver([id, text](Window& win) { win.UserSetText(id, text); });
+    });
+    QObject::connect(e, &QLineEdit::editingFinished, [this, id, e] {
+      if (!e->isModified()) return;
+      e->setModified(false);
+      w_.Deliver([id](Window& win) { win.UserComplete(id); });
+    });
+  }
+
+  // A grid group: its children n to a row, equal cells, no frame.
+  QWidget* GridBlock(int index, int columns, QWidget* owner) {
+    auto* g = new QWidget(owner);
+    auto* grid = new QGridLayout(g);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(2);
+    const auto& cs = w_.controls();
+    int k = 0;
+    for (size_t i = 0; i < cs.size(); ++i) {
+      if (cs[i].parent != index) continue;
+      QWidget* cell = BuildOne(int(i), g);
+      if (auto* label = qobject_cast<QLabel*>(cell)) label->setAlignment(Qt::AlignCenter);
+      grid->addWidget(cell, k / columns, k % columns);
+      ++k;
+    }
+    for (int col = 0; col < columns; ++col) grid->setColumnStretch(col, 1);
+    return g;
+  }
+
   QHBoxLayout* ButtonRow(const std::vector<int>& buttons, QWidget* owner, bool right) {
     auto* row = new QHBoxLayout;
     if (right) row->addStretch(1);
@@ -830,6 +899,7 @@ class QtPeer : public WindowPeer {
       case ControlKind::kDropList: {
         auto* b = new QComboBox(owner);
         b->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        if (!c.def.columns.empty()) ComboOverFile(c, b, &item);
         QObject::connect(b, &QComboBox::activated, [this, id](int n) {
           w_.Deliver([id, n](Window& win) { win.UserSetValue(id, n + 1); });
         });
@@ -929,6 +999,10 @@ class QtPeer : public WindowPeer {
         break;
       }
       case ControlKind::kGroup: {
+        if (c.def.grid_columns > 0) {
+          widget = GridBlock(index, c.def.grid_columns, owner);
+          break;
+        }
         auto* g = new QGroupBox(Q(c.text), owner);
         auto* l = new QVBoxLayout(g);
         Arrange(index, g, l);
@@ -1060,6 +1134,12 @@ class QtPeer : public WindowPeer {
       case ControlKind::kButton:
       case ControlKind::kCheck:
         static_cast<QAbstractButton*>(widget)->setText(Q(c.text));
+        if (c.def.kind == ControlKind::kButton) {
+          // The marker: the button shown pressed in.
+          auto* b = static_cast<QAbstractButton*>(widget);
+          b->setCheckable(c.style & kStyleMarked);
+          b->setChecked(c.style & kStyleMarked);
+        }
         if (c.def.kind == ControlKind::kCheck)
           static_cast<QCheckBox*>(widget)->setChecked(c.value != 0);
         break;
@@ -1069,9 +1149,35 @@ class QtPeer : public WindowPeer {
         break;
       case ControlKind::kDropList: {
         auto* b = static_cast<QComboBox*>(widget);
-        b->clear();
-        for (const auto& row : w_.Rows(id)) b->addItem(row.empty() ? QString() : Q(row[0]));
-        b->setCurrentIndex(w_.Highlight(id));
+        if (item.model == nullptr) {
+          b->clear();
+          for (const auto& row : w_.Rows(id)) b->addItem(row.empty() ? QString() : Q(row[0]));
+          b->setCurrentIndex(w_.Highlight(id));
+          break;
+        }
+        std::vector<QString> headers;
+        std::vector<bool> right;
+        for (const Column& col : c.def.columns) {
+          headers.push_back(Q(col.header));
+          right.push_back(col.right);
+        }
+        std::vector<std::vector<QString>> rows;
+        for (const auto& r : w_.Rows(id)) {
+          std::vector<QString> cells;
+          for (const std::string& cell : r) cells.push_back(Q(cell).trimmed());
+          rows.push_back(std::move(cells));
+        }
+        QLineEdit* e = b->lineEdit();
+        const int cursor = e ? e->cursorPosition() : 0;
+        item.model->Set(std::move(headers), std::move(right), std::move(rows));
+        if (auto* view = qobject_cast<QTableView*>(b->view())) view->resizeColumnToContents(0);
+        if (e == nullptr) {
+          b->setCurrentIndex(w_.Highlight(id));
+        } else {
+          b->setCurrentIndex(-1);
+          e->setText(Q(c.text).trimmed());
+          e->setCursorPosition(std::min(cursor, int(e->text().size())));
+        }
         break;
       }
       case ControlKind::kList: {
