@@ -601,6 +601,9 @@ class QtPeer : public WindowPeer {
     b->setInsertPolicy(QComboBox::NoInsert);
     b->setCompleter(nullptr);
     QLineEdit* e = b->lineEdit();
+    nv::Picture pic;
+    if (nv::ParsePicture(c.def.picture, &pic) && pic.kind == nv::Picture::Kind::kNumber)
+      e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     if (int chars = nv::PictureWidth(c.def.picture); chars > 0) {
       e->setMaxLength(chars);
       b->setMinimumWidth(EntryWidth(e, c.def.picture) +
@@ -1100,6 +1103,7 @@ class QtPeer : public WindowPeer {
         QPalette pal = widget->palette();
         pal.setColor(QPalette::WindowText, QColor::fromRgb(c.colour));
         pal.setColor(QPalette::Text, QColor::fromRgb(c.colour));
+        pal.setColor(QPalette::ButtonText, QColor::fromRgb(c.colour));
         widget->setPalette(pal);
       }
     }
