@@ -405,6 +405,7 @@ TEST_F(ChooserTest, ReportRunsOnTheChoosersThread) {
 
   // Measured: the detail and summary runs of the family and the
   // directory reports, written as PDF through Qt.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static int argc = 1;
   static char name[] = "reports_test";
   static char* argv[] = {name, nullptr};

@@ -620,6 +620,24 @@ class QtPeer : public WindowPeer {
     });
   }
 
+  // The rows a list shows (a combination box's without their padding) and
+  // its column titles, into its model.
+  void ShowPage(PageModel* model, const ControlState& c, bool trim) {
+    std::vector<QString> headers;
+    std::vector<bool> right;
+    for (const Column& col : c.def.columns) {
+      headers.push_back(Q(col.header));
+      right.push_back(col.right);
+    }
+    std::vector<std::vector<QString>> rows;
+    for (const auto& r : w_.Rows(c.def.id)) {
+      std::vector<QString> cells;
+      for (const std::string& cell : r) cells.push_back(trim ? Q(cell).trimmed() : Q(cell));
+      rows.push_back(std::move(cells));
+    }
+    model->Set(std::move(headers), std::move(right), std::move(rows));
+  }
+
   // A grid group: its children n to a row, equal cells, no frame.
   QWidget* GridBlock(int index, int columns, QWidget* owner) {
     auto* g = new QWidget(owner);
@@ -1159,21 +1177,9 @@ class QtPeer : public WindowPeer {
           b->setCurrentIndex(w_.Highlight(id));
           break;
         }
-        std::vector<QString> headers;
-        std::vector<bool> right;
-        for (const Column& col : c.def.columns) {
-          headers.push_back(Q(col.header));
-          right.push_back(col.right);
-        }
-        std::vector<std::vector<QString>> rows;
-        for (const auto& r : w_.Rows(id)) {
-          std::vector<QString> cells;
-          for (const std::string& cell : r) cells.push_back(Q(cell).trimmed());
-          rows.push_back(std::move(cells));
-        }
         QLineEdit* e = b->lineEdit();
         const int cursor = e ? e->cursorPosition() : 0;
-        item.model->Set(std::move(headers), std::move(right), std::move(rows));
+        ShowPage(item.model, c, true);
         if (auto* view = qobject_cast<QTableView*>(b->view())) view->resizeColumnToContents(0);
         if (e == nullptr) {
           b->setCurrentIndex(w_.Highlight(id));
@@ -1185,27 +1191,15 @@ class QtPeer : public WindowPeer {
         break;
       }
       case ControlKind::kList: {
-        std::vector<QString> headers;
-        std::vector<bool> right;
-        for (const Column& col : c.def.columns) {
-          headers.push_back(Q(col.header));
-          right.push_back(col.right);
-        }
-        std::vector<std::vector<QString>> rows;
-        for (const auto& r : w_.Rows(id)) {
-          std::vector<QString> cells;
-          for (const std::string& s : r) cells.push_back(Q(s));
-          rows.push_back(std::move(cells));
-        }
         auto* v = static_cast<ListView*>(widget);
         // A page update keeps the columns as they were (the user may have
         // widened one); the first one fits them from the pictures.
         std::vector<int> sizes;
         const int count = v->horizontalHeader()->count();
-        if (count == int(headers.size())) {
+        if (count == int(c.def.columns.size())) {
           for (int k = 0; k < count; ++k) sizes.push_back(v->horizontalHeader()->sectionSize(k));
         }
-        item.model->Set(std::move(headers), std::move(right), std::move(rows));
+        ShowPage(item.model, c, false);
         if (sizes.empty()) {
           v->FitColumns();
         } else {
