@@ -6,6 +6,7 @@
 
 #include <QGuiApplication>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -14,6 +15,7 @@
 
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/records.h"
+#include "host/ui/browse.h"
 #include "host/ui/headless/headless_backend.h"
 #include "reports/calendario.h"
 #include "reports/choosers.h"
@@ -352,6 +354,38 @@ TEST_F(ChooserTest, MissingLookupFileIsToldAndRangesStillTake) {
   EXPECT_NE(ui_.messages()[0].shape.text.find("FXMA08"), std::string::npos);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(nv::Clip(got[0].block.substr(16, 10)), "200");
+}
+
+// Over 10,000 lines the chooser opens reading one page for each range
+// list, not the file.
+TEST_F(ChooserTest, OpensOverTenThousandLinesReadingOnePage) {
+  {
+    // One batch: stream mode and a flush.
+    std::unique_ptr<nv::File> f = dict_->NewFile("FXMA07");
+    ASSERT_EQ(f->Open(), 0);
+    ASSERT_EQ(f->Stream(), 0);
+    for (int i = 0; i < 10000; ++i) {
+      auto& l = f->As<nv::dict::MA07Record>();
+      l = {};
+      l.NROLIN = "L" + std::to_string(10000 + i);
+      l.DESLIN = "Linea " + std::to_string(i);
+      ASSERT_EQ(f->Add(), 0);
+    }
+    ASSERT_EQ(f->Flush(), 0);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  double ms = 0;
+  nv::ui::BrowseStats desde, hasta;
+  Choose(*fxr4::FindChooser("ELG_RPT_SALENT_LIN"), "",
+         Block(*fxr4::FindChooser("ELG_RPT_SALENT_LIN"), 1, 0), {[&](Window& w) {
+           ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
+           desde = w.browse(DESDE)->stats();
+           hasta = w.browse(HASTA)->stats();
+         }});
+  std::printf("chooser open over 10,003 lines: %.1f ms\n", ms);
+  EXPECT_LE(desde.next + desde.previous, 2 * (12 + 1));
+  EXPECT_LE(hasta.next + hasta.previous, 2 * (12 + 1));
 }
 
 // Bytes of the stack of a thread that were ever written: the stack is
