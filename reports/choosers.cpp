@@ -257,7 +257,7 @@ WindowDef VentanaElegir(const Elegir& e) {
   c.push_back(Option(TIPO_REPORTE, "Tipo de reporte", {A("  &Rápido"), "  &Detallado"}));
   c.push_back(Button(IMPRIMIR, "&Imprimir").Default().Tip("Imprimir el reporte seleccionado"));
   c.push_back(Button(CANCELAR, "&Cancelar").Tip(A("Cancelar la impresión")));
-  return WindowDef("Elegir tipo de reporte", std::move(c));
+  return WindowDef("Elegir tipo de reporte", std::move(c)).Place(e.name);
 }
 
 // --- Report threads.

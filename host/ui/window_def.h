@@ -136,6 +136,10 @@ struct WindowDef {
   std::vector<ControlDef> controls;
   std::vector<MenuDef> menus;
   std::string icon;
+  // Where the window's size and place are remembered (the profile entry);
+  // empty: its caption. Windows that share a caption but not a layout
+  // (the report choosers) each keep their own.
+  std::string place;
 
   WindowDef Size(int w, int h) const {
     WindowDef d = *this;
@@ -146,6 +150,11 @@ struct WindowDef {
   WindowDef Timer(int hundredths) const {
     WindowDef d = *this;
     d.timer = hundredths;
+    return d;
+  }
+  WindowDef Place(std::string entry) const {
+    WindowDef d = *this;
+    d.place = std::move(entry);
     return d;
   }
   WindowDef Menus(std::vector<MenuDef> m) const {

@@ -420,7 +420,9 @@ class QtPeer : public WindowPeer {
     const QRect a = Available();
     return QSize(a.width() - 16, a.height() - 48);
   }
-  std::string ProfileEntry() const { return w_.def().caption; }
+  std::string ProfileEntry() const {
+    return w_.def().place.empty() ? w_.def().caption : w_.def().place;
+  }
 
   // Size from the contents (at least the definition's size, at most the
   // screen), centred over the window beneath; the size and place the user
@@ -443,12 +445,6 @@ class QtPeer : public WindowPeer {
       if (avail.contains(r.center()) && width >= least.width() && height >= least.height())
         g = QRect(r.topLeft(), r.size().boundedTo(room));
     }
-    // A window with nothing that grows keeps its own height: more would
-    // only be blank (windows of one caption may differ, like the choosers).
-    bool grows = false;
-    for (const ControlState& c : w_.controls())
-      grows = grows || c.def.kind == ControlKind::kList || c.def.kind == ControlKind::kText;
-    if (!grows) g.setHeight(want.height());
     // Keep the whole window (title bar included) on the screen.
     g.moveLeft(std::clamp(g.left(), avail.left() + 8,
                           std::max(avail.left() + 8, avail.right() - 8 - g.width())));
