@@ -113,17 +113,20 @@ int main(int argc, char** argv) {
     prepared = false;
     ++next;
     if (!step.name.empty()) {
-      // The screen under the window and whatever pops up from it.
+      // The window, or with a list popped up from it the screen under both.
       QRect area = widget->frameGeometry();
+      bool popup = false;
       for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->isVisible() && w != widget && (w->windowFlags() & Qt::Popup) == Qt::Popup)
+        if (w->isVisible() && w != widget && (w->windowFlags() & Qt::Popup) == Qt::Popup) {
           area = area.united(w->frameGeometry());
+          popup = true;
+        }
       }
-      QImage image =
-          QGuiApplication::primaryScreen()
-              ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-              .toImage()
-              .convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+      const QPixmap shot = popup ? QGuiApplication::primaryScreen()->grabWindow(
+                                       0, area.x(), area.y(), area.width(), area.height())
+                                 : widget->grab();
+      QImage image = shot.toImage().convertToFormat(QImage::Format_Indexed8,
+                                                    Qt::ThresholdDither | Qt::AvoidDither);
       const QString path = out + "/" + QString::fromStdString(step.name) + ".png";
       if (image.isNull() || !image.save(path, "PNG", 0)) {
         std::fprintf(stderr, "fxr4_screenshot: no se pudo escribir %s\n",
