@@ -24,6 +24,12 @@
 #include "reports/summary_family.h"
 #include "tests/reports/report_fixture.h"
 
+// The font library (the PDF test below) keeps caches for the life of the
+// process.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
 namespace fxr4test {
 namespace {
 
