@@ -1,7 +1,8 @@
 // The exported names of libFXR4.so. Everything else of the library is
 // hidden. String arguments come as (address, length) pairs; a report
 // procedure copies them by the copy rule and runs to completion on the
-// calling thread (the choosers call it on a thread of its own).
+// calling thread; a chooser runs its window on the calling thread and
+// starts each report on a thread of its own.
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -10,13 +11,8 @@
 
 #include "host/runtime/codepage.h"
 #include "host/ui/framework.h"
-#include "reports/csv_export.h"
-#include "reports/detail_family.h"
-#include "reports/detail_report.h"
+#include "reports/choosers.h"
 #include "reports/output.h"
-#include "reports/fixed_filters.h"
-#include "reports/summary_family.h"
-#include "reports/summary_report.h"
 
 #define FXR4_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -28,46 +24,7 @@ std::string_view Arg(const char* p, size_t n) {
 
 void RunByName(const char* name, std::string_view option, const char* block, size_t block_len,
                const char* opc, size_t opc_len) {
-  const std::string_view b = Arg(block, block_len), o = Arg(opc, opc_len);
-  const std::string csv_path = fxr4::CsvPath();
-  std::unique_ptr<fxr4::CsvExport> csv;
-  fxr4::RunResult result;
-  const fxr4::SummaryProc* s = fxr4::FindSummaryProc(name);
-  const fxr4::DetailProc* d = fxr4::FindDetailProc(name);
-  const fxr4::DetailProc* special = fxr4::FindSpecialDetail(name);
-  if (d == nullptr) d = special;
-  if (s == nullptr && d == nullptr) return;
-  if (!csv_path.empty()) {
-    csv = std::make_unique<fxr4::CsvExport>(csv_path, s != nullptr
-                                                          ? std::string(s->column_title)
-                                                          : fxr4::DetailCsvRows::GroupTitle(*d));
-    if (!csv->Open()) {
-      nv::ui::CurrentErrorReporter().Show(nv::AnsiFromUtf8(csv->error()));
-      return;
-    }
-  }
-  if (s != nullptr) {
-    result = fxr4::RunSummary(*s, option, b, o, {}, csv.get());
-  } else {
-    fxr4::RunOptions options;
-    std::unique_ptr<fxr4::DetailCsvRows> rows;
-    const nv::dict::Dictionary* dict = fxr4::LibraryDictionary();
-    if (csv != nullptr && dict != nullptr) {
-      rows = std::make_unique<fxr4::DetailCsvRows>(*dict, *d);
-      options.on_selected = [&](const nv::dict::CallRecord& r) { rows->Row(*csv, r); };
-      options.deliver = [](nv::report::Document&&) {};
-    }
-    result = special != nullptr ? fxr4::RunSpecialDetail(*d, option, b, o, options)
-                                : fxr4::RunDetail(*d, b, o, options);
-  }
-  if (csv == nullptr) return;
-  // A failed run leaves no file that could pass for its result.
-  bool failed = result.status != fxr4::RunResult::kOk;
-  if (!csv->Close() && !failed) {
-    nv::ui::CurrentErrorReporter().Show(nv::AnsiFromUtf8(csv->error()));
-    failed = true;
-  }
-  if (failed && csv_path != "-") std::remove(csv_path.c_str());
+  fxr4::RunReport(name, option, Arg(block, block_len), Arg(opc, opc_len));
 }
 
 void RunByName(const char* name, const char* block, size_t block_len, const char* opc,
@@ -173,3 +130,38 @@ FXR4_DIRECTORY(RPT_ENT_AGENDADAS_RESUMEN)
 FXR4_DIRECTORY(RPT_SAL_AGENDADAS_RESUMEN)
 FXR4_DIRECTORY(RPT_ENT_AGENDADAS_DETALLE)
 FXR4_DIRECTORY(RPT_SAL_AGENDADAS_DETALLE)
+
+// The fifteen choosers; the directory chooser takes the directory option
+// ("A" or "N") first.
+#define FXR4_CHOOSER(NAME)                                                     \
+  FXR4_EXPORT void NAME(const char* block, size_t block_len) {                 \
+    fxr4::ElegirReporte(*fxr4::FindChooser(#NAME), {}, Arg(block, block_len)); \
+  }
+
+FXR4_CHOOSER(ELG_RPT_SALENT_INT)
+FXR4_CHOOSER(ELG_RPT_SALENT_LIN)
+FXR4_CHOOSER(ELG_RPT_SALENT_CTAS)
+FXR4_CHOOSER(ELG_RPT_SALENT_GRP_INT)
+FXR4_CHOOSER(ELG_RPT_SALENT_GRP_LIN)
+FXR4_CHOOSER(ELG_RPT_SALENT_GRP_CTAS)
+FXR4_CHOOSER(ELG_RPT_SALENT_FECHA)
+FXR4_CHOOSER(ELG_RPT_SALENT_NUMEROS)
+FXR4_CHOOSER(ELG_RPT_GRATUITAS)
+FXR4_CHOOSER(ELG_RPT_NO_TARIFADAS)
+FXR4_CHOOSER(ELG_RPT_SALENT_GRP_AGENDA)
+FXR4_CHOOSER(ELG_RPT_SALENT_REQUERIMIENTO)
+FXR4_CHOOSER(ELG_RPT_SALENT_GRP_AGENTES)
+FXR4_CHOOSER(ELG_RPT_SALENT_AGENTES)
+
+FXR4_EXPORT void ELG_RPT_SALENT_AGENDADAS(const char* option, size_t option_len, const char* block,
+                                          size_t block_len) {
+  fxr4::ElegirReporte(*fxr4::FindChooser("ELG_RPT_SALENT_AGENDADAS"), Arg(option, option_len),
+                      Arg(block, block_len));
+}
+
+// Waits until every report a chooser started has ended (hosts call it
+// before they exit or unload the library).
+FXR4_EXPORT void fxr4_wait() __asm__("\"FXR4:WAIT\"");
+FXR4_EXPORT void fxr4_wait() {
+  fxr4::WaitReports();
+}

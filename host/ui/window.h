@@ -80,6 +80,8 @@ enum Key : int {
   kKeyEnd,
   kKeyInsert,
   kKeyDelete,
+  kKeyLeft = 0x110,
+  kKeyRight,
   kKeyF1 = 0x200,  // F1..F12 = kKeyF1 + n - 1
 };
 
@@ -106,7 +108,15 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
-enum FontStyle : int { kStyleNormal = 0, kStyleBold = 1, kStyleItalic = 2, kStyleUnderline = 4 };
+// kStyleMarked: the control carries the window's marker (a button shown
+// pressed in).
+enum FontStyle : int {
+  kStyleNormal = 0,
+  kStyleBold = 1,
+  kStyleItalic = 2,
+  kStyleUnderline = 4,
+  kStyleMarked = 8
+};
 
 // The state of one control. Backends read it (on the owning thread) when
 // told that a property changed.

@@ -79,6 +79,7 @@ struct ControlDef {
   bool default_button = false;  // Enter presses it
   bool closing = false;         // after its event is handled the window closes
   bool required = false;
+  int grid_columns = 0;                     // group: children laid out n to a row, no frame
   int x = 0, y = 0, width = 0, height = 0;  // 0: placed by the backend
 
   // Chainable modifiers (copies, so they work on the temporaries below).
@@ -135,6 +136,10 @@ struct WindowDef {
   std::vector<ControlDef> controls;
   std::vector<MenuDef> menus;
   std::string icon;
+  // Where the window's size and place are remembered (the profile entry);
+  // empty: its caption. Windows that share a caption but not a layout
+  // (the report choosers) each keep their own.
+  std::string place;
 
   WindowDef Size(int w, int h) const {
     WindowDef d = *this;
@@ -145,6 +150,11 @@ struct WindowDef {
   WindowDef Timer(int hundredths) const {
     WindowDef d = *this;
     d.timer = hundredths;
+    return d;
+  }
+  WindowDef Place(std::string entry) const {
+    WindowDef d = *this;
+    d.place = std::move(entry);
     return d;
   }
   WindowDef Menus(std::vector<MenuDef> m) const {
@@ -196,6 +206,14 @@ inline ControlDef DropList(ControlId id, std::vector<std::string> items, std::st
   c.picture = std::move(picture);
   return c;
 }
+// Combination box over a file (attach a Browse): an entry with a picture
+// whose drop-down lists the file in columns; choosing a row stores the
+// row's first column into the entry.
+inline ControlDef Combo(ControlId id, std::string picture, std::vector<Column> columns) {
+  ControlDef c = DropList(id, {}, std::move(picture));
+  c.columns = std::move(columns);
+  return c;
+}
 inline ControlDef List(ControlId id, std::vector<Column> columns, std::string text = {}) {
   ControlDef c = internal::Make(ControlKind::kList, id, std::move(text));
   c.columns = std::move(columns);
@@ -216,6 +234,13 @@ inline ControlDef Group(std::string text, std::vector<ControlDef> controls,
                         ControlId id = kNoControl) {
   ControlDef c = internal::Make(ControlKind::kGroup, id, std::move(text));
   c.children = std::move(controls);
+  return c;
+}
+// A frameless block whose children are laid out `columns` to a row, in
+// reading order (a calendar's days).
+inline ControlDef Grid(int columns, std::vector<ControlDef> controls, ControlId id = kNoControl) {
+  ControlDef c = Group({}, std::move(controls), id);
+  c.grid_columns = columns;
   return c;
 }
 inline ControlDef Progress(ControlId id) {

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "host/platform/platform.h"
 #include "host/ui/framework.h"
@@ -88,6 +90,27 @@ TEST_F(StartTest, EachStartIsAnIndependentRun) {
   }
   for (std::thread& t : runs) t.join();
   EXPECT_EQ(delivered.load(), 2);
+}
+
+// A C program that only loads the library by name opens the date chooser,
+// whose scripted user prints the summary: the report run on its own
+// thread writes the document before FXR4:WAIT returns.
+TEST_F(StartTest, CProgramLoadsTheLibraryAndPrintsFromAChooser) {
+  for (int i = 0; i < 12; ++i) AddCall(Call(i + 1, Day(2026, 3, 2 + i), Hms(10, i, 0)));
+  writers_.clear();
+  char self[4096];
+  ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+  self[len > 0 ? len : 0] = 0;
+  const std::string bin = std::filesystem::path(self).parent_path().string();
+  const std::string out = dir_ + "/informe.txt";
+  const std::string cmd = "cd '" + dir_ + "' && '" + bin + "/fxr4_boundary' '" + bin + "' " +
+                          std::to_string(Day(2026, 3, 1)) + " " +
+                          std::to_string(Day(2026, 3, 31)) + " '" + out + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  std::ifstream f(out);
+  std::stringstream text;
+  text << f.rdbuf();
+  EXPECT_NE(text.str().find("Total Llamadas: 12"), std::string::npos) << text.str();
 }
 
 }  // namespace

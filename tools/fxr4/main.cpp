@@ -1,7 +1,13 @@
-// fxr4: runs a report procedure of libFXR4.so from the command line.
+// fxr4: runs a report procedure of libFXR4.so from the command line, or
+// opens one of its choosers as the suite's main program would.
 //
 //   fxr4 run RPT_SAL_LINEAS_DETALLE --desfec 01/03/2026 --hasfec 31/03/2026
 //        --desde 101 --hasta 199 --tipo Locales --pdf marzo.pdf
+//   fxr4 choose ELG_RPT_SALENT_LIN --desfec 01/03/2026 --hasfec 31/03/2026
+//
+// A chooser runs on the main thread under the Qt backend; the reports it
+// starts run on their own threads, and the program ends when the chooser
+// is closed and the last of them has ended.
 //
 // The program works in the folder that holds ./Archivos (the data files),
 // builds the procedure's parameter block and OPC_IMPRESION from the options,
@@ -27,6 +33,7 @@
 #include "host/runtime/codepage.h"
 #include "host/runtime/picture.h"
 #include "host/ui/backend.h"
+#include "host/ui/qt/qt_backend.h"
 #include "reports/params.h"
 
 namespace {
@@ -90,11 +97,20 @@ constexpr const char* kProcedures[] = {
     "RPT_SAL_REQUE_DETALLE",
 };
 
+constexpr const char* kChoosers[] = {
+    "ELG_RPT_SALENT_INT",           "ELG_RPT_SALENT_LIN",         "ELG_RPT_SALENT_CTAS",
+    "ELG_RPT_SALENT_GRP_INT",       "ELG_RPT_SALENT_GRP_LIN",     "ELG_RPT_SALENT_GRP_CTAS",
+    "ELG_RPT_SALENT_FECHA",         "ELG_RPT_SALENT_NUMEROS",     "ELG_RPT_GRATUITAS",
+    "ELG_RPT_NO_TARIFADAS",         "ELG_RPT_SALENT_GRP_AGENDA",  "ELG_RPT_SALENT_AGENDADAS",
+    "ELG_RPT_SALENT_REQUERIMIENTO", "ELG_RPT_SALENT_GRP_AGENTES", "ELG_RPT_SALENT_AGENTES",
+};
+
 void Usage(FILE* out) {
   std::fprintf(
       out,
       "Uso: fxr4 run PROCEDIMIENTO [opciones] (--pdf ARCHIVO | --text [ARCHIVO] |\n"
       "                                        --csv ARCHIVO | --print | --preview)\n"
+      "     fxr4 choose ELEGIR [opciones] [--salientes | --entrantes]\n"
       "     fxr4 --help\n\n"
       "Se ejecuta en la carpeta que contiene ./Archivos.\n\n"
       "Opciones:\n"
@@ -121,13 +137,19 @@ void Usage(FILE* out) {
       "  --csv ARCHIVO         exporta todas las llamadas seleccionadas a CSV (UTF-8);\n"
       "                        \"-\" es la salida\n"
       "  --print               imprime en la impresora predeterminada\n"
-      "  --preview             muestra la vista previa (VISTA_PREVIA = 1)\n\n"
+      "  --preview             muestra la vista previa (VISTA_PREVIA = 1)\n"
+      "Elegir (por omisión, vista previa o impresora):\n"
+      "  --salientes           sólo llamadas salientes (LLASAL)\n"
+      "  --entrantes           sólo llamadas entrantes (LLAENT)\n\n"
       "Procedimientos:\n");
   for (const char* p : kProcedures) std::fprintf(out, "  %s\n", p);
+  std::fprintf(out, "\nElegir:\n");
+  for (const char* p : kChoosers) std::fprintf(out, "  %s\n", p);
 }
 
-bool Known(const std::string& name) {
-  for (const char* p : kProcedures) {
+template <size_t N>
+bool Known(const std::string& name, const char* const (&names)[N]) {
+  for (const char* p : names) {
     if (name == p) return true;
   }
   return false;
@@ -150,6 +172,7 @@ struct Options {
   std::string opcion = "A", cuentas = "To", agentes = "To", agenda = "To", desnro, hasnro;
   int32_t desdur = 0, hasdur = INT32_MAX;
   double descos = -1e18, hascos = 1e18;
+  uint8_t llasal = 1, llaent = 1;
 };
 
 // The library's message boxes go to standard error; its windows (the
@@ -195,15 +218,17 @@ std::string Block(const Options& o, B* b) {
   b->HASFEC = o.hasfec;
   b->DESHOR = o.deshor;
   b->HASHOR = o.hashor;
-  b->LLASAL = 1;
-  b->LLAENT = 1;
+  b->LLASAL = o.llasal;
+  b->LLAENT = o.llaent;
   b->NEW_COL_SEL = 0;
   b->CURTAB = o.tipo;
   return std::string(reinterpret_cast<const char*>(b), sizeof *b);
 }
 
+// The family of a procedure or chooser from its name.
 std::string BuildBlock(const Options& o) {
-  if (o.proc.find("_REQUE_") != std::string::npos) {
+  const std::string name = o.proc + "_";
+  if (name.find("_REQUE") != std::string::npos) {
     fxr4::PARAM_RPT_REQUE b;
     fxr4::CopyBlock(&b, sizeof b, nullptr, 0);
     b.DESFEC = o.desfec;
@@ -219,20 +244,20 @@ std::string BuildBlock(const Options& o) {
     b.HASCOS = o.hascos;
     b.DESNRO = o.desnro;
     b.HASNRO = o.hasnro;
-    b.LLASAL = 1;
-    b.LLAENT = 1;
+    b.LLASAL = o.llasal;
+    b.LLAENT = o.llaent;
     b.CURTAB = o.tipo;
     b.APLICO_FILTRO = 1;
     return std::string(reinterpret_cast<const char*>(&b), sizeof b);
   }
-  if (o.proc.find("_CTAS_") != std::string::npos && o.proc.find("_GRP_") == std::string::npos) {
+  if (name.find("_CTAS_") != std::string::npos && name.find("_GRP_") == std::string::npos) {
     fxr4::PARAM_RPT_CTAS b;
     Block(o, &b);
     b.DESDE = o.desde;
     b.HASTA = o.hasta;
     return std::string(reinterpret_cast<const char*>(&b), sizeof b);
   }
-  if (o.proc.find("_GRP_") != std::string::npos || o.proc.find("_AGENTES_") != std::string::npos) {
+  if (name.find("_GRP_") != std::string::npos || name.find("_AGENTES_") != std::string::npos) {
     fxr4::PARAM_RPT_COD b;
     Block(o, &b);
     b.DESDE = int32_t(std::strtol(o.desde.c_str(), nullptr, 10));
@@ -244,6 +269,31 @@ std::string BuildBlock(const Options& o) {
   b.DESDE = o.desde;
   b.HASTA = o.hasta;
   return std::string(reinterpret_cast<const char*>(&b), sizeof b);
+}
+
+// Opens a chooser on this (the GUI) thread; once it is closed, keeps the
+// event loop running until the reports it started have ended.
+int Choose(void* lib, void* proc, bool directory, const Options& o, const std::string& block,
+           QApplication& app) {
+  using ChooserFn = void (*)(const char*, size_t);
+  using DirectoryChooserFn = void (*)(const char*, size_t, const char*, size_t);
+  using WaitFn = void (*)();
+  auto wait = reinterpret_cast<WaitFn>(dlsym(lib, "FXR4:WAIT"));
+  if (wait == nullptr) return Fail("libFXR4.so no exporta FXR4:WAIT");
+  nv::ui::QtBackend qt;
+  if (directory) {
+    reinterpret_cast<DirectoryChooserFn>(proc)(o.opcion.data(), o.opcion.size(), block.data(),
+                                               block.size());
+  } else {
+    reinterpret_cast<ChooserFn>(proc)(block.data(), block.size());
+  }
+  std::thread waiter([&] {
+    wait();
+    QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+  });
+  app.exec();
+  waiter.join();
+  return 0;
 }
 
 }  // namespace
@@ -258,13 +308,15 @@ int main(int argc, char** argv) {
     Usage(stdout);
     return 0;
   }
-  if (args[0] != "run" || args.size() < 2) {
+  const bool choose = args[0] == "choose";
+  if ((args[0] != "run" && !choose) || args.size() < 2) {
     Usage(stderr);
     return 2;
   }
   Options o;
   o.proc = args[1];
-  if (!Known(o.proc)) return Fail("procedimiento desconocido: " + o.proc);
+  if (!choose && !Known(o.proc, kProcedures)) return Fail("procedimiento desconocido: " + o.proc);
+  if (choose && !Known(o.proc, kChoosers)) return Fail("elegir desconocido: " + o.proc);
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string* out) {
@@ -332,10 +384,14 @@ int main(int argc, char** argv) {
     } else if (a == "--preview") {
       o.out_mode = "gui";
       o.preview = true;
+    } else if (choose && (a == "--salientes" || a == "--entrantes")) {
+      o.llasal = a == "--salientes";
+      o.llaent = a == "--entrantes";
     } else {
       return Fail("opción desconocida: " + a);
     }
   }
+  if (choose && o.out_mode.empty()) o.out_mode = "gui";
   if (o.out_mode.empty()) return Fail("indique --pdf, --text, --csv, --print o --preview");
 
   // Text from the command line is UTF-8; the blocks hold Windows-1252.
@@ -344,7 +400,7 @@ int main(int argc, char** argv) {
   o.tipo = nv::AnsiFromUtf8(o.tipo);
 
   std::unique_ptr<QApplication> app;
-  if (o.out_mode != "text" && o.out_mode != "csv") {
+  if (choose || (o.out_mode != "text" && o.out_mode != "csv")) {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr) {
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -362,13 +418,15 @@ int main(int argc, char** argv) {
   auto output = reinterpret_cast<OutputFn>(dlsym(h, "FXR4:OUTPUT"));
   void* proc = dlsym(h, o.proc.c_str());
   if (output == nullptr || proc == nullptr) return Fail("libFXR4.so no exporta " + o.proc);
-  const bool directory = o.proc.find("_AGENDADAS_") != std::string::npos;
+  const bool directory = (o.proc + "_").find("_AGENDADAS_") != std::string::npos;
   const std::string shape = o.out_mode == "gui" ? "gui" : o.out_mode + ":" + o.out_path;
   if (output(shape.c_str()) != 0) return Fail("salida inválida: " + shape);
 
+  const std::string block = BuildBlock(o);
+  if (choose) return Choose(h, proc, directory, o, block, *app);
+
   ConsoleBackend console;
   nv::ui::SetBackend(&console);
-  const std::string block = BuildBlock(o);
   fxr4::OPC_IMPRESION opc{};
   opc.VISTA_PREVIA = o.preview ? 1 : 0;
   opc.COPIAS = int16_t(o.copias);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Writes a PNG of every agenda window, at 1024x768, over a small demo
+# Writes a PNG of every agenda window and of the report choosers, at 1024x768, over a small demo
 # installation, into docs/screens (or the folder given):
 #   tools/screenshot/screenshot.sh [BUILD_DIR] [OUT_DIR]
 # Runs on Qt's offscreen platform with a 1024x768 screen, so it needs no
@@ -23,3 +23,5 @@ mkdir -p "$out"
 rm -f "$out"/*.png
 QT_QPA_PLATFORM="offscreen:configfile=$work/screen.json" timeout 120 \
   "$build/bin/agenda_screenshot" "$out" 2> >(grep -v propagateSizeHints >&2)
+QT_QPA_PLATFORM="offscreen:configfile=$work/screen.json" timeout 120 \
+  "$build/bin/fxr4_screenshot" "$out" 2> >(grep -v propagateSizeHints >&2)

@@ -75,6 +75,10 @@ int KeyFromQt(int qt_key) {
       return kKeyUp;
     case Qt::Key_Down:
       return kKeyDown;
+    case Qt::Key_Left:
+      return kKeyLeft;
+    case Qt::Key_Right:
+      return kKeyRight;
     case Qt::Key_PageUp:
       return kKeyPageUp;
     case Qt::Key_PageDown:
@@ -154,7 +158,7 @@ class Dialog : public QDialog {
   }
   void keyPressEvent(QKeyEvent* e) override {
     const int key = KeyFromQt(e->key());
-    if (key >= kKeyF1 && key < kKeyF1 + 12) {
+    if ((key >= kKeyF1 && key < kKeyF1 + 12) || w_.IsAlert(key)) {
       w_.Deliver([key](Window& win) { win.UserKey(key); });
       return;
     }
@@ -178,9 +182,15 @@ class Filter : public QObject {
         w_.Deliver([id](Window& win) { win.UserFocus(id); });
         break;
       case QEvent::KeyPress: {
+        // The window's alert keys (a calendar's arrows) win over the
+        // widget's own use of them.
+        const int key = KeyFromQt(static_cast<QKeyEvent*>(e)->key());
+        if (key != kKeyNone && w_.IsAlert(key)) {
+          w_.Deliver([key](Window& win) { win.UserKey(key); });
+          return true;
+        }
         if (!list_) break;
         auto* k = static_cast<QKeyEvent*>(e);
-        const int key = KeyFromQt(k->key());
         if (key == kKeyUp || key == kKeyDown || key == kKeyPageUp || key == kKeyPageDown ||
             key == kKeyHome || key == kKeyEnd || key == kKeyEnter) {
           w_.Deliver([id, key](Window& win) { win.UserListKey(id, key); });
@@ -411,7 +421,9 @@ class QtPeer : public WindowPeer {
     const QRect a = Available();
     return QSize(a.width() - 16, a.height() - 48);
   }
-  std::string ProfileEntry() const { return w_.def().caption; }
+  std::string ProfileEntry() const {
+    return w_.def().place.empty() ? w_.def().caption : w_.def().place;
+  }
 
   // Size from the contents (at least the definition's size, at most the
   // screen), centred over the window beneath; the size and place the user
@@ -566,6 +578,86 @@ class QtPeer : public WindowPeer {
       }
     }
     return blocks;
+  }
+
+  // A combination box over a file: the drop-down shows the browse's page
+  // in columns under their titles; with a picture the box takes typing,
+  // which locates the list (the window's locator) and is the value.
+  void ComboOverFile(const ControlState& c, QComboBox* b, Item* item) {
+    const ControlId id = c.def.id;
+    auto* view = new QTableView;
+    view->verticalHeader()->hide();
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setShowGrid(false);
+    view->setWordWrap(false);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    item->model = new PageModel;
+    item->model->setParent(b);
+    b->setModel(item->model);
+    b->setView(view);
+    int width = 2 * view->frameWidth() + view->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (const Column& col : c.def.columns) width += ColumnWidth(view, col);
+    view->setMinimumWidth(width);
+    if (c.def.picture.empty()) return;
+    b->setEditable(true);
+    b->setInsertPolicy(QComboBox::NoInsert);
+    b->setCompleter(nullptr);
+    QLineEdit* e = b->lineEdit();
+    nv::Picture pic;
+    if (nv::ParsePicture(c.def.picture, &pic) && pic.kind == nv::Picture::Kind::kNumber)
+      e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (int chars = nv::PictureWidth(c.def.picture); chars > 0) {
+      e->setMaxLength(chars);
+      b->setMinimumWidth(EntryWidth(e, c.def.picture) +
+                         b->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    }
+    QObject::connect(e, &QLineEdit::textEdited, [this, id](const QString& t) {
+      std::string text = Ansi(t);
+      w_.Deliver([id, text](Window& win) { win.UserSetText(id, text); });
+    });
+    QObject::connect(e, &QLineEdit::editingFinished, [this, id, e] {
+      if (!e->isModified()) return;
+      e->setModified(false);
+      w_.Deliver([id](Window& win) { win.UserComplete(id); });
+    });
+  }
+
+  // The rows a list shows (a combination box's without their padding) and
+  // its column titles, into its model.
+  void ShowPage(PageModel* model, const ControlState& c, bool trim) {
+    std::vector<QString> headers;
+    std::vector<bool> right;
+    for (const Column& col : c.def.columns) {
+      headers.push_back(Q(col.header));
+      right.push_back(col.right);
+    }
+    std::vector<std::vector<QString>> rows;
+    for (const auto& r : w_.Rows(c.def.id)) {
+      std::vector<QString> cells;
+      for (const std::string& cell : r) cells.push_back(trim ? Q(cell).trimmed() : Q(cell));
+      rows.push_back(std::move(cells));
+    }
+    model->Set(std::move(headers), std::move(right), std::move(rows));
+  }
+
+  // A grid group: its children n to a row, equal cells, no frame.
+  QWidget* GridBlock(int index, int columns, QWidget* owner) {
+    auto* g = new QWidget(owner);
+    auto* grid = new QGridLayout(g);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(2);
+    const auto& cs = w_.controls();
+    int k = 0;
+    for (size_t i = 0; i < cs.size(); ++i) {
+      if (cs[i].parent != index) continue;
+      QWidget* cell = BuildOne(int(i), g);
+      if (auto* label = qobject_cast<QLabel*>(cell)) label->setAlignment(Qt::AlignCenter);
+      grid->addWidget(cell, k / columns, k % columns);
+      ++k;
+    }
+    for (int col = 0; col < columns; ++col) grid->setColumnStretch(col, 1);
+    return g;
   }
 
   QHBoxLayout* ButtonRow(const std::vector<int>& buttons, QWidget* owner, bool right) {
@@ -834,7 +926,9 @@ class QtPeer : public WindowPeer {
         QObject::connect(b, &QComboBox::activated, [this, id](int n) {
           w_.Deliver([id, n](Window& win) { win.UserSetValue(id, n + 1); });
         });
-        if (c.browse != nullptr) {
+        if (!c.def.columns.empty()) {
+          ComboOverFile(c, b, &item);
+        } else if (c.browse != nullptr) {
           // Over a file: the combo's entry is the list's locator.
           b->setEditable(true);
           b->setInsertPolicy(QComboBox::NoInsert);
@@ -941,6 +1035,10 @@ class QtPeer : public WindowPeer {
         break;
       }
       case ControlKind::kGroup: {
+        if (c.def.grid_columns > 0) {
+          widget = GridBlock(index, c.def.grid_columns, owner);
+          break;
+        }
         auto* g = new QGroupBox(Q(c.text), owner);
         auto* l = new QVBoxLayout(g);
         Arrange(index, g, l);
@@ -1056,6 +1154,7 @@ class QtPeer : public WindowPeer {
         QPalette pal = widget->palette();
         pal.setColor(QPalette::WindowText, QColor::fromRgb(c.colour));
         pal.setColor(QPalette::Text, QColor::fromRgb(c.colour));
+        pal.setColor(QPalette::ButtonText, QColor::fromRgb(c.colour));
         widget->setPalette(pal);
       }
     }
@@ -1090,6 +1189,12 @@ class QtPeer : public WindowPeer {
       case ControlKind::kButton:
       case ControlKind::kCheck:
         static_cast<QAbstractButton*>(widget)->setText(Q(c.text));
+        if (c.def.kind == ControlKind::kButton) {
+          // The marker: the button shown pressed in.
+          auto* b = static_cast<QAbstractButton*>(widget);
+          b->setCheckable(c.style & kStyleMarked);
+          b->setChecked(c.style & kStyleMarked);
+        }
         if (c.def.kind == ControlKind::kCheck)
           static_cast<QCheckBox*>(widget)->setChecked(c.value != 0);
         break;
@@ -1099,44 +1204,46 @@ class QtPeer : public WindowPeer {
         break;
       case ControlKind::kDropList: {
         auto* b = static_cast<QComboBox*>(widget);
-        // While the user types in a locator the typed text stays as typed.
-        const bool typing = b->isEditable() && b->lineEdit()->hasFocus();
-        const QString typed = typing ? b->lineEdit()->text() : QString();
-        const int cursor = typing ? b->lineEdit()->cursorPosition() : 0;
-        const QSignalBlocker block(b);
-        b->clear();
-        for (const auto& row : w_.Rows(id)) b->addItem(row.empty() ? QString() : Q(row[0]));
-        b->setCurrentIndex(w_.Highlight(id));
-        if (typing) {
-          b->lineEdit()->setText(typed);
-          b->lineEdit()->setCursorPosition(cursor);
-        } else if (b->isEditable()) {
-          b->lineEdit()->setCursorPosition(0);  // the start of the name
+        if (item.model == nullptr) {
+          // While the user types in a locator the typed text stays as typed.
+          const bool typing = b->isEditable() && b->lineEdit()->hasFocus();
+          const QString typed = typing ? b->lineEdit()->text() : QString();
+          const int cursor = typing ? b->lineEdit()->cursorPosition() : 0;
+          const QSignalBlocker block(b);
+          b->clear();
+          for (const auto& row : w_.Rows(id)) b->addItem(row.empty() ? QString() : Q(row[0]));
+          b->setCurrentIndex(w_.Highlight(id));
+          if (typing) {
+            b->lineEdit()->setText(typed);
+            b->lineEdit()->setCursorPosition(cursor);
+          } else if (b->isEditable()) {
+            b->lineEdit()->setCursorPosition(0);  // the start of the name
+          }
+          break;
+        }
+        QLineEdit* e = b->lineEdit();
+        const int cursor = e ? e->cursorPosition() : 0;
+        ShowPage(item.model, c, true);
+        if (auto* view = qobject_cast<QTableView*>(b->view())) view->resizeColumnToContents(0);
+        if (e == nullptr) {
+          b->setCurrentIndex(w_.Highlight(id));
+        } else {
+          b->setCurrentIndex(-1);
+          e->setText(Q(c.text).trimmed());
+          e->setCursorPosition(std::min(cursor, int(e->text().size())));
         }
         break;
       }
       case ControlKind::kList: {
-        std::vector<QString> headers;
-        std::vector<bool> right;
-        for (const Column& col : c.def.columns) {
-          headers.push_back(Q(col.header));
-          right.push_back(col.right);
-        }
-        std::vector<std::vector<QString>> rows;
-        for (const auto& r : w_.Rows(id)) {
-          std::vector<QString> cells;
-          for (const std::string& s : r) cells.push_back(Q(s));
-          rows.push_back(std::move(cells));
-        }
         auto* v = static_cast<ListView*>(widget);
         // A page update keeps the columns as they were (the user may have
         // widened one); the first one fits them from the pictures.
         std::vector<int> sizes;
         const int count = v->horizontalHeader()->count();
-        if (count == int(headers.size())) {
+        if (count == int(c.def.columns.size())) {
           for (int k = 0; k < count; ++k) sizes.push_back(v->horizontalHeader()->sectionSize(k));
         }
-        item.model->Set(std::move(headers), std::move(right), std::move(rows));
+        ShowPage(item.model, c, false);
         if (sizes.empty()) {
           v->FitColumns();
         } else {
