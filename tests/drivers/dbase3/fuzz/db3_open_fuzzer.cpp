@@ -21,6 +21,7 @@
 #include "host/runtime/declaration.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
+#include "tests/support/fuzz_files.h"
 
 namespace {
 
@@ -48,39 +49,17 @@ FileDecl Decl(const std::string& path) {
   return d;
 }
 
-// Calls the driver in this process (no loader), as the runtime would.
 intptr_t Call(File& f, int32_t op, KeyDecl* key = nullptr, intptr_t word = 0) {
-  intptr_t words[4] = {};
-  int i = 0;
-  if (key) words[i++] = reinterpret_cast<intptr_t>(key);
-  words[i] = word;
-  return db3::Driver().Entry(op, f.descriptor(), words);
+  return nvfuzz::Call(db3::Driver(), f, op, key, word);
 }
 
-std::string& Folder() {
-  static std::string folder = [] {
-    char tmpl[] = "/tmp/nvdb3fuzzXXXXXX";
-    return std::string(::mkdtemp(tmpl));
-  }();
+const std::string& Folder() {
+  static const std::string folder = nvfuzz::TempFolder("nvdb3fuzz");
   return folder;
 }
 
-void WriteFile(const std::string& path, const uint8_t* p, size_t n) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) abort();
-  if (n) std::fwrite(p, 1, n, f);
-  std::fclose(f);
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::vector<uint8_t> b;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return b;
-  int c;
-  while ((c = std::fgetc(f)) != EOF) b.push_back(uint8_t(c));
-  std::fclose(f);
-  return b;
-}
+using nvfuzz::ReadFile;
+using nvfuzz::WriteFile;
 
 void WriteSeed(const std::string& dir) {
   File f(Decl(Folder() + "/SEED"));
@@ -95,15 +74,9 @@ void WriteSeed(const std::string& dir) {
     Call(f, kOpAdd);
   }
   Call(f, kOpFinalClose);
-  std::vector<uint8_t> in = ReadFile(Folder() + "/SEED.DBF");
-  const std::vector<uint8_t> ndx = ReadFile(Folder() + "/FZNAME.NDX");
-  const std::vector<uint8_t> dbt = ReadFile(Folder() + "/SEED.DBT");
-  in.insert(in.end(), ndx.begin(), ndx.end());
-  in.insert(in.end(), dbt.begin(), dbt.end());
-  in.push_back(uint8_t(ndx.size()));
-  in.push_back(uint8_t(ndx.size() >> 8));
-  in.push_back(uint8_t(dbt.size()));
-  in.push_back(uint8_t(dbt.size() >> 8));
+  const std::vector<uint8_t> in =
+      nvfuzz::JoinThree(ReadFile(Folder() + "/SEED.DBF"), ReadFile(Folder() + "/FZNAME.NDX"),
+                        ReadFile(Folder() + "/SEED.DBT"));
   WriteFile(dir + "/seed", in.data(), in.size());
 }
 
@@ -115,16 +88,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 4) return 0;
-  const size_t ndx_len = data[size - 4] | size_t(data[size - 3]) << 8;
-  const size_t dbt_len = data[size - 2] | size_t(data[size - 1]) << 8;
-  const size_t body = size - 4;
-  if (ndx_len + dbt_len > body) return 0;
-  const size_t dbf_len = body - ndx_len - dbt_len;
+  nvfuzz::Three in;
+  if (!nvfuzz::SplitThree(data, size, &in)) return 0;
   const std::string base = Folder() + "/FUZZ";
-  WriteFile(base + ".DBF", data, dbf_len);
-  WriteFile(Folder() + "/FZNAME.NDX", data + dbf_len, ndx_len);
-  WriteFile(base + ".DBT", data + dbf_len + ndx_len, dbt_len);
+  WriteFile(base + ".DBF", in.data[0], in.size[0]);
+  WriteFile(Folder() + "/FZNAME.NDX", in.data[1], in.size[1]);
+  WriteFile(base + ".DBT", in.data[2], in.size[2]);
 
   db3::CheckTable(base + ".DBF", {Folder() + "/FZNAME.NDX"});
 

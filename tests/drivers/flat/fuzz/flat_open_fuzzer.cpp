@@ -24,6 +24,7 @@
 #include "host/runtime/declaration.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
+#include "tests/support/fuzz_files.h"
 
 namespace {
 
@@ -49,39 +50,17 @@ FileDecl Decl(const std::string& path) {
   return d;
 }
 
-// Calls the driver in this process (no loader), as the runtime would.
 intptr_t Call(File& f, int32_t op, KeyDecl* key = nullptr, intptr_t word = 0) {
-  intptr_t words[4] = {};
-  int i = 0;
-  if (key) words[i++] = reinterpret_cast<intptr_t>(key);
-  words[i] = word;
-  return flat::Driver().Entry(op, f.descriptor(), words);
+  return nvfuzz::Call(flat::Driver(), f, op, key, word);
 }
 
-std::string& Folder() {
-  static std::string folder = [] {
-    char tmpl[] = "/tmp/nvflatfuzzXXXXXX";
-    return std::string(::mkdtemp(tmpl));
-  }();
+const std::string& Folder() {
+  static const std::string folder = nvfuzz::TempFolder("nvflatfuzz");
   return folder;
 }
 
-void WriteFile(const std::string& path, const uint8_t* p, size_t n) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) abort();
-  if (n) std::fwrite(p, 1, n, f);
-  std::fclose(f);
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::vector<uint8_t> b;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return b;
-  int c;
-  while ((c = std::fgetc(f)) != EOF) b.push_back(uint8_t(c));
-  std::fclose(f);
-  return b;
-}
+using nvfuzz::ReadFile;
+using nvfuzz::WriteFile;
 
 void WriteSeed(const std::string& dir) {
   const std::string base = Folder() + "/SEED";
@@ -100,15 +79,8 @@ void WriteSeed(const std::string& dir) {
   Call(f, kOpGetPointer, nullptr, 4);
   Call(f, kOpDelete);
   Call(f, kOpFinalClose);
-  std::vector<uint8_t> dat = ReadFile(base + ".DAT"), key = ReadFile(base + ".K01"),
-                       mem = ReadFile(base + ".MEM");
-  std::vector<uint8_t> seed = dat;
-  seed.insert(seed.end(), key.begin(), key.end());
-  seed.insert(seed.end(), mem.begin(), mem.end());
-  seed.push_back(uint8_t(key.size()));
-  seed.push_back(uint8_t(key.size() >> 8));
-  seed.push_back(uint8_t(mem.size()));
-  seed.push_back(uint8_t(mem.size() >> 8));
+  const std::vector<uint8_t> seed = nvfuzz::JoinThree(
+      ReadFile(base + ".DAT"), ReadFile(base + ".K01"), ReadFile(base + ".MEM"));
   WriteFile(dir + "/seed-valid", seed.data(), seed.size());
 }
 
@@ -120,18 +92,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  size_t key_len = 0, mem_len = 0;
-  if (size >= 4) {
-    key_len = data[size - 4] | size_t(data[size - 3]) << 8;
-    mem_len = data[size - 2] | size_t(data[size - 1]) << 8;
-    size -= 4;
-    if (key_len + mem_len > size) key_len = mem_len = 0;
-  }
-  const size_t dat_len = size - key_len - mem_len;
+  // Without lengths that fit, the whole input is the data file.
+  nvfuzz::Three in;
+  if (!nvfuzz::SplitThree(data, size, &in))
+    in = {{data, data + size, data + size}, {size >= 4 ? size - 4 : size, 0, 0}};
   const std::string base = Folder() + "/FUZZ";
-  WriteFile(base + ".DAT", data, dat_len);
-  WriteFile(base + ".K01", data + dat_len, key_len);
-  WriteFile(base + ".MEM", data + dat_len + key_len, mem_len);
+  WriteFile(base + ".DAT", in.data[0], in.size[0]);
+  WriteFile(base + ".K01", in.data[1], in.size[1]);
+  WriteFile(base + ".MEM", in.data[2], in.size[2]);
 
   std::string report;
   const flat::InspectResult verdict = flat::InspectFlatFile(base + ".DAT", {}, &report);
