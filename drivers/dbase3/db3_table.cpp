@@ -310,7 +310,11 @@ std::string IndexName(const Db3Key& k) {
 
 }  // namespace
 
-int KeyShapes(Db3Fcb* f) {
+namespace {
+
+// Each index's file name, beside the table; needs no field mapping, so
+// that REMOVE, COPY and RENAME of a file never opened find the indexes.
+int IndexPaths(Db3Fcb* f) {
   std::map<std::string, int> seen;
   for (Db3Key& k : f->key_blocks) {
     if (k.dynamic) continue;
@@ -322,6 +326,16 @@ int KeyShapes(Db3Fcb* f) {
       return 38;
     }
     k.path = Folder(f->name) + name + ".NDX";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int KeyShapes(Db3Fcb* f) {
+  if (int err = IndexPaths(f)) return err;
+  for (Db3Key& k : f->key_blocks) {
+    if (k.dynamic) continue;
     std::vector<KeyComponent> comps;
     for (const nv::DrvKcbComponent& c : k.components) {
       const auto* fb = static_cast<const Db3Field*>(c.field);
@@ -999,7 +1013,7 @@ int RemoveFiles(Db3Fcb* f) {
   if (f->open()) return 52;
   if (int err = E()->Remove(f->name)) return OsToXbase(err);
   E()->Remove(SiblingPath(f->name, ".DBT"));
-  if (KeyShapes(f) == 0)
+  if (IndexPaths(f) == 0)
     for (Db3Key& k : f->key_blocks)
       if (!k.dynamic) E()->Remove(k.path);
   return 0;
@@ -1017,7 +1031,7 @@ int CopyFiles(Db3Fcb* f, const std::string& target, bool rename) {
   if (!f->memo_blocks.empty()) {
     if (int err = move(SiblingPath(f->name, ".DBT"), SiblingPath(to, ".DBT"))) return OsToXbase(err);
   }
-  if (KeyShapes(f) == 0 && Folder(to) != Folder(f->name)) {
+  if (IndexPaths(f) == 0 && Folder(to) != Folder(f->name)) {
     for (Db3Key& k : f->key_blocks) {
       if (k.dynamic) continue;
       const std::string dest = Folder(to) + k.path.substr(Folder(f->name).size());

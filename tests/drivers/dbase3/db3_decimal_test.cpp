@@ -23,9 +23,9 @@ struct SmallRec {
 
 template <class R>
 std::shared_ptr<const RecordType> DecType(bool typed) {
-  auto rt = std::make_shared<RecordType>(*DeclareRecord<R>(
-      "D", {NV_FIELD(R, AMOUNT, .name = typed ? "AMOUNT=N" : ""),
-            NV_FIELD(R, QTY, .name = typed ? "QTY=N" : ""), NV_FIELD(R, NAME)}));
+  auto rt = std::make_shared<RecordType>(
+      *DeclareRecord<R>("D", {NV_FIELD(R, AMOUNT, .name = typed ? "AMOUNT=N" : ""),
+                              NV_FIELD(R, QTY, .name = typed ? "QTY=N" : ""), NV_FIELD(R, NAME)}));
   rt->fields[2].type = kTypePDecimal;
   return rt;
 }
@@ -84,8 +84,9 @@ TEST_F(Db3Decimal, RoundTripThroughNumericFields) {
   const size_t rl = 1 + 10 + 6 + 8, first = 32 * 4 + 1;
   EXPECT_EQ(std::string(b.begin() + long(first + rl + 1), b.begin() + long(first + rl + 17)),
             "9999999.99 99999");
-  EXPECT_EQ(std::string(b.begin() + long(first + 2 * rl + 1), b.begin() + long(first + 2 * rl + 17)),
-            "-999999.99 -9999");
+  EXPECT_EQ(
+      std::string(b.begin() + long(first + 2 * rl + 1), b.begin() + long(first + 2 * rl + 17)),
+      "-999999.99 -9999");
 
   // A value wider than its picture: bad data, nothing written.
   const int64_t count = f.Records();
