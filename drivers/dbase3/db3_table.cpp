@@ -11,7 +11,9 @@
 #include "drivers/dbase3/db3_driver.h"
 #include "host/runtime/codepage.h"
 #include "host/runtime/date_time.h"
+#include "host/runtime/decimal.h"
 #include "host/runtime/fixed_string.h"
+#include "host/runtime/picture.h"
 
 namespace db3 {
 
@@ -93,6 +95,10 @@ bool NumericPicture(const std::string& pic, int* length, int* decimals) {
   *length = len;
   *decimals = dec;
   return true;
+}
+
+bool IsDecimalType(uint8_t t) {
+  return t == nv::kTypeDecimal || t == nv::kTypePDecimal;
 }
 
 bool DatePicture(const std::string& pic) {
@@ -180,6 +186,9 @@ int MapFields(Db3Fcb* f, bool creating) {
           } else if (d.type == nv::kTypeReal) {
             t.length = 9;
             t.decimals = 2;
+          } else if (IsDecimalType(d.type)) {
+            t.length = uint16_t(2 * d.size);
+            t.decimals = d.places;
           } else {
             t.length = d.type == nv::kTypeString ? uint16_t(std::min<uint32_t>(d.size, 19))
                        : d.type == nv::kTypeByte ? 3
@@ -197,6 +206,14 @@ int MapFields(Db3Fcb* f, bool creating) {
         case nv::kTypeShort:
         case nv::kTypeUShort: t.type = 'N'; t.length = 6; break;
         case nv::kTypeULong: t.type = 'N'; t.length = 10; break;
+        case nv::kTypeDecimal:
+        case nv::kTypePDecimal:
+          // Only matched with a table field on OPEN; CREATE needs "=N".
+          if (creating) return 75;
+          t.type = 'N';
+          t.length = uint16_t(2 * d.size);
+          t.decimals = d.places;
+          break;
         case nv::kTypeString:
           if (DatePicture(d.picture)) {
             t.type = 'D';
@@ -293,7 +310,11 @@ std::string IndexName(const Db3Key& k) {
 
 }  // namespace
 
-int KeyShapes(Db3Fcb* f) {
+namespace {
+
+// Each index's file name, beside the table; needs no field mapping, so
+// that REMOVE, COPY and RENAME of a file never opened find the indexes.
+int IndexPaths(Db3Fcb* f) {
   std::map<std::string, int> seen;
   for (Db3Key& k : f->key_blocks) {
     if (k.dynamic) continue;
@@ -305,6 +326,16 @@ int KeyShapes(Db3Fcb* f) {
       return 38;
     }
     k.path = Folder(f->name) + name + ".NDX";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int KeyShapes(Db3Fcb* f) {
+  if (int err = IndexPaths(f)) return err;
+  for (Db3Key& k : f->key_blocks) {
+    if (k.dynamic) continue;
     std::vector<KeyComponent> comps;
     for (const nv::DrvKcbComponent& c : k.components) {
       const auto* fb = static_cast<const Db3Field*>(c.field);
@@ -612,6 +643,57 @@ bool IsNumberType(uint8_t t) {
          t == nv::kTypeLong || t == nv::kTypeULong || t == nv::kTypeReal;
 }
 
+// A packed decimal is shown with the picture "@N-_w.p": w twice its size,
+// p its places (minus sign, blank fill, no grouping).
+int DecimalWidth(const nv::FieldDesc& d) {
+  char text[32];
+  std::snprintf(text, sizeof text, "@N-_%u.%u", unsigned(2 * d.size), unsigned(d.places));
+  nv::Picture pic;
+  return nv::ParsePicture(text, &pic) ? pic.width : 0;
+}
+
+// The packed decimal at `in` as the text of table field t; -233 (bad data)
+// when it does not fit the picture or the field.
+int DecimalToField(const nv::FieldDesc& d, const uint8_t* in, const TableField& t,
+                   std::string* text) {
+  std::string plain = nv::DecimalToText(in, d.size, d.places);
+  const int width = DecimalWidth(d);
+  if (plain.empty() || width == 0 || plain.size() > size_t(width)) return -233;
+  size_t room = t.length;
+  switch (t.type) {
+    case 'N': {
+      // Rounded exactly to the table field's decimals.
+      uint8_t wide[16];
+      if (!nv::DecimalFromText(plain, wide, sizeof wide, t.decimals)) return -233;
+      plain = nv::DecimalToText(wide, sizeof wide, t.decimals);
+      break;
+    }
+    case 'C':
+      room = std::min<size_t>(room, size_t(width));
+      break;
+    case 'L':
+      *text = plain.find_first_of("123456789") != std::string::npos ? "T" : "F";
+      return 0;
+    default:
+      return 75;
+  }
+  if (plain.size() > room) return -233;
+  *text = std::string(room - plain.size(), ' ') + plain;
+  return 0;
+}
+
+// Table field t's text into the packed decimal at `out` (untouched on
+// failure); -233 when the text is not a number or does not fit.
+int DecimalFromField(const nv::FieldDesc& d, const char* in, const TableField& t, uint8_t* out) {
+  std::string text;
+  if (t.type == 'L') text = in[0] && std::strchr("TtYy", in[0]) ? "1" : "0";
+  else if (t.type == 'N' || t.type == 'C') text.assign(in, t.length);
+  else return 75;
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+  if (text.find_first_not_of(' ') == std::string::npos) text = "0";
+  return nv::DecimalFromText(text, out, d.size, d.places) ? 0 : -233;
+}
+
 }  // namespace
 
 int ToTable(Db3Fcb* f, std::vector<uint8_t>* raw, const std::vector<uint8_t>* old, bool memos) {
@@ -658,6 +740,8 @@ int ToTable(Db3Fcb* f, std::vector<uint8_t>* raw, const std::vector<uint8_t>* ol
       const double v = NumberOf(d, in);
       if (t.type == 'L') text = v != 0 ? "T" : "F";
       else text = NumberText(v, t.length, t.type == 'N' ? t.decimals : 0);
+    } else if (IsDecimalType(d.type)) {
+      if (int err = DecimalToField(d, in, t, &text)) return err;
     } else if (d.type == nv::kTypeString) {
       text.assign(reinterpret_cast<const char*>(in), d.size);
       if (t.type == 'C') {
@@ -709,6 +793,8 @@ int FromTable(Db3Fcb* f, const uint8_t* raw, bool memos) {
       if (t.type == 'L') v = std::strchr("TtYy", in[0]) && in[0] ? 1 : 0;
       else v = ParseNumber(in, t.length);
       SetNumber(d, out, v);
+    } else if (IsDecimalType(d.type)) {
+      if (int err = DecimalFromField(d, in, t, out)) return err;
     } else if (d.type == nv::kTypeString) {
       std::string text(in, t.length);
       if (t.type == 'C' && oem) nv::OemToAnsi(text.data(), text.size());
@@ -927,7 +1013,7 @@ int RemoveFiles(Db3Fcb* f) {
   if (f->open()) return 52;
   if (int err = E()->Remove(f->name)) return OsToXbase(err);
   E()->Remove(SiblingPath(f->name, ".DBT"));
-  if (KeyShapes(f) == 0)
+  if (IndexPaths(f) == 0)
     for (Db3Key& k : f->key_blocks)
       if (!k.dynamic) E()->Remove(k.path);
   return 0;
@@ -945,7 +1031,7 @@ int CopyFiles(Db3Fcb* f, const std::string& target, bool rename) {
   if (!f->memo_blocks.empty()) {
     if (int err = move(SiblingPath(f->name, ".DBT"), SiblingPath(to, ".DBT"))) return OsToXbase(err);
   }
-  if (KeyShapes(f) == 0 && Folder(to) != Folder(f->name)) {
+  if (IndexPaths(f) == 0 && Folder(to) != Folder(f->name)) {
     for (Db3Key& k : f->key_blocks) {
       if (k.dynamic) continue;
       const std::string dest = Folder(to) + k.path.substr(Folder(f->name).size());

@@ -1,0 +1,86 @@
+// COPY, RENAME and REMOVE of a table with a memo file and its indexes:
+// every file goes along, and the result opens and reads the same records.
+#include "tests/drivers/dbase3/db3_test_decl.h"
+
+namespace db3test {
+namespace {
+
+using Db3Copy = TempFolder;
+
+// Names and memo texts in name order (through the name index).
+std::vector<std::string> ByName(const std::string& path) {
+  File f(CustDecl(path));
+  std::vector<std::string> out;
+  if (f.Open() != 0) return {"no se pudo abrir: " + std::to_string(ErrorCode())};
+  f.Set(f.key(1));
+  while (f.Next() == 0) {
+    std::string name(f.As<CustRecord>().NAME.data(), 40);
+    name.erase(name.find_last_not_of(' ') + 1);
+    std::string memo = f.MemoText(0);
+    memo.erase(memo.find_last_not_of(' ') + 1);
+    out.push_back(name + "|" + memo);
+  }
+  f.Close();
+  return out;
+}
+
+TEST_F(Db3Copy, CopyAndRenameTakeMemoAndIndexes) {
+  const std::vector<std::string> want = {"ANA|primera nota", "LUIS|", "ZOE|otra nota"};
+  {
+    File f(CustDecl(Path("CUST")));
+    ASSERT_EQ(f.Create(), 0) << ErrorCode();
+    ASSERT_EQ(f.Open(), 0) << ErrorCode();
+    Fill(f, 3, "ZOE");
+    f.SetMemoText(0, "otra nota");
+    ASSERT_EQ(f.Add(), 0) << ErrorCode();
+    Fill(f, 1, "ANA");
+    f.SetMemoText(0, "primera nota");
+    ASSERT_EQ(f.Add(), 0) << ErrorCode();
+    Fill(f, 2, "LUIS");
+    f.SetMemoText(0, "");
+    ASSERT_EQ(f.Add(), 0) << ErrorCode();
+    ASSERT_EQ(f.Close(), 0);
+  }
+  ASSERT_EQ(ByName(Path("CUST")), want);
+  const char* files[] = {"CUST.DBF", "CUST.DBT", "CUCODE.NDX", "CUNAME.NDX"};
+
+  std::filesystem::create_directory(Path("copia"));
+  File f(CustDecl(Path("CUST")));
+  ASSERT_EQ(f.Copy(Path("copia/CUST")), 0) << ErrorCode();
+  for (const char* n : files) {
+    EXPECT_TRUE(std::filesystem::exists(Path(n))) << n;
+    EXPECT_EQ(Bytes(std::string("copia/") + n), Bytes(n)) << n;
+  }
+  EXPECT_EQ(ByName(Path("copia/CUST")), want);
+  {
+    // The copy is a file of its own.
+    File c(CustDecl(Path("copia/CUST")));
+    ASSERT_EQ(c.Open(), 0) << ErrorCode();
+    Fill(c, 4, "BEA");
+    ASSERT_EQ(c.Add(), 0) << ErrorCode();
+    EXPECT_EQ(c.Records(), 4);
+  }
+  EXPECT_EQ(ByName(Path("CUST")), want);
+
+  // Not while this file is open; then every file moves.
+  ASSERT_EQ(f.Open(), 0) << ErrorCode();
+  EXPECT_EQ(f.Rename(Path("movido/CUST")), 52);
+  EXPECT_TRUE(std::filesystem::exists(Path("CUST.DBF")));
+  ASSERT_EQ(f.Close(), 0);
+  std::filesystem::create_directory(Path("movido"));
+  ASSERT_EQ(f.Rename(Path("movido/CUST")), 0) << ErrorCode();
+  for (const char* n : files) {
+    EXPECT_FALSE(std::filesystem::exists(Path(n))) << n;
+    EXPECT_TRUE(std::filesystem::exists(Path(std::string("movido/") + n))) << n;
+  }
+  EXPECT_EQ(ByName(Path("movido/CUST")), want);
+
+  // REMOVE of a file never opened takes its indexes too.
+  File m(CustDecl(Path("movido/CUST")));
+  ASSERT_EQ(m.Remove(), 0) << ErrorCode();
+  for (const char* n : files)
+    EXPECT_FALSE(std::filesystem::exists(Path(std::string("movido/") + n))) << n;
+}
+
+}  // namespace
+}  // namespace db3test
