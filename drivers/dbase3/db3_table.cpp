@@ -1009,8 +1009,20 @@ int CloseFiles(Db3Fcb* f) {
   return err;
 }
 
+// Linux lets a file be unlinked or renamed while others have it open; they
+// would go on writing to a file no longer under its name and lose it. So
+// REMOVE and RENAME answer 5 while another open of the table exists.
+int RefuseIfOpenElsewhere(const std::string& path) {
+  std::unique_ptr<nv::EnvFile> probe;
+  nv::OpenOptions o;
+  o.mode = nv::kReadWrite | nv::kDenyNone;
+  if (E()->Open(path, o, &probe) != 0) return 0;  // the operation itself answers
+  return probe->OtherOpens() ? 5 : 0;
+}
+
 int RemoveFiles(Db3Fcb* f) {
   if (f->open()) return 52;
+  if (int err = RefuseIfOpenElsewhere(f->name)) return err;
   if (int err = E()->Remove(f->name)) return OsToXbase(err);
   E()->Remove(SiblingPath(f->name, ".DBT"));
   if (IndexPaths(f) == 0)
@@ -1021,6 +1033,8 @@ int RemoveFiles(Db3Fcb* f) {
 
 int CopyFiles(Db3Fcb* f, const std::string& target, bool rename) {
   if (rename && f->open()) return 52;
+  if (rename)
+    if (int err = RefuseIfOpenElsewhere(f->name)) return err;
   if (f->open())
     if (int err = FlushFiles(f)) return err;
   const std::string to = CompleteTableName(target);

@@ -68,6 +68,15 @@ TEST_F(Db3Copy, CopyAndRenameTakeMemoAndIndexes) {
   EXPECT_TRUE(std::filesystem::exists(Path("CUST.DBF")));
   ASSERT_EQ(f.Close(), 0);
   std::filesystem::create_directory(Path("movido"));
+  {
+    // Nor while another open of it exists: that one would lose its writes.
+    File other(CustDecl(Path("CUST")));
+    ASSERT_EQ(other.Open(), 0) << ErrorCode();
+    EXPECT_EQ(f.Rename(Path("movido/CUST")), 5);
+    EXPECT_EQ(f.Remove(), 5);
+    EXPECT_TRUE(std::filesystem::exists(Path("CUST.DBF")));
+    EXPECT_TRUE(std::filesystem::exists(Path("CUNAME.NDX")));
+  }
   ASSERT_EQ(f.Rename(Path("movido/CUST")), 0) << ErrorCode();
   for (const char* n : files) {
     EXPECT_FALSE(std::filesystem::exists(Path(n))) << n;
