@@ -20,7 +20,9 @@
 // Locks are open-file-description byte locks on the table: the whole table
 // (offset 0, length 0x7FFFFFFF) for LOCK, the count (offset 4, length 4)
 // around operations, a record's own bytes for HOLD and PUT. A refused lock
-// is xBase error -279.
+// is xBase error -279. An open that denies others only writing takes the
+// count region for its writes (its readers must not see a half-made
+// change), but does not read the header again: no one else changes it.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +40,7 @@ namespace db3 {
 
 inline constexpr uint32_t kMaxRecordLength = 4000;
 inline constexpr uint64_t kWholeTable = 0x7FFFFFFF;
+inline constexpr size_t kAppendsHeld = 1u << 20;  // streamed ADDs kept at most
 
 struct Db3Field : nv::DrvFieldHead {
   bool stored = false;  // has a table field
@@ -91,6 +94,7 @@ struct Db3Fcb : nv::DrvFcbHead {
   DbfHeader hdr;
   bool read_only = false;
   bool exclusive = false;  // no other open may write
+  bool deny_all = false;   // no other open at all
   bool streaming = false;
   bool header_dirty = false;
   bool locked = false;       // LOCK(file) of this open
@@ -218,6 +222,8 @@ void EndOp(Db3Fcb* f);
 
 // --- Records (db3_records.cpp) ----------------------------------------------
 int AddRecord(Db3Fcb* f, bool keys);
+// Would an ADD now leave the files untouched (streaming holds it back)?
+bool AddHeldBack(const Db3Fcb* f);
 int PutRecord(Db3Fcb* f, uint32_t pointer);
 int DeleteRecord(Db3Fcb* f);
 int Duplicate(Db3Fcb* f, Db3Key* only, uint32_t self, intptr_t* result);

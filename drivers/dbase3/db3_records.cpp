@@ -43,6 +43,16 @@ int SeekBuffer(Db3Fcb* f, Db3Key* k, std::string* key, NdxEntry* e, bool* found)
   return k->ndx->Seek(*key, 0, true, e, found);
 }
 
+// An index entry of a record beyond the table's count: in a shared open,
+// a record another program has added while streaming (its count is written
+// at its FLUSH or CLOSE, its index pages may reach the disk before): not
+// there yet, so skipped. In an exclusive open no other program adds, and
+// such an entry is a damaged index (-206).
+int Visible(const Db3Fcb* f, uint32_t rec, bool* visible) {
+  *visible = rec != 0 && rec <= f->hdr.records;
+  return *visible || (rec != 0 && !f->exclusive) ? 0 : -206;
+}
+
 bool HasMemos(const Db3Fcb* f) {
   return !f->memo_blocks.empty();
 }
@@ -132,16 +142,19 @@ int FindNext(Db3Fcb* f, int dir, uint32_t* out, std::vector<uint8_t>* raw, NdxEn
   for (int guard = 0; found; ++guard) {
     if (guard > 1 << 24) return -206;
     rec = entry->record;
-    // An entry of a record that is not there: the index is damaged.
-    if (rec == 0 || rec > f->hdr.records) return -206;
-    if (int err = ReadRecord(f, rec, raw)) return err;
-    if (Live(f, *raw)) {
-      *out = rec;
-      return 0;
+    bool visible = false;
+    if (int err = Visible(f, rec, &visible)) return err;
+    if (visible) {
+      if (int err = ReadRecord(f, rec, raw)) return err;
+      if (Live(f, *raw)) {
+        *out = rec;
+        return 0;
+      }
     }
     // Entries of deleted records (indexes written by other programs).
     if (fwd && rec == UINT32_MAX) break;
-    if (int err = k->ndx->Seek(entry->key, fwd ? rec + 1 : rec - 1, fwd, entry, &found)) return err;
+    const std::string at = entry->key;  // Seek writes the entry it finds over *entry
+    if (int err = k->ndx->Seek(at, fwd ? rec + 1 : rec - 1, fwd, entry, &found)) return err;
     if (!fwd && rec == 1) found = found && entry->record < rec;
   }
   return 0;
@@ -166,6 +179,19 @@ int Duplicate(Db3Fcb* f, Db3Key* only, uint32_t self, intptr_t* result) {
     }
   }
   return 0;
+}
+
+bool AddHeldBack(const Db3Fcb* f) {
+  // An insert changes a page on each level of the tree and splits at most
+  // one per level: 64 pages are far more than it can touch.
+  constexpr size_t kInsertPages = 64;
+  // (Memo texts are written at once, in blocks no counted record names.)
+  if (!f->streaming || !f->exclusive ||
+      f->appends.size() + 2u * f->hdr.record_length >= kAppendsHeld)
+    return false;
+  return std::all_of(f->key_blocks.begin(), f->key_blocks.end(), [](const Db3Key& k) {
+    return !k.ndx || k.ndx->HoldsBack(kInsertPages);
+  });
 }
 
 int AddRecord(Db3Fcb* f, bool keys) {
@@ -293,15 +319,17 @@ int CountLive(Db3Fcb* f, intptr_t* result) {
 
 int CountKey(Db3Fcb* f, Db3Key* k, intptr_t* result) {
   if (!k->ndx) return k->dynamic ? 0 : 46;
-  (void)f;
   intptr_t count = 0;
-  if (int err = k->ndx->Walk([&](const NdxEntry&) {
-        ++count;
-        return true;
+  int err = 0;
+  if (int walk = k->ndx->Walk([&](const NdxEntry& e) {
+        bool visible = false;
+        err = Visible(f, e.record, &visible);
+        count += visible;
+        return err == 0;
       }))
-    return err;
+    return walk;
   *result = count;
-  return 0;
+  return err;
 }
 
 int GetByKey(Db3Fcb* f, Db3Key* k) {
@@ -312,15 +340,18 @@ int GetByKey(Db3Fcb* f, Db3Key* k) {
   bool found = false;
   if (int err = SeekBuffer(f, k, &key, &e, &found)) return err;
   while (found && k->ndx->Compare(e.key, key) == 0) {
-    if (e.record == 0 || e.record > f->hdr.records) return -206;
-    if (int err = ReadRecord(f, e.record, &raw)) return err;
-    if (Live(f, raw)) {
+    bool visible = false;
+    if (int err = Visible(f, e.record, &visible)) return err;
+    if (visible)
+      if (int err = ReadRecord(f, e.record, &raw)) return err;
+    if (visible && Live(f, raw)) {
       const uint32_t n = e.record;
       if (int err = Load(f, n, raw)) return err;
       SeqAt(f, n, raw);
       return 0;
     }
-    if (int err = k->ndx->Seek(e.key, e.record + 1, true, &e, &found)) return err;
+    const std::string at = e.key;  // Seek writes the entry it finds over e
+    if (int err = k->ndx->Seek(at, e.record + 1, true, &e, &found)) return err;
   }
   return 35;
 }
@@ -340,12 +371,16 @@ int GetByOrdinal(Db3Fcb* f, Db3Key* k, int64_t ordinal) {
   if (ordinal <= 0) return 35;
   int64_t i = 0;
   uint32_t n = 0;
-  if (int err = k->ndx->Walk([&](const NdxEntry& e) {
-        if (++i < ordinal) return true;
+  int err = 0;
+  if (int walk = k->ndx->Walk([&](const NdxEntry& e) {
+        bool visible = false;
+        if ((err = Visible(f, e.record, &visible)) != 0) return false;
+        if (!visible || ++i < ordinal) return true;
         n = e.record;
         return false;
       }))
-    return err;
+    return walk;
+  if (err) return err;
   return n ? GetByPointer(f, n) : 35;
 }
 
@@ -365,8 +400,14 @@ int SetFileFromKey(Db3Fcb* f, Db3Key* k) {
   NdxEntry e;
   bool found = false;
   if (int err = SeekBuffer(f, k, &key, &e, &found)) return err;
-  if (!found || k->ndx->Compare(e.key, key) != 0) return 35;
-  return SetFile(f, e.record);
+  for (; found && k->ndx->Compare(e.key, key) == 0;) {
+    bool visible = false;
+    if (int err = Visible(f, e.record, &visible)) return err;
+    if (visible) return SetFile(f, e.record);
+    const std::string at = e.key;  // Seek writes the entry it finds over e
+    if (int err = k->ndx->Seek(at, e.record + 1, true, &e, &found)) return err;
+  }
+  return 35;
 }
 
 int SetKey(Db3Fcb* f, Db3Key* k, bool from_buffer, bool has_pointer, int64_t pointer) {

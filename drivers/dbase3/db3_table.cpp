@@ -532,7 +532,7 @@ int AppendRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw) {
   if (f->streaming && f->exclusive) {
     if (f->appends.empty()) f->appends_first = n;
     f->appends.insert(f->appends.end(), raw, raw + f->hdr.record_length);
-    return f->appends.size() >= (1u << 20) ? FlushAppends(f) : 0;
+    return f->appends.size() >= kAppendsHeld ? FlushAppends(f) : 0;
   }
   std::vector<uint8_t> bytes(raw, raw + f->hdr.record_length);
   bytes.push_back(0x1A);
@@ -839,9 +839,10 @@ void UnlockRegion(Db3Fcb* f, uint64_t offset, uint64_t length) {
 }
 
 int BeginOp(Db3Fcb* f, bool writes) {
-  if (f->exclusive || f->locked) return 0;
+  if (f->locked || f->count_locked || (f->exclusive && (!writes || f->deny_all))) return 0;
   if (int err = LockRegion(f, 4, 4, writes, 3000)) return err;
   f->count_locked = true;
+  if (f->exclusive) return 0;
   if (int err = ReadDbfHeader(f->dbf.get(), &f->hdr, nullptr)) return err;
   for (Db3Key& k : f->key_blocks)
     if (k.ndx)
@@ -945,6 +946,7 @@ int OpenFiles(Db3Fcb* f, uint32_t mode) {
   const uint32_t access = mode & 0x0F, share = mode & 0xF0;
   f->read_only = access == 0;
   f->exclusive = share == nv::kDenyAll || share == nv::kDenyWrite;
+  f->deny_all = share == nv::kDenyAll;
   nv::OpenOptions o;
   o.mode = mode;
   int err = E()->Open(f->name, o, &f->dbf);
@@ -992,6 +994,8 @@ int CloseFiles(Db3Fcb* f) {
   int err = 0;
   if (f->open()) {
     f->streaming = false;
+    // What streaming held back reaches the files as one change.
+    if (f->exclusive && !f->read_only) BeginOp(f, true);
     err = FlushFiles(f);
     if (f->held) UnlockRegion(f, f->RecordOffset(f->held), f->hdr.record_length);
     if (f->locked) UnlockRegion(f, 0, kWholeTable);

@@ -81,6 +81,9 @@ class NdxFile {
     max_pages_ = max_pages ? max_pages : 1;
   }
   void SetDeferred(bool defer) { defer_ = defer; }
+  // Would writing up to `pages` pages stay in memory (no page reaches the
+  // file before Flush)?
+  bool HoldsBack(size_t pages) const { return defer_ && cached_.size() + pages < max_pages_; }
   int Flush();
   int Forget();  // flushes, drops pages and reads the header again
   int Sync();
