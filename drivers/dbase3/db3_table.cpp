@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "drivers/dbase3/db3_driver.h"
@@ -1035,26 +1036,62 @@ int RemoveFiles(Db3Fcb* f) {
   return 0;
 }
 
-int CopyFiles(Db3Fcb* f, const std::string& target, bool rename) {
+namespace {
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// One file as a path that names it one way only ("a/./b" and "a/b" agree).
+std::string SamePath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path p = std::filesystem::absolute(path, ec);
+  return (ec ? std::filesystem::path(path) : p).lexically_normal().string();
+}
+
+}  // namespace
+
+// COPY and RENAME: the table, its memo file and its indexes. The target is
+// completed like the table's name (".DBF" when it has no extension); when
+// it is a folder the files keep their names inside it. The indexes are
+// named by the keys, so they go to the target's folder under their own
+// names: in the table's own folder there is no index to copy or move (the
+// target table shares them). A target whose table or memo file would be
+// the source's own is refused (45): copied over itself it would be lost.
+int CopyFiles(Db3Fcb* f, const std::string& target_text, bool rename) {
   if (rename && f->open()) return 52;
-  if (rename)
+  if (f->name.empty()) return 45;
+  std::string target = nv::NativePath(target_text);
+  while (!target.empty() && target.back() == ' ') target.pop_back();
+  if (target.empty()) return 45;
+  std::string to;
+  if (E()->IsDirectory(target)) {
+    to = target + (target.back() == '/' ? "" : "/") + BaseName(f->name);
+  } else {
+    to = CompleteTableName(target);
+  }
+  std::vector<std::pair<std::string, std::string>> moves = {{f->name, to}};
+  if (!f->memo_blocks.empty())
+    moves.emplace_back(SiblingPath(f->name, ".DBT"), SiblingPath(to, ".DBT"));
+  for (const auto& [from, dest] : moves)
+    if (SamePath(from) == SamePath(dest)) return 45;
+  if (IndexPaths(f) == 0) {
+    for (const Db3Key& k : f->key_blocks) {
+      if (k.dynamic) continue;
+      const std::string dest = Folder(to) + BaseName(k.path);
+      if (SamePath(k.path) != SamePath(dest)) moves.emplace_back(k.path, dest);
+    }
+  }
+  if (rename) {
     if (int err = RefuseIfOpenElsewhere(f->name)) return err;
+    if (int err = RefuseIfOpenElsewhere(to)) return err;
+  }
   if (f->open())
     if (int err = FlushFiles(f)) return err;
-  const std::string to = CompleteTableName(target);
-  auto move = [&](const std::string& a, const std::string& b) {
-    return rename ? E()->Rename(a, b) : E()->CopyFile(a, b);
-  };
-  if (int err = move(f->name, to)) return OsToXbase(err);
-  if (!f->memo_blocks.empty()) {
-    if (int err = move(SiblingPath(f->name, ".DBT"), SiblingPath(to, ".DBT"))) return OsToXbase(err);
-  }
-  if (IndexPaths(f) == 0 && Folder(to) != Folder(f->name)) {
-    for (Db3Key& k : f->key_blocks) {
-      if (k.dynamic) continue;
-      const std::string dest = Folder(to) + k.path.substr(Folder(f->name).size());
-      if (int err = move(k.path, dest)) return OsToXbase(err);
-    }
+  for (const auto& [from, dest] : moves) {
+    const int err = rename ? E()->Rename(from, dest) : E()->CopyFile(from, dest);
+    if (err) return OsToXbase(err);
   }
   if (rename) f->name = to;
   return 0;

@@ -91,5 +91,61 @@ TEST_F(Db3Copy, CopyAndRenameTakeMemoAndIndexes) {
     EXPECT_FALSE(std::filesystem::exists(Path(std::string("movido/") + n))) << n;
 }
 
+// Target names: a folder keeps the names, a name without extension gets
+// ".DBF", one with an extension keeps it (the memo file beside it with
+// ".DBT"). Indexes are named by the keys: they go to the target's folder
+// and stay as they are in the table's own. A target whose memo file would
+// be the source's is refused before anything is written.
+TEST_F(Db3Copy, TargetFolderAndNameRules) {
+  {
+    File f(CustDecl(Path("CUST")));
+    ASSERT_EQ(f.Create(), 0) << ErrorCode();
+    ASSERT_EQ(f.Open(), 0) << ErrorCode();
+    Fill(f, 1, "ANA");
+    f.SetMemoText(0, "nota");
+    ASSERT_EQ(f.Add(), 0) << ErrorCode();
+  }
+  const auto original = Bytes("CUST.DBT");
+  std::filesystem::create_directory(Path("a"));
+  std::filesystem::create_directory(Path("b"));
+  File f(CustDecl(Path("CUST")));
+  struct Case {
+    std::string target;
+    std::vector<std::string> made;  // beside the indexes of the target's folder
+  } cases[] = {
+      {Path("a"), {"a/CUST.DBF", "a/CUST.DBT", "a/CUCODE.NDX", "a/CUNAME.NDX"}},
+      {Path("b") + "/", {"b/CUST.DBF", "b/CUST.DBT", "b/CUCODE.NDX", "b/CUNAME.NDX"}},
+      {Path("a/OTRA"), {"a/OTRA.DBF", "a/OTRA.DBT"}},
+      {Path("b/RESPALDO.SAV"), {"b/RESPALDO.SAV", "b/RESPALDO.DBT"}},
+      {Path("CUST2"), {"CUST2.DBF", "CUST2.DBT"}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(f.Copy(c.target), 0) << c.target << " " << ErrorCode();
+    for (const std::string& n : c.made) EXPECT_TRUE(std::filesystem::exists(Path(n))) << n;
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("a.DBF")));
+  EXPECT_EQ(Bytes("a/OTRA.DBT"), original);
+  EXPECT_EQ(Bytes("b/RESPALDO.SAV"), Bytes("CUST.DBF"));
+  // The copy in another folder opens with its own indexes.
+  File o(CustDecl(Path("b/RESPALDO.SAV")));
+  ASSERT_EQ(o.Open(), 0) << ErrorCode();
+  Fill(o, 1, "");
+  ASSERT_EQ(o.Get(o.key(0)), 0) << ErrorCode();
+  EXPECT_EQ(Clip(o.MemoText(0)), "nota");
+  ASSERT_EQ(o.Close(), 0);
+
+  for (const std::string& target : {Path("CUST.SAV"), Path("./CUST.DBF"), Path("a/../CUST")})
+    EXPECT_EQ(f.Copy(target), 45) << target;
+  EXPECT_EQ(Bytes("CUST.DBT"), original);
+  EXPECT_FALSE(std::filesystem::exists(Path("CUST.SAV")));
+
+  // RENAME into a folder keeps the names too.
+  std::filesystem::create_directory(Path("c"));
+  ASSERT_EQ(f.Rename(Path("c")), 0) << ErrorCode();
+  for (const char* n : {"c/CUST.DBF", "c/CUST.DBT", "c/CUCODE.NDX", "c/CUNAME.NDX"})
+    EXPECT_TRUE(std::filesystem::exists(Path(n))) << n;
+  EXPECT_EQ(ByName(Path("c/CUST")), std::vector<std::string>{"ANA|nota"});
+}
+
 }  // namespace
 }  // namespace db3test
