@@ -9,28 +9,6 @@
 namespace db3test {
 namespace {
 
-// Runs a shell command and answers its standard output; *ok false when the
-// command failed.
-std::string Shell(const std::string& cmd, bool* ok) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) {
-    *ok = false;
-    return out;
-  }
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  *ok = ::pclose(p) == 0;
-  return out;
-}
-
-bool Have(const std::string& check) {
-  bool ok = false;
-  Shell(check + " >/dev/null 2>&1", &ok);
-  return ok;
-}
-
 class Db3Interop : public TempFolder {
  protected:
   void Write(const std::string& name, const std::string& text) {

@@ -3,6 +3,7 @@
 // key, a name key with duplicates and a memo.
 #pragma once
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -49,6 +50,29 @@ inline FileDecl CustDecl(const std::string& path) {
   d.keys = {{"CU:CUCODE", {"CU:CODE"}, 0, ""}, {"CU:CUNAME", {"CU:NAME"}, kKeyDup, ""}};
   d.memos = {{"CU:NOTAS", 200, 0, ""}};
   return d;
+}
+
+// Runs a shell command and answers its standard output; *ok false when the
+// command failed.
+inline std::string Shell(const std::string& cmd, bool* ok) {
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) {
+    *ok = false;
+    return out;
+  }
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  *ok = ::pclose(p) == 0;
+  return out;
+}
+
+// Is the outside tool that `check` runs there?
+inline bool Have(const std::string& check) {
+  bool ok = false;
+  Shell(check + " >/dev/null 2>&1", &ok);
+  return ok;
 }
 
 class TempFolder : public ::testing::Test {
