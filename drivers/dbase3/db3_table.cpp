@@ -341,6 +341,10 @@ int KeyShapes(Db3Fcb* f) {
     for (const nv::DrvKcbComponent& c : k.components) {
       const auto* fb = static_cast<const Db3Field*>(c.field);
       if (!fb->stored) return 75;
+      // An index of this format orders every value upwards: a descending
+      // component cannot be expressed (kept silently ascending, it would
+      // give its readers the wrong order).
+      if (c.descending) return 76;
       comps.push_back({&f->table[size_t(fb->table)]});
     }
     if (int err = GenerateKeyExpression(comps, (k.attributes & nv::kKeyNoCase) != 0, &k.expr,
@@ -1147,9 +1151,10 @@ int BuildDynamic(Db3Fcb* f, Db3Key* k, const std::string& text) {
     }
     std::string part = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
     pos = end == std::string::npos ? text.size() : end + 1;
-    while (!part.empty() && (part[0] == ' ' || part[0] == '-')) part.erase(0, 1);
+    while (!part.empty() && part[0] == ' ') part.erase(0, 1);
     while (!part.empty() && part.back() == ' ') part.pop_back();
     if (part.empty()) continue;
+    if (part[0] == '-') return 76;  // descending: see KeyShapes
     const int n = rt.FindField(part);
     if (n == 0) return 76;
     comps.push_back({f->fields[size_t(n - 1)], false});

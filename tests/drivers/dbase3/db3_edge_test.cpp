@@ -128,6 +128,9 @@ TEST_F(Db3Edge, KeyExpressionsAndIndexNames) {
       {{"K:NAME", "K:DATE"}, kKeyDup | kKeyNoCase, "UPPER(NAME+DTOS(DATE))", 28, 0},
       {{"K:NAME", "K:QTY"}, kKeyDup, "NAME+STR(QTY+ 100000,6,0)", 26, 0},
       {{"K:FLAG", "K:NAME"}, kKeyDup, "", 0, 76},
+      // An index orders upwards only: a descending component is refused.
+      {{"K:NAME", "-K:QTY"}, kKeyDup, "", 0, 76},
+      {{"-K:DATE"}, kKeyDup, "", 0, 76},
   };
   for (const Case& c : cases) {
     FileDecl d = Decl(Path("KEYS"), KeyType());
@@ -316,6 +319,7 @@ TEST_F(Db3Edge, DynamicIndexTakesTheFirstFreeWorkName) {
     ASSERT_EQ(f.Add(), 0);
   }
   EXPECT_EQ(f.BuildIndex(f.key(2), ""), 76);
+  EXPECT_EQ(f.BuildIndex(f.key(2), "CU:NAME,-CU:CODE"), 76);
   ASSERT_EQ(f.BuildIndex(f.key(2), "CU:NAME"), 0) << ErrorCode();
   EXPECT_TRUE(std::filesystem::exists(Path("DYN001.$$$")));
   std::vector<int32_t> order;
