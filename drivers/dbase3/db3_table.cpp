@@ -742,9 +742,13 @@ int ToTable(Db3Fcb* f, std::vector<uint8_t>* raw, const std::vector<uint8_t>* ol
         text = buf;
       }
     } else if (IsNumberType(d.type)) {
+      // A number the field cannot hold (a logical holds 0 and 1, a numeric
+      // field its width) is bad data: written, it would read back changed.
       const double v = NumberOf(d, in);
+      if (t.type == 'L' && v != 0 && v != 1) return -233;
       if (t.type == 'L') text = v != 0 ? "T" : "F";
       else text = NumberText(v, t.length, t.type == 'N' ? t.decimals : 0);
+      if (text[0] == '*') return -233;
     } else if (IsDecimalType(d.type)) {
       if (int err = DecimalToField(d, in, t, &text)) return err;
     } else if (d.type == nv::kTypeString) {
@@ -753,6 +757,7 @@ int ToTable(Db3Fcb* f, std::vector<uint8_t>* raw, const std::vector<uint8_t>* ol
         if (oem) nv::AnsiToOem(text.data(), text.size());
       } else if (t.type == 'N') {
         text = NumberText(ParseNumber(text.data(), text.size()), t.length, t.decimals);
+        if (text[0] == '*') return -233;
       } else if (t.type == 'L') {
         text = std::strchr("TtYy1", text.empty() ? 'F' : text[0]) && !text.empty() ? "T" : "F";
       }

@@ -17,6 +17,12 @@ struct MemoRec {
 struct AmountRec {
   String<10> AMOUNT;
 };
+struct FitRec {
+  uint8_t FLAG;   // L
+  int32_t CODE;   // N(3)
+  double PRICE;   // N(9,2)
+  String<4> QTY;  // N(3) through its external name
+};
 struct KeyRec {
   String<20> NAME;
   BinDate DATE;
@@ -106,6 +112,53 @@ TEST_F(Db3Edge, ExternalNameGivesTypeLengthAndDecimals) {
     File g(Decl(Path("BAD"), rt));
     EXPECT_EQ(g.Create(), 75) << bad;
   }
+}
+
+// A value its table field cannot hold is refused (bad data, nothing
+// written) instead of being stored changed ("*" over a numeric field, "T"
+// for a byte of 2).
+TEST_F(Db3Edge, ValuesTheFieldCannotHoldAreRefused) {
+  auto rt = DeclareRecord<FitRec>(
+      "F", {NV_FIELD(FitRec, FLAG), NV_FIELD(FitRec, CODE, .name = "CODE=N(3)"),
+            NV_FIELD(FitRec, PRICE), NV_FIELD(FitRec, QTY, .name = "QTY=N(3)")});
+  File f(Decl(Path("FIT"), rt));
+  ASSERT_EQ(f.Create(), 0) << ErrorCode();
+  ASSERT_EQ(f.Open(), 0) << ErrorCode();
+  struct Case {
+    uint8_t flag;
+    int32_t code;
+    double price;
+    const char* qty;
+    bool fits;
+  } cases[] = {
+      {1, 999, 999999.99, "999", true},   {0, -99, -99999.99, "-99", true},
+      {2, 1, 0, "1", false},              {255, 1, 0, "1", false},
+      {1, 1000, 0, "1", false},           {1, -100, 0, "1", false},
+      {1, 1, 1000000, "1", false},        {1, 1, 0, "1000", false},
+  };
+  int64_t added = 0;
+  for (const Case& c : cases) {
+    auto& r = f.As<FitRec>();
+    r.FLAG = c.flag;
+    r.CODE = c.code;
+    r.PRICE = c.price;
+    r.QTY = c.qty;
+    ClearError();
+    EXPECT_EQ(f.Add(), c.fits ? 0 : 90) << int(c.flag) << " " << c.code << " " << c.qty;
+    if (!c.fits) {
+      EXPECT_EQ(FileErrorCode(), "-233");
+    }
+    added += c.fits;
+    EXPECT_EQ(f.Records(), added);
+  }
+  ASSERT_EQ(f.Get(int32_t(1)), 0);
+  EXPECT_EQ(f.As<FitRec>().FLAG, 1);
+  EXPECT_EQ(f.As<FitRec>().CODE, 999);
+  EXPECT_EQ(f.As<FitRec>().PRICE, 999999.99);
+  f.As<FitRec>().CODE = 5000;
+  EXPECT_EQ(f.Put(), 90);
+  ASSERT_EQ(f.Get(int32_t(1)), 0);
+  EXPECT_EQ(f.As<FitRec>().CODE, 999);
 }
 
 TEST_F(Db3Edge, RecordLengthLimit) {
