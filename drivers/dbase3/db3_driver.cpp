@@ -335,8 +335,9 @@ int Db3Driver::Run(drv::OpContext& c) {
       break;
   }
   if (Writes(c.op) && f->read_only) return 5;
-  // A streamed ADD that stays in memory changes nothing others could read.
-  const bool held_back = (c.op == nv::kOpAdd || c.op == nv::kOpAppend) && AddHeldBack(f);
+  // A streamed ADD changes nothing others could read (see GuardWrites).
+  const bool held_back =
+      (c.op == nv::kOpAdd || c.op == nv::kOpAppend) && f->streaming && f->exclusive;
   err = BeginOp(f, Writes(c.op) && !held_back);
   if (!err) err = RunOpen(f, c);
   return ReportError(f, err);

@@ -23,6 +23,9 @@
 // is xBase error -279. An open that denies others only writing takes the
 // count region for its writes (its readers must not see a half-made
 // change), but does not read the header again: no one else changes it.
+// While it streams, an ADD is not such a write: its record and count wait
+// in memory, and its index pages take the region (GuardWrites) only when
+// they leave the page cache.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +43,6 @@ namespace db3 {
 
 inline constexpr uint32_t kMaxRecordLength = 4000;
 inline constexpr uint64_t kWholeTable = 0x7FFFFFFF;
-inline constexpr size_t kAppendsHeld = 1u << 20;  // streamed ADDs kept at most
 
 struct Db3Field : nv::DrvFieldHead {
   bool stored = false;  // has a table field
@@ -218,12 +220,14 @@ int KeyOf(Db3Key* k, const uint8_t* raw, uint32_t recno, std::string* key);
 int LockRegion(Db3Fcb* f, uint64_t offset, uint64_t length, bool exclusive, int tries_ms);
 void UnlockRegion(Db3Fcb* f, uint64_t offset, uint64_t length);
 int BeginOp(Db3Fcb* f, bool writes);
+// Before a write that readers could see in the middle of an operation that
+// did not expect to write (index pages leaving the page cache): takes the
+// count region when BeginOp did not.
+int GuardWrites(Db3Fcb* f);
 void EndOp(Db3Fcb* f);
 
 // --- Records (db3_records.cpp) ----------------------------------------------
 int AddRecord(Db3Fcb* f, bool keys);
-// Would an ADD now leave the files untouched (streaming holds it back)?
-bool AddHeldBack(const Db3Fcb* f);
 int PutRecord(Db3Fcb* f, uint32_t pointer);
 int DeleteRecord(Db3Fcb* f);
 int Duplicate(Db3Fcb* f, Db3Key* only, uint32_t self, intptr_t* result);

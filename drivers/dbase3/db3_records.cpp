@@ -181,19 +181,6 @@ int Duplicate(Db3Fcb* f, Db3Key* only, uint32_t self, intptr_t* result) {
   return 0;
 }
 
-bool AddHeldBack(const Db3Fcb* f) {
-  // An insert changes a page on each level of the tree and splits at most
-  // one per level: 64 pages are far more than it can touch.
-  constexpr size_t kInsertPages = 64;
-  // (Memo texts are written at once, in blocks no counted record names.)
-  if (!f->streaming || !f->exclusive ||
-      f->appends.size() + 2u * f->hdr.record_length >= kAppendsHeld)
-    return false;
-  return std::all_of(f->key_blocks.begin(), f->key_blocks.end(), [](const Db3Key& k) {
-    return !k.ndx || k.ndx->HoldsBack(kInsertPages);
-  });
-}
-
 int AddRecord(Db3Fcb* f, bool keys) {
   std::vector<uint8_t> raw;
   if (int err = ToTable(f, &raw, nullptr, false)) return err;

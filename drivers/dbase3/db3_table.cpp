@@ -537,7 +537,7 @@ int AppendRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw) {
   if (f->streaming && f->exclusive) {
     if (f->appends.empty()) f->appends_first = n;
     f->appends.insert(f->appends.end(), raw, raw + f->hdr.record_length);
-    return f->appends.size() >= kAppendsHeld ? FlushAppends(f) : 0;
+    return f->appends.size() >= (1u << 20) ? FlushAppends(f) : 0;
   }
   std::vector<uint8_t> bytes(raw, raw + f->hdr.record_length);
   bytes.push_back(0x1A);
@@ -860,6 +860,13 @@ int BeginOp(Db3Fcb* f, bool writes) {
   return 0;
 }
 
+int GuardWrites(Db3Fcb* f) {
+  if (!f->exclusive || f->deny_all || f->read_only || f->locked || f->count_locked) return 0;
+  if (int err = LockRegion(f, 4, 4, true, 3000)) return err;
+  f->count_locked = true;
+  return 0;
+}
+
 void EndOp(Db3Fcb* f) {
   if (!f->count_locked) return;
   f->count_locked = false;
@@ -901,6 +908,7 @@ int OpenIndex(Db3Fcb* f, Db3Key* k) {
   if (int err = ShapeOf(f, k)) return err;
   if (k->length != n->key_length() || (k->type != 'C') != n->numeric()) return -223;
   n->SetCaching(f->exclusive, size_t(f->buffers));
+  n->SetWriteGuard([f] { return GuardWrites(f); });
   n->SetDeferred(f->streaming && f->exclusive);
   k->ndx = std::move(n);
   return 0;

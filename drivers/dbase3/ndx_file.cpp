@@ -125,7 +125,13 @@ int NdxFile::WriteHeader() {
     return 0;
   }
   header_dirty_ = false;
-  return file_->Write(0, h, kNdxPage) ? kWriteFailure : 0;
+  return WriteAt(0, h);
+}
+
+int NdxFile::WriteAt(uint64_t offset, const uint8_t* bytes) {
+  if (guard_)
+    if (int err = guard_()) return err;
+  return file_->Write(offset, bytes, kNdxPage) ? kWriteFailure : 0;
 }
 
 void NdxFile::DropPages() {
@@ -180,13 +186,13 @@ int NdxFile::Store(uint32_t page, const uint8_t* bytes) {
     return 0;
   }
   p.dirty = false;
-  return file_->Write(uint64_t(page) * kNdxPage, p.b, kNdxPage) ? kWriteFailure : 0;
+  return WriteAt(uint64_t(page) * kNdxPage, p.b);
 }
 
 int NdxFile::Flush() {
   for (uint32_t n : dirty_) {
     if (n >= cache_.size() || !cache_[n] || !cache_[n]->dirty) continue;
-    if (file_->Write(uint64_t(n) * kNdxPage, cache_[n]->b, kNdxPage)) return kWriteFailure;
+    if (int err = WriteAt(uint64_t(n) * kNdxPage, cache_[n]->b)) return err;
     cache_[n]->dirty = false;
   }
   dirty_.clear();

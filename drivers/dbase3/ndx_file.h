@@ -81,9 +81,9 @@ class NdxFile {
     max_pages_ = max_pages ? max_pages : 1;
   }
   void SetDeferred(bool defer) { defer_ = defer; }
-  // Would writing up to `pages` pages stay in memory (no page reaches the
-  // file before Flush)?
-  bool HoldsBack(size_t pages) const { return defer_ && cached_.size() + pages < max_pages_; }
+  // Called before any byte of the file is written (its error stops the
+  // write): the owner takes the lock that keeps readers out.
+  void SetWriteGuard(std::function<int()> guard) { guard_ = std::move(guard); }
   int Flush();
   int Forget();  // flushes, drops pages and reads the header again
   int Sync();
@@ -107,6 +107,7 @@ class NdxFile {
 
   int ReadHeader();
   int WriteHeader();
+  int WriteAt(uint64_t offset, const uint8_t* bytes);  // one page, guarded
   void DropPages();
   int Fetch(uint32_t page, Page** out);
   // Items of a page read in place: count of items (inner: keys + 1), leaf.
@@ -152,6 +153,7 @@ class NdxFile {
   bool unique_ = false;
   std::string expr_;
   bool header_dirty_ = false;
+  std::function<int()> guard_;
 };
 
 }  // namespace db3
