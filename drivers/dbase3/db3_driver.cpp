@@ -108,8 +108,8 @@ void Db3Driver::DeleteFcb(nv::DrvFcbHead* fcb) {
 }
 
 int Db3Driver::AfterOp(nv::DrvFcbHead* fcb) {
-  EndOp(static_cast<Db3Fcb*>(fcb));
-  return 0;
+  auto* f = static_cast<Db3Fcb*>(fcb);
+  return ReportError(f, EndOp(f));
 }
 
 int Db3Driver::Option(nv::DrvFcbHead* fcb, const std::string& name, const std::string& value,

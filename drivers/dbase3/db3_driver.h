@@ -224,7 +224,7 @@ int BeginOp(Db3Fcb* f, bool writes);
 // did not expect to write (index pages leaving the page cache): takes the
 // count region when BeginOp did not.
 int GuardWrites(Db3Fcb* f);
-void EndOp(Db3Fcb* f);
+int EndOp(Db3Fcb* f);
 
 // --- Records (db3_records.cpp) ----------------------------------------------
 int AddRecord(Db3Fcb* f, bool keys);

@@ -867,10 +867,18 @@ int GuardWrites(Db3Fcb* f) {
   return 0;
 }
 
-void EndOp(Db3Fcb* f) {
-  if (!f->count_locked) return;
+int EndOp(Db3Fcb* f) {
+  if (!f->count_locked) return 0;
+  int err = 0;
+  // Index pages that left the page cache in the middle of this operation
+  // left a half-made tree in the file: the rest follows before readers
+  // come back in.
+  if (f->exclusive)
+    for (Db3Key& k : f->key_blocks)
+      if (k.ndx && !err) err = k.ndx->Flush();
   f->count_locked = false;
   if (f->dbf) UnlockRegion(f, 4, 4);
+  return err;
 }
 
 // ---------------------------------------------------------------------------
