@@ -152,13 +152,13 @@ TEST_F(Db3Edge, ValuesTheFieldCannotHoldAreRefused) {
     EXPECT_EQ(f.Records(), added);
   }
   ASSERT_EQ(f.Get(int32_t(1)), 0);
-  EXPECT_EQ(f.As<FitRec>().FLAG, 1);
-  EXPECT_EQ(f.As<FitRec>().CODE, 999);
-  EXPECT_EQ(f.As<FitRec>().PRICE, 999999.99);
+  EXPECT_EQ(int{f.As<FitRec>().FLAG}, 1);
+  EXPECT_EQ(int32_t{f.As<FitRec>().CODE}, 999);
+  EXPECT_EQ(double{f.As<FitRec>().PRICE}, 999999.99);
   f.As<FitRec>().CODE = 5000;
   EXPECT_EQ(f.Put(), 90);
   ASSERT_EQ(f.Get(int32_t(1)), 0);
-  EXPECT_EQ(f.As<FitRec>().CODE, 999);
+  EXPECT_EQ(int32_t{f.As<FitRec>().CODE}, 999);
 }
 
 TEST_F(Db3Edge, RecordLengthLimit) {

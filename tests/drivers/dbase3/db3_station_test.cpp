@@ -148,7 +148,7 @@ std::string SeenByKeys(File& f) {
     f.Set(f.key(k));
     std::vector<int32_t> codes;
     int err;
-    while ((err = f.Next()) == 0) codes.push_back(f.As<CustRecord>().CODE);
+    while ((err = f.Next()) == 0) codes.push_back(int32_t{f.As<CustRecord>().CODE});
     if (err != 33) return "error " + std::to_string(err);
     std::sort(codes.begin(), codes.end());
     for (int32_t c : codes) out += std::to_string(c) + ",";
@@ -196,7 +196,7 @@ TEST_F(Db3Stations, ReaderSkipsEntriesOfRecordsAStreamingWriterHasNotCounted) {
   EXPECT_EQ(r.Get(r.key(0)), 35);
   EXPECT_EQ(r.GetOrdinal(r.key(0), 11), 35);
   ASSERT_EQ(r.GetOrdinal(r.key(0), 10), 0);
-  EXPECT_EQ(r.As<CustRecord>().CODE, 10);
+  EXPECT_EQ(int32_t{r.As<CustRecord>().CODE}, 10);
 
   ASSERT_EQ(w.Flush(), 0);
   EXPECT_EQ(r.Records(r.key(1)), 400);
