@@ -178,6 +178,11 @@ void Examine(OdbcFcb* f, SQLRETURN rc, SQLHDBC dbc, SQLHSTMT st, PendingError* o
   for (auto& g : lib->groups) secrets.insert(secrets.end(), g->secrets.begin(), g->secrets.end());
   message = HidePasswords(message, secrets);
   const bool error = rc != SQL_SUCCESS_WITH_INFO;
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  if (error && dbc && !ConnectionLost(sqlstate, message) &&
+      SQL_SUCCEEDED(lib->api.SQLGetConnectOption(dbc, SQL_ATTR_CONNECTION_DEAD, &dead)) &&
+      dead == SQL_CD_TRUE)
+    sqlstate = "08S01";  // the driver's own word for it may be a general error
   if (error && dbc && ConnectionLost(sqlstate, message)) {
     // Files still open on it fail with this text; the next open connects anew.
     bool known = false;
@@ -548,7 +553,7 @@ void Transaction(OdbcFcb* f, int what) {
     g->options[SQL_TXN_ISOLATION - 101] = g->txn_isolation;
     g->options[SQL_AUTOCOMMIT - 101] = 1;
     for (auto& c : g->connections) {
-      if (!c->ok || c->private_use) continue;
+      if (!c->ok || c->private_use || c->lost) continue;
       SetConnectOption(f, c.get(), SQL_TXN_ISOLATION, SQLULEN(g->txn_isolation));
       SetConnectOption(f, c.get(), SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF);
     }
@@ -558,6 +563,16 @@ void Transaction(OdbcFcb* f, int what) {
   PendingError first;
   for (auto& c : g->connections) {
     if (!c->ok || c->private_use) continue;
+    if (c->lost) {
+      // The server has already undone whatever the transaction wrote.
+      if (!first.failed) {
+        first.failed = true;
+        first.state = "08S01";
+        first.message = "Se perdió la conexión con el servidor de datos: la transacción no se "
+                        "completó y el servidor deshizo lo que había escrito";
+      }
+      continue;
+    }
     const auto t0 = std::chrono::steady_clock::now();
     PendingError e;
     Examine(f, lib->api.SQLTransact(lib->env, c->dbc, SQLUSMALLINT(commit ? SQL_COMMIT : SQL_ROLLBACK)),
