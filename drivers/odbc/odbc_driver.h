@@ -225,6 +225,8 @@ struct OdbcFcb : nv::DrvFcbHead {
   bool hold = false;          // HOLD asked for: reads lock the row they make current
   int32_t hold_seconds = -1;  // -1: no waiting for another station's hold
   bool holding = false;       // a row is locked on the hold connection
+  std::vector<uint8_t> held_row;  // that row as read (its row key values)
+  std::vector<int32_t> held_nulls;
   OdbcConnection* hold_conn = nullptr;
   std::map<std::string, Statement> hold_statements;
   bool watch_requested = false, watched = false;

@@ -455,6 +455,8 @@ int TakeHold(OdbcFcb* f) {
   if (!e.failed) rc = Call(f, "Fetching Row from", s->h, [&] { return Api().SQLFetch(s->h); }, &e);
   CloseCursor(f, s);
   f->holding = true;  // the transaction is open either way: ended below on failure
+  f->held_row = f->saved;
+  f->held_nulls = f->saved_nulls;
   if (e.failed || rc == SQL_NO_DATA) {
     ReleaseHold(f);
     if (e.failed && LockRefused(e)) {
@@ -467,13 +469,19 @@ int TakeHold(OdbcFcb* f) {
   return 0;
 }
 
-// After a read made a row current: the watch and the hold take it.
+// After a read made a row current: the watch and the hold take it. A read
+// without a hold leaves the held row held.
 int Took(OdbcFcb* f) {
   f->watched = f->watch_requested;
   f->watch_requested = false;
-  if (f->hold) return TakeHold(f);
-  ReleaseHold(f);
-  return 0;
+  return f->hold ? TakeHold(f) : 0;
+}
+
+// The current row (the saved copy) is the one the file holds.
+bool HoldsCurrent(const OdbcFcb* f) {
+  return f->holding && f->row_key &&
+         SameValues(f, f->row_key->parts, f->saved.data(), f->saved_nulls.data(), f->held_row.data(),
+                    f->held_nulls.data());
 }
 
 // --- Position strings.
@@ -512,13 +520,21 @@ void CopySegment(OdbcFcb* f, const OdbcKey* k, std::string_view pos, size_t at) 
 
 // Decodes a position taken on key k (one segment, or the row key's then
 // k's) into the record buffer: 0, or 38 when it was taken otherwise.
+// With the detail trace on, the sizes and key of a position go to the log.
+void TracePosition(OdbcFcb* f, const char* head, uint32_t total, const OdbcKey* k) {
+  if (!f->trace_details) return;
+  LogText(f, std::string(head) + "FileSize: " + std::to_string(total) + " KeySize: " +
+                 std::to_string(k->value_length) + " KeyNumber: " + std::to_string(k->number + 1) + " \r\n");
+}
+
 int DecodePosition(OdbcFcb* f, OdbcKey* k, std::string_view pos) {
   auto wrong = [&](const char* what) {
-    LogText(f, std::string(what) + f->name + "\r\n");
+    if (f->trace_details) LogText(f, std::string(what) + f->name + "\r\n");
     return 38;
   };
   if (pos.size() < k->value_length + 5) return wrong("File Size wrong for file ");
   const uint32_t total = GetLe32(pos, 0);
+  TracePosition(f, "Reset Buffer: ", total, k);
   OdbcKey* r = f->row_key;
   if (r && r != k) {
     if (total != r->value_length + k->value_length + 14 || pos.size() != total)
@@ -563,7 +579,6 @@ int ReadOne(OdbcFcb* f, OdbcKey* k) {
   CloseResult(f);
   if (err == 33) {
     f->saved.clear();
-    ReleaseHold(f);
     return 35;
   }
   return err ? err : Took(f);
@@ -704,6 +719,7 @@ int Position(OdbcFcb* f, OdbcKey* k, std::string* out) {
   PutLe32(&s, 4 + (two ? r->value_length + 5 : 0) + k->value_length + 5);
   if (two) AppendSegment(&s, r, f->saved.data(), f->saved_nulls.data());
   AppendSegment(&s, k, f->saved.data(), f->saved_nulls.data());
+  TracePosition(f, "Position Buffer: ", uint32_t(s.size()), k);
   *out = std::move(s);
   return 0;
 }
@@ -1019,8 +1035,8 @@ int PutRow(OdbcFcb* f) {
   // its row key.
   sql += " WHERE" + RowCondition(f, f->watched ? where : f->row_key->parts, &saved);
   if (!f->where.empty()) sql += " AND (" + f->where + " )";
-  const bool held = f->holding;
-  ReleaseHold(f);  // our own lock would stop the write
+  const bool held = HoldsCurrent(f);
+  if (held) ReleaseHold(f);  // our own lock would stop the write
   const SQLLEN rows = RunChange(f, sql, now, saved);
   if (rows < 1) {
     if (f->watched) ChangedByOther();
@@ -1038,7 +1054,7 @@ int DeleteRow(OdbcFcb* f) {
   std::vector<OdbcField*> saved;
   std::string sql = "DELETE FROM " + f->table + " WHERE" + RowCondition(f, f->row_key->parts, &saved);
   if (!f->where.empty()) sql += " AND (" + f->where + " )";
-  ReleaseHold(f);
+  if (HoldsCurrent(f)) ReleaseHold(f);
   const SQLLEN rows = RunChange(f, sql, {}, saved);
   f->saved.clear();
   if (rows < 1) FailText("", "El registro ya no está en la tabla", 35);

@@ -778,9 +778,11 @@ TEST_P(OdbcServer, AHoldIsSeenByAnotherStation) {
             }),
             0);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(15));
-  // The holder writes its row, keeps holding it, then lets it go.
+  // The holder writes its row and keeps holding it until RELEASE.
   a->As<ConfRecord>().AGE = 55;
   ASSERT_EQ(a->Put(), 0) << FileError();
+  Put(*a, 3, "", 0);
+  ASSERT_EQ(a->Get(a->key(0)), 0);  // a read without a hold leaves the held row held
   EXPECT_EQ(station([](File& b) {
               Put(b, 2, "", 0);
               return b.Hold() == 0 && b.Get(b.key(0)) == 43 ? 0 : 1;
