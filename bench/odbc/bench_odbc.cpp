@@ -87,6 +87,19 @@ struct Raw {
   }
 };
 
+// One row of the raw side's reads by key: the key parameter and the columns.
+struct RawRow {
+  SQLINTEGER key = 0, code = 0, amount = 0;
+  char name[91] = {};
+  SQLLEN l1 = 0, l2 = 0, l3 = 0;
+  void Bind(SQLHSTMT st) {
+    SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &key, 0, nullptr);
+    SQLBindCol(st, 1, SQL_C_SLONG, &code, 0, &l1);
+    SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &l2);
+    SQLBindCol(st, 3, SQL_C_SLONG, &amount, 0, &l3);
+  }
+};
+
 struct Row {
   const char* what;
   double ours, raw;
@@ -161,16 +174,11 @@ void Run(const std::string& server, const std::string& owner, int n, std::vector
   const double ours_get = Since(t0);
   {
     SQLHSTMT st = raw.Prepare("SELECT BR_CODE,BR_NAME,BR_AMOUNT FROM \"BENCH_A\" WHERE BR_CODE = ?");
-    SQLINTEGER key = 0, code = 0, amount = 0;
-    char name[91];
-    SQLLEN l1, l2, l3;
-    SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &key, 0, nullptr);
-    SQLBindCol(st, 1, SQL_C_SLONG, &code, 0, &l1);
-    SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &l2);
-    SQLBindCol(st, 3, SQL_C_SLONG, &amount, 0, &l3);
+    RawRow row;
+    row.Bind(st);
     t0 = Clock::now();
     for (int32_t c : codes) {
-      key = c;
+      row.key = c;
       if (!SQL_SUCCEEDED(SQLExecute(st)) || SQLFetch(st) != SQL_SUCCESS) Die("SELECT directo");
       SQLFreeStmt(st, SQL_CLOSE);
     }
@@ -260,17 +268,12 @@ WalkTimes RawWalk(const std::string& owner, const std::string& table, int32_t fr
   Raw raw(owner);
   SQLHSTMT st = raw.Prepare("SELECT BR_CODE,BR_NAME,BR_AMOUNT FROM \"" + table +
                             "\" WHERE BR_CODE >= ? ORDER BY BR_CODE");
-  SQLINTEGER key = 0, code = 0, amount = 0;
-  char name[91];
-  SQLLEN l1, l2, l3;
-  SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &key, 0, nullptr);
-  SQLBindCol(st, 1, SQL_C_SLONG, &code, 0, &l1);
-  SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &l2);
-  SQLBindCol(st, 3, SQL_C_SLONG, &amount, 0, &l3);
+  RawRow row;
+  row.Bind(st);
   for (int run = 0; run < runs; ++run) {
     ResetPeak();
     const long before = PeakKb();
-    key = from + run;
+    row.key = from + run;
     auto t0 = Clock::now();
     if (!SQL_SUCCEEDED(SQLExecute(st)) || SQLFetch(st) != SQL_SUCCESS) Die("primera fila directa");
     w.first = std::min(w.first, Since(t0));

@@ -1127,6 +1127,9 @@ void ClearFilledNulls(OdbcFcb* f) {
 }  // namespace
 
 int AddRow(OdbcFcb* f) {
+  // An open walk is closed first: a write on its connection would otherwise
+  // make some servers keep the rest of it.
+  CloseResult(f);
   ClearFilledNulls(f);
   Statement* s = InsertStatement(f);
   if (f->batch > 0) {
