@@ -657,7 +657,7 @@ TEST_P(OdbcServer, PositionStringsTurnsAndSkipsAsTheDriverDefinesThem) {
   std::memset(f.record(), 0, f.record_length());
   ASSERT_EQ(f.Reget(f.key(1), pos), 0) << FileError();
   EXPECT_EQ(f.As<AllRecord>().CODE, 6);
-  EXPECT_EQ(f.As<AllRecord>().ULONG, 94u);
+  EXPECT_EQ(uint32_t(f.As<AllRecord>().ULONG), 94u);
   ASSERT_EQ(f.Delete(), 0);
   EXPECT_EQ(f.Reget(f.key(1), pos), 35);
   ASSERT_EQ(f.Reset(f.key(1), pos), 0);
@@ -665,7 +665,7 @@ TEST_P(OdbcServer, PositionStringsTurnsAndSkipsAsTheDriverDefinesThem) {
   EXPECT_EQ(f.As<AllRecord>().CODE, 5);
   // GET by pointer: the row whose integer row key it is.
   EXPECT_EQ(f.Get(int32_t(4)), 0);
-  EXPECT_EQ(f.As<AllRecord>().ULONG, 96u);
+  EXPECT_EQ(uint32_t(f.As<AllRecord>().ULONG), 96u);
   EXPECT_EQ(f.Get(int32_t(6)), 35);
   // Previous in record order cannot be served by a forward-only set.
   f.Set();
