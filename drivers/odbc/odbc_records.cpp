@@ -651,6 +651,10 @@ int Reselect(OdbcFcb* f, bool d) {
 int StepOnce(OdbcFcb* f, bool d) {
   if (f->mode == ReadMode::kNone) SetRead(f, ReadMode::kFile, nullptr);
   OdbcKey* k = f->read_key;
+  // A transaction's end that does not keep cursors has closed the walk's:
+  // it is selected again from the current record.
+  if (f->result && f->result->generation != f->group->generation && f->mode != ReadMode::kProgram)
+    CloseResult(f);
   // RESET to the record last read: it comes again from the saved copy and the
   // open result set goes on after it.
   if (f->replay) {
