@@ -9,8 +9,24 @@
 // insert batch.
 //
 // Reads: SET chooses a statement (file order, a key from its start, a key
-// from the record's key value); the first NEXT or PREVIOUS afterwards runs
-// it; later ones fetch from the open result, a row set at a time.
+// from the record's key value) and RESET a position (a key value and the
+// row key's); the first NEXT or PREVIOUS afterwards runs it; later ones fetch
+// from the open result, a row set at a time. Result sets only go forward:
+// a walk that turns round, or goes on after GET or a write, is selected
+// again from the current record (the saved copy) in the new direction.
+//
+//   SET/RESET --first NEXT/PREVIOUS--> result open, direction d
+//   result open --NEXT/PREVIOUS in d--> fetch
+//   result open --the other way, GET, PUT, ADD--> select from the current
+//                                                 record, skip it, fetch
+//
+// Invariants: the saved copy is the row last read or written (empty: no
+// current record); the order of a key that allows duplicates ends with the
+// row key, so that selecting again meets equal values in the same order.
+//
+// Holds: on PostgreSQL a held row is locked (FOR UPDATE) on a connection of
+// the file's own, outside the group's transactions; elsewhere held reads
+// use a locking cursor.
 //
 // Every value travels as a bound parameter; SQL text holds only names built
 // from the declaration (quoted or checked, odbc_sql.h) and the program's own

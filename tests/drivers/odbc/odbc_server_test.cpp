@@ -545,8 +545,7 @@ TEST_P(OdbcServer, ProgramStatementsAndOptionsThroughSend) {
   EXPECT_EQ(f->Records(), 3);
 }
 
-// --- Positioning: walks, positions, SKIP, GET (Part of the driver that turns
-// key order into statements).
+// --- Positioning: walks in key order, positions, SKIP, GET, holds.
 
 // A random walk of NEXT, PREVIOUS, SKIP, POSITION/RESET and GET over a key
 // with many equal values, against the rows sorted in the walk's order
