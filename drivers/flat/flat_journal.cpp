@@ -202,6 +202,7 @@ void Reload(FlatFcb* f) {
   if (ReadHeader(f) == 0) {
     // Key files are opened again: a failed write left them refusing writes.
     for (FlatKey& k : f->key_blocks) {
+      k.unbuilt = false;  // a build the rollback undid
       if (!k.file) continue;
       k.file.reset();
       EnsureKeyOpen(f, &k);
