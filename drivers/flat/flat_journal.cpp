@@ -319,6 +319,21 @@ bool HasJournals(nv::EnvFile* txn) {
   }
 }
 
+// Deletes transaction file `path` when it is a dead program's that no
+// journal needs any more: no running program holds its owner lock, and no
+// journal of its entries is left to roll back. Deleted under that lock, so
+// that the name still leads to it and no LOGOUT takes it meanwhile (one
+// that opened it first finds it replaced and makes its own).
+void RemoveIfDead(const std::string& path) {
+  std::unique_ptr<nv::EnvFile> file;
+  nv::OpenOptions o;
+  o.mode = nv::kReadWrite | nv::kDenyNone;
+  if (E()->Open(path, o, &file) != 0) return;
+  if (file->Lock(kOwnerByte, 1, true, false) != 0 || HasJournals(file.get()) || file->Replaced())
+    return;
+  E()->Remove(path);
+}
+
 // Takes transaction file `path` for this process: 0 with *out set, 1 when
 // it belongs to a running program or to a dead one's transaction that is
 // still to be rolled back, 48 when it cannot be made.
@@ -366,6 +381,12 @@ int TxnLogout() {
     t.file_synced = false;
     t.entries.clear();
     t.fcbs.clear();
+    // The files of programs that died before their first journalled write:
+    // no recovery ever meets them (it starts from a journal).
+    for (int other = 1; other <= kMaxInstances; ++other) {
+      const std::string p = TransactionPath(other);
+      if (other != instance && E()->Exists(p)) RemoveIfDead(p);
+    }
     return 0;
   }
   return 56;
@@ -672,9 +693,15 @@ int RecoverJournal(FlatFcb* f) {
   if (journal->Read(0, head, sizeof head, &got) != 0) return 65;
   if (got < kJournalStart) {
     // Its writer died before it had written the journal's start: nothing of
-    // the transaction was written to this file yet.
+    // the transaction was written to this file yet. Its transaction file
+    // goes too when the whole name is there and no other journal needs it.
     journal.reset();
     env->Remove(jp);
+    const size_t whole = std::min(got, kJournalNameSize);
+    const std::string txn_path(reinterpret_cast<const char*>(head),
+                               strnlen(reinterpret_cast<const char*>(head), whole));
+    if (txn_path.size() < whole && ReplaceExtension(txn_path, ".TR$") == txn_path)
+      RemoveIfDead(txn_path);
     return ReadHeader(f);
   }
   std::string txn_path(reinterpret_cast<const char*>(head),
