@@ -164,7 +164,8 @@ TEST_F(FlatServicesTest, AfterACancelledBuildTheHandleDoesNotReadTheEmptiedKeys)
     File f(CustDecl(dir_ / "CUST"));
     ASSERT_EQ(f.Open(mode), 0);
     for (int i = 0; i < 2; ++i) {  // BUILD(file) cancelled, then BUILD(key)
-      SetEventHandler([](int32_t e, intptr_t, intptr_t, intptr_t) { return int(e == kEventBuildProgress); });
+      SetEventHandler(
+          [](int32_t e, intptr_t, intptr_t, intptr_t) { return int(e == kEventBuildProgress); });
       if (i == 0) {  // a walk under way
         ASSERT_EQ(f.Set(f.key(1)), 0);
         ASSERT_EQ(f.Next(), 0);
