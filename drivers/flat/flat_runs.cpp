@@ -34,6 +34,7 @@ struct Runs {
   std::vector<FlatFcb*> held;
   bool thread = false;    // the thread that ends idle runs is started
   bool starting = false;  // ... and has not yet reached its loop
+  std::atomic<bool> up{false};  // it is in its loop: runs may be left idle
 };
 
 Runs* g_runs = nullptr;
@@ -94,6 +95,7 @@ void Keeper(Runs* runs) {
   Runs& r = *runs;
   std::unique_lock<std::mutex> lock(r.mu);
   r.starting = false;
+  r.up = true;
   r.keeper_up.notify_all();
   for (;;) {
     const int64_t now = NowUs();
@@ -178,11 +180,15 @@ int StartRun(FlatFcb* f, bool* started) {
   f->flags |= kRunLock;
   r.held.push_back(f);
   if (!r.thread) {
-    // Returns once the thread is in its loop (see ForkPrepare); the run is
-    // in an operation meanwhile, so the thread leaves it alone.
+    // Goes on once the thread is in its loop (see ForkPrepare); the run is
+    // in an operation meanwhile, so the thread leaves it alone. A thread
+    // that does not come up (a fork by another thread of the program left
+    // an allocator lock taken) is not waited for: until it does, no run is
+    // left idle, each ends with its operation.
     r.thread = r.starting = true;
     std::thread(Keeper, &r).detach();
-    r.keeper_up.wait(lock, [&] { return !r.starting; });
+    if (!r.keeper_up.wait_for(lock, std::chrono::seconds(1), [&] { return !r.starting; }))
+      r.starting = false;
   }
   r.cv.notify_one();
   *started = true;
@@ -191,7 +197,7 @@ int StartRun(FlatFcb* f, bool* started) {
 
 void RunOpEnded(FlatFcb* f) {
   f->flags &= ~(kHeaderByteLocked | kRunLock);
-  if (!Expired(f->run) && !WriterWaits(f)) {
+  if (!Expired(f->run) && !WriterWaits(f) && g_runs->up.load(std::memory_order_relaxed)) {
     f->run.state.store(kRunIdle, std::memory_order_release);
     return;
   }
