@@ -719,6 +719,14 @@ int RepairAfterCrash(FlatFcb* f) {
   return EndBuild(f, {}, start, err);
 }
 
+void RepairedElsewhere(FlatFcb* f) {
+  if (!(f->flags & kBusyOnDisk) || (f->header.status & kHdrBusy) || !AnyUnbuilt(f, true)) return;
+  for (FlatKey& k : f->key_blocks)
+    if (k.stored && !k.index) k.unbuilt = false;
+  f->flags &= ~kBusyOnDisk;
+  f->write_error = 0;
+}
+
 int BuildOne(FlatFcb* f, FlatKey* k) {
   if (f->read_only()) return 5;
   if (k->shape.components.empty()) return 76;
