@@ -280,6 +280,16 @@ std::string JournalPath(const std::string& data_path) {
   return ReplaceExtension(data_path, ".LOG");
 }
 
+namespace {
+
+// The transaction file name of the n-th instance from the first's.
+std::string InstancePath(const std::string& first, int instance) {
+  if (instance <= 1) return first;
+  return first.substr(0, first.size() - 4) + "-" + std::to_string(instance) + ".TR$";
+}
+
+}  // namespace
+
 std::string TransactionPath(int instance) {
   std::string program = E()->ProgramPath();
   size_t slash = program.find_last_of('/');
@@ -296,8 +306,7 @@ std::string TransactionPath(int instance) {
   }
   size_t dot = base.find_last_of('.');
   if (dot != std::string::npos && dot > 0) base.resize(dot);
-  if (instance > 1) base += "-" + std::to_string(instance);
-  return tmp + base + ".TR$";
+  return InstancePath(tmp + base + ".TR$", instance);
 }
 
 bool TxnActive() {
@@ -369,8 +378,9 @@ int TxnLogout() {
   // Each running program has a transaction file of its own: the first name
   // no live program holds. A dead program's file is taken over, unless a
   // journal still needs it (the open of that data file rolls it back).
+  const std::string first = TransactionPath(1);
   for (int instance = 1; instance <= kMaxInstances; ++instance) {
-    const std::string path = TransactionPath(instance);
+    const std::string path = InstancePath(first, instance);
     if (path.size() >= kJournalNameSize) return 48;
     const int err = TakeTransactionFile(path, &t.file);
     if (err == 1) continue;
@@ -382,11 +392,20 @@ int TxnLogout() {
     t.entries.clear();
     t.fcbs.clear();
     // The files of programs that died before their first journalled write:
-    // no recovery ever meets them (it starts from a journal).
-    for (int other = 1; other <= kMaxInstances; ++other) {
-      const std::string p = TransactionPath(other);
-      if (other != instance && E()->Exists(p)) RemoveIfDead(p);
+    // no recovery ever meets them (it starts from a journal). The names
+    // before this one are all in use (else it would have been taken); after
+    // it, the run of names that exist is looked at, and at the process's
+    // first LOGOUT every name (a gap left by a program that ended).
+    static bool swept = false;
+    for (int other = instance + 1; other <= kMaxInstances; ++other) {
+      const std::string p = InstancePath(first, other);
+      if (E()->Exists(p)) {
+        RemoveIfDead(p);
+      } else if (swept) {
+        break;
+      }
     }
+    swept = true;
     return 0;
   }
   return 56;
