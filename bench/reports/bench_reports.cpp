@@ -220,23 +220,11 @@ int main(int argc, char** argv) {
         return 1;
       }
     }
-    if (f->Open() != 0) return 1;
-    f->Stream();
-    auto t = Clock::now();
-    nv::dict::CallRecord& r = f->As<nv::dict::CallRecord>();
-    for (long i = 0; i < n; ++i) {
-      RandomCall(rng, int32_t(i + 1), -1, &r);
-      if (f->Add() != 0) {
-        std::fprintf(stderr, "add failed at %ld\n", i);
-        return 1;
-      }
-      bench::InsertCall(ins, r);
-    }
-    f->Flush();
-    f->Close();
-    std::printf("written %ld calls (flat and SQLite) in %.2f s\n", n, Since(t));
-    sqlite3_finalize(ins);
-    sqlite3_exec(db, "COMMIT; ANALYZE;", nullptr, nullptr, nullptr);
+    if (f->Open() != 0 ||
+        !bench::WriteCalls(f.get(), db, ins, n, [&](long i, nv::dict::CallRecord* r) {
+          RandomCall(rng, int32_t(i + 1), -1, r);
+        }))
+      return 1;
     data.Written(n);
   }
 

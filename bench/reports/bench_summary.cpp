@@ -93,11 +93,8 @@ int main(int argc, char** argv) {
     re09->Close();
 
     std::unique_ptr<nv::File> f = dict.NewFile("FXMO01");
-    if (f->Open() != 0) return 1;
-    f->Stream();
-    auto t = Clock::now();
-    nv::dict::CallRecord& r = f->As<nv::dict::CallRecord>();
-    for (long i = 0; i < n; ++i) {
+    auto make = [&](long i, nv::dict::CallRecord* call) {
+      nv::dict::CallRecord& r = *call;
       r = nv::dict::CallRecord{};
       r.CODLLA = int32_t(i + 1);
       r.FECLLA.set_day(first + int32_t(rng() % 300));
@@ -110,17 +107,8 @@ int main(int argc, char** argv) {
       r.DESLLA = "Local";
       r.TIPOLLA = rng() % 20 == 0 ? "NT" : "LO";
       r.TRANSF = " ";
-      if (f->Add() != 0) {
-        std::fprintf(stderr, "add failed at %ld\n", i);
-        return 1;
-      }
-      bench::InsertCall(ins, r);
-    }
-    f->Flush();
-    f->Close();
-    std::printf("written %ld calls (flat and SQLite) in %.2f s\n", n, Since(t));
-    sqlite3_finalize(ins);
-    sqlite3_exec(db, "COMMIT; ANALYZE;", nullptr, nullptr, nullptr);
+    };
+    if (f->Open() != 0 || !bench::WriteCalls(f.get(), db, ins, n, make)) return 1;
     data.Written(n);
   }
 

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "host/dictionary/records.h"
+#include "host/runtime/file.h"
 
 namespace bench {
 
@@ -116,6 +118,32 @@ inline void InsertCall(sqlite3_stmt* ins, const nv::dict::CallRecord& r) {
   sqlite3_bind_text(ins, 9, r.TIPOLLA.str().c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_step(ins);
   sqlite3_reset(ins);
+}
+
+// Writes n calls, each made by make(i, &record), to the call file `f`
+// (opened; streamed, then flushed and closed) and through `ins` to the
+// peer's table, whose load is then committed and analysed. False, with a
+// message, when an ADD fails.
+template <typename Make>
+bool WriteCalls(nv::File* f, sqlite3* db, sqlite3_stmt* ins, long n, Make make) {
+  f->Stream();
+  const auto t = std::chrono::steady_clock::now();
+  nv::dict::CallRecord& r = f->As<nv::dict::CallRecord>();
+  for (long i = 0; i < n; ++i) {
+    make(i, &r);
+    if (f->Add() != 0) {
+      std::fprintf(stderr, "add failed at %ld\n", i);
+      return false;
+    }
+    InsertCall(ins, r);
+  }
+  f->Flush();
+  f->Close();
+  std::printf("written %ld calls (flat and SQLite) in %.2f s\n", n,
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count());
+  sqlite3_finalize(ins);
+  sqlite3_exec(db, "COMMIT; ANALYZE;", nullptr, nullptr, nullptr);
+  return true;
 }
 
 }  // namespace bench

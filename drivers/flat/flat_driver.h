@@ -78,6 +78,10 @@ struct FlatKey : nv::DrvKcbHead {
   bool index = false;    // kept only by BUILD
   bool dynamic = false;  // an index declared without components
   bool stored = false;   // has a key file and a descriptor
+  // Reset by a build that failed (cancelled, no memory, a write): reads
+  // through it answer 46 until a build of it completes or the file is
+  // opened again (which repairs it), never an empty key.
+  bool unbuilt = false;
   std::string path;
   std::string cur_key;  // key value of the current record (CurrentKey())
   bool cur_has_entry = false;

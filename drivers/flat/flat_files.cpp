@@ -94,7 +94,10 @@ std::string DeclaredDescriptor(const FlatFcb* f, const FlatKey& k) {
 }
 
 void CloseAll(FlatFcb* f) {
-  for (FlatKey& k : f->key_blocks) k.file.reset();
+  for (FlatKey& k : f->key_blocks) {
+    k.file.reset();
+    k.unbuilt = false;
+  }
   f->memo.reset();
   f->data.reset();
 }
@@ -213,24 +216,49 @@ int FinishPack(FlatFcb* f) {
 }
 
 // A build that failed half way (cancelled from a progress event, no memory)
-// leaves key files that do not hold every record: outside a transaction the
-// busy mark stays on disk and the handle refuses further writes, so that the
-// next open that may write builds the keys again.
-int KeepMarkAfterFailedBuild(FlatFcb* f, int err) {
-  if (err != 0 && err != 40 && err != -1 && f->open() && (f->flags & kBusyOnDisk) &&
-      !f->write_error)
-    f->write_error = err;
+// leaves key files that do not hold every record: they are marked unbuilt,
+// and outside a transaction the busy mark stays on disk and the handle
+// refuses further writes, so that the next open that may write builds the
+// keys again (on a file opened shared, the next operation of any station
+// finds the mark and repairs). A build of the unbuilt keys, or that repair,
+// lifts the refusal (BeginBuild): once every key that writes keep up is
+// whole again the mark goes at the end of the operation.
+bool AnyUnbuilt(const FlatFcb* f, bool maintained_only) {
+  return std::any_of(f->key_blocks.begin(), f->key_blocks.end(), [&](const FlatKey& k) {
+    return k.unbuilt && (!maintained_only || (k.stored && !k.index));
+  });
+}
+
+// Before a build: kLifted when the handle refused writes only because an
+// earlier build failed (the refusal is lifted for this build), kRefused when
+// it refuses them for another write that failed (the build writes nothing).
+enum BuildStart { kPlain, kLifted, kRefused };
+BuildStart BeginBuild(FlatFcb* f) {
+  if (!f->write_error) return kPlain;
+  if (!AnyUnbuilt(f, false) || !(f->flags & kBusyOnDisk) || TxnJournals(f)) return kRefused;
+  f->write_error = 0;
+  return kLifted;
+}
+
+int EndBuild(FlatFcb* f, const std::vector<FlatKey*>& keys, BuildStart start, int err) {
+  if (err == -1 || !f->open() || start == kRefused) return err;
+  const bool failed = err != 0 && err != 40;
+  for (FlatKey* k : keys) k->unbuilt = failed;
+  if (failed && (f->flags & kBusyOnDisk) && !f->write_error) f->write_error = 46;
+  // Other keys that writes keep up still to build: writes stay refused.
+  if (start == kLifted && !f->write_error && AnyUnbuilt(f, true)) f->write_error = 46;
   return err;
 }
 
 int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
   int err = OpenOrCreateKey(f, k);
   if (err) return err;
+  const BuildStart start = BeginBuild(f);
   // A build rewrites and cuts the whole key file.
   if ((err = JournalWhole(f, k->file->file(), 0)) != 0 || (err = k->file->EndHoldBack()) != 0)
-    return err;
+    return EndBuild(f, {}, start, err);
   LiveRecords source(f);
-  return KeepMarkAfterFailedBuild(f, BuildKey(E(), k->file.get(), source, report, Folder(f->name)));
+  return EndBuild(f, {k}, start, BuildKey(E(), k->file.get(), source, report, Folder(f->name)));
 }
 
 // Builds the keys `which` picks in one pass over the records, with one
@@ -238,21 +266,24 @@ int BuildKeyFile(FlatFcb* f, FlatKey* k, BuildReport* report) {
 template <typename Pick>
 int BuildKeyFiles(FlatFcb* f, Pick which) {
   std::vector<KeyToBuild> list;
+  std::vector<FlatKey*> keys;
+  const BuildStart start = BeginBuild(f);
   for (FlatKey& k : f->key_blocks) {
     if (!which(k) || k.shape.components.empty()) continue;
     int err = OpenOrCreateKey(f, &k);
     if (!err) err = JournalWhole(f, k.file->file(), 0);
     if (!err) err = k.file->EndHoldBack();
-    if (err) return err;
+    if (err) return EndBuild(f, {}, start, err);
     list.push_back({k.file.get(), ""});
+    keys.push_back(&k);
   }
-  if (list.empty()) return 0;
+  if (list.empty()) return EndBuild(f, {}, start, 0);
   BuildReport report(E(), ReplaceExtension(f->name, ".BLD"));
   LiveRecords source(f);
   std::vector<int> results;
   int err = BuildKeys(E(), list, source, &report, Folder(f->name), &results);
   report.Close();
-  return KeepMarkAfterFailedBuild(f, err);
+  return EndBuild(f, keys, start, err);
 }
 
 void ResetPositions(FlatFcb* f) {
@@ -674,6 +705,7 @@ int BuildAll(FlatFcb* f) {
 
 int RepairAfterCrash(FlatFcb* f) {
   if (f->read_only()) return 0;
+  const BuildStart start = BeginBuild(f);
   // The mark is on disk and stays there until the last repair write.
   f->flags |= kBusyOnDisk;
   f->header.status |= kHdrBusy;
@@ -684,7 +716,15 @@ int RepairAfterCrash(FlatFcb* f) {
     if (err == 40) err = 0;  // duplicates are listed in the report
   }
   if (!err) err = WriteFinalHeader(f);
-  return err;
+  return EndBuild(f, {}, start, err);
+}
+
+void RepairedElsewhere(FlatFcb* f) {
+  if (!(f->flags & kBusyOnDisk) || (f->header.status & kHdrBusy) || !AnyUnbuilt(f, true)) return;
+  for (FlatKey& k : f->key_blocks)
+    if (k.stored && !k.index) k.unbuilt = false;
+  f->flags &= ~kBusyOnDisk;
+  f->write_error = 0;
 }
 
 int BuildOne(FlatFcb* f, FlatKey* k) {

@@ -202,6 +202,7 @@ void Reload(FlatFcb* f) {
   if (ReadHeader(f) == 0) {
     // Key files are opened again: a failed write left them refusing writes.
     for (FlatKey& k : f->key_blocks) {
+      k.unbuilt = false;  // a build the rollback undid
       if (!k.file) continue;
       k.file.reset();
       EnsureKeyOpen(f, &k);
@@ -279,6 +280,16 @@ std::string JournalPath(const std::string& data_path) {
   return ReplaceExtension(data_path, ".LOG");
 }
 
+namespace {
+
+// The transaction file name of the n-th instance from the first's.
+std::string InstancePath(const std::string& first, int instance) {
+  if (instance <= 1) return first;
+  return first.substr(0, first.size() - 4) + "-" + std::to_string(instance) + ".TR$";
+}
+
+}  // namespace
+
 std::string TransactionPath(int instance) {
   std::string program = E()->ProgramPath();
   size_t slash = program.find_last_of('/');
@@ -295,8 +306,7 @@ std::string TransactionPath(int instance) {
   }
   size_t dot = base.find_last_of('.');
   if (dot != std::string::npos && dot > 0) base.resize(dot);
-  if (instance > 1) base += "-" + std::to_string(instance);
-  return tmp + base + ".TR$";
+  return InstancePath(tmp + base + ".TR$", instance);
 }
 
 bool TxnActive() {
@@ -316,6 +326,21 @@ bool HasJournals(nv::EnvFile* txn) {
                      strnlen(reinterpret_cast<const char*>(rec + 4), 78));
     if (Get16(rec + 2) == 0 && !name.empty() && E()->Exists(JournalPath(name))) return true;
   }
+}
+
+// Deletes transaction file `path` when it is a dead program's that no
+// journal needs any more: no running program holds its owner lock, and no
+// journal of its entries is left to roll back. Deleted under that lock, so
+// that the name still leads to it and no LOGOUT takes it meanwhile (one
+// that opened it first finds it replaced and makes its own).
+void RemoveIfDead(const std::string& path) {
+  std::unique_ptr<nv::EnvFile> file;
+  nv::OpenOptions o;
+  o.mode = nv::kReadWrite | nv::kDenyNone;
+  if (E()->Open(path, o, &file) != 0) return;
+  if (file->Lock(kOwnerByte, 1, true, false) != 0 || HasJournals(file.get()) || file->Replaced())
+    return;
+  E()->Remove(path);
 }
 
 // Takes transaction file `path` for this process: 0 with *out set, 1 when
@@ -353,8 +378,9 @@ int TxnLogout() {
   // Each running program has a transaction file of its own: the first name
   // no live program holds. A dead program's file is taken over, unless a
   // journal still needs it (the open of that data file rolls it back).
+  const std::string first = TransactionPath(1);
   for (int instance = 1; instance <= kMaxInstances; ++instance) {
-    const std::string path = TransactionPath(instance);
+    const std::string path = InstancePath(first, instance);
     if (path.size() >= kJournalNameSize) return 48;
     const int err = TakeTransactionFile(path, &t.file);
     if (err == 1) continue;
@@ -365,6 +391,21 @@ int TxnLogout() {
     t.file_synced = false;
     t.entries.clear();
     t.fcbs.clear();
+    // The files of programs that died before their first journalled write:
+    // no recovery ever meets them (it starts from a journal). The names
+    // before this one are all in use (else it would have been taken); after
+    // it, the run of names that exist is looked at, and at the process's
+    // first LOGOUT every name (a gap left by a program that ended).
+    static bool swept = false;
+    for (int other = instance + 1; other <= kMaxInstances; ++other) {
+      const std::string p = InstancePath(first, other);
+      if (E()->Exists(p)) {
+        RemoveIfDead(p);
+      } else if (swept) {
+        break;
+      }
+    }
+    swept = true;
     return 0;
   }
   return 56;
@@ -671,9 +712,15 @@ int RecoverJournal(FlatFcb* f) {
   if (journal->Read(0, head, sizeof head, &got) != 0) return 65;
   if (got < kJournalStart) {
     // Its writer died before it had written the journal's start: nothing of
-    // the transaction was written to this file yet.
+    // the transaction was written to this file yet. Its transaction file
+    // goes too when the whole name is there and no other journal needs it.
     journal.reset();
     env->Remove(jp);
+    const size_t whole = std::min(got, kJournalNameSize);
+    const std::string txn_path(reinterpret_cast<const char*>(head),
+                               strnlen(reinterpret_cast<const char*>(head), whole));
+    if (txn_path.size() < whole && ReplaceExtension(txn_path, ".TR$") == txn_path)
+      RemoveIfDead(txn_path);
     return ReadHeader(f);
   }
   std::string txn_path(reinterpret_cast<const char*>(head),

@@ -28,6 +28,10 @@ int BuildAll(FlatFcb* f);
 // and free chains recounted from the records, every maintained key rebuilt,
 // then the mark cleared. Nothing on a read-only open.
 int RepairAfterCrash(FlatFcb* f);
+// The header, read again, no longer has the busy mark this open left after
+// a build that failed: another station repaired the file, and the keys the
+// build left unbuilt (but indexes) are whole again.
+void RepairedElsewhere(FlatFcb* f);
 int BuildOne(FlatFcb* f, FlatKey* k);
 int BuildIndex(FlatFcb* f, FlatKey* k, const std::string& text);
 

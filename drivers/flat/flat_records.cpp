@@ -277,6 +277,7 @@ int ReadHeader(FlatFcb* f) {
 // Keys of a record.
 
 int EnsureKeyOpen(FlatFcb* f, FlatKey* k) {
+  if (k->unbuilt) return 46;
   if (k->file) return 0;
   if (k->shape.components.empty()) return 46;
   nv::OpenOptions o;

@@ -30,8 +30,11 @@ int64_t NowUs() {
 struct Runs {
   std::mutex mu;
   std::condition_variable cv;
+  std::condition_variable keeper_up;  // signalled when the thread runs
   std::vector<FlatFcb*> held;
-  bool thread = false;  // the thread that ends idle runs is started
+  bool thread = false;    // the thread that ends idle runs is started
+  bool starting = false;  // ... and has not yet reached its loop
+  std::atomic<bool> up{false};  // it is in its loop: runs may be left idle
 };
 
 Runs* g_runs = nullptr;
@@ -40,8 +43,17 @@ Runs* g_runs = nullptr;
 // the fork, and the condition (which may count the parent's thread as
 // waiting) are not used again there. The child starts afresh; the runs it
 // inherited are no longer kept (the lock belongs to the parent's open).
+//
+// No fork happens while the thread is still setting itself up: a thread
+// that is starting allocates (its stack attributes, and under the address
+// sanitizer its allocator caches), and a fork then would leave the child
+// an allocator lock that nobody ever releases; the child's own thread
+// would stop on it for good and its idle runs would keep their lock until
+// it exits. Once in its loop the thread allocates nothing.
 void ForkPrepare() {
-  g_runs->mu.lock();
+  std::unique_lock<std::mutex> lock(g_runs->mu);
+  g_runs->keeper_up.wait(lock, [] { return !g_runs->starting; });
+  lock.release();  // kept over the fork, let go by ForkParent
 }
 void ForkParent() {
   g_runs->mu.unlock();
@@ -82,6 +94,9 @@ bool ReleaseIdleLocked(Runs& r, FlatFcb* f) {
 void Keeper(Runs* runs) {
   Runs& r = *runs;
   std::unique_lock<std::mutex> lock(r.mu);
+  r.starting = false;
+  r.up = true;
+  r.keeper_up.notify_all();
   for (;;) {
     const int64_t now = NowUs();
     int64_t next = INT64_MAX;
@@ -158,15 +173,22 @@ int StartRun(FlatFcb* f, bool* started) {
   if ((f->header.status & kHdrLocked) && !(f->flags & kLockedByUs)) return fall_back();
   if ((f->header.status & kHdrBusy) && !f->read_only()) return fall_back();
   Runs& r = R();
-  std::lock_guard<std::mutex> lock(r.mu);
+  std::unique_lock<std::mutex> lock(r.mu);
   f->run.ops = 1;
   f->run.deadline_us = NowUs() + kRunMs * 1000;
   f->run.state.store(kRunInOp, std::memory_order_release);
   f->flags |= kRunLock;
   r.held.push_back(f);
   if (!r.thread) {
-    r.thread = true;
+    // Goes on once the thread is in its loop (see ForkPrepare); the run is
+    // in an operation meanwhile, so the thread leaves it alone. A thread
+    // that does not come up (a fork by another thread of the program left
+    // an allocator lock taken) is not waited for: until it does, no run is
+    // left idle, each ends with its operation.
+    r.thread = r.starting = true;
     std::thread(Keeper, &r).detach();
+    if (!r.keeper_up.wait_for(lock, std::chrono::seconds(1), [&] { return !r.starting; }))
+      r.starting = false;
   }
   r.cv.notify_one();
   *started = true;
@@ -175,7 +197,7 @@ int StartRun(FlatFcb* f, bool* started) {
 
 void RunOpEnded(FlatFcb* f) {
   f->flags &= ~(kHeaderByteLocked | kRunLock);
-  if (!Expired(f->run) && !WriterWaits(f)) {
+  if (!Expired(f->run) && !WriterWaits(f) && g_runs->up.load(std::memory_order_relaxed)) {
     f->run.state.store(kRunIdle, std::memory_order_release);
     return;
   }

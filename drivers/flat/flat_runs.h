@@ -12,7 +12,9 @@
 // CLOSE, a writer of this process wanting the lock (EndIdleRuns), or, looked
 // at every 32 operations, a writer of another program waiting. A run
 // left idle (the program stopped reading) is ended by a thread of the
-// driver when its time is up, so the lock is never kept longer than that.
+// driver when its time is up, so the lock is never kept longer than that
+// (no run is left idle while that thread is not running; a fork waits until
+// it has started, flat_runs.cpp).
 //
 // Writers take the byte lock exclusively, so no byte of the file changes
 // while a run holds it: a reader sees every record and key entry as the

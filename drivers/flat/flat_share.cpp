@@ -80,6 +80,7 @@ void WaitForLock(nv::EnvFile* file, uint64_t byte, bool exclusive) {
 int ReadHeaderAndKeys(FlatFcb* f) {
   int err = ReadHeader(f);
   if (err) return err;
+  RepairedElsewhere(f);
   for (FlatKey& k : f->key_blocks)
     if (k.file) k.file->MarkStale();
   return 0;

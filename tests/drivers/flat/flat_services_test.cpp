@@ -149,6 +149,74 @@ TEST_F(FlatServicesTest, DeferredBuildOfManyRecordsReportsProgressAndCanBeCancel
   EXPECT_EQ(events.back(), (std::vector<intptr_t>{kEventBuildDone, 1, 0, 5}));
 }
 
+// A cancelled deferred build leaves its keys reset. Opened alone, the handle
+// that ran it answers 46 ("Hay que reconstruir las claves") through them,
+// never an empty key, until a build of them completes; record order still
+// reads every record. Opened shared, its next operation finds the busy mark
+// and rebuilds, as any station's would (or finds the keys another station
+// rebuilt). Either way the next open reads whole keys.
+TEST_F(FlatServicesTest, AfterACancelledBuildTheHandleDoesNotReadTheEmptiedKeys) {
+  SetMessageHandler([](uint32_t, intptr_t, intptr_t) {});
+  for (uint32_t mode : {kReadWrite | kDenyAll, kReadWrite | kDenyNone}) {
+    SCOPED_TRACE(mode);
+    const int want = mode == (kReadWrite | kDenyAll) ? 46 : 0;
+    {
+      auto made = Make(0, kReadWrite | kDenyAll);
+      ASSERT_EQ(made->Stream(), 0);
+      for (int i = 1; i <= 300; ++i) {
+        Fill(*made, i, "NOMBRE " + std::to_string(i % 7));
+        ASSERT_EQ(made->Add(), 0);
+      }
+    }
+    File f(CustDecl(dir_ / "CUST"));
+    ASSERT_EQ(f.Open(mode), 0);
+    for (int i = 0; i < 2; ++i) {  // BUILD(file) cancelled, then BUILD(key)
+      SetEventHandler(
+          [](int32_t e, intptr_t, intptr_t, intptr_t) { return int(e == kEventBuildProgress); });
+      if (i == 0) {  // a walk under way
+        ASSERT_EQ(f.Set(f.key(1)), 0);
+        ASSERT_EQ(f.Next(), 0);
+      }
+      ASSERT_EQ(f.SetProperty(29446, "10"), 0);
+      ASSERT_EQ(i == 0 ? f.Build() : f.Build(f.key(0)), 0);
+      f.Call(kOpRunDeferred);
+      ASSERT_EQ(ErrorCode(), 93);
+      SetEventHandler(nullptr);
+      if (!want && i == 1) {  // another station's operation repairs first
+        File other(CustDecl(dir_ / "CUST"));
+        ASSERT_EQ(other.Open(mode), 0);
+        EXPECT_EQ(other.Records(other.key(0)), 300);
+      }
+      if (i == 0) {
+        EXPECT_EQ(f.Next(), want);
+      }
+      f.As<CustRecord>().CODE = 200;
+      EXPECT_EQ(f.Get(f.key(0)), want);
+      const int64_t keyed = f.Records(f.key(0));
+      EXPECT_EQ(want ? ErrorCode() : keyed, want ? 46 : 300);
+      Fill(f, 301, "NUEVO");
+      EXPECT_EQ(f.Add(), want);  // the keys ADD keeps up are not whole
+      if (!want) {
+        EXPECT_EQ(f.Delete(), 0);
+      }
+      EXPECT_EQ(f.Set(), 0);
+      int live = 0;
+      while (f.Next() == 0) ++live;
+      EXPECT_EQ(live, 300);
+    }
+    // A build of the keys makes them readable and writable again.
+    ASSERT_EQ(f.Build(), 0);
+    f.As<CustRecord>().CODE = 200;
+    EXPECT_EQ(f.Get(f.key(0)), 0);
+    Fill(f, 301, "NUEVO");
+    EXPECT_EQ(f.Add(), 0);
+    ASSERT_EQ(f.Close(), 0);
+    File again(CustDecl(dir_ / "CUST"));
+    ASSERT_EQ(again.Open(mode), 0);
+    EXPECT_EQ(again.Records(again.key(1)), 301);
+  }
+}
+
 // The driver is activated with the open mode after OPEN and with 0 after
 // CLOSE; the full name is the data file's absolute path while it is open.
 TEST_F(FlatServicesTest, ActivationAndFullName) {

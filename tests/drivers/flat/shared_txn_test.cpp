@@ -280,6 +280,34 @@ TEST_F(SharedTxnTest, SecondLogoutAnswers56AndOnlyARunningProgramKeepsItsFile) {
   EXPECT_FALSE(nv::GetEnv()->Exists(flat::TransactionPath(2)));
 }
 
+// Transaction files of programs that died are not left lying about: LOGOUT
+// deletes those no journal needs (a program that died before its first
+// journalled write), and leaves a running program's and one whose journal
+// is still to be rolled back.
+TEST_F(SharedTxnTest, LogoutDeletesTheTransactionFilesOfDeadProgramsThatNoJournalNeeds) {
+  auto f = Make();
+  auto entry = [](const std::string& data) {
+    std::vector<uint8_t> e(flat::kTxnEntrySize, 0);
+    e[0] = 1;
+    std::memcpy(e.data() + 4, data.data(), data.size());
+    return e;
+  };
+  WriteBytes(flat::TransactionPath(2), {});
+  WriteBytes(flat::TransactionPath(3), entry(dir_ / "OTRO.DAT"));
+  WriteBytes(flat::TransactionPath(4), entry(dir_ / "OTRO.DAT"));
+  WriteBytes(flat::TransactionPath(5), entry(dir_ / "VIVO.DAT"));
+  WriteBytes(dir_ / "VIVO.LOG", std::vector<uint8_t>(flat::kJournalStart + 8, 0));
+  std::unique_ptr<nv::EnvFile> running;  // number 4 belongs to a running program
+  nv::OpenOptions o;
+  o.mode = kReadWrite | kDenyNone;
+  ASSERT_EQ(nv::GetEnv()->Open(flat::TransactionPath(4), o, &running), 0);
+  ASSERT_EQ(running->Lock(nv::kShareLockBase + 8, 1, true, false), 0);
+  ASSERT_EQ(f->Logout(), 0);
+  ASSERT_EQ(f->Commit(), 0);
+  for (int n : {1, 2, 3}) EXPECT_FALSE(nv::GetEnv()->Exists(flat::TransactionPath(n))) << n;
+  for (int n : {4, 5}) EXPECT_TRUE(nv::GetEnv()->Exists(flat::TransactionPath(n))) << n;
+}
+
 TEST_F(SharedTxnTest, LogoutThatCannotCreateItsFileAnswers48) {
   auto f = Make();
   Profile("NRVTMP=" + dir_.path() + "/no/such/folder\n");
@@ -463,6 +491,18 @@ TEST_F(JournalAtOpenTest, TornJournalTailsAreDroppedAndADamagedStartAnswers65) {
   {
     File f(CustDecl(dir_ / "CUST"));
     EXPECT_EQ(f.Open(kExclusive), 0);
+  }
+  // Its writer died before the 8 zero bytes: recovery deletes the journal
+  // and the dead program's transaction file with it.
+  Leave({});
+  std::vector<uint8_t> torn = ReadBytes(dir_ / "CUST.LOG");
+  torn.resize(flat::kJournalNameSize);
+  WriteBytes(dir_ / "CUST.LOG", torn);
+  {
+    File f(CustDecl(dir_ / "CUST"));
+    EXPECT_EQ(f.Open(kExclusive), 0);
+    EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "CUST.LOG"));
+    EXPECT_FALSE(nv::GetEnv()->Exists(dir_ / "DEAD.TR$"));
   }
   // The 8 zero bytes after the name are not there.
   Leave(Trailer(100, 1, 0));
