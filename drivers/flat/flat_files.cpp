@@ -38,6 +38,10 @@ int EndStreamHoldBack(FlatFcb* f) {
     if (!k.file || !k.file->holding_back()) continue;
     if (int err = k.file->EndHoldBack(); err != 0 && first == 0) first = err;
   }
+  // The keys now lack entries their records have: the handle refuses
+  // further writes and closes without flushing, leaving the busy mark for
+  // the next open to repair.
+  if (first != 0 && f->write_error == 0) f->write_error = first;
   return first;
 }
 
