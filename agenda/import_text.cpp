@@ -241,7 +241,7 @@ struct TextImport::Impl {
 
   // Merging.
   std::unique_ptr<RelinkFiles> relink;
-  std::vector<std::string> to_relink;  // unpaced: this tick's numbers
+  std::vector<std::string> to_relink;          // unpaced: this tick's numbers
   int32_t company_code = 0, contact_code = 0;  // directory codes
   int32_t company_file = 0, contact_file = 0;  // file codes
 

@@ -425,9 +425,14 @@ int WriteMemo(FlatFcb* f, uint32_t* first) {
   *first = 0;
   FlatMemo* m = f->memo_block();
   if (m == nullptr || !f->memo) return 0;
-  // Trailing blanks are found in place: the buffer may be 64,000 bytes and
-  // most records carry no text.
+  // Trailing blanks are found in place, a block at a time: the buffer may
+  // be 64,000 bytes and most records carry no text.
+  static const std::string blanks(4096, ' ');
   size_t len = m->size;
+  for (size_t n = std::min(len, blanks.size());
+       len > 0 && std::memcmp(m->buffer.get() + len - n, blanks.data(), n) == 0;
+       n = std::min(len, blanks.size()))
+    len -= n;
   while (len > 0 && m->buffer[len - 1] == ' ') --len;
   if (len == 0) return 0;
   std::string text(m->buffer.get(), len);
