@@ -911,11 +911,12 @@ void TextImport::Relink(const std::string& number) {
 }
 
 // The numbers a tick of many units added or moved, re-linked after its last
-// unit in number order: each call ends linked as if they had been re-linked
-// one by one (a call's last re-link comes after the last change of any
-// directory number that starts it, in both ways), each call file is read in
-// one pass up its number key instead of one seek between directory writes,
-// and a call met by several numbers is written once.
+// unit, in number order. Each call ends linked as if they had been re-linked
+// one by one: either way its last re-link comes after the last change, in
+// the tick, of any directory number that starts it, so it gets the owner of
+// the longest one as the tick left them. The call files are walked upwards
+// one number after another, without directory writes in between to end
+// their read runs, and a call that several numbers start is written once.
 void TextImport::RelinkTick() {
   Impl& m = *impl_;
   std::vector<std::string>& numbers = m.to_relink;
