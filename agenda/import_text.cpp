@@ -193,9 +193,18 @@ class TickWrites {
     f.Stream();
     files_.push_back(&f);
   }
-  void End() {
-    for (nv::File* f : files_) f->Flush();
+  // Flushes every file; the first failure is answered (its file's name in
+  // *failed), the other files are flushed all the same.
+  int End(std::string* failed) {
+    int first = 0;
+    for (nv::File* f : files_) {
+      if (const int err = f->Flush(); err != 0 && first == 0) {
+        first = err;
+        *failed = f->Name();
+      }
+    }
     files_.clear();
+    return first;
   }
 
  private:
@@ -207,10 +216,12 @@ class TickWrites {
 // ---------------------------------------------------------------------------
 
 struct TextImport::Impl {
-  Impl(nv::dict::Dictionary& d, std::string f) : dic(d), folder(std::move(f)) {}
+  Impl(nv::dict::Dictionary& d, std::string f, ImportPacing p)
+      : dic(d), folder(std::move(f)), pacing(p) {}
 
   nv::dict::Dictionary& dic;
   std::string folder;
+  ImportPacing pacing;
   std::unique_ptr<nv::File> staging[kSourceCount];
   bool staging_open = false;
   std::vector<FileAccess*> used;  // directory files in use
@@ -230,6 +241,7 @@ struct TextImport::Impl {
 
   // Merging.
   std::unique_ptr<RelinkFiles> relink;
+  std::vector<std::string> to_relink;          // unpaced: this tick's numbers
   int32_t company_code = 0, contact_code = 0;  // directory codes
   int32_t company_file = 0, contact_file = 0;  // file codes
 
@@ -255,8 +267,8 @@ struct TextImport::Impl {
   }
 };
 
-TextImport::TextImport(nv::dict::Dictionary& dic, std::string folder)
-    : impl_(std::make_unique<Impl>(dic, std::move(folder))) {}
+TextImport::TextImport(nv::dict::Dictionary& dic, std::string folder, ImportPacing pacing)
+    : impl_(std::make_unique<Impl>(dic, std::move(folder), pacing)) {}
 
 TextImport::~TextImport() {
   if (running_) Stop();
@@ -321,7 +333,13 @@ bool TextImport::Start() {
   m.staging_open = true;
   for (const char* label : {"FXMA11", "FXRE09", "FXTA02", "FXTA09"}) {
     FileAccess* a = m.dic.Access(label);
-    const int err = a->UseFile();
+    // Unpaced, the directory is taken for writing by this run alone when
+    // no other station writes it, so that the driver keeps its headers and
+    // key pages between operations; else it is shared as the window does.
+    int err = m.pacing == ImportPacing::kUnpaced && !a->is_open()
+                  ? a->TryUseFile(nv::kReadWrite | nv::kDenyWrite)
+                  : -1;
+    if (err != 0) err = a->UseFile();
     if (err != 0) {
       m.CloseDirectory();
       m.CloseStaging(false);
@@ -345,7 +363,8 @@ bool TextImport::Start() {
 void TextImport::Stop() {
   if (!running_) return;
   Impl& m = *impl_;
-  m.writes.End();
+  RelinkTick();
+  EndWrites();
   m.reader.Close();
   m.CloseDirectory();
   m.CloseStaging(false);
@@ -397,8 +416,38 @@ int64_t TextImport::Tick(int64_t units) {
     Unit();
     ++done;
   }
-  impl_->writes.End();
+  RelinkTick();
+  if (running_ && !EndWrites()) Interrupt();
   return done;
+}
+
+int64_t TextImport::RunUnpaced() {
+  int64_t done = 0;
+  while (running_) done += Tick(kUnpacedTickUnits);
+  return done;
+}
+
+bool TextImport::EndWrites() {
+  std::string file;
+  const int err = impl_->writes.End(&file);
+  if (err == 0) return true;
+  Error(A("Error al grabar en el disco el archivo ") + file + " (error " + Num(err) +
+        "): " + nv::ErrorTextOf(err) + ".");
+  return false;
+}
+
+// A flush that failed: what the ticks before wrote is on disk, this tick's
+// work may not be. The run stops there, as a cancel does, so that nothing
+// is built on writes the disk refused; the staging tables stay and a later
+// run imports the files again (its matches update in place).
+void TextImport::Interrupt() {
+  Impl& m = *impl_;
+  m.to_relink.clear();
+  m.reader.Close();
+  m.CloseDirectory();
+  m.CloseStaging(false);
+  running_ = false;
+  SetStatus(A("Proceso interrumpido: error al grabar en el disco."));
 }
 
 void TextImport::Unit() {
@@ -837,26 +886,55 @@ void TextImport::MergeNumber(int s, int32_t owner) {
           Quoted(number) + ".");
     return;
   }
-  // The calls of the number, at once (its first 30 characters).
-  if (m.relink && m.relink->ok()) {
-    CallRelinker run(m.relink->re09(), m.relink->calls(), number.substr(0, 30));
-    run.SetBeforeWrite([&m](nv::File& f) { m.writes.Touch(f); });
-    run.Begin();
-    run.Step(0);
-    run.Finish();
-    ++relinked_;
-    if (run.errors() > 0) {
-      Error(A("Error al actualizar las llamadas del teléfono ") + Quoted(number) + " (" +
-            run.first_error_label() + ", error " + Num(run.first_error()) + ").");
-    }
+  // The calls of the number (its first 30 characters): at once in the
+  // window; unpaced, at the end of the tick (RelinkTick).
+  if (m.pacing == ImportPacing::kUnpaced) {
+    m.to_relink.push_back(number.substr(0, 30));
+  } else {
+    Relink(number.substr(0, 30));
   }
+}
+
+void TextImport::Relink(const std::string& number) {
+  Impl& m = *impl_;
+  if (!m.relink || !m.relink->ok()) return;
+  CallRelinker run(m.relink->re09(), m.relink->calls(), number);
+  run.SetBeforeWrite([&m](nv::File& f) { m.writes.Touch(f); });
+  run.Begin();
+  run.Step(0);
+  run.Finish();
+  ++relinked_;
+  if (run.errors() > 0) {
+    Error(A("Error al actualizar las llamadas del teléfono ") + Quoted(number) + " (" +
+          run.first_error_label() + ", error " + Num(run.first_error()) + ").");
+  }
+}
+
+// The numbers a tick of many units added or moved, re-linked after its last
+// unit, in number order. Each call ends linked as if they had been re-linked
+// one by one: either way its last re-link comes after the last change, in
+// the tick, of any directory number that starts it, so it gets the owner of
+// the longest one as the tick left them. The call files are walked upwards
+// one number after another, without directory writes in between to end
+// their read runs, and a call that several numbers start is written once.
+void TextImport::RelinkTick() {
+  Impl& m = *impl_;
+  std::vector<std::string>& numbers = m.to_relink;
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  for (const std::string& n : numbers) Relink(n);
+  numbers.clear();
 }
 
 void TextImport::Finish() {
   Impl& m = *impl_;
   progress_ = range_;
   SetStatus(A("Finalizando el proceso..."));
-  m.writes.End();
+  RelinkTick();
+  if (!EndWrites()) {
+    Interrupt();
+    return;
+  }
   m.CloseDirectory();
   m.CloseStaging(true);
   phase_ = ImportPhase::kFin;

@@ -22,14 +22,16 @@
 //     description, numbers by number; a match is updated in place (its code
 //     kept, its comments kept), anything else is added.
 //   - Every rejected line and every failed write adds one entry to errors()
-//     (Windows-1252 text) and the run goes on.
+//     (Windows-1252 text) and the run goes on; only a failed flush at the
+//     end of a tick stops it (see Tick).
 //   - The staging tables are opened deny-all for the whole run (a second
 //     station cannot import at the same time) and emptied when a run
 //     starts; a stopped run leaves them on disk, "Fin" removes them.
 //   - The directory and call files written within one tick are in batch
 //     (stream) mode from their first write of the tick and are flushed when
 //     the tick ends, so a tick's work is on disk before the next tick
-//     starts. The staging tables, this run's scratch, stay in batch mode
+//     starts (a window's tick is one unit, an unpaced one kUnpacedTickUnits).
+//     The staging tables, this run's scratch, stay in batch mode
 //     until they are closed.
 //
 // Thread-safety: the program's main thread (it uses the dictionary's files).
@@ -69,10 +71,18 @@ const char* PhaseName(ImportPhase phase);
 // The folder the window reads its files from.
 inline constexpr const char* kImportFolder = ".\\Archivos\\";
 
+// How a run is driven. The window runs one unit per timer tick over files
+// it shares with every other station. Unpaced (the command line) runs ticks
+// of kUnpacedTickUnits units, and takes the directory files deny-write
+// when no other station has them open for writing (shared otherwise).
+enum class ImportPacing { kWindow, kUnpaced };
+inline constexpr int64_t kUnpacedTickUnits = 10000;
+
 class TextImport {
  public:
   // `folder` ends with a separator ('\' or '/').
-  TextImport(nv::dict::Dictionary& dic, std::string folder = kImportFolder);
+  TextImport(nv::dict::Dictionary& dic, std::string folder = kImportFolder,
+             ImportPacing pacing = ImportPacing::kWindow);
   ~TextImport();
   TextImport(const TextImport&) = delete;
   TextImport& operator=(const TextImport&) = delete;
@@ -85,8 +95,12 @@ class TextImport {
   // run cannot start (the reason is the status line and one error).
   bool Start();
   // Runs up to `units` units (0: to the end), then ends the tick (flushes
-  // what the tick wrote). Answers the units run.
+  // what the tick wrote). Answers the units run. A flush that fails is an
+  // error and interrupts the run (running() and finished() false, the
+  // staging tables left as a cancel leaves them).
   int64_t Tick(int64_t units);
+  // Ticks until the run ends (the command line's way). Answers the units.
+  int64_t RunUnpaced();
   // Stops a run where it is (cancel): what was written stays, the staging
   // tables are closed and left on disk.
   void Stop();
@@ -112,6 +126,8 @@ class TextImport {
   void SetStatus(std::string text);
   void Error(std::string text);
   void Reject(std::string text);
+  bool EndWrites();
+  void Interrupt();
   // Steps 1 to 6.
   void OpenSource(int source);
   void LoadLine();
@@ -128,6 +144,8 @@ class TextImport {
   bool MergeCompany();
   bool MergeContact(int32_t company);
   void MergeNumber(int table, int32_t owner);
+  void Relink(const std::string& number);
+  void RelinkTick();
   void Finish();
 
   std::unique_ptr<Impl> impl_;

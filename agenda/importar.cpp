@@ -84,7 +84,11 @@ void Importar() {
         run.Tick(1);
         picture = picture % kClockPictures + 1;
         w.SetText(kImpReloj, ClockPicture(picture));
-        if (run.finished()) {
+        if (!run.running() && !run.finished()) {  // interrupted: a flush failed
+          w.Hide(kImpReloj);
+          busy.reset();
+          w.SetTimer(0);
+        } else if (run.finished()) {
           ShowProgress(w, kImpProgreso, 1, 1);
           w.SetText(kImpPorcentaje, A("100 % Completo"));
           w.Hide(kImpReloj);
@@ -121,7 +125,7 @@ int ImportarSinVentana(const std::string& folder, std::FILE* out) {
   if (dic == nullptr) return 4;
   std::string dir = folder.empty() ? std::string(kImportFolder) : folder;
   if (dir.back() != '/' && dir.back() != '\\') dir += '/';
-  TextImport run(*dic, dir);
+  TextImport run(*dic, dir, ImportPacing::kUnpaced);
   run.on_status = [out](const std::string& s) {
     std::fprintf(out, "%s\n", nv::Utf8FromAnsi(s).c_str());
   };
@@ -129,14 +133,13 @@ int ImportarSinVentana(const std::string& folder, std::FILE* out) {
     std::fprintf(out, "  %s\n", nv::Utf8FromAnsi(e).c_str());
   };
   if (!run.Start()) return 4;
-  // Ticks of many units: what each tick wrote is flushed at its end.
-  while (run.running()) run.Tick(2000);
+  run.RunUnpaced();
   std::fprintf(out, "%s\n",
                nv::Utf8FromAnsi(std::to_string(run.errors().size()) + A(" errores, ") +
                                 std::to_string(run.rejected()) + A(" líneas rechazadas."))
                    .c_str());
   std::fflush(out);
-  return run.errors().empty() ? 0 : 1;
+  return run.errors().empty() && run.finished() ? 0 : 1;
 }
 
 namespace {

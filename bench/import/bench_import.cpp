@@ -1,4 +1,5 @@
-// bench_import [COMPANIES] [--existing N] [--calls N] [--paced N]: the text
+// bench_import [COMPANIES] [--existing N] [--calls N] [--paced N] [--base DIR]
+// [--no-peer]: the text
 // import of COMPANIES companies (default 10,000) with 3 numbers and 2
 // contacts each (each contact with one number), over a directory that
 // already holds N other companies and contacts (default 10,000) and N calls
@@ -13,6 +14,9 @@
 //     larger of the hundredth and the unit's work, and the time for the
 //     whole set is extrapolated from the sample's mean.
 // Ratios are SQLite's time divided by ours: above 1 means we are faster.
+// --base DIR keeps the existing installation in DIR and takes it from there
+// on the next run (for repeated runs of one size); --no-peer leaves SQLite
+// out (for profiling).
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -373,6 +377,8 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   int companies = 10000, existing = 10000, paced = 300;
   int64_t calls = 1000000;
+  std::string base;
+  bool peer = true;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto next = [&] { return i + 1 < argc ? std::atoll(argv[++i]) : 0; };
@@ -382,13 +388,18 @@ int main(int argc, char** argv) {
       calls = next();
     } else if (a == "--paced") {
       paced = int(next());
+    } else if (a == "--base" && i + 1 < argc) {
+      base = argv[++i];
+    } else if (a == "--no-peer") {
+      peer = false;
     } else {
       companies = std::atoi(a.c_str());
     }
   }
   if (companies <= 0 || existing < 0 || calls < 0 || paced < 0) {
     std::fprintf(stderr,
-                 "usage: bench_import [COMPANIES] [--existing N] [--calls N] [--paced N]\n");
+                 "usage: bench_import [COMPANIES] [--existing N] [--calls N] [--paced N] "
+                 "[--base DIR] [--no-peer]\n");
     return 2;
   }
   char tmpl[] = "/tmp/bench_import-XXXXXX";
@@ -410,11 +421,20 @@ int main(int argc, char** argv) {
   o.contacts = existing;
   demodata::Summary summary;
   std::string error;
-  if (demodata::Write(o, &summary, &error) != 0) {
-    std::fprintf(stderr, "bench_import: %s\n", error.c_str());
-    return 1;
+  struct stat st;
+  if (!base.empty() && stat((base + "/Archivos").c_str(), &st) == 0) {
+    if (std::system(("cp -a '" + base + "/Archivos' Archivos").c_str()) != 0) return 1;
+    std::printf("  existing installation copied from %s  %8.2f s\n", base.c_str(), Seconds(t));
+  } else {
+    if (demodata::Write(o, &summary, &error) != 0) {
+      std::fprintf(stderr, "bench_import: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("  existing installation written                    %8.2f s\n", Seconds(t));
+    if (!base.empty() &&
+        std::system(("mkdir -p '" + base + "' && cp -a Archivos '" + base + "/'").c_str()) != 0)
+      return 1;
   }
-  std::printf("  existing installation written                    %8.2f s\n", Seconds(t));
   nv::dict::FxdatsInit(nullptr, nullptr);
   nv::dict::Dictionary& dic = *nv::dict::Dic();
   dic.SetCallFileNames();
@@ -423,8 +443,8 @@ int main(int argc, char** argv) {
   Lite lite;
   if (sqlite3_open("import.db", &lite.db) != SQLITE_OK) return 1;
   t = Clock::now();
-  if (!CopyInto(lite, dic)) return 1;
-  std::printf("  the same copied into SQLite                      %8.2f s\n", Seconds(t));
+  if (peer && !CopyInto(lite, dic)) return 1;
+  if (peer) std::printf("  the same copied into SQLite                      %8.2f s\n", Seconds(t));
 
   demodata::TextSample sample;
   sample.out = "textos";
@@ -439,7 +459,7 @@ int main(int argc, char** argv) {
               static_cast<long long>(ts.lines), sample.numbers.size());
 
   // Unpaced, as agenda --importar runs it.
-  agenda::TextImport run(dic, "textos/");
+  agenda::TextImport run(dic, "textos/", agenda::ImportPacing::kUnpaced);
   std::vector<std::pair<std::string, double>> stages;
   auto stage_start = Clock::now();
   const auto start = stage_start;
@@ -456,8 +476,7 @@ int main(int argc, char** argv) {
   };
   const double cpu0 = CpuSeconds();
   if (!run.Start()) return 1;
-  int64_t units = 0;
-  while (run.running()) units += run.Tick(2000);
+  const int64_t units = run.RunUnpaced();
   const double ours = Seconds(start);
   stages.emplace_back(stage, Seconds(stage_start));
   const double ours_cpu = CpuSeconds() - cpu0;
@@ -468,7 +487,7 @@ int main(int argc, char** argv) {
   }
   int64_t lite_units = 0;
   const double cpu1 = CpuSeconds();
-  const double theirs = LiteImport(lite, "textos/", &lite_units);
+  const double theirs = peer ? LiteImport(lite, "textos/", &lite_units) : 0;
   const double theirs_cpu = CpuSeconds() - cpu1;
   std::printf("\n  unpaced import         ours %8.2f s   SQLite %8.2f s   ratio %.2f\n", ours,
               theirs, theirs / ours);

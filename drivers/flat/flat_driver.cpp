@@ -342,6 +342,9 @@ int FlatDriver::Run(drv::OpContext& c) {
       return PackFile(f);
     case nv::kOpStream:
       f->flags &= ~kFlushAfterWrite;
+      if (StreamHoldsKeys(f))
+        for (FlatKey& key : f->key_blocks)
+          if (key.file) key.file->set_hold_back(true);
       return 0;
     case nv::kOpFlush:
       return FlushFile(f);

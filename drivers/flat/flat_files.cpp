@@ -11,6 +11,7 @@
 #include "drivers/flat/flat_ops.h"
 #include "drivers/flat/flat_runs.h"
 #include "drivers/flat/flat_share.h"
+#include "host/runtime/driver_services.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/fixed_string.h"
 
@@ -20,9 +21,28 @@ void SetKeyHooks(FlatFcb* f, KeyFile* kf) {
   kf->set_cache(!(f->flags & kOpenShared));
   kf->set_write_hook([f, kf](uint64_t off, size_t n) { return f->WriteHook(kf->file(), off, n); });
   kf->set_batch_hook([f, kf](const KeyFile::Ranges& r) { return f->WriteHooks(kf->file(), r); });
-  // Opened (or made) inside a transaction that keeps this file: held back
-  // like the file's other keys.
-  kf->set_hold_back(TxnDefersFlush(f));
+  // Opened (or made) inside a transaction that keeps this file, or while
+  // the file streams to itself: held back like the file's other keys.
+  kf->set_hold_back(TxnDefersFlush(f) || StreamHoldsKeys(f));
+}
+
+bool StreamHoldsKeys(const FlatFcb* f) {
+  return !(f->flags & (kFlushAfterWrite | kOpenShared)) && !f->read_only() && f->fd != nullptr &&
+         nv::LogoutNumberOf(f->fd) == 0 && !TxnActive();
+}
+
+int EndStreamHoldBack(FlatFcb* f) {
+  if (TxnDefersFlush(f)) return 0;  // COMMIT writes them
+  int first = 0;
+  for (FlatKey& k : f->key_blocks) {
+    if (!k.file || !k.file->holding_back()) continue;
+    if (int err = k.file->EndHoldBack(); err != 0 && first == 0) first = err;
+  }
+  // The keys now lack entries their records have: the handle refuses
+  // further writes and closes without flushing, leaving the busy mark for
+  // the next open to repair.
+  if (first != 0 && f->write_error == 0) f->write_error = first;
+  return first;
 }
 
 std::string MemoPath(const FlatFcb* f) {
@@ -541,9 +561,10 @@ int OpenFiles(FlatFcb* f, uint32_t mode) {
 int FlushFile(FlatFcb* f) {
   f->flags |= kFlushAfterWrite;
   if (f->read_only()) return 0;
-  // Key headers first: the held-back header is the last write and takes the
-  // busy mark away.
-  int err = FlushKeys(f, false);
+  // Key pages and headers first: the held-back header is the last write and
+  // takes the busy mark away.
+  int err = EndStreamHoldBack(f);
+  if (!err) err = FlushKeys(f, false);
   if (!err && (f->flags & kHeaderDirty)) err = WriteFinalHeader(f);
   if (!err && f->data && (err = f->data->Sync(false)) != 0) err = drv::OsError(err);
   if (!err && f->memo && (err = f->memo->Sync(false)) != 0) err = drv::OsError(err);

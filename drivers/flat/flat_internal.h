@@ -57,8 +57,18 @@ int RebuildMemoChain(FlatFcb* f);
 
 int EnsureKeyOpen(FlatFcb* f, FlatKey* k);
 // A key file of f: its page cache (off when others may write), the write
-// hooks that journal or mark, and holding back inside a transaction.
+// hooks that journal or mark, and holding back inside a transaction or
+// while StreamHoldsKeys.
 void SetKeyHooks(FlatFcb* f, KeyFile* kf);
+// Streaming a file no other open may write (not opened shared) and that no
+// transaction can journal (in no logout): its key pages are held back in
+// memory like a transaction's until FLUSH or CLOSE (or BUILD, EMPTY, PACK).
+// The header is then held back too, so the busy mark stays on disk until
+// the keys are written: a program that dies meanwhile leaves a file the
+// next open repairs (its keys built again from the records).
+bool StreamHoldsKeys(const FlatFcb* f);
+// Writes what the keys of f hold back for streaming and stops holding back.
+int EndStreamHoldBack(FlatFcb* f);
 bool Maintained(const FlatKey& k);
 // Key value of record data; false when the record has no entry.
 bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value);

@@ -228,6 +228,9 @@ int WriteBusyMark(FlatFcb* f, bool on) {
 
 int ClearBusyMark(FlatFcb* f) {
   if (!(f->flags & kBusyOnDisk) || (f->flags & kHeaderDirty) || f->write_error) return 0;
+  // A PUT's key pages held back for streaming: the mark stays until FLUSH.
+  for (const FlatKey& k : f->key_blocks)
+    if (k.file && k.file->holding_back() && !TxnDefersFlush(f)) return 0;
   return WriteBusyMark(f, false);
 }
 
@@ -423,11 +426,17 @@ int WriteMemo(FlatFcb* f, uint32_t* first) {
   *first = 0;
   FlatMemo* m = f->memo_block();
   if (m == nullptr || !f->memo) return 0;
-  std::string text(m->buffer.get(), m->size);
-  size_t len = text.find_last_not_of(' ');
-  len = len == std::string::npos ? 0 : len + 1;
+  // Trailing blanks are found in place, a block at a time: the buffer may
+  // be 64,000 bytes and most records carry no text.
+  static const std::string blanks(4096, ' ');
+  size_t len = m->size;
+  for (size_t n = std::min(len, blanks.size());
+       len > 0 && std::memcmp(m->buffer.get() + len - n, blanks.data(), n) == 0;
+       n = std::min(len, blanks.size()))
+    len -= n;
+  while (len > 0 && m->buffer[len - 1] == ' ') --len;
   if (len == 0) return 0;
-  text.resize(len);
+  std::string text(m->buffer.get(), len);
   if (f->attributes & nv::kFcbOem) nv::AnsiToOem(text.data(), text.size());
   uint32_t head = 0, blocks = 0;
   int err = ReadMemoHead(f, &head);
@@ -638,7 +647,8 @@ int AddRecord(FlatFcb* f, bool keys) {
   // Streaming holds the header back, but not on a file opened shared: the
   // other stations learn from the header where the records end, and would
   // add theirs over the ones appended here.
-  if (!keys && !(f->flags & kFlushAfterWrite) && !(f->flags & kOpenShared)) {
+  if ((!keys && !(f->flags & kFlushAfterWrite) && !(f->flags & kOpenShared)) ||
+      StreamHoldsKeys(f)) {
     f->flags |= kHeaderDirty;
   } else if ((err = WriteFinalHeader(f, true)) != 0) {
     return err;
@@ -806,7 +816,11 @@ int DeleteRecord(FlatFcb* f) {
     }
     f->header.first_live = r;
   }
-  if ((err = WriteFinalHeader(f, true)) != 0) return err;
+  if (StreamHoldsKeys(f)) {
+    f->flags |= kHeaderDirty;  // with the keys, at FLUSH
+  } else if ((err = WriteFinalHeader(f, true)) != 0) {
+    return err;
+  }
   if (f->held == n) f->held = 0;
   f->current = 0;
   f->current_status = 0;

@@ -649,11 +649,21 @@ int KeyFile::WriteHeldBack() {
   if (!held_header_ && held_pages_.empty()) return 0;
   if (sticky_error_ != 0) return sticky_error_;
   int rc = batch_hook_ ? batch_hook_(HeldBackRanges()) : 0;
-  for (auto it = held_pages_.begin(); rc == 0 && it != held_pages_.end(); ++it) {
-    rc = file_->Write(uint64_t(it->first) * kPageSize, it->second.data(), kPageSize);
+  // Pages that follow each other on disk go in one write (a split puts its
+  // new page at the end of the file, so a batch of inserts makes such runs).
+  std::vector<uint8_t> run;
+  for (auto it = held_pages_.begin(); rc == 0 && it != held_pages_.end();) {
+    const uint32_t first = it->first;
+    run.clear();
+    for (uint32_t next = first;
+         it != held_pages_.end() && it->first == next && run.size() < 64 * kPageSize;
+         ++it, ++next) {
+      run.insert(run.end(), it->second.begin(), it->second.end());
+      // The copy read before the page was changed must not come back.
+      cache_.erase(it->first);
+    }
+    rc = file_->Write(uint64_t(first) * kPageSize, run.data(), run.size());
     if (rc != 0) rc = PageIoError(rc);
-    // The copy read before the page was changed must not come back.
-    cache_.erase(it->first);
   }
   if (rc == 0 && held_header_) {
     uint8_t b[kKeyHeaderSize];

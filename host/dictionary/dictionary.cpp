@@ -122,6 +122,10 @@ int FileAccess::Report(std::string_view operation, int code) {
 }
 
 int FileAccess::UseFile() {
+  return Report("Open", TryUseFile(kOpenMode));
+}
+
+int FileAccess::TryUseFile(uint32_t mode) {
   if (uses_ > 0) {
     ++uses_;
     return 0;
@@ -129,12 +133,12 @@ int FileAccess::UseFile() {
   file_->SetName(dict_->EffectiveName(info_.label));
   const StoreChoice store = dict_->Store(info_.label);
   file_->SetOwner(store.owner);
-  int err = file_->Open(kOpenMode);
+  int err = file_->Open(mode);
   if (err == kErrFileNotFound && info_.create_on_open) {
     err = file_->Create();
-    if (err == 0) err = file_->Open(kOpenMode);
+    if (err == 0) err = file_->Open(mode);
   }
-  if (err != 0) return Report("Open", err);
+  if (err != 0) return err;
   uses_ = 1;
   return 0;
 }

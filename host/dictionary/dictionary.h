@@ -122,6 +122,10 @@ class NV_API FileAccess {
   // Declares use of the file: opens it (shared, read and write) on the first
   // use, creating a missing directory file. Answers the error code.
   int UseFile();
+  // The same in an open mode of the caller's (nv::kReadWrite | nv::kDenyWrite
+  // for a batch writer that wants the file to itself), without report. A
+  // later use shares the open the first one made, whatever its mode.
+  int TryUseFile(uint32_t mode);
   // Drops one use; the last one closes the file.
   int Close();
 

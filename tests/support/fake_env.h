@@ -58,6 +58,7 @@ class FailingEnv : public nv::EnvWrapper {
   std::atomic<int> error{nv::kOsDiskFull};
   std::atomic<int> writes{0};
   std::atomic<bool> fail_syncs{false};
+  std::atomic<int> failing_syncs{0};  // the next n syncs fail, then they work again
 
  private:
   std::string only_;
@@ -79,7 +80,14 @@ class FailingEnv : public nv::EnvWrapper {
     }
     int Truncate(uint64_t s) override { return f_->Truncate(s); }
     int Size(uint64_t* s) override { return f_->Size(s); }
-    int Sync(bool d) override { return env_->fail_syncs ? nv::kOsWriteFault : f_->Sync(d); }
+    int Sync(bool d) override {
+      if (env_->fail_syncs) return nv::kOsWriteFault;
+      if (env_->failing_syncs.load() > 0) {
+        --env_->failing_syncs;
+        return nv::kOsWriteFault;
+      }
+      return f_->Sync(d);
+    }
     int Lock(uint64_t o, uint64_t l, bool e, bool w) override { return f_->Lock(o, l, e, w); }
     int Unlock(uint64_t o, uint64_t l) override { return f_->Unlock(o, l); }
     const std::string& Path() const override { return f_->Path(); }

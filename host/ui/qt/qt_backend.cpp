@@ -6,7 +6,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
@@ -54,6 +56,20 @@ QString Q(std::string_view ansi) {
 }
 std::string Ansi(const QString& s) {
   return nv::AnsiFromUtf8(s.toStdString());
+}
+
+// A picture by file name: as named (the working folder), else beside the
+// program, else in its installed data folder (share/fonvex).
+QPixmap Picture(std::string_view name) {
+  const QString file = Q(name);
+  if (file.isEmpty()) return QPixmap();
+  QPixmap p(file);
+  if (!p.isNull() || QDir::isAbsolutePath(file)) return p;
+  const QString dir = QCoreApplication::applicationDirPath();
+  for (const QString& at : {dir + "/" + file, dir + "/../share/fonvex/" + file}) {
+    if (p.load(at)) break;
+  }
+  return p;
 }
 
 bool OnGuiThread() {
@@ -1091,7 +1107,7 @@ class QtPeer : public WindowPeer {
     int& frame = frames_[id];
     frame = (frame + 1) % int(c.def.frames.size());
     auto* label = static_cast<QLabel*>(it->second.widget);
-    QPixmap p(Q(c.def.frames[size_t(frame)]));
+    QPixmap p = Picture(c.def.frames[size_t(frame)]);
     if (p.isNull()) p = ClockFrame(frame, int(c.def.frames.size()));
     label->setPixmap(p);
   }
@@ -1164,7 +1180,7 @@ class QtPeer : public WindowPeer {
         break;
       case ControlKind::kImage: {
         auto* label = static_cast<QLabel*>(widget);
-        QPixmap p(Q(c.text));
+        const QPixmap p = Picture(c.text);
         if (p.isNull()) {
           label->setText(QString());
           label->hide();  // no picture: no room taken

@@ -161,6 +161,36 @@ TEST_F(MergeTest, WritesThatFailLeaveTheDirectoryAsItWas) {
   EXPECT_TRUE(Find("Beta SRL", "E", &beta));
 }
 
+// Unpaced, a tick's writes are flushed when it ends. A flush the disk
+// refuses (once) is reported and stops the run there: what earlier ticks
+// wrote stays, the staging tables are left, and the next run completes.
+TEST_F(MergeTest, AFailedFlushStopsTheUnpacedRunAndKeepsWhatEarlierTicksWrote) {
+  nvtest::FailingEnv failing(ui_->clock_env(), "FXMA11");
+  nv::SetEnv(&failing);
+  agenda::TextImport run(*dic_, "Archivos/", agenda::ImportPacing::kUnpaced);
+  ASSERT_TRUE(run.Start());
+  // Ticks of one unit up to the first company merged (its tick flushed).
+  while (run.running() && run.phase() != agenda::ImportPhase::kTelefonosDeEmpresas) run.Tick(1);
+  ASSERT_TRUE(run.running());
+  failing.failing_syncs = 1;
+  run.RunUnpaced();
+  nv::SetEnv(ui_->clock_env());
+  EXPECT_FALSE(run.running());
+  EXPECT_FALSE(run.finished());
+  EXPECT_EQ(run.status(), A("Proceso interrumpido: error al grabar en el disco."));
+  ASSERT_FALSE(run.errors().empty());
+  EXPECT_EQ(run.errors().back().rfind(A("Error al grabar en el disco el archivo "), 0), 0u);
+  EXPECT_NE(run.errors().back().find("FXMA11"), std::string::npos) << run.errors().back();
+  EXPECT_TRUE(StagingLeft());
+  MA11Record acme{}, beta{};
+  ASSERT_TRUE(Find("Acme S.A.", "E", &acme));
+  EXPECT_EQ(acme.LOCALI.str(), A("Córdoba"));
+  EXPECT_EQ(RunImport(), 0);
+  EXPECT_TRUE(Find("Beta SRL", "E", &beta));
+  EXPECT_TRUE(Find("Ana Sola", "C", &beta));
+  EXPECT_FALSE(StagingLeft());
+}
+
 // Another station importing holds the staging tables: this run refuses to
 // start, says why, and touches nothing.
 TEST_F(MergeTest, ASecondStationCannotImportAtTheSameTime) {

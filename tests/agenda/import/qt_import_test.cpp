@@ -41,7 +41,7 @@ class QtImportTest : public ImportTest {
 TEST_F(QtImportTest, TheWindowShowsARunToItsEnd) {
   WriteInputs("1,Comercio\n", "1,Clientes\n", "1,1/1/2020,Uno,,,,1,0,,RI,\n2,,Dos,,,,,0,,,\n",
               "1,111,,1\n2,222,,0\n", "9,,Nueve,,,,1,,\n", "9,999,,0\nx\n");
-  bool pressed = false, seen_running = false, done = false;
+  bool pressed = false, seen_running = false, seen_clock = false, done = false;
   int bar_value = -1, bar_max = 0;
   std::string percent;
   QTimer driver;
@@ -57,6 +57,12 @@ TEST_F(QtImportTest, TheWindowShowsARunToItsEnd) {
       return;
     }
     seen_running = seen_running || w->Timer() != 0;
+    // While it works the window shows a clock picture (RELOJnn.ICO).
+    if (w->Timer() != 0) {
+      for (QWidget* top : QApplication::topLevelWidgets())
+        for (QLabel* l : top->findChildren<QLabel*>())
+          seen_clock = seen_clock || (l->isVisible() && !l->pixmap().isNull());
+    }
     if (w->Timer() == 0 && !done) {
       done = true;
       // The widgets as the user sees them.
@@ -76,6 +82,7 @@ TEST_F(QtImportTest, TheWindowShowsARunToItsEnd) {
   agenda::AgendaProcedures().Importar();
   driver.stop();
   EXPECT_TRUE(seen_running);
+  EXPECT_TRUE(seen_clock);
   EXPECT_TRUE(done);
   EXPECT_EQ(percent, "100 % Completo");
   EXPECT_EQ(bar_value, bar_max);

@@ -5,6 +5,8 @@
 // steps that change them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "host/runtime/codepage.h"
 #include "tests/drivers/flat/flat_test_decl.h"
 #include "tests/support/fake_env.h"
@@ -245,6 +247,61 @@ TEST_F(FlatRecordTest, AppendWhileStreamingWritesTheHeaderOnceAtFlush) {
   ASSERT_EQ(f->Close(), 0);
   EXPECT_EQ(env.header_writes, 1);
   EXPECT_EQ(U32At(Dat(), 5), 51u);
+}
+
+// Streaming a file no other open may write holds its key pages back until
+// FLUSH: this open reads them from memory, and the files as a crash would
+// leave them meanwhile (records written, keys not, busy mark on disk) are
+// repaired by the next open. A FLUSH the disk refuses says so, and the
+// file is repaired when opened again.
+TEST_F(FlatRecordTest, StreamingAFileToItselfHoldsItsKeysBackUntilFlush) {
+  nvtest::FailingEnv failing;
+  nvtest::ScopedEnv scoped(&failing);
+  auto f = Make();
+  ASSERT_EQ(f->Close(), 0);
+  ASSERT_EQ(f->Open(kReadWrite | kDenyWrite), 0);
+  ASSERT_EQ(f->Stream(), 0);
+  AddN(*f, 300);
+  Fill(*f, 5, "");
+  ASSERT_EQ(f->Get(f->key(0)), 0);
+  f->As<CustRecord>().CODE = 1005;
+  ASSERT_EQ(f->Put(), 0);
+  Fill(*f, 7, "");
+  ASSERT_EQ(f->Get(f->key(0)), 0);
+  ASSERT_EQ(f->Delete(), 0);
+  std::vector<int32_t> expected;
+  for (int i = 1; i <= 300; ++i)
+    if (i != 5 && i != 7) expected.push_back(i);
+  expected.push_back(1005);
+  EXPECT_EQ(Codes(*f, f->key(0)), expected);
+  // What a crash now would leave.
+  TempDir crashed;
+  for (const char* ext : {".DAT", ".MEM", ".K01", ".K02", ".K03"}) {
+    std::error_code ec;
+    std::filesystem::copy_file(dir_ / ("CUST" + std::string(ext)),
+                               crashed / ("CUST" + std::string(ext)), ec);
+  }
+  {
+    File g(CustDecl(crashed / "CUST"));
+    ASSERT_EQ(g.Open(), 0) << ErrorCode();
+    EXPECT_EQ(Codes(g, g.key(0)), expected);
+    ASSERT_EQ(g.Close(), 0);
+    EXPECT_TRUE(Consistent(crashed / "CUST"));
+  }
+  ASSERT_EQ(f->Flush(), 0);
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+  // A second batch whose key pages the disk refuses at FLUSH.
+  ASSERT_EQ(f->Stream(), 0);
+  AddN(*f, 50, 2001);
+  failing.write_budget = 0;
+  EXPECT_NE(f->Flush(), 0);
+  failing.write_budget = -1;
+  f->Close();
+  ASSERT_EQ(f->Open(), 0) << ErrorCode();
+  EXPECT_EQ(f->Records(), int64_t(expected.size()) + 50);
+  EXPECT_EQ(f->Records(f->key(0)), int64_t(expected.size()) + 50);
+  ASSERT_EQ(f->Close(), 0);
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
 // A station streaming into a shared file writes the header after each
