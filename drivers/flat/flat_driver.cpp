@@ -12,6 +12,7 @@
 #include "drivers/flat/flat_ops.h"
 #include "drivers/flat/flat_share.h"
 #include "host/runtime/error_state.h"
+#include "host/runtime/read_fields.h"
 
 namespace flat {
 

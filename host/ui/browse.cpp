@@ -5,8 +5,10 @@
 
 #include "host/runtime/declaration.h"
 #include "host/runtime/error_state.h"
+#include "host/runtime/expr.h"
 #include "host/runtime/file.h"
 #include "host/runtime/fixed_string.h"
+#include "host/runtime/read_fields.h"
 #include "host/ui/field_access.h"
 #include "host/ui/window.h"
 
@@ -22,6 +24,33 @@ FilterCompiler& Compiler() {
 
 bool SameLabel(std::string_view a, std::string_view b) {
   return Upper(a) == Upper(b);
+}
+
+// The fields of `file` a filter text reads, when the text alone says: every
+// name in it is a field of the file (INRANGE aside). A variable, another
+// file's field or a procedure might read any byte of the buffer: unknown.
+std::optional<std::vector<std::string>> FilterTextReads(nv::File& file, std::string_view text) {
+  expr::Error error;
+  std::unique_ptr<expr::Node> tree = expr::Parse(text, &error);
+  const RecordType* rt = file.decl().record.get();
+  if (!tree || !rt) return std::nullopt;
+  std::vector<std::string> reads;
+  bool known = true;
+  auto walk = [&](const auto& self, const expr::Node& n) -> void {
+    if (n.kind == expr::NodeKind::kName || n.kind == expr::NodeKind::kField) {
+      if (rt->FindField(n.text) != 0) {
+        reads.push_back(n.text);
+      } else {
+        known = false;
+      }
+    } else if (n.kind == expr::NodeKind::kCall && !SameLabel(n.text, "INRANGE")) {
+      known = false;
+    }
+    for (const auto& c : n.children) self(self, *c);
+  };
+  walk(walk, *tree);
+  if (!known) return std::nullopt;
+  return reads;
 }
 
 }  // namespace
@@ -102,7 +131,7 @@ bool Browse::SetFilterText(std::string_view text) {
   }
   filter_error_.clear();
   filter_ = std::move(f);
-  filter_reads_.reset();
+  filter_reads_ = FilterTextReads(*file_, text);
   row_fields_known_ = false;
   return true;
 }

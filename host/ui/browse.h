@@ -109,6 +109,7 @@ class NV_API Browse {
   }
   // A filter text for the expression evaluator; false (filter unchanged,
   // error text kept) when no evaluator is installed or the text is refused.
+  // A text whose names are all fields of the list's file reads those.
   bool SetFilterText(std::string_view text);
   const std::string& filter_error() const { return filter_error_; }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "host/runtime/codepage.h"
+#include "host/runtime/read_fields.h"
 #include "tests/drivers/flat/flat_test_decl.h"
 #include "tests/support/fake_env.h"
 
