@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
               (long long)n, (long long)(total_rows - n), Ms(t0, t1), Ms(t1, t2));
 
   // --- our list: open the file, first page, then page down to the end
-  std::string last_row;
+  std::string last_row, lite_last_row;
   auto run_ours = [&](Result* out) -> int {
     Result r;
     auto s = Clock::now();
@@ -221,6 +221,7 @@ int main(int argc, char** argv) {
     }
     auto end = Clock::now();
     r.cpu_per_page = r.pages ? (CpuMs() - cpu) / double(r.pages) : 0;
+    lite_last_row = last_name;
     r.total = Ms(s, end);
     r.per_page = r.pages ? Ms(first, end) / double(r.pages) : 0;
     sqlite3_finalize(first_q);
@@ -249,6 +250,13 @@ int main(int argc, char** argv) {
     keep_best(&lite, r, k);
   }
   if (!last_row.empty()) std::printf("última fila (flat): %s\n", last_row.c_str());
+  // Both sides end on the same company (the smoke run's check).
+  while (!last_row.empty() && last_row.back() == ' ') last_row.pop_back();
+  if (last_row != lite_last_row) {
+    std::fprintf(stderr, "bench_browse: la última fila difiere: \"%s\" / \"%s\"\n",
+                 last_row.c_str(), lite_last_row.c_str());
+    return 1;
+  }
 
   std::printf("%-8s %12s %14s %16s %12s %8s\n", "", "primeras(ms)", "por página(ms)",
               "procesador(ms)", "total(ms)", "páginas");
