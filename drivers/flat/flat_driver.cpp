@@ -3,6 +3,8 @@
 // file operations live in flat_ops.cpp.
 #include "drivers/flat/flat_driver.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "drivers/flat/flat_internal.h"
@@ -10,6 +12,7 @@
 #include "drivers/flat/flat_ops.h"
 #include "drivers/flat/flat_share.h"
 #include "host/runtime/error_state.h"
+#include "host/runtime/read_fields.h"
 
 namespace flat {
 
@@ -162,6 +165,7 @@ bool ReadsOnly(int op, const FlatFcb* f) {
     case nv::kOpRecords:
     case nv::kOpRecordsKey:
     case nv::kOpPointerKey:
+    case nv::kOpPositionKey:
     case nv::kOpDuplicate:
     case nv::kOpDuplicateKey:
     case nv::kOpSetFile:
@@ -225,6 +229,37 @@ int FlatDriver::Option(DrvFcbHead* fcb, const std::string& name, const std::stri
   return 0;  // any other option is ignored
 }
 
+// The fields the program reads after NEXT and PREVIOUS: "3,17" (field
+// numbers), or the empty text for whole records. A number that names no
+// field answers 75 and leaves whole records.
+bool FlatDriver::DriverProperty(drv::OpContext& ctx, int32_t property, bool set, int* error) {
+  if (property != nv::kPropReadFields || ctx.Word(0) != 0) return false;
+  if (ctx.op != nv::kOpSetProperty && ctx.op != nv::kOpGetProperty) return false;
+  auto* f = static_cast<FlatFcb*>(ctx.fcb);
+  *error = 0;
+  if (!set) {
+    for (uint32_t n : f->read_fields)
+      ctx.text_result += (ctx.text_result.empty() ? "" : ",") + std::to_string(n);
+    return true;
+  }
+  std::vector<uint32_t> fields;
+  const std::string& v = ctx.text[0];
+  for (size_t at = 0, end = 0; !v.empty() && end < v.size(); at = end + 1) {
+    end = std::min(v.find(',', at), v.size());
+    const std::string part = v.substr(at, end - at);
+    char* stop = nullptr;
+    const long n = std::strtol(part.c_str(), &stop, 10);
+    if (part.empty() || *stop != '\0' || n < 1 || size_t(n) > f->fields.size()) {
+      NoteReadFields(f, {});
+      *error = 75;
+      return true;
+    }
+    fields.push_back(uint32_t(n));
+  }
+  NoteReadFields(f, std::move(fields));
+  return true;
+}
+
 int FlatDriver::Run(drv::OpContext& c) {
   auto* f = static_cast<FlatFcb*>(c.fcb);
   FlatKey* k = c.kcb ? f->key(c.kcb) : nullptr;
@@ -261,7 +296,10 @@ int FlatDriver::Run(drv::OpContext& c) {
     case nv::kOpPosition:
       return Position(f, nullptr, &c.text_result);
     case nv::kOpPositionKey:
-      return Position(f, k, &c.text_result);
+      // After a read answered from another key's entry the record is read,
+      // under the lock.
+      if (!CurrentKeyNeedsRecord(f, k)) return Position(f, k, &c.text_result);
+      break;
     default:
       break;
   }
@@ -294,6 +332,8 @@ int FlatDriver::Run(drv::OpContext& c) {
       return RecordsOfKey(f, k, &c.result);
     case nv::kOpPointerKey:
       return PointerOfKey(f, k, &c.result);
+    case nv::kOpPositionKey:
+      return Position(f, k, &c.text_result);
     case nv::kOpGetKey:
       return GetByKey(f, k);
     case nv::kOpGetPointer:

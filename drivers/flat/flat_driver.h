@@ -86,6 +86,9 @@ struct FlatKey : nv::DrvKcbHead {
   std::string cur_key;  // key value of the current record (CurrentKey())
   bool cur_has_entry = false;
   uint64_t cur_made = 0;  // FlatFcb::current_made when cur_key was made
+  // Its entries give back every field of FlatFcb::read_fields: a walk by
+  // it answers NEXT and PREVIOUS from the entry, without the record.
+  bool answers_reads = false;
 };
 
 enum class SeqMode { kStart, kBound, kAt, kEnd };
@@ -145,6 +148,15 @@ struct FlatFcb : nv::DrvFcbHead {
   std::vector<uint8_t> read_scratch;  // ReadRecord's copy of the stored record
   uint32_t current_memo = 0;
   bool memo_skipped = false;  // the current record was read with NOMEMO
+  // The fields the program reads after NEXT and PREVIOUS (property
+  // nv::kPropReadFields, 1-based numbers; empty: the whole record).
+  std::vector<uint32_t> read_fields;
+  // The current record was answered from this key's entry alone: the
+  // record buffer holds the key's fields only, so a PUT of it is refused;
+  // current_image is taken (image_missing cleared) when another key's
+  // value is asked for.
+  FlatKey* current_from_key = nullptr;
+  bool image_missing = false;
   uint32_t held = 0;
   uint32_t watched = 0;
   std::vector<uint8_t> watch_copy;
@@ -191,6 +203,7 @@ class FlatDriver final : public drv::DriverBase {
   int AfterOp(nv::DrvFcbHead* fcb) override;
   int Option(nv::DrvFcbHead* fcb, const std::string& name, const std::string& value, bool has_value,
              bool from_send, std::string* answer) override;
+  bool DriverProperty(drv::OpContext& ctx, int32_t property, bool set, int* error) override;
 };
 
 // The driver object of this library (one per process).

@@ -75,7 +75,14 @@ bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value);
 // The current record's key values: noted here, each made when first asked
 // for by CurrentKey() (a walk pays only for the key it walks).
 void LoadCurrentKeys(FlatFcb* f, const uint8_t* data);
-void CurrentKey(FlatFcb* f, FlatKey* k);
+// Makes k's value of the current record; after a read answered from another
+// key's entry this reads the record (under the header lock, so a caller
+// that holds none asks CurrentKeyNeedsRecord first).
+int CurrentKey(FlatFcb* f, FlatKey* k);
+bool CurrentKeyNeedsRecord(const FlatFcb* f, const FlatKey* k);
+// The fields NEXT and PREVIOUS must fill (empty: all), and which keys'
+// entries hold them all.
+void NoteReadFields(FlatFcb* f, std::vector<uint32_t> fields);
 const uint8_t* U8(const std::string& s);
 
 int ReadMemoHead(FlatFcb* f, uint32_t* free_head);

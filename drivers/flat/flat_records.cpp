@@ -308,12 +308,50 @@ bool KeyValue(const FlatKey& k, const uint8_t* data, std::string* value) {
 void LoadCurrentKeys(FlatFcb* f, const uint8_t* data) {
   f->current_image.assign(data, data + f->record_length);
   ++f->current_made;
+  f->current_from_key = nullptr;
+  f->image_missing = false;
 }
 
-void CurrentKey(FlatFcb* f, FlatKey* k) {
-  if (k->cur_made == f->current_made) return;
+bool CurrentKeyNeedsRecord(const FlatFcb* f, const FlatKey* k) {
+  return f->image_missing && k->cur_made != f->current_made;
+}
+
+int CurrentKey(FlatFcb* f, FlatKey* k) {
+  if (k->cur_made == f->current_made) return 0;
+  if (f->image_missing) {
+    // Answered from another key's entry: the record is read now, as stored
+    // now, and only into the image (the record buffer stays as it was).
+    std::vector<uint8_t>& raw = f->read_scratch;
+    if (int err = ReadRaw(f, f->current, &raw)) return err;
+    f->current_image.resize(f->record_length);
+    ToRuntime(f, raw.data() + kPrefixSize, f->current_image.data());
+    f->image_missing = false;
+  }
   k->cur_made = f->current_made;
   k->cur_has_entry = KeyValue(*k, f->current_image.data(), &k->cur_key);
+  return 0;
+}
+
+void NoteReadFields(FlatFcb* f, std::vector<uint32_t> fields) {
+  f->read_fields = std::move(fields);
+  for (FlatKey& k : f->key_blocks) {
+    k.answers_reads = false;
+    if (f->read_fields.empty() || !k.stored || k.index || k.dynamic ||
+        k.shape.components.empty() ||
+        !ComponentsDecodable(k.shape.components, k.shape.nocase, k.shape.oem))
+      continue;
+    // Every byte of every field asked for lies in some component.
+    k.answers_reads = true;
+    for (uint32_t n : f->read_fields) {
+      const nv::FieldDesc& d = *f->fields[n - 1]->desc;
+      for (uint32_t at = d.offset; at < d.offset + d.size && k.answers_reads; ++at) {
+        k.answers_reads = std::any_of(
+            k.shape.components.begin(), k.shape.components.end(),
+            [at](const KeyComponent& c) { return at >= c.offset && at < c.offset + c.size; });
+      }
+      if (!k.answers_reads) break;
+    }
+  }
 }
 
 const uint8_t* U8(const std::string& s) {
@@ -692,6 +730,8 @@ int PutRecord(FlatFcb* f, uint32_t pointer) {
   if (f->read_only()) return 5;
   uint32_t n = pointer ? pointer : f->current;
   if (n == 0) return 33;
+  // A buffer filled from a key entry holds that key's fields only.
+  if (!pointer && f->current_from_key != nullptr) return 33;
   if (pointer && n > f->header.records) return 35;
   std::vector<uint8_t> raw;
   int err = ReadRaw(f, n, &raw);
@@ -992,12 +1032,42 @@ std::string Pointer4(uint32_t n) {
   return s;
 }
 
+// A walk by a key whose entries hold every field the program reads: the
+// entry answers (not when the read must watch, hold or see status bytes).
+bool AnswersFromKey(const FlatFcb* f, const FlatKey* k) {
+  return k->answers_reads && k->file != nullptr && !k->index &&
+         !(f->flags & (kWatchRequested | kHoldRequested | kIgnoreStatus));
+}
+
+// The key's fields of the entry's record into the record buffer; the memo,
+// the other fields and the image are left as they were. The entry was read
+// under the header lock (an operation's or a run's), so it names a record
+// as a writer left it at the end of an operation.
+void ReadFromEntry(FlatFcb* f, FlatKey* k, const Found& e) {
+  f->flags &= ~kNoMemoNext;
+  DecodeComponents(k->shape.components, U8(e.value), f->record);
+  f->current = e.record;
+  f->current_status = 0;
+  f->current_memo = 0;
+  f->memo_skipped = true;
+  f->watched = 0;
+  f->current_from_key = k;
+  f->image_missing = true;
+  ++f->current_made;
+  k->cur_key = e.value;
+  k->cur_has_entry = true;
+  k->cur_made = f->current_made;
+}
+
 }  // namespace
 
 int Step(FlatFcb* f, int dir, bool read) {
   // An entry of an index may name a record deleted or re-used since it was
   // built: such entries are passed over.
   for (uint32_t guard = 0;; ++guard) {
+    // A read right after a seek (SET, RESET) reads its one record: only a
+    // walk that goes on from the entry it read reads ahead.
+    const bool goes_on = f->seq.mode == SeqMode::kAt;
     Found e;
     int err = Find(f, f->seq, dir, &e);
     if (err) return err;
@@ -1010,7 +1080,14 @@ int Step(FlatFcb* f, int dir, bool read) {
       SetAt(f, e);
       return 0;
     }
-    if (FlatKey* k = f->seq_key(); k != nullptr && !e.cursor.at_end()) {
+    if (FlatKey* k = f->seq_key(); k != nullptr && AnswersFromKey(f, k)) {
+      ReadFromEntry(f, k, e);
+      SetAt(f, e);
+      return 0;
+    }
+    // The program reads only some fields: the memo is left alone.
+    if (!f->read_fields.empty()) f->flags |= kNoMemoNext;
+    if (FlatKey* k = f->seq_key(); k != nullptr && goes_on && !e.cursor.at_end()) {
       if ((err = ReadAhead(f, k->file.get(), e.cursor, dir, e.record)) != 0) return err;
     }
     err = ReadRecord(f, e.record);
@@ -1049,9 +1126,11 @@ int RecordsOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
 
 int PointerOfKey(FlatFcb* f, FlatKey* k, intptr_t* result) {
   *result = 0;
-  CurrentKey(f, k);
-  if (f->current == 0 || !k->cur_has_entry) return 0;
-  int err = EnsureKeyOpen(f, k);
+  if (f->current == 0) return 0;
+  int err = CurrentKey(f, k);
+  if (err) return err;
+  if (!k->cur_has_entry) return 0;
+  err = EnsureKeyOpen(f, k);
   if (err) return err;
   KeyCursor c;
   if ((err = k->file->Seek(U8(k->cur_key), f->current, &c)) != 0) return err;
@@ -1177,8 +1256,10 @@ int SetKeyOrdinal(FlatFcb* f, FlatKey* k, int64_t ordinal) {
 int Position(FlatFcb* f, FlatKey* k, std::string* text) {
   text->clear();
   if (f->current == 0) return 0;
+  if (k) {
+    if (int err = CurrentKey(f, k)) return err;
+  }
   *text = Pointer4(f->current);
-  if (k) CurrentKey(f, k);
   if (k) text->append(k->cur_key.data(), k->shape.key_length());
   return 0;
 }
@@ -1220,8 +1301,10 @@ int Reget(FlatFcb* f, FlatKey* k, const std::string& text) {
   f->current_key = k;
   Found e;
   e.record = record;
-  if (k) CurrentKey(f, k);
-  if (k) e.value = k->cur_key.substr(0, k->shape.key_length());
+  if (k) {
+    if ((err = CurrentKey(f, k)) != 0) return err;
+    e.value = k->cur_key.substr(0, k->shape.key_length());
+  }
   SetAt(f, e);
   return 0;
 }

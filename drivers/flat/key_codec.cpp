@@ -1,6 +1,7 @@
 // Key value encoding, key descriptors and key file names (see key_codec.h).
 #include "drivers/flat/key_codec.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "host/runtime/codepage.h"
@@ -116,6 +117,54 @@ bool EncodeKey(const KeySpec& shape, const uint8_t* record, uint8_t* out) {
     out += c.size;
   }
   return !(shape.optional && all_null);
+}
+
+bool ComponentsDecodable(const std::vector<KeyComponent>& components, bool nocase, bool oem) {
+  if (!nocase && !oem) return true;
+  for (const KeyComponent& c : components) {
+    if (c.stored_type == kStoredString || c.stored_type == kStoredPictureString ||
+        c.stored_type == kStoredGroup)
+      return false;
+  }
+  return true;
+}
+
+void DecodeComponents(const std::vector<KeyComponent>& components, const uint8_t* value,
+                      uint8_t* record) {
+  uint8_t in[kKeyBufferSize];
+  for (const KeyComponent& c : components) {
+    const size_t n = std::min<size_t>(c.size, sizeof in);
+    uint8_t* field = record + c.offset;
+    for (size_t i = 0; i < n; ++i) in[i] = c.descending ? uint8_t(~value[i]) : value[i];
+    value += c.size;
+    switch (c.stored_type) {
+      case kStoredShort:
+      case kStoredLong:
+        if (n > 0) in[0] ^= 0x80;
+        for (size_t i = 0; i < n; ++i) field[i] = in[n - 1 - i];
+        break;
+      case kStoredReal:
+        // A set top bit was a positive number's sign byte less 128.
+        if (n > 0 && (in[0] & 0x80)) {
+          in[0] = uint8_t(in[0] + 128);
+          for (size_t i = 0; i < n; ++i) field[i] = in[n - 1 - i];
+        } else {
+          for (size_t i = 0; i < n; ++i) field[i] = uint8_t(~in[n - 1 - i]);
+        }
+        break;
+      case kStoredDecimal:
+        if (n > 0 && (in[0] & 0x80)) {
+          std::memcpy(field, in, n);
+          field[0] &= 0x7F;
+        } else {
+          for (size_t i = 0; i < n; ++i) field[i] = uint8_t(~in[i]);
+        }
+        break;
+      default:
+        std::memcpy(field, in, n);
+        break;
+    }
+  }
 }
 
 std::string EncodeKeyDescriptor(const KeySpec& shape) {

@@ -94,6 +94,15 @@ struct KeySpec {
 // component is null: the record then has no entry (out is still filled).
 bool EncodeKey(const KeySpec& shape, const uint8_t* record, uint8_t* out);
 
+// Whether a key value gives back the record bytes it was made from: not
+// when strings or groups were upper-cased (case-insensitive keys) or mapped
+// to the OEM code page (OEM files).
+bool ComponentsDecodable(const std::vector<KeyComponent>& components, bool nocase, bool oem);
+// The inverse of EncodeKey for decodable components: writes each
+// component's field bytes into `record` at its offset, nothing else.
+void DecodeComponents(const std::vector<KeyComponent>& components, const uint8_t* value,
+                      uint8_t* record);
+
 // One component of the encoding (exposed for tests and the inspector).
 void EncodeComponent(const KeyComponent& c, bool nocase, bool oem, const uint8_t* field,
                      uint8_t* out);

@@ -50,6 +50,8 @@ constexpr size_t kCacheLimit = 16384;  // pages kept in memory at most (8 MB)
 // Pages kept within one operation of a file other opens may write: the walk
 // of one operation, not a copy of the file.
 constexpr size_t kOperationCacheLimit = 256;
+// Pages read together by a walk that misses consecutive pages.
+constexpr uint32_t kReadAheadPages = 16;
 
 // One tree page in memory. `height` is 0 for a leaf.
 struct Page {
@@ -546,10 +548,37 @@ int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
     std::memcpy(buf, it->second.data(), kPageSize);
     return 0;
   }
-  int rc = ReadAt(file_.get(), uint64_t(page) * kPageSize, buf, kPageSize);
-  if (rc != 0) return rc;
-  if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
-  cache_[page].assign(buf, buf + kPageSize);
+  // Pages missed one after the other (a walk along the leaves of a built
+  // tree, which lie in order) are read several at a time in the walk's
+  // direction; any other page is read alone.
+  uint32_t first = page, count = 1;
+  if (page == missed_ + 1) {
+    count = kReadAheadPages;
+  } else if (page + 1 == missed_) {
+    first = page >= kReadAheadPages ? page - kReadAheadPages + 1 : 1;
+    count = page - first + 1;
+  }
+  missed_ = page;
+  if (count == 1) {
+    int rc = ReadAt(file_.get(), uint64_t(page) * kPageSize, buf, kPageSize);
+    if (rc != 0) return rc;
+    if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
+    cache_[page].assign(buf, buf + kPageSize);
+    return 0;
+  }
+  std::vector<uint8_t> block(size_t(count) * kPageSize);
+  size_t got = 0;
+  int rc = file_->Read(uint64_t(first) * kPageSize, block.data(), block.size(), &got);
+  if (rc != 0) return PageIoError(rc);
+  // A block cut short by the end of the file keeps its whole pages.
+  const uint32_t whole = uint32_t(got / kPageSize);
+  if (page - first >= whole) return kErrKeysMustBeRebuilt;
+  for (uint32_t i = 0; i < whole; ++i) {
+    if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
+    cache_[first + i].assign(block.begin() + ptrdiff_t(i) * kPageSize,
+                             block.begin() + ptrdiff_t(i + 1) * kPageSize);
+  }
+  std::memcpy(buf, block.data() + size_t(page - first) * kPageSize, kPageSize);
   return 0;
 }
 

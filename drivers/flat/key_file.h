@@ -262,6 +262,7 @@ class KeyFile {
   Finger finger_;
   uint64_t generation_ = 1;
   std::unordered_map<uint32_t, std::vector<uint8_t>> cache_;
+  uint32_t missed_ = 0;  // the page last read from the file (ReadPage)
   std::function<int(uint64_t, size_t)> write_hook_;
   std::function<int(const Ranges&)> batch_hook_;
   bool hold_back_ = false;

@@ -4,8 +4,11 @@
 #include <mutex>
 
 #include "host/runtime/declaration.h"
+#include "host/runtime/error_state.h"
+#include "host/runtime/expr.h"
 #include "host/runtime/file.h"
 #include "host/runtime/fixed_string.h"
+#include "host/runtime/read_fields.h"
 #include "host/ui/field_access.h"
 #include "host/ui/window.h"
 
@@ -21,6 +24,33 @@ FilterCompiler& Compiler() {
 
 bool SameLabel(std::string_view a, std::string_view b) {
   return Upper(a) == Upper(b);
+}
+
+// The fields of `file` a filter text reads, when the text alone says: every
+// name in it is a field of the file (INRANGE aside). A variable, another
+// file's field or a procedure might read any byte of the buffer: unknown.
+std::optional<std::vector<std::string>> FilterTextReads(nv::File& file, std::string_view text) {
+  expr::Error error;
+  std::unique_ptr<expr::Node> tree = expr::Parse(text, &error);
+  const RecordType* rt = file.decl().record.get();
+  if (!tree || !rt) return std::nullopt;
+  std::vector<std::string> reads;
+  bool known = true;
+  auto walk = [&](const auto& self, const expr::Node& n) -> void {
+    if (n.kind == expr::NodeKind::kName || n.kind == expr::NodeKind::kField) {
+      if (rt->FindField(n.text) != 0) {
+        reads.push_back(n.text);
+      } else {
+        known = false;
+      }
+    } else if (n.kind == expr::NodeKind::kCall && !SameLabel(n.text, "INRANGE")) {
+      known = false;
+    }
+    for (const auto& c : n.children) self(self, *c);
+  };
+  walk(walk, *tree);
+  if (!known) return std::nullopt;
+  return reads;
 }
 
 }  // namespace
@@ -42,6 +72,7 @@ Browse::Browse(nv::File* file) : file_(file) {}
 
 int Browse::AddOrder(std::string name, nv::KeyDecl* key) {
   orders_.push_back({std::move(name), key});
+  row_fields_known_ = false;
   if (order_ < 0) order_ = 0;
   return int(orders_.size()) - 1;
 }
@@ -55,6 +86,7 @@ int Browse::AddOrder(std::string name, std::string_view key_label) {
 void Browse::SetOrder(int index) {
   if (index < 0 || index >= int(orders_.size())) return;
   order_ = index;
+  row_fields_known_ = false;
   Reset();
 }
 
@@ -64,6 +96,7 @@ nv::KeyDecl* Browse::key() const {
 
 void Browse::SetColumns(std::vector<Column> columns) {
   columns_ = std::move(columns);
+  row_fields_known_ = false;
   column_fields_.clear();
   for (const Column& c : columns_) {
     column_fields_.push_back(c.field.empty() ? nullptr : FindField(*file_, c.field));
@@ -72,10 +105,12 @@ void Browse::SetColumns(std::vector<Column> columns) {
 
 void Browse::SetRange(std::vector<std::function<nv::Value()>> bounds) {
   range_ = std::move(bounds);
+  row_fields_known_ = false;
 }
 
 void Browse::SetRange(const nv::Value& fixed) {
   range_ = {[fixed] { return fixed; }};
+  row_fields_known_ = false;
 }
 
 bool Browse::SetFilterText(std::string_view text) {
@@ -96,7 +131,80 @@ bool Browse::SetFilterText(std::string_view text) {
   }
   filter_error_.clear();
   filter_ = std::move(f);
+  filter_reads_ = FilterTextReads(*file_, text);
+  row_fields_known_ = false;
   return true;
+}
+
+// A move reads its rows with the file's reads narrowed to the fields the
+// rows need; when the outermost move ends the file reads whole records
+// again, so other users of the file never meet a narrowed read.
+class Browse::RowReads {
+ public:
+  explicit RowReads(Browse* b) : b_(b) { ++b_->row_reads_depth_; }
+  // A move that read rows narrowed after its last load of the highlighted
+  // record (one that did not change the highlight) loads it again, so the
+  // buffer never keeps a row read in part.
+  ~RowReads() {
+    if (--b_->row_reads_depth_ != 0) return;
+    const bool narrowed = b_->reads_narrowed_;
+    b_->WholeReads();
+    if (narrowed && b_->load_on_move_) b_->LoadHighlighted();
+  }
+  RowReads(const RowReads&) = delete;
+  RowReads& operator=(const RowReads&) = delete;
+
+ private:
+  Browse* b_;
+};
+
+std::string Browse::RowFields() const {
+  const RecordType* rt = file_->decl().record.get();
+  if (!rt || !key() || (filter_ && !filter_reads_)) return {};
+  std::vector<int> numbers;
+  auto add = [&](const FieldDesc* f) {
+    numbers.push_back(int(f - rt->fields.data()));
+  };
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (column_fields_[i]) {
+      add(column_fields_[i]);
+    } else if (columns_[i].value) {
+      return {};  // computed by code: it may read any field
+    }
+  }
+  const std::vector<Component> comps = Components();
+  for (size_t i = 0; i < range_.size() && i < comps.size(); ++i) add(comps[i].field);
+  if (filter_reads_) {
+    for (const std::string& label : *filter_reads_) {
+      const int n = rt->FindField(label);
+      if (n == 0) return {};
+      numbers.push_back(n);
+    }
+  }
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  std::string text;
+  for (int n : numbers) text += (text.empty() ? "" : ",") + std::to_string(n);
+  return text;
+}
+
+void Browse::NarrowReads() {
+  if (reads_narrowed_ || row_reads_depth_ == 0) return;
+  if (!row_fields_known_) {
+    row_fields_ = RowFields();
+    row_fields_known_ = true;
+  }
+  if (row_fields_.empty()) return;
+  // A driver that does not know the property answers it as not handled.
+  reads_narrowed_ = file_->Call(kOpSetProperty, nullptr, {0},
+                                {row_fields_, std::to_string(kPropReadFields)}) != 0 &&
+                    ErrorCode() == 0;
+}
+
+void Browse::WholeReads() {
+  if (!reads_narrowed_) return;
+  file_->SetProperty(kPropReadFields, "");
+  reads_narrowed_ = false;
 }
 
 void Browse::SetPageSize(int rows) {
@@ -160,6 +268,7 @@ bool Browse::InRange() const {
 }
 
 bool Browse::Fetch(int dir, Row* row) {
+  NarrowReads();
   for (;;) {
     int err;
     if (dir > 0) {
@@ -216,6 +325,7 @@ void Browse::FillForward() {
 }
 
 void Browse::Reset() {
+  RowReads reads(this);
   rows_.clear();
   highlight_ = -1;
   more_above_ = false;
@@ -232,6 +342,7 @@ void Browse::Reset() {
 }
 
 void Browse::LoadAround(std::string anchor_position, int anchor_row) {
+  RowReads reads(this);
   rows_.clear();
   highlight_ = -1;
   anchor_row = std::clamp(anchor_row, 0, page_ - 1);
@@ -277,6 +388,7 @@ void Browse::RefreshTo(std::string_view position) {
 }
 
 bool Browse::Locate(std::string_view text) {
+  RowReads reads(this);
   std::vector<Component> comps = Components();
   if (comps.size() <= range_.size()) return false;
   size_t at = range_.size();
@@ -324,6 +436,7 @@ bool Browse::Locate(std::string_view text) {
 }
 
 void Browse::End() {
+  RowReads reads(this);
   rows_.clear();
   highlight_ = -1;
   BuildKey(nullptr, true);
@@ -344,6 +457,7 @@ void Browse::End() {
 }
 
 bool Browse::Down(int n) {
+  RowReads reads(this);
   if (rows_.empty() || n <= 0) return false;
   const std::string old = rows_[size_t(highlight_)].position;
   int target = highlight_ + n;
@@ -356,6 +470,7 @@ bool Browse::Down(int n) {
       more_above_ = true;
       ++done;
       if (!positioned) {
+        NarrowReads();
         ResetTo(rows_.back().position);
         ++stats_.next;
         file_->Next();  // the look-ahead row itself
@@ -373,6 +488,7 @@ bool Browse::Down(int n) {
 }
 
 bool Browse::Up(int n) {
+  RowReads reads(this);
   if (rows_.empty() || n <= 0) return false;
   const std::string old = rows_[size_t(highlight_)].position;
   int target = highlight_ - n;
@@ -462,6 +578,7 @@ std::vector<std::vector<std::string>> Browse::Page() const {
 
 bool Browse::LoadHighlighted() {
   if (highlight_ < 0 || rows_.empty()) return false;
+  WholeReads();
   if (!ResetTo(rows_[size_t(highlight_)].position)) return false;
   ++stats_.next;
   return file_->Next() == 0;

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,12 +88,28 @@ class NV_API Browse {
   // field ([&]{ return nv::ui::GetField(ma11, "MA11:CODIGO"); }).
   void SetRange(std::vector<std::function<nv::Value()>> bounds);
   void SetRange(const nv::Value& fixed);
-  void ClearRange() { range_.clear(); }
+  void ClearRange() {
+    range_.clear();
+    row_fields_known_ = false;
+  }
 
-  // --- filter: a predicate evaluated with the record in the buffer.
-  void SetFilter(std::function<bool()> filter) { filter_ = std::move(filter); }
+  // --- filter: a predicate evaluated with the record in the buffer. Given
+  // the labels of the fields of the list's file it reads (and it reads no
+  // other byte of the buffer), rows whose columns, range and filter fields
+  // all lie in the order's key may be answered from the key alone.
+  void SetFilter(std::function<bool()> filter) {
+    filter_ = std::move(filter);
+    filter_reads_.reset();
+    row_fields_known_ = false;
+  }
+  void SetFilter(std::function<bool()> filter, std::vector<std::string> reads) {
+    filter_ = std::move(filter);
+    filter_reads_ = std::move(reads);
+    row_fields_known_ = false;
+  }
   // A filter text for the expression evaluator; false (filter unchanged,
   // error text kept) when no evaluator is installed or the text is refused.
+  // A text whose names are all fields of the list's file reads those.
   bool SetFilterText(std::string_view text);
   const std::string& filter_error() const { return filter_error_; }
 
@@ -164,6 +181,14 @@ class NV_API Browse {
     bool descending;
   };
 
+  class RowReads;
+  // The fields a row needs ("3,17": columns, range, filter), empty when
+  // not known (a column computed by code, a filter that did not say).
+  std::string RowFields() const;
+  // The file's reads narrowed to RowFields() while rows are read, and whole
+  // again for the highlighted record and when a move ends.
+  void NarrowReads();
+  void WholeReads();
   std::vector<Component> Components() const;
   // Builds a key value in the buffer: range values, then `locator` for the
   // next component when given, then every other component at its lowest
@@ -185,7 +210,12 @@ class NV_API Browse {
   std::vector<const FieldDesc*> column_fields_;
   std::vector<std::function<nv::Value()>> range_;
   std::function<bool()> filter_;
+  std::optional<std::vector<std::string>> filter_reads_;  // unset: any field
   std::string filter_error_;
+  int row_reads_depth_ = 0;  // public moves under way (RowReads)
+  bool reads_narrowed_ = false;
+  std::string row_fields_;  // RowFields(), made when first needed
+  bool row_fields_known_ = false;
   std::string locator_field_;
   int page_ = 10;
   std::deque<Row> rows_;

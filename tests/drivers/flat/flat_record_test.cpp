@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "host/runtime/codepage.h"
+#include "host/runtime/read_fields.h"
 #include "tests/drivers/flat/flat_test_decl.h"
 #include "tests/support/fake_env.h"
 
@@ -687,6 +688,48 @@ TEST_F(FlatRecordTest, FailedWriteLeavesTheHandleRefusingWrites) {
   ASSERT_EQ(f->Close(), 0);
   ASSERT_EQ(f->Open(), 0);
   EXPECT_EQ(f->Add(), 0);
+}
+
+// Reads narrowed to some fields (property kPropReadFields): a walk by the
+// code key answers from the entry and leaves the other fields and the memo
+// as they were; by the case-insensitive name key it reads the record (its
+// entries do not give the name back) but still leaves the memo. POSITION of
+// another key, PUT, and bad property values.
+TEST_F(FlatRecordTest, NarrowedReadsAnswerFromTheKeyEntry) {
+  auto f = Make();
+  AddN(*f, 5);
+  KeyDecl* by_code = f->key(0);
+  KeyDecl* by_name = f->key(1);
+  ASSERT_EQ(f->SetProperty(kPropReadFields, "1"), 0);
+  EXPECT_EQ(f->GetProperty(kPropReadFields), "1");
+  f->Clear();
+  f->As<CustRecord>().CITY = "CENTINELA";
+  f->SetMemoText(0, "sin leer");
+  ASSERT_EQ(f->Set(by_code), 0);
+  ASSERT_EQ(f->Next(), 0);
+  ASSERT_EQ(f->Next(), 0);
+  EXPECT_EQ(f->As<CustRecord>().CODE, 2);
+  EXPECT_EQ(Clip(f->As<CustRecord>().CITY.view()), "CENTINELA");
+  EXPECT_EQ(Clip(f->MemoText(0)), "sin leer");
+  const std::string name_pos = f->Position(by_name);  // read from the record
+  EXPECT_EQ(f->Put(), 33);  // the buffer holds the code only
+  ASSERT_EQ(f->Set(by_name), 0);
+  ASSERT_EQ(f->Next(), 0);
+  EXPECT_EQ(Clip(f->As<CustRecord>().NAME.view()), "NOMBRE 1");
+  EXPECT_EQ(Clip(f->MemoText(0)), "sin leer");
+
+  // Whole reads again: the same record gives the same positions.
+  ASSERT_EQ(f->SetProperty(kPropReadFields, ""), 0);
+  ASSERT_EQ(f->Get(int32_t(2)), 0);
+  EXPECT_EQ(f->Position(by_name), name_pos);
+  EXPECT_EQ(Clip(f->As<CustRecord>().CITY.view()), "MADRID");
+  EXPECT_EQ(f->Put(), 0);
+
+  for (const char* bad : {"0", "8", "1,", "x", "2,,3"}) {
+    ASSERT_EQ(f->SetProperty(kPropReadFields, "1"), 0);
+    EXPECT_EQ(f->SetProperty(kPropReadFields, bad), 75) << bad;
+    EXPECT_EQ(f->GetProperty(kPropReadFields), "") << bad;
+  }
 }
 
 }  // namespace
