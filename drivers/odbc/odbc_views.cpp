@@ -12,7 +12,8 @@
 //   kind (text, number, date, time);
 // - a filter the SQL printer cannot say (a procedure, a date group);
 // - a file with a WHERE option of its own in a joined view;
-// - a primary file without a row-identifying key (no total order);
+// - a view with neither key nor order over a file without a
+//   row-identifying key (no order at all);
 // - join styles FIRSTSQL and NONE, outer joins under INNER, a MICROSOFT
 //   join list where a file has two joined files (no standard SQL nests so),
 //   nested outer joins under NESTING=FALSE;
@@ -22,7 +23,9 @@
 // components of the primary file's row-identifying key not yet listed. The
 // last makes the order total, so a backward read is the forward read
 // reversed, row for row, and ties keep the row-identifying key's order (the
-// order in which rows were added when it is a growing code).
+// order in which rows were added when it is a growing code). A file without
+// such a key (the call files) leaves ties in the server's order, as its own
+// key reads do.
 //
 // States of an open view:
 //   open --Next/Previous--> reading(dir) --end--> ended(dir)
@@ -256,6 +259,22 @@ class Builder {
       default: return col;
     }
   }
+  // The year, month and day columns of a 4-byte group shown as a date (the
+  // runtime reads it as a day number); false for any other field.
+  bool DateGroup(int node, const OdbcField* g, OdbcField* parts[3]) const {
+    const nv::RecordType& rt = *v_->nodes[size_t(node)].file->decl().record;
+    const nv::FieldDesc* fd = rt.Field(int(g->number));
+    if (fd == nullptr || fd->type != nv::kTypeGroup || fd->size != 4 || fd->picture.size() < 2 ||
+        (fd->picture[1] != 'D' && fd->picture[1] != 'd'))
+      return false;
+    parts[0] = parts[1] = parts[2] = nullptr;
+    for (OdbcField* c : v_->nodes[size_t(node)].f->columns) {
+      if (c->offset == fd->offset + 2 && c->shape.size == 2) parts[0] = c;
+      if (c->offset == fd->offset + 1 && c->shape.size == 1) parts[1] = c;
+      if (c->offset == fd->offset && c->shape.size == 1) parts[2] = c;
+    }
+    return parts[0] && parts[1] && parts[2];
+  }
   // An inner-joined file whose parents are all inner-joined (or the primary).
   bool InnerHolds(int node) const {
     for (int at = node; at > 0; at = v_->nodes[size_t(at)].parent)
@@ -402,7 +421,15 @@ class Builder {
     names.field = [&](const std::string& label, std::string* column, uint8_t* type) {
       int node = -1;
       OdbcField* c = nullptr;
-      if (!Find(label, &node, &c) || !c->column) return false;
+      if (!Find(label, &node, &c)) return false;
+      OdbcField* ymd[3];
+      if (!c->column && DateGroup(node, c, ymd)) {
+        *column = "(" + Value(node, ymd[0]) + "*10000+" + Value(node, ymd[1]) + "*100+" +
+                  Value(node, ymd[2]) + ")";
+        *type = kTypeYmdDate;
+        return true;
+      }
+      if (!c->column) return false;
       *column = Value(node, c);
       *type = c->shape.timestamp ? uint8_t(0) : c->shape.type;
       return true;
@@ -564,19 +591,32 @@ class Builder {
       int node = -1;
       OdbcField* c = nullptr;
       if (!Find(o.label, &node, &c)) Refuse("campo del orden desconocido: " + o.label);
+      OdbcField* ymd[3];
+      if (!c->column && DateGroup(node, c, ymd)) {
+        for (OdbcField* part : ymd) add(node, part, o.descending, false);
+        continue;
+      }
       add(node, c, o.descending, false);
     }
     if (OdbcKey* k = Key()) {
       for (size_t i = 0; i < k->parts.size(); ++i) add(0, k->parts[i], k->cols[i].descending, NoCase());
     }
     OdbcKey* id = v_->primary->row_key;
-    if (id == nullptr) Refuse("el archivo " + v_->primary->name + " no tiene clave que identifique sus filas");
-    if (d_.order.empty() && d_.key == nullptr && v_->primary->no_primary)
-      Refuse("NOPRIMARY: la vista no tiene orden propio");
-    for (size_t i = 0; i < id->parts.size(); ++i) {
-      add(0, id->parts[i], id->cols[i].descending, false);
-      const auto& cols = v_->primary->columns;
-      v_->row_key.push_back(size_t(std::find(cols.begin(), cols.end(), id->parts[i]) - cols.begin()));
+    const bool own_order = !d_.order.empty() || d_.key != nullptr;
+    if (!own_order && id == nullptr)
+      Refuse("el archivo " + v_->primary->name + " no tiene orden ni clave que identifique sus filas");
+    if (!own_order && v_->primary->no_primary) Refuse("NOPRIMARY: la vista no tiene orden propio");
+    const auto& cols = v_->primary->columns;
+    if (id != nullptr) {
+      for (size_t i = 0; i < id->parts.size(); ++i) {
+        add(0, id->parts[i], id->cols[i].descending, false);
+        v_->row_key.push_back(size_t(std::find(cols.begin(), cols.end(), id->parts[i]) - cols.begin()));
+      }
+    } else {
+      // No key tells the rows apart: equal rows in the order keep the
+      // server's order (as the file's own key reads do), and a row is found
+      // again by all its columns.
+      for (size_t i = 0; i < cols.size(); ++i) v_->row_key.push_back(i);
     }
     for (const OrderItem& i : items) {
       if (!v_->order_up.empty()) {

@@ -198,9 +198,12 @@ const Shape kShapes[] = {
     {.name = "interna_en_where", .joins = 1, .inner = true, .use_inner_join = false},
     {.name = "estilo_inner", .joins = 1, .inner = true, .style = "INNER"},
     {.name = "estilo_inner_externa", .key = "P:K_LINE", .joins = 1, .style = "INNER", .expect_served = false},
-    {.name = "orden_por_texto", .key = "P:K_LINE", .order = "A:DESC,-P:HOR", .joins = 3},
+    {.name = "orden_por_texto", .key = "P:K_LINE", .order = "A:DESC,-P:FEC,P:HOR", .joins = 3},
     {.name = "filtro_sobre_relacion", .filter = "NOT(A:GRP = 2) AND E:NAME <> 'Norte'", .joins = 3},
-    {.name = "filtro_con_grupo_fecha", .key = "P:K_LINE", .filter = "P:FEC > 0", .expect_served = false},
+    {.name = "filtro_con_grupo_fecha", .key = "P:K_LINE",
+     .filter = "INRANGE(P:FEC,Desde,Hasta) AND P:COST > 0"},
+    {.name = "procedimiento_en_filtro", .key = "P:K_LINE", .filter = "Par(P:LINE)",
+     .expect_served = false},
     {.name = "dos_drivers", .key = "P:K_LINE", .joins = 1, .mixed = true, .expect_served = false},
 };
 
@@ -274,6 +277,12 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
           << e.message;
     }
     v->bindings().Bind("Limite", &limit_);
+    v->bindings().Bind("Desde", &desde_);
+    v->bindings().Bind("Hasta", &hasta_);
+    v->bindings().BindProcedure("Par", [](const std::string& line, const std::string&,
+                                          const std::string&) {
+      return Value(line.size() > 1 && (line[1] - '0') % 2 == 0 ? 1 : 0);
+    });
     EXPECT_TRUE(v->SetFilter(s.filter, &e)) << e.message;
     EXPECT_TRUE(v->SetOrder(s.order, &e)) << e.message;
     if (f.calls->decl().driver == "ODBC") {
@@ -325,6 +334,7 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
   Files flat_, odbc_;
   File* flat_accounts_ = nullptr;
   double limit_ = 104;
+  int32_t desde_ = DateFromYmd(2026, 2, 10), hasta_ = DateFromYmd(2026, 3, 5);
 };
 Data ViewsAgainstFlat::data_;
 
