@@ -45,7 +45,6 @@
 #include <string>
 
 #include "bench/reports/sqlite_calls.h"
-#include "tests/drivers/odbc/odbc_servers.h"
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/records.h"
 #include "host/report/qt/pdf_renderer.h"
@@ -54,6 +53,7 @@
 #include "host/runtime/profile.h"
 #include "reports/detail_report.h"
 #include "reports/params.h"
+#include "tests/drivers/odbc/odbc_servers.h"
 
 namespace {
 
@@ -230,7 +230,8 @@ bool ServerReport(const std::string& conn, const std::string& dir, long n, fxr4:
       std::unique_ptr<nv::File> c = dict.NewFile(l);
       c->Remove();
       if (c->Create() != 0) {
-        std::fprintf(stderr, "cannot create %s in the data source: %s\n", l, nv::ErrorText().c_str());
+        std::fprintf(stderr, "cannot create %s in the data source: %s\n", l,
+                     nv::ErrorText().c_str());
         return false;
       }
     }
@@ -360,17 +361,20 @@ int main(int argc, char** argv) {
     server_ok = ServerReport(odbc, dir, n, &pg) && pg.calls == res.calls && pg.cost == res.cost;
     std::printf("over PostgreSQL selected %lld calls, same as the flat store: %s\n",
                 static_cast<long long>(pg.calls), server_ok ? "yes" : "NO");
-    std::printf("pre-scan        %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
-                pg.prescan_seconds, res.prescan_seconds, Ratio(res.prescan_seconds, pg.prescan_seconds),
-                sql.totals_s, Ratio(sql.totals_s, pg.prescan_seconds));
-    std::printf("print walk      %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
-                pg.print_seconds, res.print_seconds, Ratio(res.print_seconds, pg.print_seconds),
-                sql.rows_s, Ratio(sql.rows_s, pg.print_seconds));
+    std::printf(
+        "pre-scan        %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
+        pg.prescan_seconds, res.prescan_seconds, Ratio(res.prescan_seconds, pg.prescan_seconds),
+        sql.totals_s, Ratio(sql.totals_s, pg.prescan_seconds));
+    std::printf(
+        "print walk      %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
+        pg.print_seconds, res.print_seconds, Ratio(res.print_seconds, pg.print_seconds), sql.rows_s,
+        Ratio(sql.rows_s, pg.print_seconds));
     const double ours = pg.prescan_seconds + pg.print_seconds;
-    std::printf("whole report    %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
-                ours, res.prescan_seconds + res.print_seconds,
-                Ratio(res.prescan_seconds + res.print_seconds, ours), sql.totals_s + sql.rows_s,
-                Ratio(sql.totals_s + sql.rows_s, ours));
+    std::printf(
+        "whole report    %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
+        ours, res.prescan_seconds + res.print_seconds,
+        Ratio(res.prescan_seconds + res.print_seconds, ours), sql.totals_s + sql.rows_s,
+        Ratio(sql.totals_s + sql.rows_s, ours));
   }
   if (data.walks_only) {
     std::printf("peak RSS: %ld kB for the report (its document of %d pages included)\n",

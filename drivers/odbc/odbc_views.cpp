@@ -254,9 +254,12 @@ class Builder {
     const Node& n = v_->nodes[size_t(node)];
     if (node == 0 || (n.inner && InnerHolds(node))) return col;
     switch (KindOf(c->shape)) {
-      case Kind::kText: return "COALESCE(" + col + ",'')";
-      case Kind::kNumber: return "COALESCE(" + col + ",0)";
-      default: return col;
+      case Kind::kText:
+        return "COALESCE(" + col + ",'')";
+      case Kind::kNumber:
+        return "COALESCE(" + col + ",0)";
+      default:
+        return col;
     }
   }
   // The year, month and day columns of a 4-byte group shown as a date (the
@@ -307,7 +310,9 @@ class Builder {
       }
       if (i) on += " AND ";
       on += a + "=" + b;
-      if (i == 0) n.probe = n.first_col + size_t(std::find(n.f->columns.begin(), n.f->columns.end(), cf) - n.f->columns.begin());
+      if (i == 0)
+        n.probe = n.first_col + size_t(std::find(n.f->columns.begin(), n.f->columns.end(), cf) -
+                                       n.f->columns.begin());
     }
     n.on = on;
     n.inner = j.inner;
@@ -321,7 +326,8 @@ class Builder {
     for (int c : v_->nodes[size_t(at)].children) {
       const Node& n = v_->nodes[size_t(c)];
       if (n.inner && comma_inner) {
-        if (!n.children.empty()) Refuse("una relación interna listada con ',' tiene relaciones propias");
+        if (!n.children.empty())
+          Refuse("una relación interna listada con ',' tiene relaciones propias");
         listed->push_back(c);
         continue;
       }
@@ -335,7 +341,8 @@ class Builder {
   void Nested(int at) {
     const Node& p = v_->nodes[size_t(at)];
     from_ += p.ref;
-    if (p.children.size() > 1) Refuse("JOINTYPE=MICROSOFT no puede escribir dos relaciones de un archivo");
+    if (p.children.size() > 1)
+      Refuse("JOINTYPE=MICROSOFT no puede escribir dos relaciones de un archivo");
     for (int c : p.children) {
       from_ += v_->nodes[size_t(c)].inner ? " INNER JOIN " : " LEFT OUTER JOIN ";
       Nested(c);
@@ -472,12 +479,8 @@ class Builder {
     AndWhere("(" + sql + ")");
   }
 
-  OdbcKey* Key() const {
-    return d_.key ? static_cast<OdbcKey*>(d_.key->drv_kcb) : nullptr;
-  }
-  bool NoCase() const {
-    return d_.key && (d_.key->attributes & nv::kKeyNoCase) != 0;
-  }
+  OdbcKey* Key() const { return d_.key ? static_cast<OdbcKey*>(d_.key->drv_kcb) : nullptr; }
+  bool NoCase() const { return d_.key && (d_.key->attributes & nv::kKeyNoCase) != 0; }
 
   // A value written into a copy of the primary record through the field's
   // own cell, so that it travels as the column's values do.
@@ -552,13 +555,15 @@ class Builder {
     for (size_t i = 0; i < d_.window_fields.size(); ++i) {
       int node = -1;
       OdbcField* fb = nullptr;
-      if (!Find(d_.window_fields[i], &node, &fb) || node != 0) Refuse("campo de la ventana desconocido");
+      if (!Find(d_.window_fields[i], &node, &fb) || node != 0)
+        Refuse("campo de la ventana desconocido");
       const nv::FieldDesc* fd = rt.Field(int(fb->number));
       for (; next < k->parts.size(); ++next) {
         OdbcField* p = k->parts[next];
         if (p->offset < fd->offset || p->offset + p->shape.size > fd->offset + fd->size) break;
         if (!p->column) Refuse("la ventana cubre un campo que no es columna");
-        if (NoCase() && KindOf(p->shape) == Kind::kText) Refuse("ventana de texto sobre una clave sin mayúsculas");
+        if (NoCase() && KindOf(p->shape) == Kind::kText)
+          Refuse("ventana de texto sobre una clave sin mayúsculas");
         parts.push_back(p);
       }
       const std::vector<uint8_t> lo = Image(int(fb->number), d_.window_low[i]);
@@ -574,7 +579,8 @@ class Builder {
   void Order() {
     std::vector<OrderItem> items;
     auto listed = [&](const std::string& e) {
-      return std::any_of(items.begin(), items.end(), [&](const OrderItem& i) { return i.expr == e; });
+      return std::any_of(items.begin(), items.end(),
+                         [&](const OrderItem& i) { return i.expr == e; });
     };
     auto add = [&](int node, OdbcField* c, bool descending, bool upper) {
       if (!c->column) Refuse("el orden de la vista no es de columnas");
@@ -599,18 +605,21 @@ class Builder {
       add(node, c, o.descending, false);
     }
     if (OdbcKey* k = Key()) {
-      for (size_t i = 0; i < k->parts.size(); ++i) add(0, k->parts[i], k->cols[i].descending, NoCase());
+      for (size_t i = 0; i < k->parts.size(); ++i)
+        add(0, k->parts[i], k->cols[i].descending, NoCase());
     }
     OdbcKey* id = v_->primary->row_key;
     const bool own_order = !d_.order.empty() || d_.key != nullptr;
     if (!own_order && id == nullptr)
-      Refuse("el archivo " + v_->primary->name + " no tiene orden ni clave que identifique sus filas");
+      Refuse("el archivo " + v_->primary->name +
+             " no tiene orden ni clave que identifique sus filas");
     if (!own_order && v_->primary->no_primary) Refuse("NOPRIMARY: la vista no tiene orden propio");
     const auto& cols = v_->primary->columns;
     if (id != nullptr) {
       for (size_t i = 0; i < id->parts.size(); ++i) {
         add(0, id->parts[i], id->cols[i].descending, false);
-        v_->row_key.push_back(size_t(std::find(cols.begin(), cols.end(), id->parts[i]) - cols.begin()));
+        v_->row_key.push_back(
+            size_t(std::find(cols.begin(), cols.end(), id->parts[i]) - cols.begin()));
       }
     } else {
       // No key tells the rows apart: equal rows in the order keep the
@@ -640,15 +649,17 @@ void BindAll(OdbcView* v, SQLHSTMT h, bool columns) {
   for (size_t i = 0; i < v->params.size(); ++i) {
     Param& p = v->params[i];
     const SQLULEN size = ParamSize(p.shape);
-    Check(v, Api().SQLBindParameter(h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, p.c_type, p.sql_type,
-                                    size, 0, p.data.data(), SQLLEN(p.width), &p.ind),
+    Check(v,
+          Api().SQLBindParameter(h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, p.c_type, p.sql_type,
+                                 size, 0, p.data.data(), SQLLEN(p.width), &p.ind),
           h, "Binding ? " + std::to_string(i + 1));
   }
   if (!columns) return;
   for (size_t i = 0; i < v->cols.size(); ++i) {
     Bound& b = v->cols[i];
-    Check(v, Api().SQLBindCol(h, SQLUSMALLINT(i + 1), b.c_type, b.buf.data(), SQLLEN(b.width),
-                              b.ind.data()),
+    Check(v,
+          Api().SQLBindCol(h, SQLUSMALLINT(i + 1), b.c_type, b.buf.data(), SQLLEN(b.width),
+                           b.ind.data()),
           h, "Binding Column " + std::to_string(i + 1));
   }
 }
@@ -713,8 +724,10 @@ void Deliver(OdbcView* v) {
         b.field->null = FromBuffer(b.field->shape, b.buf.data() + v->row_at * b.width,
                                    b.ind[v->row_at], f->record + b.field->offset, &ok);
         if (!ok)
-          FailText("22003", "El valor de la columna " + b.field->column_name +
-                                " no cabe en el campo " + b.field->name, 90);
+          FailText("22003",
+                   "El valor de la columna " + b.field->column_name + " no cabe en el campo " +
+                       b.field->name,
+                   90);
       }
     }
     // The row read is the file's record as last read (a PUT after it).

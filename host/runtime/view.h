@@ -217,7 +217,7 @@ class NV_API View {
   int BuildSorted();
   int CountPass(int64_t* count);
   int StepSorted(int dir);
-  int Serve();       // offers the view to its driver at Set()
+  int Serve();  // offers the view to its driver at Set()
   void StopServing();
 
   File* primary_;

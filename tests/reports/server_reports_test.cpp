@@ -91,7 +91,9 @@ class ServerReports : public ::testing::Test {
     std::string text;
     fxr4::RunOptions o;
     o.dict = s.dict.get();
-    o.deliver = [&](nv::report::Document&& d) { text = nv::report::RenderText(d, fxr4::TextOptionsFor(d)); };
+    o.deliver = [&](nv::report::Document&& d) {
+      text = nv::report::RenderText(d, fxr4::TextOptionsFor(d));
+    };
     fxr4::RunResult r;
     if (const fxr4::SummaryProc* p = fxr4::FindSummaryProc(name)) {
       r = fxr4::RunSummary(*p, option, block, Opc(), o);
@@ -100,8 +102,8 @@ class ServerReports : public ::testing::Test {
     } else {
       ADD_FAILURE() << name;
     }
-    return "status " + std::to_string(int(r.status)) + " calls " + std::to_string(r.calls) +
-           "\n" + text;
+    return "status " + std::to_string(int(r.status)) + " calls " + std::to_string(r.calls) + "\n" +
+           text;
   }
 
   static std::string root_, failure_;
@@ -118,8 +120,8 @@ TEST_F(ServerReports, DetailAndSummaryReportsReadTheSameOverTheServer) {
   };
   const Case cases[] = {
       {"RPT_SAL_LINEAS_DETALLE", Rpt(from, to, 0, 0, "0", "ZZZZ")},
-      {"RPT_SAL_LINEAS_DETALLE", Rpt(Day(2026, 7, 1), Day(2026, 8, 15), Hms(9, 0, 0), Hms(17, 0, 0),
-                                     "0", "ZZZZ", "Locales")},
+      {"RPT_SAL_LINEAS_DETALLE",
+       Rpt(Day(2026, 7, 1), Day(2026, 8, 15), Hms(9, 0, 0), Hms(17, 0, 0), "0", "ZZZZ", "Locales")},
       {"RPT_ENT_INTERNOS_DETALLE", Rpt(from, to, 0, 0, "0", "ZZZZ")},
       {"RPT_SAL_FECHA_DETALLE", Rpt(Day(2026, 9, 1), Day(2026, 9, 30))},
       {"RPT_SAL_CTAS_DETALLE", Ctas(from, to, "", "zzzz")},

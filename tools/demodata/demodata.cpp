@@ -90,7 +90,8 @@ class Writer {
     if (int err = file_->Open(nv::kReadWrite | nv::kDenyAll)) return Fail("OPEN", err);
     if (int err = file_->Stream(); err && err != kNotImplemented) return Fail("STREAM", err);
     // A data source takes the records a thousand rows per statement.
-    if (batched_ && file_->SetProperty(kBatchProperty, "1000") != 0) return Fail("BATCH", nv::ErrorCode());
+    if (batched_ && file_->SetProperty(kBatchProperty, "1000") != 0)
+      return Fail("BATCH", nv::ErrorCode());
     file_->Clear();
     return 0;
   }

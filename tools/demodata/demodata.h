@@ -94,8 +94,8 @@ struct TextSampleSummary {
 int WriteTextSample(const TextSample& sample, TextSampleSummary* summary, std::string* error);
 
 // Parses the command line (--out DIR, --calls N, --seed S, --companies N,
-// --contacts N, --force, --textos, --odbc CONNECTION). False with *error for an unknown or malformed
-// option.
+// --contacts N, --force, --textos, --odbc CONNECTION). False with *error for an unknown or
+// malformed option.
 bool ParseArgs(int argc, char** argv, Options* options, std::string* error);
 
 }  // namespace demodata

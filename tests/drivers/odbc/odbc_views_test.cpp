@@ -55,10 +55,10 @@ struct ExtRec {
 
 std::shared_ptr<const RecordType> CallType() {
   static auto rt = DeclareRecord<CallRec>(
-      "P", {NV_FIELD(CallRec, CODE), NV_FIELD(CallRec, LINE), NV_GROUP(CallRec, FEC, 3, .picture = "@D6"),
-            NV_SUBFIELD(CallRec, FEC, DIA), NV_SUBFIELD(CallRec, FEC, MES),
-            NV_SUBFIELD(CallRec, FEC, ANO), NV_FIELD(CallRec, HOR), NV_FIELD(CallRec, COST),
-            NV_FIELD(CallRec, ACCT), NV_FIELD(CallRec, EXT)});
+      "P", {NV_FIELD(CallRec, CODE), NV_FIELD(CallRec, LINE),
+            NV_GROUP(CallRec, FEC, 3, .picture = "@D6"), NV_SUBFIELD(CallRec, FEC, DIA),
+            NV_SUBFIELD(CallRec, FEC, MES), NV_SUBFIELD(CallRec, FEC, ANO), NV_FIELD(CallRec, HOR),
+            NV_FIELD(CallRec, COST), NV_FIELD(CallRec, ACCT), NV_FIELD(CallRec, EXT)});
   return rt;
 }
 std::shared_ptr<const RecordType> AcctType() {
@@ -173,7 +173,7 @@ struct Shape {
   bool window = false;  // FEC..HOR window under the line
   const char* filter = "";
   const char* order = "";
-  int joins = 0;  // 1: accounts; 2: + groups under accounts; 3: + extensions
+  int joins = 0;       // 1: accounts; 2: + groups under accounts; 3: + extensions
   bool inner = false;  // the accounts join is inner
   const char* style = "DB2";
   bool use_inner_join = true;
@@ -186,23 +186,37 @@ const Shape kShapes[] = {
     {.name = "orden_de_registro"},
     {.name = "clave_con_rango", .key = "P:K_LINE", .low = "L2", .high = "L4"},
     {.name = "rango_y_ventana", .key = "P:K_LINE", .low = "L1", .high = "L3", .window = true},
-    {.name = "clave_descendente_y_filtro", .key = "P:K_COST",
+    {.name = "clave_descendente_y_filtro",
+     .key = "P:K_COST",
      .filter = "P:COST > 2.5 AND NOT(P:ACCT = 'A1') OR P:EXT = Limite"},
     {.name = "relaciones_db2", .key = "P:K_LINE", .joins = 3},
     {.name = "relaciones_watcom", .key = "P:K_LINE", .joins = 3, .style = "WATCOM"},
-    {.name = "microsoft_una_cadena", .key = "P:K_LINE", .joins = 2, .style = "MICROSOFT",
+    {.name = "microsoft_una_cadena",
+     .key = "P:K_LINE",
+     .joins = 2,
+     .style = "MICROSOFT",
      .nests = true},
-    {.name = "microsoft_dos_relaciones", .key = "P:K_LINE", .joins = 3, .style = "MICROSOFT",
+    {.name = "microsoft_dos_relaciones",
+     .key = "P:K_LINE",
+     .joins = 3,
+     .style = "MICROSOFT",
      .expect_served = false},
     {.name = "interna", .key = "P:K_LINE", .joins = 1, .inner = true},
     {.name = "interna_en_where", .joins = 1, .inner = true, .use_inner_join = false},
     {.name = "estilo_inner", .joins = 1, .inner = true, .style = "INNER"},
-    {.name = "estilo_inner_externa", .key = "P:K_LINE", .joins = 1, .style = "INNER", .expect_served = false},
+    {.name = "estilo_inner_externa",
+     .key = "P:K_LINE",
+     .joins = 1,
+     .style = "INNER",
+     .expect_served = false},
     {.name = "orden_por_texto", .key = "P:K_LINE", .order = "A:DESC,-P:FEC,P:HOR", .joins = 3},
     {.name = "filtro_sobre_relacion", .filter = "NOT(A:GRP = 2) AND E:NAME <> 'Norte'", .joins = 3},
-    {.name = "filtro_con_grupo_fecha", .key = "P:K_LINE",
+    {.name = "filtro_con_grupo_fecha",
+     .key = "P:K_LINE",
      .filter = "INRANGE(P:FEC,Desde,Hasta) AND P:COST > 0"},
-    {.name = "procedimiento_en_filtro", .key = "P:K_LINE", .filter = "Par(P:LINE)",
+    {.name = "procedimiento_en_filtro",
+     .key = "P:K_LINE",
+     .filter = "Par(P:LINE)",
      .expect_served = false},
     {.name = "dos_drivers", .key = "P:K_LINE", .joins = 1, .mixed = true, .expect_served = false},
 };
@@ -260,7 +274,8 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
     expr::Error e;
     File* accounts = s.mixed ? flat_.accounts.get() : f.accounts.get();
     if (s.joins >= 1) {
-      EXPECT_TRUE(v->Join(accounts, accounts->key("A:K_ACCT"), {"P:ACCT"}, &e, s.inner)) << e.message;
+      EXPECT_TRUE(v->Join(accounts, accounts->key("A:K_ACCT"), {"P:ACCT"}, &e, s.inner))
+          << e.message;
     }
     if (s.joins >= 2) {
       EXPECT_TRUE(v->Join(f.groups.get(), f.groups->key("G:K_GRP"), {"A:GRP"}, &e)) << e.message;
@@ -279,10 +294,10 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
     v->bindings().Bind("Limite", &limit_);
     v->bindings().Bind("Desde", &desde_);
     v->bindings().Bind("Hasta", &hasta_);
-    v->bindings().BindProcedure("Par", [](const std::string& line, const std::string&,
-                                          const std::string&) {
-      return Value(line.size() > 1 && (line[1] - '0') % 2 == 0 ? 1 : 0);
-    });
+    v->bindings().BindProcedure(
+        "Par", [](const std::string& line, const std::string&, const std::string&) {
+          return Value(line.size() > 1 && (line[1] - '0') % 2 == 0 ? 1 : 0);
+        });
     EXPECT_TRUE(v->SetFilter(s.filter, &e)) << e.message;
     EXPECT_TRUE(v->SetOrder(s.order, &e)) << e.message;
     if (f.calls->decl().driver == "ODBC") {
