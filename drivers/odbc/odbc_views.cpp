@@ -410,6 +410,13 @@ class Builder {
     s.size = uint32_t(t.size());
     AddParam(s, t.data());
   }
+  // A binary date or time as the record keeps it (4 bytes).
+  void AddStored(uint8_t type, const void* bytes) {
+    ValueShape s;
+    s.type = type;
+    s.size = 4;
+    AddParam(s, bytes);
+  }
   void AddNumber(double d) {
     ValueShape s;
     s.type = nv::kTypeReal;
@@ -459,19 +466,13 @@ class Builder {
           AddNumber(p.number);
           break;
         case SqlParam::kDate: {
-          ValueShape s;
-          s.type = nv::kTypeDate;
-          s.size = 4;
           const nv::BinDate b = nv::BinFromDate(p.value);
-          AddParam(s, &b);
+          AddStored(nv::kTypeDate, &b);
           break;
         }
         case SqlParam::kTime: {
-          ValueShape s;
-          s.type = nv::kTypeTime;
-          s.size = 4;
           const nv::BinTime t = nv::BinFromTime(p.value);
-          AddParam(s, &t);
+          AddStored(nv::kTypeTime, &t);
           break;
         }
       }
