@@ -791,7 +791,8 @@ int Count(OdbcView* v, int64_t* out) {
 }
 
 void Free(OdbcView* v) {
-  if (v->h != nullptr) {
+  // A file closed since (its connection gone) took the statement with it.
+  if (v->h != nullptr && v->primary->open()) {
     Api().SQLFreeStmt(v->h, SQL_DROP);
     if (v->primary->conn && v->primary->conn->statements > 0) --v->primary->conn->statements;
   }
@@ -849,8 +850,10 @@ int ViewEntry(int32_t op, nv::ViewBlock* block) {
         return Open(block);
       case nv::kViewNext:
       case nv::kViewPrevious:
+        if (v && !v->primary->open()) return nv::kErrFileNotOpen;
         return v ? Read(v, op == nv::kViewNext) : 33;
       case nv::kViewRecords:
+        if (v && !v->primary->open()) return nv::kErrFileNotOpen;
         return v ? Count(v, &block->records) : 0;
       case nv::kViewClose:
         if (v) Free(v);
