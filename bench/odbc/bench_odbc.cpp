@@ -1,14 +1,23 @@
-// bench_odbc [N]: the ODBC driver through the runtime's file verbs against
-// the same statements written directly against the ODBC API, over SQLite and
-// PostgreSQL, in one run. Ratio = raw ODBC time / ours (above 1: we are
-// faster). Also batched against unbatched inserts through the driver.
+// bench_odbc [N] [M,M2...]: the ODBC driver through the runtime's file verbs
+// against the same statements written directly against the ODBC API, over
+// SQLite and PostgreSQL, in one run. Ratio = raw ODBC time / ours (above 1:
+// we are faster). Also batched against unbatched inserts through the driver.
+//
+// Walks over PostgreSQL tables of M rows (default 5 N): the first row after
+// SET from a key value in the middle, the next 999 rows (a page), and how
+// much the process's peak memory grew meanwhile, for the driver and for the
+// raw statements, with the data-source settings of docs/odbc.md; then the
+// driver once more without them, to show what they are for.
 #include <sql.h>
 #include <sqlext.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -75,6 +84,19 @@ struct Raw {
     SQLAllocStmt(dbc, &st);
     if (!SQL_SUCCEEDED(SQLPrepare(st, (SQLCHAR*)sql.c_str(), SQL_NTS))) Die("prepare " + sql);
     return st;
+  }
+};
+
+// One row of the raw side's reads by key: the key parameter and the columns.
+struct RawRow {
+  SQLINTEGER key = 0, code = 0, amount = 0;
+  char name[91] = {};
+  SQLLEN l1 = 0, l2 = 0, l3 = 0;
+  void Bind(SQLHSTMT st) {
+    SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &key, 0, nullptr);
+    SQLBindCol(st, 1, SQL_C_SLONG, &code, 0, &l1);
+    SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &l2);
+    SQLBindCol(st, 3, SQL_C_SLONG, &amount, 0, &l3);
   }
 };
 
@@ -152,16 +174,11 @@ void Run(const std::string& server, const std::string& owner, int n, std::vector
   const double ours_get = Since(t0);
   {
     SQLHSTMT st = raw.Prepare("SELECT BR_CODE,BR_NAME,BR_AMOUNT FROM \"BENCH_A\" WHERE BR_CODE = ?");
-    SQLINTEGER key = 0, code = 0, amount = 0;
-    char name[91];
-    SQLLEN l1, l2, l3;
-    SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &key, 0, nullptr);
-    SQLBindCol(st, 1, SQL_C_SLONG, &code, 0, &l1);
-    SQLBindCol(st, 2, SQL_C_CHAR, name, sizeof name, &l2);
-    SQLBindCol(st, 3, SQL_C_SLONG, &amount, 0, &l3);
+    RawRow row;
+    row.Bind(st);
     t0 = Clock::now();
     for (int32_t c : codes) {
-      key = c;
+      row.key = c;
       if (!SQL_SUCCEEDED(SQLExecute(st)) || SQLFetch(st) != SQL_SUCCESS) Die("SELECT directo");
       SQLFreeStmt(st, SQL_CLOSE);
     }
@@ -208,6 +225,102 @@ void Run(const std::string& server, const std::string& owner, int n, std::vector
               *batch_ratio);
 }
 
+// Peak resident memory of the process in KB (VmHWM), and a reset of it.
+long PeakKb() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  return 0;
+}
+void ResetPeak() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+struct WalkTimes {
+  double first = 1e9, page = 1e9;  // best of the runs, seconds
+  long grew_kb = 0;                // the most the peak grew in a run
+};
+
+WalkTimes OurWalk(const std::string& owner, const std::string& table, int32_t from, int runs) {
+  WalkTimes w;
+  File f(Decl(owner, table));
+  if (f.Open() != 0) Die("OPEN " + table);
+  for (int run = 0; run < runs; ++run) {
+    ResetPeak();
+    const long before = PeakKb();
+    auto t0 = Clock::now();
+    f.As<Rec>().CODE = from + run;
+    f.Set(f.key(0), f.key(0));
+    if (f.Next() != 0) Die("primera fila");
+    w.first = std::min(w.first, Since(t0));
+    t0 = Clock::now();
+    for (int i = 1; i < 1000; ++i)
+      if (f.Next() != 0) Die("página");
+    w.page = std::min(w.page, Since(t0));
+    w.grew_kb = std::max(w.grew_kb, PeakKb() - before);
+  }
+  return w;
+}
+
+WalkTimes RawWalk(const std::string& owner, const std::string& table, int32_t from, int runs) {
+  WalkTimes w;
+  Raw raw(owner);
+  SQLHSTMT st = raw.Prepare("SELECT BR_CODE,BR_NAME,BR_AMOUNT FROM \"" + table +
+                            "\" WHERE BR_CODE >= ? ORDER BY BR_CODE");
+  RawRow row;
+  row.Bind(st);
+  for (int run = 0; run < runs; ++run) {
+    ResetPeak();
+    const long before = PeakKb();
+    row.key = from + run;
+    auto t0 = Clock::now();
+    if (!SQL_SUCCEEDED(SQLExecute(st)) || SQLFetch(st) != SQL_SUCCESS) Die("primera fila directa");
+    w.first = std::min(w.first, Since(t0));
+    t0 = Clock::now();
+    for (int i = 1; i < 1000; ++i)
+      if (SQLFetch(st) != SQL_SUCCESS) Die("página directa");
+    w.page = std::min(w.page, Since(t0));
+    SQLFreeStmt(st, SQL_CLOSE);
+    w.grew_kb = std::max(w.grew_kb, PeakKb() - before);
+  }
+  SQLFreeStmt(st, SQL_DROP);
+  return w;
+}
+
+// The table of M rows, filled by the server itself.
+void FillWalkTable(const std::string& owner, const std::string& table, int m) {
+  File f(Decl(owner, table));
+  f.Remove();
+  ClearError();
+  if (f.Create() != 0 || f.Open() != 0) Die("CREATE " + table);
+  const std::string fill = "INSERT INTO \"" + table + "\" SELECT g, 'Nombre ' || g, g * 3 FROM "
+                           "generate_series(1, " + std::to_string(m) + ") g";
+  if (f.Send(fill) != "0" || f.Send("ANALYZE \"" + table + "\"") != "0") Die("llenado");
+}
+
+void Walks(const std::string& owner, const std::string& plain_owner, const std::vector<int>& sizes) {
+  std::printf("\nPostgreSQL walks: first row after SET from the middle, then 999 more\n");
+  std::printf("%-10s %-9s %12s %12s %7s %12s %12s %7s %10s %10s\n", "rows", "settings", "first ours",
+              "first raw", "ratio", "page ours", "page raw", "ratio", "+KB ours", "+KB raw");
+  for (int m : sizes) {
+    const std::string table = "BENCH_W" + std::to_string(m);
+    FillWalkTable(owner, table, m);
+    const int32_t from = std::max(1, std::min(m / 2, m - 1010));
+    const int runs = 5;
+    const WalkTimes ours = OurWalk(owner, table, from, runs);
+    const WalkTimes raw = RawWalk(owner, table, from, runs);
+    std::printf("%-10d %-9s %10.3fms %10.3fms %7.2f %10.3fms %10.3fms %7.2f %10ld %10ld\n", m, "stream",
+                ours.first * 1e3, raw.first * 1e3, raw.first / ours.first, ours.page * 1e3,
+                raw.page * 1e3, raw.page / ours.page, ours.grew_kb, raw.grew_kb);
+    const WalkTimes plain = OurWalk(plain_owner, table, from, 1);
+    std::printf("%-10d %-9s %10.3fms %12s %7s %10.3fms %12s %7s %10ld\n", m, "default", plain.first * 1e3,
+                "", "", plain.page * 1e3, "", "", plain.grew_kb);
+    File f(Decl(owner, table));
+    f.Remove();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -222,6 +335,13 @@ int main(int argc, char** argv) {
   if (sv.pg_skip.empty()) {
     rows.clear();
     Run("PostgreSQL", sv.PgOwner(), n, &rows, &batch);
+    std::vector<int> sizes;
+    std::stringstream list(argc > 2 ? argv[2] : std::to_string(std::max(1000, 5 * n)));
+    for (std::string item; std::getline(list, item, ',');) sizes.push_back(std::max(2000, std::atoi(item.c_str())));
+    // The same server without the streaming settings.
+    std::string plain = sv.PgOwner();
+    for (const char* setting : {"UseDeclareFetch=1;", "Fetch=1000;"}) plain.erase(plain.find(setting), std::strlen(setting));
+    Walks(sv.PgOwner(), plain, sizes);
   } else {
     std::printf("\nPostgreSQL: %s\n", sv.pg_skip.c_str());
   }

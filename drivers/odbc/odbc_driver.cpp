@@ -2,6 +2,7 @@
 // dispatch of its operations (see odbc_driver.h).
 #include "drivers/odbc/odbc_driver.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -93,6 +94,17 @@ int OdbcDriver::CreateFcb(FileDescriptor* fd, DrvFcbHead** out) {
   if (f->row_key == nullptr)
     for (OdbcKey& k : f->key_blocks)
       if (k.unique && !f->row_key) f->row_key = &k;
+  for (OdbcKey& k : f->key_blocks) {
+    k.walk_cols = k.cols;
+    k.walk_parts = k.parts;
+    if (!k.unique && f->row_key)
+      for (size_t i = 0; i < f->row_key->parts.size(); ++i) {
+        if (std::find(k.parts.begin(), k.parts.end(), f->row_key->parts[i]) != k.parts.end()) continue;
+        k.walk_parts.push_back(f->row_key->parts[i]);
+        k.walk_cols.push_back(f->row_key->cols[i]);
+      }
+    for (const OdbcField* p : k.parts) k.value_length += p->shape.size + 1;
+  }
   f->table = TableName(f->name);
   return 0;
 }
@@ -378,6 +390,12 @@ int OdbcDriver::Run(drv::OpContext& c) {
       return f->open() ? CloseTable(f) : 0;
     case nv::kOpRemove:
       return RemoveTable(f);
+    case nv::kOpBuildFile:
+      return BuildKeys(f, nullptr, nullptr);
+    case nv::kOpBuildKey:
+      return BuildKeys(f, k, nullptr);
+    case nv::kOpBuildIndex:
+      return BuildKeys(f, k, &c.text[0]);
     case 88:
       if (std::atol(c.text[0].c_str()) == 29253) DisconnectProperty(f);
       return 0;
@@ -393,6 +411,33 @@ int OdbcDriver::Run(drv::OpContext& c) {
       return AddRow(f);
     case nv::kOpGetKey:
       return GetByKey(f, k);
+    case nv::kOpGetPointer:
+      return GetByPointer(f, c.Word(0));
+    case nv::kOpSkip:
+      return Skip(f, int32_t(c.Word(0)));
+    case nv::kOpPosition:
+      return Position(f, nullptr, &c.text_result);
+    case nv::kOpPositionKey:
+      return Position(f, k, &c.text_result);
+    case nv::kOpResetKey:
+      return Reset(f, k, c.text[0]);
+    case nv::kOpRegetFile:
+      return Reget(f, nullptr, c.text[0]);
+    case nv::kOpRegetKey:
+      return Reget(f, k, c.text[0]);
+    case nv::kOpHold:
+      return Hold(f, false, 0);
+    case nv::kOpHoldTimeout:
+      return Hold(f, true, int32_t(c.Word(0)));
+    case nv::kOpRelease:
+      return Release(f);
+    case nv::kOpWatch:
+      return Watch(f);
+    case 96:
+      c.text_result = NullBlock(f);
+      return 0;
+    case 97:
+      return SetNullBlock(f, c.text[0]);
     case nv::kOpDuplicate:
       return Duplicate(f, nullptr, &c.result);
     case nv::kOpDuplicateKey:
@@ -445,11 +490,7 @@ int OdbcDriver::Run(drv::OpContext& c) {
     case nv::kOpLock:
     case nv::kOpLockTimeout:
     case nv::kOpPack:
-    case nv::kOpRelease:
     case nv::kOpUnlock:
-    case nv::kOpHold:
-    case nv::kOpHoldTimeout:
-    case nv::kOpWatch:
       return 0;
     default:
       return nv::kErrNotImplemented;

@@ -9,8 +9,24 @@
 // insert batch.
 //
 // Reads: SET chooses a statement (file order, a key from its start, a key
-// from the record's key value); the first NEXT or PREVIOUS afterwards runs
-// it; later ones fetch from the open result, a row set at a time.
+// from the record's key value) and RESET a position (a key value and the
+// row key's); the first NEXT or PREVIOUS afterwards runs it; later ones fetch
+// from the open result, a row set at a time. Result sets only go forward:
+// a walk that turns round, or goes on after GET or a write, is selected
+// again from the current record (the saved copy) in the new direction.
+//
+//   SET/RESET --first NEXT/PREVIOUS--> result open, direction d
+//   result open --NEXT/PREVIOUS in d--> fetch
+//   result open --the other way, GET, PUT, ADD--> select from the current
+//                                                 record, skip it, fetch
+//
+// Invariants: the saved copy is the row last read or written (empty: no
+// current record); the order of a key that allows duplicates ends with the
+// row key, so that selecting again meets equal values in the same order.
+//
+// Holds: on PostgreSQL a held row is locked (FOR UPDATE) on a connection of
+// the file's own, outside the group's transactions; elsewhere held reads
+// use a locking cursor.
 //
 // Every value travels as a bound parameter; SQL text holds only names built
 // from the declaration (quoted or checked, odbc_sql.h) and the program's own
@@ -74,6 +90,8 @@ struct OdbcConnection {
   ConnectionGroup* group = nullptr;
   std::string completed;  // the completed connection string (never logged)
   bool ok = false;
+  bool private_use = false;  // a file's own connection (holds), never shared
+  bool lost = false;         // the server went away: no new statements on it
   int statement_limit = 255;
   int statements = 0;
 };
@@ -126,6 +144,7 @@ struct OdbcField : nv::DrvFieldHead {
   uint32_t offset = 0;
   SQLSMALLINT c_type = 0;
   bool described = false;
+  bool auto_increment = false;  // the server numbers it (read-only for INSERT)
   uint32_t width = 0;
   std::vector<char> buf;    // one value per row of the row set
   std::vector<SQLLEN> ind;
@@ -137,6 +156,12 @@ struct OdbcMemo : nv::DrvMemoHead {};
 struct OdbcKey : nv::DrvKcbHead {
   std::vector<KeyColumn> cols;
   std::vector<OdbcField*> parts;
+  // The order of a walk: the key's columns, then for a key that allows
+  // duplicates the row-identifying key's, so that equal values come in the
+  // same order every time a walk is selected again from a position.
+  std::vector<KeyColumn> walk_cols;
+  std::vector<OdbcField*> walk_parts;
+  uint32_t value_length = 0;  // sum of component size + 1 (position strings)
   std::string index_name;
   bool unique = false;
   std::string hint;
@@ -165,7 +190,9 @@ struct Statement {
   std::vector<ParamColumn> params;
 };
 
-enum class ReadMode { kNone, kFile, kKeyStart, kKeyValue, kProgram };
+// The last positioning operation: SET file (41), SET key (44), SET key from
+// value (45), RESET from a position (64), a statement of the program (60).
+enum class ReadMode { kNone, kFile, kKeyStart, kKeyValue, kReset, kProgram };
 
 struct OdbcFcb : nv::DrvFcbHead {
   std::vector<OdbcField> field_blocks;
@@ -206,6 +233,20 @@ struct OdbcFcb : nv::DrvFcbHead {
   SQLULEN row_at = 0;
   std::vector<SQLUSMALLINT> row_status;
   bool have_current = false;
+  std::vector<uint8_t> position;         // RESET: the record image of the position
+  std::vector<int32_t> position_nulls;
+  bool replay = false;   // the next read in the open set's direction gives the saved row again
+  int32_t skip = 0;      // pending SKIP count
+
+  // Holds and watches.
+  bool hold = false;          // HOLD asked for: reads lock the row they make current
+  int32_t hold_seconds = -1;  // -1: no waiting for another station's hold
+  bool holding = false;       // a row is locked on the hold connection
+  std::vector<uint8_t> held_row;  // that row as read (its row key values)
+  std::vector<int32_t> held_nulls;
+  OdbcConnection* hold_conn = nullptr;
+  std::map<std::string, Statement> hold_statements;
+  bool watch_requested = false, watched = false;
 
   // The insert batch.
   int batch = 0;

@@ -49,6 +49,12 @@ std::string TimeTaken(std::chrono::steady_clock::time_point t0);
 // and creating the group, as needed).
 OdbcConnection* GroupConnection(OdbcFcb* f);
 void DisconnectGroup(OdbcFcb* f, ConnectionGroup* g);
+// A connection of the group for the file alone (not shared, outside the
+// group's transactions), in manual-commit mode; dropped with DropConnection.
+OdbcConnection* PrivateConnection(OdbcFcb* f);
+void DropConnection(OdbcFcb* f, OdbcConnection* c);
+// A SQLSTATE that says the connection to the server is gone.
+bool ConnectionLost(const std::string& state, const std::string& message);
 void DropGroupIfUnused(ConnectionGroup* g);
 void SetConnectOption(OdbcFcb* f, OdbcConnection* c, SQLUSMALLINT option, SQLULEN value);
 

@@ -178,6 +178,20 @@ void Examine(OdbcFcb* f, SQLRETURN rc, SQLHDBC dbc, SQLHSTMT st, PendingError* o
   for (auto& g : lib->groups) secrets.insert(secrets.end(), g->secrets.begin(), g->secrets.end());
   message = HidePasswords(message, secrets);
   const bool error = rc != SQL_SUCCESS_WITH_INFO;
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  if (error && dbc && !ConnectionLost(sqlstate, message) &&
+      SQL_SUCCEEDED(lib->api.SQLGetConnectOption(dbc, SQL_ATTR_CONNECTION_DEAD, &dead)) &&
+      dead == SQL_CD_TRUE)
+    sqlstate = "08S01";  // the driver's own word for it may be a general error
+  if (error && dbc && ConnectionLost(sqlstate, message)) {
+    // Files still open on it fail with this text; the next open connects anew.
+    bool known = false;
+    for (auto& g : lib->groups)
+      for (auto& c : g->connections)
+        if (c->dbc == dbc && c->ok) c->lost = known = true;
+    if (known)
+      message = "Se perdió la conexión con el servidor de datos (" + sqlstate + "): " + message;
+  }
   LogText(f, std::string("\r\n") + (error ? "Error Occurred: " : "Warning: ") + sqlstate + " " +
                  message + "\r\n");
   out->failed = error;
@@ -418,6 +432,51 @@ void ConfigureConnection(OdbcFcb* f, ConnectionGroup* g, OdbcConnection* c) {
 
 }  // namespace
 
+// PostgreSQL: a write that meets another station's held row waits this long
+// for it, then fails, rather than waiting for as long as the other holds.
+void LimitLockWait(OdbcFcb* f, OdbcConnection* c) {
+  if (c->group->backend != kPostgreSql) return;
+  OdbcLibrary* lib = g_library.get();
+  SQLHSTMT st = nullptr;
+  if (!SQL_SUCCEEDED(lib->api.SQLAllocStmt(c->dbc, &st))) return;
+  char sql[] = "SET lock_timeout = 2000";
+  PendingError e;
+  Examine(f, lib->api.SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(sql), SQL_NTS), c->dbc, st, &e);
+  lib->api.SQLFreeStmt(st, SQL_DROP);
+  LogText(f, "Setting lock wait Connection " + Hex(c->dbc) + "\r\n");
+}
+
+OdbcConnection* PrivateConnection(OdbcFcb* f) {
+  ConnectionGroup* g = f->group;
+  OdbcConnection* c = Connect(f, g);
+  c->private_use = true;
+  SetConnectOption(f, c, SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF);
+  return c;
+}
+
+void DropConnection(OdbcFcb* f, OdbcConnection* c) {
+  ConnectionGroup* g = c->group;
+  OdbcLibrary* lib = g_library.get();
+  if (c->dbc) {
+    if (c->ok) {
+      LogText(f, "Disconnecting Connection " + Hex(c->dbc) + "\r\n");
+      lib->api.SQLDisconnect(c->dbc);
+    }
+    lib->api.SQLFreeConnect(c->dbc);
+    c->dbc = nullptr;
+  }
+  std::erase_if(g->connections, [&](auto& p) { return p.get() == c; });
+}
+
+bool ConnectionLost(const std::string& state, const std::string& message) {
+  if (state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03")
+    return true;
+  // Some drivers report a dead connection as a general error.
+  return message.find("connection dead") != std::string::npos ||
+         message.find("closed the connection") != std::string::npos ||
+         message.find("no connection to the server") != std::string::npos;
+}
+
 OdbcConnection* GroupConnection(OdbcFcb* f) {
   OdbcLibrary* lib = Library();
   const std::string owner = f->owner;
@@ -428,9 +487,11 @@ OdbcConnection* GroupConnection(OdbcFcb* f) {
   }
   if (g != nullptr) {
     for (auto& c : g->connections)
-      if (c->ok && c->statements < c->statement_limit) return c.get();
+      if (c->ok && !c->lost && !c->private_use && c->statements < c->statement_limit)
+        return c.get();
     OdbcConnection* c = Connect(f, g);
     ConfigureConnection(f, g, c);
+    LimitLockWait(f, c);
     return c;
   }
   auto group = std::make_unique<ConnectionGroup>();
@@ -455,6 +516,7 @@ OdbcConnection* GroupConnection(OdbcFcb* f) {
     g->options[SQL_AUTOCOMMIT - 101] = 1;
     ConfigureConnection(f, g, c);
   }
+  LimitLockWait(f, c);
   return c;
 }
 
@@ -492,7 +554,7 @@ void Transaction(OdbcFcb* f, int what) {
     g->options[SQL_TXN_ISOLATION - 101] = g->txn_isolation;
     g->options[SQL_AUTOCOMMIT - 101] = 1;
     for (auto& c : g->connections) {
-      if (!c->ok) continue;
+      if (!c->ok || c->private_use || c->lost) continue;
       SetConnectOption(f, c.get(), SQL_TXN_ISOLATION, SQLULEN(g->txn_isolation));
       SetConnectOption(f, c.get(), SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF);
     }
@@ -501,7 +563,17 @@ void Transaction(OdbcFcb* f, int what) {
   const bool commit = what == kCommit;
   PendingError first;
   for (auto& c : g->connections) {
-    if (!c->ok) continue;
+    if (!c->ok || c->private_use) continue;
+    if (c->lost) {
+      // The server has already undone whatever the transaction wrote.
+      if (!first.failed) {
+        first.failed = true;
+        first.state = "08S01";
+        first.message = "Se perdió la conexión con el servidor de datos: la transacción no se "
+                        "completó y el servidor deshizo lo que había escrito";
+      }
+      continue;
+    }
     const auto t0 = std::chrono::steady_clock::now();
     PendingError e;
     Examine(f, lib->api.SQLTransact(lib->env, c->dbc, SQLUSMALLINT(commit ? SQL_COMMIT : SQL_ROLLBACK)),

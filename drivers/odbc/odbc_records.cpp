@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "drivers/odbc/odbc_internal.h"
 #include "drivers/odbc/odbc_ops.h"
@@ -71,18 +72,20 @@ bool MissingTable(const PendingError& e) {
   return e.message.find("no such table") != std::string::npos;
 }
 
-Statement* NewStatement(OdbcFcb* f, Statement* s) {
+bool LockRefused(const PendingError& e) {
+  return e.state == "55P03";  // PostgreSQL: lock not available
+}
+
+Statement* NewStatement(OdbcFcb* f, Statement* s, OdbcConnection* c = nullptr) {
+  if (c == nullptr) c = f->conn;
   if (s->h == nullptr) {
-    Must(f, "Allocating", nullptr, [&] { return Api().SQLAllocStmt(f->conn->dbc, &s->h); });
-    ++f->conn->statements;
+    Must(f, "Allocating", nullptr, [&] { return Api().SQLAllocStmt(c->dbc, &s->h); });
+    ++c->statements;
   }
   return s;
 }
 
-// The statement for an SQL text, prepared once (again after a transaction
-// that does not keep prepared statements).
-Statement* Prepared(OdbcFcb* f, const std::string& sql) {
-  Statement* s = NewStatement(f, &f->statements[sql]);
+void PrepareOnce(OdbcFcb* f, Statement* s, const std::string& sql) {
   if (!s->prepared || s->generation != f->group->generation) {
     s->sql = sql;
     Must(f, "Preparing : " + sql, s->h, [&] {
@@ -92,6 +95,31 @@ Statement* Prepared(OdbcFcb* f, const std::string& sql) {
     s->generation = f->group->generation;
   }
   f->last_sql = sql;
+}
+
+// True when reads of the file hold through the statement's own options: a
+// locking cursor. PostgreSQL has none (its driver turns it into row
+// versioning); there the driver locks the row itself (TakeHold).
+bool HoldByCursor(const OdbcFcb* f) {
+  return f->hold && f->group->backend != kPostgreSql;
+}
+
+// The statement for an SQL text, prepared once (again after a transaction
+// that does not keep prepared statements). While the file holds, reads go
+// to a statement of their own with concurrency lock and a dynamic cursor.
+Statement* Prepared(OdbcFcb* f, const std::string& sql, bool read = false) {
+  const bool held = read && HoldByCursor(f);
+  Statement* s = &f->statements[held ? "\x01" + sql : sql];
+  if (s->h == nullptr) {
+    NewStatement(f, s);
+    if (held) {
+      Must(f, "Setting Concurrency Lock for", s->h,
+           [&] { return Api().SQLSetStmtOption(s->h, SQL_CONCURRENCY, SQL_CONCUR_LOCK); });
+      Must(f, "Setting Cursor Type Dynamic for", s->h,
+           [&] { return Api().SQLSetStmtOption(s->h, SQL_CURSOR_TYPE, SQL_CURSOR_DYNAMIC); });
+    }
+  }
+  PrepareOnce(f, s, sql);
   return s;
 }
 
@@ -194,11 +222,16 @@ void BindParams(OdbcFcb* f, Statement* s) {
 }
 
 // Values of a record image into row `row` of the parameters.
-void FillParams(OdbcFcb* f, Statement* s, const uint8_t* record, size_t row) {
+// `nulls` (by field number) stands for the null indicators of `record`
+// when it is not the record buffer.
+void FillParams(OdbcFcb* f, Statement* s, const uint8_t* record, size_t row,
+                const int32_t* nulls = nullptr) {
   const ConvRules r = Rules(f);
   for (ParamColumn& p : s->params) {
     const uint8_t* v = (p.from_saved ? f->saved.data() : record) + p.field->offset;
-    const int32_t null = p.from_saved ? f->saved_nulls[p.field->number] : p.field->null;
+    const int32_t null = p.from_saved ? f->saved_nulls[p.field->number]
+                         : nulls     ? nulls[p.field->number]
+                                     : p.field->null;
     char* buf = p.data.data() + row * p.width;
     if (p.c_type == SQL_C_SBIGINT) {
       int64_t n = 0;
@@ -228,11 +261,11 @@ void FillParams(OdbcFcb* f, Statement* s, const uint8_t* record, size_t row) {
 
 // Key parameters: each component once (equality), or twice but the last
 // (position condition).
-void KeyParams(OdbcFcb* f, Statement* s, OdbcKey* k, bool position) {
+void KeyParams(OdbcFcb* f, Statement* s, const std::vector<OdbcField*>& parts, bool position) {
   if (!s->params.empty()) return;
-  for (size_t i = 0; i < k->parts.size(); ++i) {
-    s->params.push_back(MakeParam(f, k->parts[i], 1));
-    if (position && i + 1 < k->parts.size()) s->params.push_back(MakeParam(f, k->parts[i], 1));
+  for (size_t i = 0; i < parts.size(); ++i) {
+    s->params.push_back(MakeParam(f, parts[i], 1));
+    if (position && i + 1 < parts.size()) s->params.push_back(MakeParam(f, parts[i], 1));
   }
 }
 
@@ -242,7 +275,11 @@ std::string WithWhere(const OdbcFcb* f, std::string sql, bool has_condition) {
   return sql + " WHERE " + f->where;
 }
 
+// A key that cannot be written as SQL (a group among its components) is
+// refused with 38; one the runtime builds only on demand, without
+// components, cannot position at all (46).
 void CheckKey(OdbcKey* k) {
+  if (k->cols.empty()) drv::Abort(46);
   for (const KeyColumn& c : k->cols)
     if (c.column.empty()) drv::Abort(38);
 }
@@ -293,11 +330,12 @@ int FetchNext(OdbcFcb* f) {
   return 0;
 }
 
-// Runs a read statement over a record image (key values) and leaves it as
-// the open result.
-void RunRead(OdbcFcb* f, const std::string& sql, OdbcKey* k, bool position, const uint8_t* values) {
+// Runs a read statement, its key parameters (when `parts` is given) taken
+// from a record image, and leaves it as the open result.
+void RunRead(OdbcFcb* f, const std::string& sql, const std::vector<OdbcField*>* parts,
+             const uint8_t* values, const int32_t* nulls) {
   CloseResult(f);
-  Statement* s = Prepared(f, sql);
+  Statement* s = Prepared(f, sql, true);
   if (f->rowset > 1) {
     if (f->group->async_state == 1 && !f->async_off) {
       PendingError e;
@@ -309,33 +347,241 @@ void RunRead(OdbcFcb* f, const std::string& sql, OdbcKey* k, bool position, cons
          [&] { return Api().SQLSetStmtOption(s->h, SQL_ROWSET_SIZE, SQLULEN(f->rowset)); });
   }
   if (f->group->bind_col_order != 1) BindColumns(f, s);
-  if (k && position) {
-    KeyParams(f, s, k, position);
+  if (parts) {
+    KeyParams(f, s, *parts, true);
     BindParams(f, s);
-    FillParams(f, s, values, 0);
+    FillParams(f, s, values, 0, nulls);
   }
   if (f->group->bind_col_order == 1) BindColumns(f, s);
   Must(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); });
   f->result = s;
 }
 
-std::string SelectSql(OdbcFcb* f, OdbcKey* k, bool position, bool forward) {
+// The key's columns for a read: none (from the start), the key's own (from a
+// value) or the walk's (from a position: the row key breaks ties).
+enum class From { kStart, kValue, kPosition };
+
+std::string ReadSql(OdbcFcb* f, OdbcKey* k, From from, bool forward) {
   std::string sql = "SELECT " + f->column_list + " FROM " + f->table;
-  if (k && position) sql += " WHERE" + PositionCondition(k->cols, forward);
-  sql = WithWhere(f, sql, k && position);
-  if (k) sql += " ORDER BY " + OrderList(k->cols, forward);
+  const bool cond = k && from != From::kStart;
+  if (cond) sql += " WHERE" + PositionCondition(from == From::kValue ? k->cols : k->walk_cols, forward);
+  sql = WithWhere(f, sql, cond);
+  if (k) sql += " ORDER BY " + OrderList(k->walk_cols, forward);
   return sql;
 }
 
-bool SameRow(OdbcFcb* f, const uint8_t* a, const uint8_t* b, OdbcKey* k) {
-  if (k) {
-    for (OdbcField* p : k->parts)
-      if (std::memcmp(a + p->offset, b + p->offset, p->shape.size) != 0) return false;
-    return true;
+bool SameValues(const OdbcFcb* f, const std::vector<OdbcField*>& parts, const uint8_t* a,
+                const int32_t* a_nulls, const uint8_t* b, const int32_t* b_nulls) {
+  (void)f;
+  for (const OdbcField* p : parts) {
+    if ((a_nulls[p->number] == -1) != (b_nulls[p->number] == -1)) return false;
+    if (a_nulls[p->number] != -1 && std::memcmp(a + p->offset, b + p->offset, p->shape.size) != 0)
+      return false;
   }
-  for (OdbcField* c : f->columns)
-    if (std::memcmp(a + c->offset, b + c->offset, c->shape.size) != 0) return false;
   return true;
+}
+
+// The null indicators of the record buffer, by field number.
+std::vector<int32_t> CurrentNulls(const OdbcFcb* f) {
+  std::vector<int32_t> n(f->field_blocks.size() + 1, 0);
+  for (const OdbcField* c : f->columns) n[c->number] = c->null;
+  return n;
+}
+
+// --- Holds.
+
+// PostgreSQL's driver has no locking cursor: a held row is locked with
+// SELECT ... FOR UPDATE in a transaction of a connection of the file's own,
+// so that another station's held read meets it (43) and another station's
+// write waits for it. The lock lasts until RELEASE, the next held read, a
+// write of the row (which gives it up for the write and takes it again),
+// CLOSE, or the loss of the connection.
+void ReleaseHold(OdbcFcb* f) {
+  if (!f->holding) return;
+  f->holding = false;
+  if (f->hold_conn && f->hold_conn->ok) {
+    PendingError e;
+    Examine(f, Api().SQLTransact(Library()->env, f->hold_conn->dbc, SQL_ROLLBACK), f->hold_conn->dbc,
+            nullptr, &e);
+    LogText(f, "Releasing held row Connection\r\n");
+  }
+}
+
+Statement* HoldStatement(OdbcFcb* f, const std::string& sql) {
+  if (f->hold_conn == nullptr) f->hold_conn = PrivateConnection(f);
+  Statement* s = NewStatement(f, &f->hold_statements[sql], f->hold_conn);
+  PrepareOnce(f, s, sql);
+  return s;
+}
+
+// Locks the current row (the saved copy) for the file: 0, 43 when another
+// station holds it, 35 when it went away.
+int TakeHold(OdbcFcb* f) {
+  if (f->group->backend != kPostgreSql || f->row_key == nullptr) return 0;
+  ReleaseHold(f);
+  std::vector<OdbcField*> parts;
+  const std::string cond = [&] {
+    std::string c;
+    for (OdbcField* p : f->row_key->parts) {
+      if (!c.empty()) c += " AND ";
+      if (f->saved_nulls[p->number] == -1) {
+        c += p->column_name + " IS NULL";
+      } else {
+        c += p->column_name + " = ?";
+        parts.push_back(p);
+      }
+    }
+    return c;
+  }();
+  // HOLD without seconds does not wait for another station's hold.
+  const std::string sql = "SELECT 1 FROM " + f->table + " WHERE " + cond + " FOR UPDATE" +
+                          (f->hold_seconds > 0 ? "" : " NOWAIT");
+  if (f->hold_seconds > 0) {
+    Statement* t = HoldStatement(f, "SET LOCAL lock_timeout = " + std::to_string(f->hold_seconds * 1000));
+    Must(f, "Executing prepared : lock_timeout", t->h, [&] { return Api().SQLExecute(t->h); });
+    CloseCursor(f, t);
+  }
+  Statement* s = HoldStatement(f, sql);
+  if (s->params.empty())
+    for (OdbcField* p : parts) {
+      s->params.push_back(MakeParam(f, p, 1));
+      s->params.back().from_saved = true;
+    }
+  BindParams(f, s);
+  FillParams(f, s, f->saved.data(), 0);
+  PendingError e;
+  Call(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); }, &e);
+  SQLRETURN rc = SQL_NO_DATA;
+  if (!e.failed) rc = Call(f, "Fetching Row from", s->h, [&] { return Api().SQLFetch(s->h); }, &e);
+  CloseCursor(f, s);
+  f->holding = true;  // the transaction is open either way: ended below on failure
+  f->held_row = f->saved;
+  f->held_nulls = f->saved_nulls;
+  if (e.failed || rc == SQL_NO_DATA) {
+    ReleaseHold(f);
+    if (e.failed && LockRefused(e)) {
+      nv::SetFileError(e.state, "El registro está retenido por otra estación");
+      return 43;
+    }
+    if (e.failed) Fail(e, 90);
+    return 35;
+  }
+  return 0;
+}
+
+// After a read made a row current: the watch and the hold take it. A read
+// without a hold leaves the held row held.
+int Took(OdbcFcb* f) {
+  f->watched = f->watch_requested;
+  f->watch_requested = false;
+  return f->hold ? TakeHold(f) : 0;
+}
+
+// The current row (the saved copy) is the one the file holds.
+bool HoldsCurrent(const OdbcFcb* f) {
+  return f->holding && f->row_key &&
+         SameValues(f, f->row_key->parts, f->saved.data(), f->saved_nulls.data(), f->held_row.data(),
+                    f->held_nulls.data());
+}
+
+// --- Position strings.
+
+void PutLe32(std::string* s, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s->push_back(char((v >> (8 * i)) & 0xFF));
+}
+
+uint32_t GetLe32(std::string_view s, size_t at) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= uint32_t(uint8_t(s[at + size_t(i)])) << (8 * i);
+  return v;
+}
+
+void AppendSegment(std::string* s, const OdbcKey* k, const uint8_t* rec, const int32_t* nulls) {
+  PutLe32(s, k->value_length + 5);
+  s->push_back(char(k->number + 1));
+  for (const OdbcField* p : k->parts) {
+    s->append(reinterpret_cast<const char*>(rec + p->offset), p->shape.size);
+    s->push_back(nulls[p->number] == -1 ? 1 : 0);
+  }
+}
+
+bool SegmentFits(const OdbcKey* k, std::string_view pos, size_t at) {
+  return GetLe32(pos, at) == k->value_length + 5 && uint8_t(pos[at + 4]) == k->number + 1;
+}
+
+void CopySegment(OdbcFcb* f, const OdbcKey* k, std::string_view pos, size_t at) {
+  at += 5;
+  for (OdbcField* p : k->parts) {
+    std::memcpy(f->record + p->offset, pos.data() + at, p->shape.size);
+    p->null = pos[at + p->shape.size] == 1 ? -1 : 0;
+    at += p->shape.size + 1;
+  }
+}
+
+// Decodes a position taken on key k (one segment, or the row key's then
+// k's) into the record buffer: 0, or 38 when it was taken otherwise.
+// With the detail trace on, the sizes and key of a position go to the log.
+void TracePosition(OdbcFcb* f, const char* head, uint32_t total, const OdbcKey* k) {
+  if (!f->trace_details) return;
+  LogText(f, std::string(head) + "FileSize: " + std::to_string(total) + " KeySize: " +
+                 std::to_string(k->value_length) + " KeyNumber: " + std::to_string(k->number + 1) + " \r\n");
+}
+
+int DecodePosition(OdbcFcb* f, OdbcKey* k, std::string_view pos) {
+  auto wrong = [&](const char* what) {
+    if (f->trace_details) LogText(f, std::string(what) + f->name + "\r\n");
+    return 38;
+  };
+  if (pos.size() < k->value_length + 5) return wrong("File Size wrong for file ");
+  const uint32_t total = GetLe32(pos, 0);
+  TracePosition(f, "Reset Buffer: ", total, k);
+  OdbcKey* r = f->row_key;
+  if (r && r != k) {
+    if (total != r->value_length + k->value_length + 14 || pos.size() != total)
+      return wrong("File Size(2) wrong for file ");
+    if (!SegmentFits(r, pos, 4) || !SegmentFits(k, pos, 4 + r->value_length + 5))
+      return wrong("Size not equal for key ");
+    CopySegment(f, r, pos, 4);
+    CopySegment(f, k, pos, 4 + r->value_length + 5);
+    return 0;
+  }
+  if (total != k->value_length + 9 || pos.size() != total) return wrong("File Size wrong for file ");
+  if (!SegmentFits(k, pos, 4)) return wrong("Size not equal for key ");
+  CopySegment(f, k, pos, 4);
+  return 0;
+}
+
+// A key-equality read of one row by the values in the record buffer:
+// 0, or 35 when there is none (the saved copy is then blanked).
+int ReadOne(OdbcFcb* f, OdbcKey* k) {
+  CloseResult(f);
+  f->fresh = false;
+  const std::string sql = WithWhere(
+      f, "SELECT " + f->column_list + " FROM " + f->table + " WHERE " + EqualityCondition(k->cols), true);
+  Statement* s = Prepared(f, sql, true);
+  BindColumns(f, s);
+  KeyParams(f, s, k->parts, false);
+  BindParams(f, s);
+  FillParams(f, s, f->record, 0);
+  Must(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); });
+  f->result = s;
+  const int rowset = f->rowset;
+  f->rowset = 1;  // one row, whatever the row-set size
+  int err = 0;
+  try {
+    err = FetchNext(f);
+  } catch (...) {
+    f->rowset = rowset;
+    CloseResult(f);
+    throw;
+  }
+  f->rowset = rowset;
+  CloseResult(f);
+  if (err == 33) {
+    f->saved.clear();
+    return 35;
+  }
+  return err ? err : Took(f);
 }
 
 }  // namespace
@@ -358,69 +604,209 @@ int SetRead(OdbcFcb* f, ReadMode mode, OdbcKey* k) {
   f->mode = mode;
   f->read_key = k;
   f->fresh = true;
+  f->replay = false;
+  f->skip = 0;
   if (mode == ReadMode::kKeyValue) f->key_values.assign(f->record, f->record + f->record_length);
   return 0;
 }
 
-int Step(OdbcFcb* f, bool forward) {
-  if (f->mode == ReadMode::kNone) SetRead(f, ReadMode::kFile, nullptr);
-  if (f->result && !f->fresh && f->result_forward == forward) return FetchNext(f);
-  if (f->mode == ReadMode::kProgram) return f->result ? FetchNext(f) : 33;
+int Skip(OdbcFcb* f, int32_t count) {
+  f->skip = count;
+  return 0;
+}
+
+namespace {
+
+// Selects again from the current record (the saved copy) in direction d and
+// reads the row after it: a walk that turns round, or goes on after a GET
+// or a write. A current row that went away meanwhile is not counted.
+int Reselect(OdbcFcb* f, bool d) {
   OdbcKey* k = f->read_key;
-  if (f->fresh) {
-    if (f->mode == ReadMode::kFile && !forward) return nv::kErrNotImplemented;
-    const bool position = f->mode == ReadMode::kKeyValue;
-    RunRead(f, SelectSql(f, k, position, forward), k, position,
-            reinterpret_cast<const uint8_t*>(f->key_values.data()));
-    f->fresh = false;
-    f->result_forward = forward;
-    return FetchNext(f);
-  }
-  // The other direction (or after a GET): select again from the record last
-  // read, find it, and go one further.
   if (k == nullptr || f->saved.empty()) return nv::kErrNotImplemented;
   const std::vector<uint8_t> current = f->saved;
-  RunRead(f, SelectSql(f, k, true, forward), k, true, current.data());
-  f->result_forward = forward;
+  const std::vector<int32_t> current_nulls = f->saved_nulls;
   OdbcKey* id = f->row_key;
+  const bool by_walk = id != nullptr;
+  RunRead(f, ReadSql(f, k, by_walk ? From::kPosition : From::kValue, d),
+          by_walk ? &k->walk_parts : &k->parts, current.data(), current_nulls.data());
+  f->result_forward = d;
   for (;;) {
     int err = FetchNext(f);
     if (err) return err;
-    if (SameRow(f, f->record, current.data(), id)) return FetchNext(f);
-    if (!SameRow(f, f->record, current.data(), k)) return 0;  // the record went away
+    const std::vector<int32_t> now = CurrentNulls(f);
+    if (by_walk) {
+      if (!SameValues(f, id->parts, f->record, now.data(), current.data(), current_nulls.data()))
+        return 0;
+      return FetchNext(f);
+    }
+    // No row key: the rows of equal key value until the very record.
+    if (SameValues(f, f->columns, f->record, now.data(), current.data(), current_nulls.data()))
+      return FetchNext(f);
+    if (!SameValues(f, k->parts, f->record, now.data(), current.data(), current_nulls.data()))
+      return 0;
   }
+}
+
+// One NEXT (d true) or PREVIOUS.
+int StepOnce(OdbcFcb* f, bool d) {
+  if (f->mode == ReadMode::kNone) SetRead(f, ReadMode::kFile, nullptr);
+  OdbcKey* k = f->read_key;
+  // A transaction's end that does not keep cursors has closed the walk's:
+  // it is selected again from the current record.
+  if (f->result && f->result->generation != f->group->generation && f->mode != ReadMode::kProgram)
+    CloseResult(f);
+  // RESET to the record last read: it comes again from the saved copy and the
+  // open result set goes on after it.
+  if (f->replay) {
+    f->replay = false;
+    if (f->result && f->result_forward == d && !f->hold) {
+      std::memcpy(f->record, f->saved.data(), f->record_length);
+      for (OdbcField* c : f->columns) c->null = f->saved_nulls[c->number];
+      return 0;
+    }
+    CloseResult(f);
+    f->fresh = true;
+  }
+  if (f->result && !f->fresh) {
+    if (f->result_forward == d) return FetchNext(f);
+    if (f->mode == ReadMode::kProgram) return nv::kErrNotImplemented;
+    return Reselect(f, d);
+  }
+  if (f->mode == ReadMode::kProgram) return 33;
+  if (!f->fresh) return Reselect(f, d);
+  switch (f->mode) {
+    case ReadMode::kFile:
+      if (!d) return nv::kErrNotImplemented;
+      RunRead(f, ReadSql(f, nullptr, From::kStart, d), nullptr, nullptr, nullptr);
+      break;
+    case ReadMode::kKeyStart:
+      RunRead(f, ReadSql(f, k, From::kStart, d), nullptr, nullptr, nullptr);
+      break;
+    case ReadMode::kKeyValue:
+      RunRead(f, ReadSql(f, k, From::kValue, d), &k->parts,
+              reinterpret_cast<const uint8_t*>(f->key_values.data()), nullptr);
+      break;
+    default:  // kReset: the position's row, or the first after it when it went away
+      RunRead(f, ReadSql(f, k, From::kPosition, d), &k->walk_parts, f->position.data(),
+              f->position_nulls.data());
+      break;
+  }
+  f->fresh = false;
+  f->result_forward = d;
+  return FetchNext(f);
+}
+
+}  // namespace
+
+int Step(OdbcFcb* f, bool forward) {
+  // A pending SKIP first: as many reads in its direction.
+  while (f->skip != 0) {
+    const bool d = f->skip > 0;
+    f->skip += d ? -1 : 1;
+    if (int err = StepOnce(f, d)) {
+      f->skip = 0;
+      return err;
+    }
+  }
+  int err = StepOnce(f, forward);
+  return err ? err : Took(f);
+}
+
+int Position(OdbcFcb* f, OdbcKey* k, std::string* out) {
+  if (k == nullptr) k = f->row_key;
+  if (k == nullptr) return nv::kErrNotImplemented;
+  CheckKey(k);
+  if (f->saved.empty()) return 33;
+  OdbcKey* r = f->row_key;
+  const bool two = r && r != k;
+  std::string s;
+  PutLe32(&s, 4 + (two ? r->value_length + 5 : 0) + k->value_length + 5);
+  if (two) AppendSegment(&s, r, f->saved.data(), f->saved_nulls.data());
+  AppendSegment(&s, k, f->saved.data(), f->saved_nulls.data());
+  TracePosition(f, "Position Buffer: ", uint32_t(s.size()), k);
+  *out = std::move(s);
+  return 0;
+}
+
+int Reset(OdbcFcb* f, OdbcKey* k, std::string_view pos) {
+  CheckKey(k);
+  if (int err = DecodePosition(f, k, pos)) return err;
+  OdbcKey* r = f->row_key;
+  const std::vector<int32_t> nulls = CurrentNulls(f);
+  if (r == nullptr) return SetRead(f, ReadMode::kKeyValue, k);
+  // The record last read through the same key: the open set is kept and
+  // the next read in its direction gives the record again.
+  const bool again = f->result && !f->fresh && f->read_key == k && !f->saved.empty() &&
+                     SameValues(f, r->parts, f->record, nulls.data(), f->saved.data(),
+                                f->saved_nulls.data());
+  if (again) {
+    f->mode = ReadMode::kReset;
+    f->skip = 0;
+    f->replay = true;
+  } else {
+    SetRead(f, ReadMode::kReset, k);
+  }
+  f->position.assign(f->record, f->record + f->record_length);
+  f->position_nulls = nulls;
+  return 0;
+}
+
+int Reget(OdbcFcb* f, OdbcKey* k, std::string_view pos) {
+  OdbcKey* use = k && k->unique ? k : f->row_key;
+  if (use == nullptr) return nv::kErrNotImplemented;
+  CheckKey(k ? k : use);
+  if (int err = DecodePosition(f, k ? k : use, pos)) return err;
+  CheckKey(use);
+  if (use->decl->attributes & nv::kKeyPrimary) {
+    bool all_null = true;
+    for (const OdbcField* p : use->parts) all_null = all_null && p->null == -1;
+    if (all_null) {
+      nv::ClearRecord(*f->fd->record_type, f->record, 0);
+      f->saved.clear();
+      return 35;
+    }
+  }
+  return ReadOne(f, use);
 }
 
 int GetByKey(OdbcFcb* f, OdbcKey* k) {
   CheckKey(k);
-  CloseResult(f);
-  f->fresh = false;
-  const std::string sql =
-      WithWhere(f, "SELECT " + f->column_list + " FROM " + f->table + " WHERE " + EqualityCondition(k->cols), true);
-  Statement* s = Prepared(f, sql);
-  BindColumns(f, s);
-  KeyParams(f, s, k, false);
-  BindParams(f, s);
-  FillParams(f, s, f->record, 0);
-  Must(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); });
-  f->result = s;
-  const int rowset = f->rowset;
-  f->rowset = 1;  // one row, whatever the row-set size
-  int err = 0;
-  try {
-    err = FetchNext(f);
-  } catch (...) {
-    f->rowset = rowset;
-    CloseResult(f);
-    throw;
-  }
-  f->rowset = rowset;
-  CloseResult(f);
-  if (err == 33) {
-    f->saved.clear();
-    return 35;
-  }
+  const int err = ReadOne(f, k);
+  f->hold = false;  // GET takes the hold asked for, and only once
   return err;
+}
+
+int GetByPointer(OdbcFcb* f, intptr_t pointer) {
+  // A row's pointer is the value of its row-identifying key when that key
+  // is one integer column; rows of other tables have none.
+  OdbcKey* r = f->row_key;
+  if (r == nullptr || r->parts.size() != 1 || !IntegerField(r->parts[0]->shape.type))
+    return nv::kErrNotImplemented;
+  if (pointer <= 0) return 35;
+  OdbcField* p = r->parts[0];
+  const uint64_t v = uint64_t(pointer);
+  if (p->shape.size < 8 && v >> (8 * p->shape.size) != 0) return 35;
+  std::memcpy(f->record + p->offset, &v, p->shape.size);  // little-endian: the low bytes
+  p->null = 0;
+  return GetByKey(f, r);
+}
+
+int Hold(OdbcFcb* f, bool timed, int32_t seconds) {
+  if (timed && seconds == 0) return 0;
+  f->hold = true;
+  f->hold_seconds = timed ? seconds : -1;
+  return 0;
+}
+
+int Release(OdbcFcb* f) {
+  f->hold = false;
+  ReleaseHold(f);
+  return 0;
+}
+
+int Watch(OdbcFcb* f) {
+  f->watch_requested = true;
+  return 0;
 }
 
 int CountRows(OdbcFcb* f, OdbcKey* k, intptr_t* out) {
@@ -497,11 +883,12 @@ int ProgramStatement(OdbcFcb* f, const std::string& text) {
 
 namespace {
 
-// " a = ? AND b IS NULL " over the row-identifying key's saved values; the
-// parameters go to `s` (from the saved copy).
-std::string RowCondition(OdbcFcb* f, std::vector<OdbcField*>* params) {
+// " a = ? AND b IS NULL " over the saved values of the given columns; the
+// columns that take a parameter go to *params.
+std::string RowCondition(OdbcFcb* f, const std::vector<OdbcField*>& columns,
+                         std::vector<OdbcField*>* params) {
   std::string sql;
-  for (OdbcField* p : f->row_key->parts) {
+  for (OdbcField* p : columns) {
     if (!sql.empty()) sql += "AND";
     if (f->saved_nulls[p->number] == -1) {
       sql += " " + p->column_name + " IS NULL ";
@@ -518,9 +905,9 @@ bool SameSaved(OdbcFcb* f, const OdbcField* c) {
          c->null == f->saved_nulls[c->number];
 }
 
-// Runs a changing statement; an unknown row key or no current record first.
-void RunChange(OdbcFcb* f, const std::string& sql, const std::vector<OdbcField*>& now,
-               const std::vector<OdbcField*>& saved) {
+// Runs a changing statement: the rows it touched.
+SQLLEN RunChange(OdbcFcb* f, const std::string& sql, const std::vector<OdbcField*>& now,
+                 const std::vector<OdbcField*>& saved) {
   Statement* s = Prepared(f, sql);
   if (s->params.empty()) {
     for (OdbcField* c : now) s->params.push_back(MakeParam(f, c, 1));
@@ -533,7 +920,52 @@ void RunChange(OdbcFcb* f, const std::string& sql, const std::vector<OdbcField*>
   FillParams(f, s, f->record, 0);
   PendingError e;
   Call(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); }, &e);
+  if (e.failed && LockRefused(e)) {
+    nv::SetFileError(e.state, "El registro está retenido por otra estación y no se puede modificar");
+    drv::Abort(nv::kErrAccessDenied);
+  }
   if (e.failed) Fail(e, UniqueViolation(e) ? 40 : 90);
+  SQLLEN rows = 0;
+  Must(f, "Number of rows effected by", s->h, [&] { return Api().SQLRowCount(s->h, &rows); });
+  return rows;
+}
+
+// The row as it is on the server now, read by the saved row key, equals the
+// saved copy (WATCH with NOWHERE fields). The record buffer is left alone.
+bool StillAsRead(OdbcFcb* f) {
+  const std::vector<uint8_t> record(f->record, f->record + f->record_length);
+  const std::vector<int32_t> nulls = CurrentNulls(f);
+  const std::vector<uint8_t> saved = f->saved;
+  const std::vector<int32_t> saved_nulls = f->saved_nulls;
+  CloseResult(f);
+  const std::string sql = "SELECT " + f->column_list + " FROM " + f->table + " WHERE " +
+                          EqualityCondition(f->row_key->cols);
+  Statement* s = Prepared(f, sql);
+  BindColumns(f, s);
+  KeyParams(f, s, f->row_key->parts, false);
+  BindParams(f, s);
+  FillParams(f, s, saved.data(), 0, saved_nulls.data());
+  Must(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); });
+  SQLRETURN rc = Must(f, "Fetching Row from", s->h, [&] { return Api().SQLFetch(s->h); });
+  bool same = rc != SQL_NO_DATA;
+  if (same) {
+    std::vector<uint8_t> now(f->record_length);
+    std::memcpy(now.data(), saved.data(), now.size());
+    for (OdbcField* c : f->columns) {
+      bool ok = true;
+      const int32_t null = FromBuffer(c->shape, c->buf.data(), c->ind[0], now.data() + c->offset, &ok);
+      same = same && ok && (null == -1) == (saved_nulls[c->number] == -1) &&
+             (null == -1 || std::memcmp(now.data() + c->offset, saved.data() + c->offset, c->shape.size) == 0);
+    }
+  }
+  CloseCursor(f, s);
+  std::memcpy(f->record, record.data(), record.size());
+  for (OdbcField* c : f->columns) c->null = nulls[c->number];
+  return same;
+}
+
+[[noreturn]] void ChangedByOther() {
+  FailText("", "Otro usuario modificó el registro después de leerlo; no se grabó nada", 89);
 }
 
 }  // namespace
@@ -541,22 +973,28 @@ void RunChange(OdbcFcb* f, const std::string& sql, const std::vector<OdbcField*>
 int Duplicate(OdbcFcb* f, OdbcKey* only, intptr_t* result) {
   *result = 0;
   const std::vector<uint8_t> record(f->record, f->record + f->record_length);
+  const std::vector<int32_t> nulls = CurrentNulls(f);
+  const bool existing = f->row_key && !f->saved.empty();
   for (OdbcKey& k : f->key_blocks) {
     if (only ? &k != only : !k.unique) continue;
     CheckKey(&k);
+    // The record's own key value, unchanged, is no duplicate of itself.
+    if (existing && SameValues(f, k.parts, record.data(), nulls.data(), f->saved.data(),
+                               f->saved_nulls.data()))
+      continue;
     CloseResult(f);
     const std::string sql = "SELECT " + f->column_list + " FROM " + f->table + " WHERE " +
                             EqualityCondition(k.cols);
     Statement* s = Prepared(f, sql);
     BindColumns(f, s);
-    KeyParams(f, s, &k, false);
+    KeyParams(f, s, k.parts, false);
     BindParams(f, s);
     FillParams(f, s, record.data(), 0);
     Must(f, Act(f, "Executing prepared : ", sql), s->h, [&] { return Api().SQLExecute(s->h); });
     PendingError e;
     SQLRETURN rc = Call(f, "Fetching Row from", s->h, [&] { return Api().SQLFetch(s->h); }, &e);
     bool found = rc != SQL_NO_DATA && !e.failed;
-    if (found && f->row_key && !f->saved.empty()) {
+    if (found && existing) {
       // The record being changed is no duplicate of itself.
       bool same = true;
       for (OdbcField* p : f->row_key->parts) {
@@ -582,31 +1020,48 @@ int PutRow(OdbcFcb* f) {
   if (f->row_key == nullptr) return nv::kErrNotImplemented;
   if (f->saved.empty()) return 33;
   std::string sql = "UPDATE " + f->table + " SET";
-  std::vector<OdbcField*> now, saved;
+  std::vector<OdbcField*> now, saved, where;
+  bool nowhere = false;
   for (OdbcField* c : f->columns) {
+    if (c->shape.attrs & kAttrNoWhere)
+      nowhere = true;
+    else
+      where.push_back(c);
     if (SameSaved(f, c) || (c->shape.attrs & kAttrReadOnly)) continue;
     sql += (now.empty() && sql.back() == 'T' ? " " : ", ") + c->column_name +
            (c->null == -1 ? " = NULL" : " = ?");
     if (c->null != -1) now.push_back(c);
   }
   if (sql.back() == 'T') return 0;  // nothing changed: nothing is sent
-  sql += " WHERE" + RowCondition(f, &saved);
-  if (!f->where.empty()) sql += " AND (" + f->where + " )";
-  RunChange(f, sql, now, saved);
-  Remember(f);
   CloseResult(f);
+  if (f->watched && nowhere && !StillAsRead(f)) ChangedByOther();
+  // A watched record is identified by all its values as read, any other by
+  // its row key.
+  sql += " WHERE" + RowCondition(f, f->watched ? where : f->row_key->parts, &saved);
+  if (!f->where.empty()) sql += " AND (" + f->where + " )";
+  const bool held = HoldsCurrent(f);
+  if (held) ReleaseHold(f);  // our own lock would stop the write
+  const SQLLEN rows = RunChange(f, sql, now, saved);
+  if (rows < 1) {
+    if (f->watched) ChangedByOther();
+    FailText("", "El registro ya no está en la tabla; no se grabó nada", 35);
+  }
+  Remember(f);
+  if (held && TakeHold(f) != 0) nv::ClearError();  // another station took it meanwhile
   return 0;
 }
 
 int DeleteRow(OdbcFcb* f) {
   if (f->row_key == nullptr) return nv::kErrNotImplemented;
   if (f->saved.empty()) return 33;
-  std::vector<OdbcField*> saved;
-  std::string sql = "DELETE FROM " + f->table + " WHERE" + RowCondition(f, &saved);
-  if (!f->where.empty()) sql += " AND (" + f->where + " )";
-  RunChange(f, sql, {}, saved);
-  f->saved.clear();
   CloseResult(f);
+  std::vector<OdbcField*> saved;
+  std::string sql = "DELETE FROM " + f->table + " WHERE" + RowCondition(f, f->row_key->parts, &saved);
+  if (!f->where.empty()) sql += " AND (" + f->where + " )";
+  if (HoldsCurrent(f)) ReleaseHold(f);
+  const SQLLEN rows = RunChange(f, sql, {}, saved);
+  f->saved.clear();
+  if (rows < 1) FailText("", "El registro ya no está en la tabla", 35);
   return 0;
 }
 
@@ -614,12 +1069,19 @@ int DeleteRow(OdbcFcb* f) {
 
 namespace {
 
+// A column the server numbers itself is left to it unless the field says
+// WRITABLE; a READONLY field is never written.
+bool Writable(const OdbcField* c) {
+  if (c->shape.attrs & kAttrReadOnly) return false;
+  return !c->auto_increment || (c->shape.attrs & kAttrWritable);
+}
+
 Statement* InsertStatement(OdbcFcb* f) {
   if (f->insert_stmt && f->insert_stmt->prepared && f->insert_stmt->generation == f->group->generation)
     return f->insert_stmt;
   std::string cols, marks;
   for (OdbcField* c : f->columns) {
-    if (c->shape.attrs & kAttrReadOnly) continue;
+    if (!Writable(c)) continue;
     cols += (cols.empty() ? "" : ",") + c->column_name;
     marks += marks.empty() ? "?" : ",?";
   }
@@ -628,7 +1090,7 @@ Statement* InsertStatement(OdbcFcb* f) {
   if (s->params.empty()) {
     const size_t rows = size_t(std::max(1, f->batch));
     for (OdbcField* c : f->columns)
-      if (!(c->shape.attrs & kAttrReadOnly)) s->params.push_back(MakeParam(f, c, rows));
+      if (Writable(c)) s->params.push_back(MakeParam(f, c, rows));
   }
   f->insert_stmt = s;
   return s;
@@ -669,6 +1131,9 @@ void ClearFilledNulls(OdbcFcb* f) {
 }  // namespace
 
 int AddRow(OdbcFcb* f) {
+  // An open walk is closed first: a write on its connection would otherwise
+  // make some servers keep the rest of it.
+  CloseResult(f);
   ClearFilledNulls(f);
   Statement* s = InsertStatement(f);
   if (f->batch > 0) {
@@ -762,26 +1227,272 @@ bool KeyNotNull(const OdbcFcb* f, const OdbcField* c) {
 
 }  // namespace
 
+namespace {
+
+// What the server calls an SQL type (SQLGetTypeInfo): its name, whether
+// it takes a size, and whether it is unsigned. `name` is empty when the
+// server has no such type.
+struct ServerType {
+  std::string name;
+  std::string params;
+  bool is_unsigned = false;
+};
+
+ServerType TypeOf(OdbcFcb* f, SQLSMALLINT sql_type, std::map<int, ServerType>* cache) {
+  auto it = cache->find(sql_type);
+  if (it != cache->end()) return it->second;
+  ServerType t;
+  Statement* s = Aux(f);
+  PendingError e;
+  Call(f, "Getting Type Information with", s->h, [&] { return Api().SQLGetTypeInfo(s->h, sql_type); }, &e);
+  while (!e.failed) {
+    SQLRETURN rc = Call(f, "Fetching Row from", s->h, [&] { return Api().SQLFetch(s->h); }, &e);
+    if (rc == SQL_NO_DATA || e.failed) break;
+    char name[129] = {}, params[129] = {};
+    SQLSMALLINT is_unsigned = 0, auto_increment = 0;
+    SQLLEN ind = 0;
+    Api().SQLGetData(s->h, 1, SQL_C_CHAR, name, sizeof name, &ind);
+    if (!SQL_SUCCEEDED(Api().SQLGetData(s->h, 6, SQL_C_CHAR, params, sizeof params, &ind)) || ind < 0)
+      params[0] = 0;
+    if (!SQL_SUCCEEDED(Api().SQLGetData(s->h, 10, SQL_C_SSHORT, &is_unsigned, 0, &ind)) || ind < 0)
+      is_unsigned = 0;
+    if (!SQL_SUCCEEDED(Api().SQLGetData(s->h, 12, SQL_C_SSHORT, &auto_increment, 0, &ind)) || ind < 0)
+      auto_increment = 0;
+    if (auto_increment == SQL_TRUE || name[0] == 0) continue;  // a numbering type is no column type
+    t.name = name;
+    t.params = params;
+    t.is_unsigned = is_unsigned == SQL_TRUE;
+    break;
+  }
+  CloseCursor(f, s);
+  (*cache)[sql_type] = t;
+  return t;
+}
+
+// The column type of a field for CREATE TABLE: the server's name of the
+// preferred SQL type, else of the fall-backs, with the size where the type
+// takes one. Unsigned fields take a type that holds their whole range.
+std::string CreateType(OdbcFcb* f, const OdbcField* c, std::map<int, ServerType>* cache) {
+  struct Choice {
+    SQLSMALLINT type;
+    std::string size;       // "(...)" when the type takes parameters
+    bool needs_unsigned = false;
+  };
+  const ValueShape& v = c->shape;
+  const std::string numeric = "(" + std::to_string(2 * v.size - 1) + "," + std::to_string(v.places) + ")";
+  auto whole = [](int digits) { return "(" + std::to_string(digits) + ",0)"; };
+  const std::string text = "(" + std::to_string(std::max<uint32_t>(1, v.size)) + ")";
+  const std::string ztext = "(" + std::to_string(std::max<uint32_t>(1, v.size > 0 ? v.size - 1 : 0)) + ")";
+  std::vector<Choice> choices;
+  switch (v.type) {
+    case nv::kTypeByte:
+      choices = {{SQL_TINYINT, "", true}, {SQL_SMALLINT, ""}, {SQL_INTEGER, ""},
+                 {SQL_NUMERIC, whole(3)}, {SQL_DECIMAL, whole(3)}};
+      break;
+    case nv::kTypeShort:
+      choices = {{SQL_SMALLINT, ""}, {SQL_INTEGER, ""}, {SQL_NUMERIC, whole(5)}, {SQL_DECIMAL, whole(5)}};
+      break;
+    case nv::kTypeUShort:
+      choices = {{SQL_SMALLINT, "", true}, {SQL_INTEGER, ""}, {SQL_NUMERIC, whole(5)}, {SQL_DECIMAL, whole(5)}};
+      break;
+    case nv::kTypeLong:
+      choices = {{SQL_INTEGER, ""}, {SQL_NUMERIC, whole(10)}, {SQL_DECIMAL, whole(10)}};
+      break;
+    case nv::kTypeULong:
+      choices = {{SQL_INTEGER, "", true}, {SQL_BIGINT, ""}, {SQL_NUMERIC, whole(10)}, {SQL_DECIMAL, whole(10)}};
+      break;
+    case nv::kTypeDate: choices = {{SQL_DATE, ""}, {SQL_TYPE_DATE, ""}}; break;
+    case nv::kTypeTime: choices = {{SQL_TIME, ""}, {SQL_TYPE_TIME, ""}}; break;
+    case nv::kTypeSReal: choices = {{SQL_REAL, ""}, {SQL_DOUBLE, ""}, {SQL_FLOAT, ""}}; break;
+    case nv::kTypeReal:
+    case nv::kTypeBFloat4:
+    case nv::kTypeBFloat8: choices = {{SQL_DOUBLE, ""}, {SQL_FLOAT, ""}}; break;
+    case nv::kTypeDecimal:
+    case nv::kTypePDecimal: choices = {{SQL_NUMERIC, numeric}, {SQL_DECIMAL, numeric}}; break;
+    case nv::kTypeString:
+      if (v.timestamp)
+        choices = {{SQL_TIMESTAMP, ""}, {SQL_TYPE_TIMESTAMP, ""}};
+      else
+        choices = {{SQL_CHAR, text}, {SQL_VARCHAR, text}};
+      break;
+    // A length-prefixed string keeps its length: a blank-padded column would
+    // give it back longer than it was written.
+    default: choices = {{SQL_VARCHAR, ztext}, {SQL_CHAR, ztext}}; break;
+  }
+  for (const Choice& ch : choices) {
+    const ServerType t = TypeOf(f, ch.type, cache);
+    if (t.name.empty() || (ch.needs_unsigned && !t.is_unsigned)) continue;
+    return t.name + (t.params.empty() ? "" : ch.size);
+  }
+  // SQLite takes any type name, and its driver does not list them all.
+  if (f->group->backend == kSqlite && (v.type == nv::kTypeDecimal || v.type == nv::kTypePDecimal))
+    return "NUMERIC" + numeric;
+  LogText(f, "Could not Create Field " + c->column_name + "\r\nFile system does not support data type\r\n");
+  FailText("", "El servidor no tiene un tipo de columna para el campo " + c->name, 75);
+}
+
+bool Exists(const PendingError& e, bool index) {
+  if (index ? (e.state == "S0011" || e.state == "42S11") : (e.state == "S0001" || e.state == "42S01"))
+    return true;
+  return e.state == "42P07" || e.message.find("already exists") != std::string::npos;
+}
+
+// A statement that may meet an existing table or index: `drop` and again.
+void ExecuteReplacing(OdbcFcb* f, const std::string& sql, bool index, const std::string& drop) {
+  Statement* s = Aux(f);
+  std::string text = sql;
+  for (int attempt = 0;; ++attempt) {
+    PendingError e;
+    Call(f, "Executing : " + text, s->h, [&] {
+      return Api().SQLExecDirect(s->h, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
+    }, &e);
+    f->last_sql = text;
+    CloseCursor(f, s);
+    if (!e.failed) return;
+    if (attempt > 0 || !Exists(e, index)) Fail(e, UniqueViolation(e) ? 40 : 90);
+    Execute(f, drop);
+  }
+}
+
+std::string CreateIndexSql(OdbcFcb* f, const OdbcKey& k) {
+  std::string cols;
+  for (const KeyColumn& c : k.cols) {
+    if (!cols.empty()) cols += ",";
+    cols += c.column + " ";
+    if (f->group->backend == kPervasive && !(k.decl->attributes & nv::kKeyPrimary)) cols += "MOD ";
+    if (c.descending) cols += "DESC ";
+  }
+  return std::string("CREATE") + (k.unique ? " UNIQUE" : "") + " INDEX " + k.index_name + " ON " +
+         f->table + " (" + cols + ")";
+}
+
+// Keys the table itself declares (PRIMARY KEY, UNIQUE) need no index.
+bool DeclaredInTable(OdbcFcb* f, const OdbcKey& k, bool ief) {
+  if (!ief || !k.unique) return false;
+  return f->group->backend != kPervasive || (k.decl->attributes & nv::kKeyPrimary);
+}
+
+bool IntegrityFacility(OdbcFcb* f) {
+  char buf[8] = {};
+  SQLSMALLINT len = 0;
+  if (!SQL_SUCCEEDED(Api().SQLGetInfo(f->conn->dbc, SQL_ODBC_SQL_OPT_IEF, buf, sizeof buf, &len)))
+    return false;
+  return buf[0] == 'Y';
+}
+
+}  // namespace
+
 int CreateTable(OdbcFcb* f) {
   return WithConnection(f, [&] {
+    std::map<int, ServerType> types;
+    const bool ief = IntegrityFacility(f);
     std::string sql = "CREATE TABLE " + f->table + " (";
     for (size_t i = 0; i < f->columns.size(); ++i) {
       const OdbcField* c = f->columns[i];
       if (i) sql += ",";
-      sql += c->column_name + " " + ColumnTypeSql(c->shape);
+      sql += c->column_name + " " + CreateType(f, c, &types);
       if (KeyNotNull(f, c) && f->group->backend != kPervasive) sql += " NOT NULL";
     }
-    sql += ")";
-    Execute(f, sql);
     for (OdbcKey& k : f->key_blocks) {
       CheckKey(&k);
       if (k.index_name.empty()) drv::Abort(79);
-      Execute(f, std::string("CREATE ") + (k.unique ? "UNIQUE " : "") + "INDEX " + k.index_name +
-                     " ON " + f->table + " (" + OrderList(k.cols, true) + ")");
+      if (!DeclaredInTable(f, k, ief)) continue;
+      sql += (k.decl->attributes & nv::kKeyPrimary) ? ", PRIMARY KEY (" : ", UNIQUE (";
+      for (size_t i = 0; i < k.cols.size(); ++i) sql += (i ? "," : "") + k.cols[i].column;
+      sql += ")";
+    }
+    sql += ")";
+    ExecuteReplacing(f, sql, false, "DROP TABLE " + f->table);
+    for (OdbcKey& k : f->key_blocks)
+      if (!DeclaredInTable(f, k, ief))
+        ExecuteReplacing(f, CreateIndexSql(f, k), true, "DROP INDEX " + k.index_name);
+    return 0;
+  });
+}
+
+namespace {
+
+// BUILD with a component list: "+CF:NAME,-AGE" (a prefix ending in ':' is
+// skipped; '-' descending) names columns or field labels.
+int ReplaceComponents(OdbcFcb* f, OdbcKey* k, const std::string& text) {
+  std::vector<KeyColumn> cols;
+  std::vector<OdbcField*> parts;
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t comma = text.find(',', at);
+    if (comma == std::string::npos) comma = text.size();
+    std::string name(nv::Clip(std::string_view(text).substr(at, comma - at)));
+    name.erase(0, name.find_first_not_of(' ') == std::string::npos ? name.size() : name.find_first_not_of(' '));
+    bool desc = false;
+    if (!name.empty() && (name[0] == '+' || name[0] == '-')) {
+      desc = name[0] == '-';
+      name.erase(0, 1);
+    }
+    if (size_t colon = name.find(':'); colon != std::string::npos) name.erase(0, colon + 1);
+    OdbcField* found = nullptr;
+    for (OdbcField* c : f->columns) {
+      std::string label = c->desc ? std::string(c->desc->label) : std::string();
+      if (size_t colon = label.find(':'); colon != std::string::npos) label.erase(0, colon + 1);
+      if (nv::Upper(c->column_name) == nv::Upper(name) || nv::Upper(label) == nv::Upper(name)) found = c;
+    }
+    if (found == nullptr)
+      FailText("", "El índice nombra un campo que la tabla no tiene: " + name, 76);
+    cols.push_back({found->column_name, desc});
+    parts.push_back(found);
+    at = comma + 1;
+  }
+  k->cols = cols;
+  k->parts = parts;
+  k->walk_cols = cols;
+  k->walk_parts = parts;
+  k->value_length = 0;
+  for (const OdbcField* p : parts) k->value_length += p->shape.size + 1;
+  return 0;
+}
+
+}  // namespace
+
+int BuildKeys(OdbcFcb* f, OdbcKey* only, const std::string* components) {
+  return WithConnection(f, [&] {
+    if (only && components) ReplaceComponents(f, only, *components);
+    for (OdbcKey& k : f->key_blocks) {
+      if (only && &k != only) continue;
+      CheckKey(&k);
+      Statement* s = Aux(f);
+      std::string drop = "DROP INDEX " + k.index_name;
+      PendingError e;
+      Call(f, "Executing : " + drop, s->h, [&] {
+        return Api().SQLExecDirect(s->h, reinterpret_cast<SQLCHAR*>(drop.data()), SQL_NTS);
+      }, &e);
+      CloseCursor(f, s);
+      if (e.failed) Fail(e, 90);
+      Execute(f, CreateIndexSql(f, k));
     }
     return 0;
   });
 }
+
+std::string NullBlock(OdbcFcb* f) {
+  std::string out;
+  for (const OdbcField& c : f->field_blocks) {
+    const int32_t v = !c.column ? 0 : c.null == -1 ? -1 : int32_t(c.shape.size);
+    for (int i = 0; i < 4; ++i) out.push_back(char((uint32_t(v) >> (8 * i)) & 0xFF));
+  }
+  return out;
+}
+
+int SetNullBlock(OdbcFcb* f, std::string_view block) {
+  if (block.size() < 4 * f->field_blocks.size()) return 75;
+  for (size_t i = 0; i < f->field_blocks.size(); ++i) {
+    OdbcField& c = f->field_blocks[i];
+    if (!c.column) continue;
+    int32_t v = 0;
+    for (int b = 0; b < 4; ++b) v |= int32_t(uint32_t(uint8_t(block[4 * i + size_t(b)])) << (8 * b));
+    c.null = v == -1 ? -1 : 0;
+  }
+  return 0;
+}
+
 
 int RemoveTable(OdbcFcb* f) {
   if (f->open()) return nv::kErrFileAlreadyOpen;
@@ -838,7 +1549,6 @@ int OpenTable(OdbcFcb* f, uint32_t mode) {
       v.decimals = digits;
       described.push_back(v);
     }
-    CloseCursor(f, s);
     for (OdbcField* c : f->columns) {
       size_t at = names.size();
       for (size_t i = 0; i < names.size(); ++i)
@@ -851,6 +1561,18 @@ int OpenTable(OdbcFcb* f, uint32_t mode) {
         FailText("S0002", text, 90);
       }
       if (at < names.size()) {
+        SQLLEN attr = 0;
+        const SQLUSMALLINT col = SQLUSMALLINT(at + 1);
+        Must(f, "Getting Auto-increment state for", s->h, [&] {
+          return Api().SQLColAttributes(s->h, col, SQL_COLUMN_AUTO_INCREMENT, nullptr, 0, nullptr, &attr);
+        });
+        c->auto_increment = attr != 0;
+        attr = SQL_SEARCHABLE;
+        Must(f, "Getting Searchable state for", s->h, [&] {
+          return Api().SQLColAttributes(s->h, col, SQL_COLUMN_SEARCHABLE, nullptr, 0, nullptr, &attr);
+        });
+        // A column the server cannot compare fully stays out of WHEREs.
+        if (attr == SQL_UNSEARCHABLE || attr == SQL_LIKE_ONLY) c->shape.attrs |= kAttrNoWhere;
         c->shape.sql_type = described[at].sql_type;
         c->shape.column_size = described[at].column_size;
         c->shape.decimals = described[at].decimals;
@@ -859,6 +1581,7 @@ int OpenTable(OdbcFcb* f, uint32_t mode) {
       c->c_type = CTypeOf(c->shape, Rules(f));
       if (c->c_type == 0) drv::Abort(47);
     }
+    CloseCursor(f, s);
   } catch (...) {
     CloseTable(f);
     throw;
@@ -882,6 +1605,15 @@ int CloseTable(OdbcFcb* f) {
   for (auto& [sql, s] : f->statements) FreeStatement(f, &s);
   f->statements.clear();
   f->aux = f->insert_stmt = nullptr;
+  if (f->hold_conn) {
+    ReleaseHold(f);
+    for (auto& [sql, s] : f->hold_statements)
+      if (s.h) Api().SQLFreeStmt(s.h, SQL_DROP);
+    f->hold_statements.clear();
+    DropConnection(f, f->hold_conn);
+    f->hold_conn = nullptr;
+  }
+  f->holding = f->hold = f->watched = f->watch_requested = false;
   f->is_open = false;
   f->conn = nullptr;
   if (ConnectionGroup* g = f->group) {

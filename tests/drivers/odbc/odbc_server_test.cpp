@@ -4,8 +4,13 @@
 // texts, batches, row sets, transactions, statements sent by the program,
 // and the password kept out of every log and error text.
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cfloat>
+#include <chrono>
+#include <functional>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -491,6 +496,28 @@ TEST_P(OdbcServer, RollbackDropsAndCommitKeepsTheRows) {
   ASSERT_EQ(f->Add(), 0);
   ASSERT_EQ(f->Commit(), 0) << FileError();
   EXPECT_EQ(f->Records(), 2);
+  // A walk goes on across a transaction of another file of the same source
+  // (its COMMIT may close the walk's cursor); the row added meanwhile may or
+  // may not be in the walk's result.
+  auto g = Conf();
+  ASSERT_EQ(g->Open(), 0);
+  for (int i = 4; i <= 6; ++i) {
+    Put(*f, i, "N", 1);
+    ASSERT_EQ(f->Add(), 0);
+  }
+  g->Set(g->key(0));
+  ASSERT_EQ(g->Next(), 0);
+  ASSERT_EQ(g->Next(), 0);
+  ASSERT_EQ(f->Logout(), 0);
+  Put(*f, 7, "N", 1);
+  ASSERT_EQ(f->Add(), 0);
+  ASSERT_EQ(f->Commit(), 0);
+  std::vector<int32_t> rest;
+  int err = 0;
+  while ((err = g->Next()) == 0) rest.push_back(Code(*g));
+  EXPECT_EQ(err, 33) << FileError();  // the end, not a broken cursor
+  ASSERT_GE(rest.size(), 3u);
+  EXPECT_EQ(std::vector<int32_t>(rest.begin(), rest.begin() + 3), (std::vector<int32_t>{4, 5, 6}));
 }
 
 TEST_P(OdbcServer, ProgramStatementsAndOptionsThroughSend) {
@@ -516,6 +543,320 @@ TEST_P(OdbcServer, ProgramStatementsAndOptionsThroughSend) {
   EXPECT_EQ(g->Send("/LOGONSCREEN"), "TRUE");
   EXPECT_EQ(f->Send("SELECT 'sin cierre"), "90");
   EXPECT_EQ(f->Records(), 3);
+}
+
+// --- Positioning: walks in key order, positions, SKIP, GET, holds.
+
+// A random walk of NEXT, PREVIOUS, SKIP, POSITION/RESET and GET over a key
+// with many equal values, against the rows sorted in the walk's order
+// (name, age descending, then code: the row key breaks ties).
+TEST_P(OdbcServer, RandomWalksFollowKeyOrderAcrossTurnsSkipsAndResets) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 24; ++i) names.push_back(std::string(1, char('A' + (i * 7) % 4)));
+  auto f = Filled(names);
+  struct Row {
+    std::string name;
+    int16_t age;
+    int32_t code;
+  };
+  std::vector<Row> order;
+  for (size_t i = 0; i < names.size(); ++i) order.push_back({names[i], int16_t(20 + i), int32_t(i + 1)});
+  std::sort(order.begin(), order.end(), [](const Row& a, const Row& b) {
+    if (a.name != b.name) return a.name < b.name;
+    if (a.age != b.age) return a.age > b.age;
+    return a.code < b.code;
+  });
+  const int n = int(order.size());
+  auto index_of = [&](int32_t code) {
+    for (int i = 0; i < n; ++i)
+      if (order[size_t(i)].code == code) return i;
+    return -1;
+  };
+  std::mt19937 rng(GetParam() == Server::kSqlite ? 5 : 6);
+  for (const char* rowset : {"1", "3"}) {
+    ASSERT_EQ(f->SetProperty(29505, rowset), 0);
+    KeyDecl* key = f->key(1);
+    f->Set(key);
+    ASSERT_EQ(f->Next(), 0);
+    int cur = 0;  // the model: the index of the record last read
+    std::string saved_pos;
+    int saved_at = -1;
+    for (int step = 0; step < 120; ++step) {
+      const int what = int(rng() % 6);
+      int want = cur;
+      int err = 0;
+      if (what == 0) {
+        err = f->Next();
+        want = cur + 1;
+      } else if (what == 1) {
+        err = f->Previous();
+        want = cur - 1;
+      } else if (what == 2) {
+        // SKIP by k then NEXT or PREVIOUS, staying inside the table.
+        const int k = int(rng() % 7) - 3;
+        const bool forward = rng() % 2;
+        want = cur + k + (forward ? 1 : -1);
+        if (want < 0 || want >= n || cur + k < 0 || cur + k >= n) continue;
+        ASSERT_EQ(f->Skip(k), 0);
+        err = forward ? f->Next() : f->Previous();
+      } else if (what == 3) {
+        saved_pos = f->Position(key);
+        ASSERT_EQ(ErrorCode(), 0) << FileError();
+        saved_at = cur;
+        continue;
+      } else if (what == 4 && saved_at >= 0) {
+        ASSERT_EQ(f->Reset(key, saved_pos), 0) << FileError();
+        err = rng() % 2 ? f->Next() : f->Previous();
+        want = saved_at;
+      } else {
+        const int to = int(rng() % uint32_t(n));
+        Put(*f, order[size_t(to)].code, "", 0);
+        ASSERT_EQ(f->Get(f->key(0)), 0) << FileError();
+        cur = to;
+        continue;
+      }
+      if (want < 0 || want >= n) {
+        EXPECT_EQ(err, 33) << "paso " << step;
+        continue;
+      }
+      ASSERT_EQ(err, 0) << "paso " << step << " " << FileError();
+      ASSERT_EQ(Code(*f), order[size_t(want)].code) << "paso " << step << " filas de a " << rowset;
+      cur = index_of(Code(*f));
+    }
+  }
+}
+
+TEST_P(OdbcServer, PositionStringsTurnsAndSkipsAsTheDriverDefinesThem) {
+  FileDecl d = Decl<AllRecord>("TIPOS", AllType());
+  d.keys.push_back({"AL:K_TIPOS_ULONG", {"AL:ULONG"}, kKeyDup, ""});
+  File f(d);
+  ASSERT_EQ(f.Create(), 0) << FileError();
+  ASSERT_EQ(f.Open(), 0) << FileError();
+  for (int i = 1; i <= 7; ++i) {
+    std::memset(f.record(), 0, f.record_length());
+    f.As<AllRecord>().CODE = i;
+    f.As<AllRecord>().ULONG = uint32_t(100 - i);
+    f.As<AllRecord>().NAME = "N";
+    ASSERT_EQ(f.Add(), 0) << FileError();
+  }
+  // A key of one 32-bit integer with a 32-bit primary key: two segments,
+  // 4 + (4 + 1 + 5) + (4 + 1 + 5) bytes.
+  f.Set(f.key(1));
+  ASSERT_EQ(f.Next(), 0);
+  ASSERT_EQ(f.Next(), 0);
+  const std::string pos = f.Position(f.key(1));
+  ASSERT_EQ(pos.size(), 24u);
+  const std::string want = std::string("\x18\0\0\0\x0a\0\0\0\x01", 9) + std::string("\x06\0\0\0\0", 5) +
+                           std::string("\x0a\0\0\0\x02", 5) + std::string("\x5e\0\0\0\0", 5);
+  EXPECT_EQ(pos, want);
+  EXPECT_EQ(f.Position().size(), 4u + 4 + 1 + 5);  // the file: the row key alone
+  // Taken on another key, cut short, or with another key number: 38.
+  EXPECT_EQ(f.Reset(f.key(0), pos), 38);
+  EXPECT_EQ(f.Reset(f.key(1), pos.substr(0, 20)), 38);
+  std::string other = pos;
+  other[18] = 1;
+  EXPECT_EQ(f.Reset(f.key(1), other), 38);
+  EXPECT_EQ(f.Reget(f.key(1), pos.substr(1)), 38);
+  // NEXT, NEXT, PREVIOUS on a forward-only set gives the first row again.
+  f.Set(f.key(0));
+  ASSERT_EQ(f.Next(), 0);
+  ASSERT_EQ(f.Next(), 0);
+  ASSERT_EQ(f.Previous(), 0) << FileError();
+  EXPECT_EQ(f.As<AllRecord>().CODE, 1);
+  // SKIP(-3) then NEXT: three rows back, then one on.
+  f.Set(f.key(0));
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(f.Next(), 0);
+  ASSERT_EQ(f.Skip(-3), 0);
+  ASSERT_EQ(f.Next(), 0) << FileError();
+  EXPECT_EQ(f.As<AllRecord>().CODE, 3);
+  // RESET from the position and REGET by it (a key with duplicates reads
+  // by the row key); the record gone meanwhile: REGET 35, RESET goes on
+  // with the next one.
+  ASSERT_EQ(f.Reset(f.key(1), pos), 0);
+  ASSERT_EQ(f.Next(), 0) << FileError();
+  EXPECT_EQ(f.As<AllRecord>().CODE, 6);
+  std::memset(f.record(), 0, f.record_length());
+  ASSERT_EQ(f.Reget(f.key(1), pos), 0) << FileError();
+  EXPECT_EQ(f.As<AllRecord>().CODE, 6);
+  EXPECT_EQ(uint32_t(f.As<AllRecord>().ULONG), 94u);
+  ASSERT_EQ(f.Delete(), 0);
+  EXPECT_EQ(f.Reget(f.key(1), pos), 35);
+  ASSERT_EQ(f.Reset(f.key(1), pos), 0);
+  ASSERT_EQ(f.Next(), 0);
+  EXPECT_EQ(f.As<AllRecord>().CODE, 5);
+  // GET by pointer: the row whose integer row key it is.
+  EXPECT_EQ(f.Get(int32_t(4)), 0);
+  EXPECT_EQ(uint32_t(f.As<AllRecord>().ULONG), 96u);
+  EXPECT_EQ(f.Get(int32_t(6)), 35);
+  // Previous in record order cannot be served by a forward-only set.
+  f.Set();
+  EXPECT_EQ(f.Previous(), 80);
+  // The null indicators as one block, 4 bytes a field; a short block is refused.
+  const std::string block = f.Call(96) == 0 ? [&] {
+    std::string out;
+    f.Call(96, nullptr, {}, {}, &out);
+    return out;
+  }() : std::string();
+  EXPECT_EQ(block.size(), 4u * (AllType()->FieldCount()));
+  f.Call(97, nullptr, {}, {std::string_view(block).substr(4)});
+  EXPECT_EQ(ErrorCode(), 75);
+}
+
+TEST_P(OdbcServer, WatchedPutOfARowAnotherStationChangedFailsWith89) {
+  auto a = Filled({"A", "B", "C"});
+  auto b = Conf();
+  ASSERT_EQ(b->Open(), 0);
+  Put(*a, 2, "", 0);
+  ASSERT_EQ(a->Watch(), 0);
+  ASSERT_EQ(a->Get(a->key(0)), 0);
+  // Unchanged: nothing is sent.
+  const std::string before = a->GetProperty(29184);
+  ASSERT_EQ(a->Put(), 0);
+  EXPECT_EQ(a->GetProperty(29184), before);
+  Put(*b, 2, "", 0);
+  ASSERT_EQ(b->Get(b->key(0)), 0);
+  b->As<ConfRecord>().AGE = 99;
+  ASSERT_EQ(b->Put(), 0);
+  a->As<ConfRecord>().NAME = "PISADO";
+  EXPECT_EQ(a->Put(), 89);
+  EXPECT_FALSE(FileError().empty());
+  ASSERT_EQ(b->Get(b->key(0)), 0);
+  EXPECT_EQ(Clip(b->As<ConfRecord>().NAME.view()), "B");
+  EXPECT_EQ(int(b->As<ConfRecord>().AGE), 99);
+  // Read again, the PUT goes through; without WATCH the row key alone
+  // identifies the row.
+  Put(*a, 2, "", 0);
+  ASSERT_EQ(a->Watch(), 0);
+  ASSERT_EQ(a->Get(a->key(0)), 0);
+  a->As<ConfRecord>().NAME = "NUEVO";
+  ASSERT_EQ(a->Put(), 0) << FileError();
+  ASSERT_EQ(b->Put(), 0);  // b changes only AGE, from its old copy
+  ASSERT_EQ(b->Get(b->key(0)), 0);
+  EXPECT_EQ(Clip(b->As<ConfRecord>().NAME.view()), "NUEVO");
+  // A row deleted by the other station: the PUT says so.
+  Put(*a, 2, "", 0);
+  ASSERT_EQ(a->Get(a->key(0)), 0);
+  ASSERT_EQ(b->Delete(), 0);
+  a->As<ConfRecord>().AGE = 1;
+  EXPECT_EQ(a->Put(), 35);
+  EXPECT_EQ(a->Records(), 2);
+}
+
+TEST_P(OdbcServer, CreateReplacesATableAndBuildRemakesItsIndexes) {
+  auto f = Filled({"C", "A", "B"});
+  ASSERT_EQ(f->Build(), 0) << FileError();
+  ASSERT_EQ(f->BuildIndex(f->key(1), "-CF:AGE"), 0) << FileError();
+  EXPECT_EQ(Walk(*f, f->key(1), true), (std::vector<int32_t>{3, 2, 1}));
+  EXPECT_EQ(f->BuildIndex(f->key(1), "CF:NOHAY"), 76);
+  ASSERT_EQ(f->Close(), 0);
+  EXPECT_EQ(f->Build(), 0) << FileError();  // a closed file is connected for the BUILD
+  // CREATE over an existing table starts it again, empty.
+  auto g = Conf();
+  ASSERT_EQ(g->Create(), 0) << FileError();
+  ASSERT_EQ(g->Open(), 0);
+  EXPECT_EQ(g->Records(), 0);
+  ASSERT_EQ(g->Build(g->key(0)), 0) << FileError();
+}
+
+// A hold is a row lock on the server: another station (another process,
+// with its own connections) that reads the row with a hold gets 43 and
+// cannot write it; reading without a hold is free; the holder writes it.
+TEST_P(OdbcServer, AHoldIsSeenByAnotherStation) {
+  auto a = Filled({"A", "B", "C"});
+  Put(*a, 2, "", 0);
+  ASSERT_EQ(a->Hold(1), 0);
+  ASSERT_EQ(a->Get(a->key(0)), 0) << FileError();
+  if (GetParam() == Server::kSqlite) {
+    // SQLite locks the whole database, never a row: the held read and the
+    // holder's own write simply work.
+    a->As<ConfRecord>().AGE = 1;
+    EXPECT_EQ(a->Put(), 0) << FileError();
+    EXPECT_EQ(a->Release(), 0);
+    return;
+  }
+  // The other station, in a process of its own: each answer is a bit of
+  // its exit code.
+  auto station = [&](std::function<int(File&)> work) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::alarm(30);
+      FileDecl d = Decl<ConfRecord>("CONF", ConfType());
+      d.owner += "ApplicationName=otra;";  // a group, and connections, of its own
+      File b(d);
+      int code = b.Open() == 0 ? work(b) : 100;
+      std::fflush(nullptr);
+      ::_exit(code);  // nothing of the parent's connections is touched
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(station([](File& b) {
+              int bits = 0;
+              Put(b, 2, "", 0);
+              if (b.Hold() != 0 || b.Get(b.key(0)) != 43) bits |= 1;   // no waiting
+              if (b.Hold(1) != 0 || b.Get(b.key(0)) != 43) bits |= 2;  // a second's wait
+              if (b.Get(b.key(0)) != 0) bits |= 4;                     // a plain read
+              b.As<ConfRecord>().AGE = 7;
+              if (b.Put() != 5) bits |= 8;                             // no write
+              Put(b, 3, "", 0);
+              if (b.Hold(1) != 0 || b.Get(b.key(0)) != 0) bits |= 16;  // another row is free
+              return bits;
+            }),
+            0);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(15));
+  // The holder writes its row and keeps holding it until RELEASE.
+  a->As<ConfRecord>().AGE = 55;
+  ASSERT_EQ(a->Put(), 0) << FileError();
+  Put(*a, 3, "", 0);
+  ASSERT_EQ(a->Get(a->key(0)), 0);  // a read without a hold leaves the held row held
+  EXPECT_EQ(station([](File& b) {
+              Put(b, 2, "", 0);
+              return b.Hold() == 0 && b.Get(b.key(0)) == 43 ? 0 : 1;
+            }),
+            0);
+  ASSERT_EQ(a->Release(), 0);
+  EXPECT_EQ(station([](File& b) {
+              Put(b, 2, "", 0);
+              if (b.Hold() != 0 || b.Get(b.key(0)) != 0) return 1;
+              return b.As<ConfRecord>().AGE == 55 ? 0 : 2;
+            }),
+            0);
+}
+
+// The server stops in the middle of a walk and a transaction: every
+// operation answers 90 with a Spanish text at once, nothing hangs, and
+// after the restart the transaction left nothing behind. (Runs last: it
+// restarts the server.)
+TEST_P(OdbcServer, ServerThatGoesAwayLeavesNothingHalfWritten) {
+  if (GetParam() != Server::kPostgres) GTEST_SKIP() << "SQLite no tiene servidor que se detenga";
+  {
+    auto f = Filled({"A", "B", "C", "D"});
+    f->Set(f->key(1));
+    ASSERT_EQ(f->Next(), 0);
+    ASSERT_EQ(f->Logout(), 0);
+    Put(*f, 10, "EN CURSO", 1);
+    ASSERT_EQ(f->Add(), 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    odbctest::StopPostgresNow();
+    Put(*f, 11, "OTRO", 1);
+    EXPECT_EQ(f->Add(), 90);
+    EXPECT_NE(FileError().find("Se perdió la conexión"), std::string::npos) << FileError();
+    EXPECT_EQ(f->Commit(), 90);
+    Put(*f, 1, "", 0);
+    EXPECT_EQ(f->Get(f->key(0)), 90);
+    f->Set(f->key(0));
+    EXPECT_EQ(f->Next(), 90);
+    EXPECT_FALSE(FileError().empty());
+    f->Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+  }
+  ASSERT_TRUE(odbctest::RestartPostgres());
+  auto g = Conf();
+  ASSERT_EQ(g->Open(), 0) << FileError();
+  EXPECT_EQ(Walk(*g, g->key(0), true), (std::vector<int32_t>{1, 2, 3, 4}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, OdbcServer, ::testing::Values(Server::kSqlite, Server::kPostgres),

@@ -109,11 +109,7 @@ class Holder {
     bool up = false;
     for (int attempt = 0; attempt < 3 && !up; ++attempt) {
       if (attempt > 0) s.pg_port = FreePort();
-      cmd = As(bin + "/pg_ctl -D " + data + " -w -l " + data +
-               "/server.log -o \"-c listen_addresses=127.0.0.1 -p " + std::to_string(s.pg_port) +
-               " -k " + s.folder + " -c fsync=off\" start") +
-            " >/dev/null 2>&1";
-      up = std::system(cmd.c_str()) == 0;
+      up = Launch(bin);
     }
     if (!up) {
       s.pg_error = "el servidor PostgreSQL no arrancó; ver " + data + "/server.log";
@@ -122,11 +118,25 @@ class Holder {
     started_ = bin;
   }
 
+  bool Launch(const std::string& bin) {
+    const std::string data = s.folder + "/pg";
+    const std::string cmd = As(bin + "/pg_ctl -D " + data + " -w -l " + data +
+                               "/server.log -o \"-c listen_addresses=127.0.0.1 -p " +
+                               std::to_string(s.pg_port) + " -k " + s.folder + " -c fsync=off\" start") +
+                            " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+  }
+
+  void StopNow() {
+    if (started_.empty()) return;
+    std::string cmd = As(started_ + "/pg_ctl -D " + s.folder + "/pg -m immediate stop") + " >/dev/null 2>&1";
+    (void)!std::system(cmd.c_str());
+  }
+
+  bool Restart() { return !started_.empty() && Launch(started_); }
+
   void Stop() {
-    if (!started_.empty()) {
-      std::string cmd = As(started_ + "/pg_ctl -D " + s.folder + "/pg -m immediate stop") + " >/dev/null 2>&1";
-      (void)!std::system(cmd.c_str());
-    }
+    StopNow();
     // A server that would not start leaves its folder (and logs) behind.
     std::error_code ec;
     if (s.pg_error.empty()) fs::remove_all(s.folder, ec);
@@ -140,13 +150,30 @@ class Holder {
 
 std::string Servers::PgOwner(const std::string& password) const {
   return "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(pg_port) +
-         ";Database=postgres;Uid=" + pg_user + ";Pwd=" + password + ";";
+         ";Database=postgres;UseDeclareFetch=1;Fetch=1000;Uid=" + pg_user + ";Pwd=" + password + ";";
 }
 
-const Servers& GetServers(bool postgres) {
+namespace {
+
+Holder& TheHolder() {
   static Holder holder;
+  return holder;
+}
+
+}  // namespace
+
+const Servers& GetServers(bool postgres) {
+  Holder& holder = TheHolder();
   if (postgres) holder.StartPostgres();
   return holder.s;
+}
+
+void StopPostgresNow() {
+  TheHolder().StopNow();
+}
+
+bool RestartPostgres() {
+  return TheHolder().Restart();
 }
 
 }  // namespace odbctest

@@ -20,6 +20,7 @@ struct Servers {
   std::string pg_password = "Clave-Secreta_77";
 
   std::string SqliteOwner() const { return "Driver=SQLite3;Database=" + sqlite_file + ";"; }
+  // With the data-source settings that stream a result (docs/odbc.md).
   std::string PgOwner(const std::string& password) const;
   std::string PgOwner() const { return PgOwner(pg_password); }
 };
@@ -27,5 +28,10 @@ struct Servers {
 // The sources, made on first use and stopped at exit; the PostgreSQL server
 // is started only once a caller asks for it.
 const Servers& GetServers(bool postgres = false);
+
+// Stops the PostgreSQL server at once, as a crash would (pg_ctl -m
+// immediate), and starts it again on the same port and data.
+void StopPostgresNow();
+bool RestartPostgres();
 
 }  // namespace odbctest
