@@ -20,7 +20,7 @@
 //
 // With --odbc the same calls are also written into the ODBC data source
 // (a PostgreSQL database: "Driver={PostgreSQL Unicode};Server=...;
-// UseDeclareFetch=1;", or "auto" for a throwaway server of its own) and
+// UseDeclareFetch=1;Fetch=1000;", or "auto" for a throwaway server of its own) and
 // the report runs over it unchanged; its times are compared with the flat
 // store's and with SQLite's (ratios: their time divided by the server
 // report's).
@@ -353,7 +353,7 @@ int main(int argc, char** argv) {
       std::printf("over PostgreSQL: skipped (%s)\n", (sv.pg_skip + sv.pg_error).c_str());
       odbc.clear();
     } else {
-      odbc = sv.PgOwner() + "UseDeclareFetch=1;";
+      odbc = sv.PgOwner();
     }
   }
   if (!odbc.empty()) {
