@@ -16,7 +16,14 @@
 // writer's slowest ADD is printed. The peak resident memory of the report
 // (the data generation left out) closes the output.
 //
-//   bench_reports [N] [--data DIR] [--runs K] [--walks-only]
+//   bench_reports [N] [--data DIR] [--runs K] [--walks-only] [--odbc CONNECTION|auto]
+//
+// With --odbc the same calls are also written into the ODBC data source
+// (a PostgreSQL database: "Driver={PostgreSQL Unicode};Server=...;
+// UseDeclareFetch=1;Fetch=1000;", or "auto" for a throwaway server of its own) and
+// the report runs over it unchanged; its times are compared with the flat
+// store's and with SQLite's (ratios: their time divided by the server
+// report's).
 //
 // With --data the calls are written into DIR once and reused by later runs
 // of the same N (the writer's calls, dated after the ten months, add up
@@ -42,9 +49,11 @@
 #include "host/dictionary/records.h"
 #include "host/report/qt/pdf_renderer.h"
 #include "host/runtime/date_time.h"
+#include "host/runtime/error_state.h"
 #include "host/runtime/profile.h"
 #include "reports/detail_report.h"
 #include "reports/params.h"
+#include "tests/drivers/odbc/odbc_servers.h"
 
 namespace {
 
@@ -189,10 +198,66 @@ double Ratio(double peer, double ours) {
   return ours > 0 ? peer / ours : 0;
 }
 
+// Takes "--odbc VALUE" out of the command line.
+std::string TakeOdbc(int* argc, char** argv) {
+  std::string value;
+  int out = 1;
+  for (int i = 1; i < *argc; ++i) {
+    if (std::strcmp(argv[i], "--odbc") == 0 && i + 1 < *argc) {
+      value = argv[++i];
+      continue;
+    }
+    argv[out++] = argv[i];
+  }
+  *argc = out;
+  return value;
+}
+
+// The report with the files in a data source: the calls written there once
+// (again when the table does not hold n of them), in batches of inserts.
+bool ServerReport(const std::string& conn, const std::string& dir, long n, fxr4::RunResult* out) {
+  ::mkdir((dir + "/pg").c_str(), 0700);
+  nv::ProfileFile profile(dir + "/pg/fxr4.INI");
+  profile.WriteString("Dictionary", "Driver", "ODBC");
+  profile.WriteString("Dictionary", "Owner", conn);
+  nv::dict::Dictionary dict(&profile);
+  std::unique_ptr<nv::File> f = dict.NewFile("FXMO01");
+  const bool ready = f->Open() == 0 && f->Records() == n;
+  f->Close();
+  if (!ready) {
+    auto t = Clock::now();
+    for (const char* l : bench::kReportFiles) {
+      std::unique_ptr<nv::File> c = dict.NewFile(l);
+      c->Remove();
+      if (c->Create() != 0) {
+        std::fprintf(stderr, "cannot create %s in the data source: %s\n", l,
+                     nv::ErrorText().c_str());
+        return false;
+      }
+    }
+    if (f->Open() != 0 || f->SetProperty(29506, "1000") != 0) return false;
+    std::mt19937 rng(7);  // the calls of the flat store
+    nv::dict::CallRecord& r = f->As<nv::dict::CallRecord>();
+    for (long i = 0; i < n; ++i) {
+      RandomCall(rng, int32_t(i + 1), -1, &r);
+      if (f->Add() != 0) {
+        std::fprintf(stderr, "add failed at %ld: %s\n", i, nv::ErrorText().c_str());
+        return false;
+      }
+    }
+    if (f->Close() != 0) return false;
+    std::printf("written %ld calls into the data source in %.2f s\n", n, Since(t));
+  }
+  nv::report::Document doc;
+  *out = Report(dict, &doc, true);
+  return out->status == fxr4::RunResult::kOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--writer") == 0) return Writer(argv[2]);
+  std::string odbc = TakeOdbc(&argc, argv);
   long n = 0;
   bench::DataDir data;
   if (!data.Open(argc, argv, "fxr4-bench", &n)) return 1;
@@ -269,10 +334,40 @@ int main(int argc, char** argv) {
               res.prescan_cpu_seconds, sql.totals_cpu,
               Ratio(sql.totals_cpu, res.prescan_cpu_seconds), res.print_cpu_seconds, sql.rows_cpu,
               Ratio(sql.rows_cpu, res.print_cpu_seconds));
+  bool server_ok = true;
+  if (odbc == "auto") {
+    const odbctest::Servers& sv = odbctest::GetServers(true);
+    if (!sv.pg_skip.empty() || !sv.pg_error.empty()) {
+      std::printf("over PostgreSQL: skipped (%s)\n", (sv.pg_skip + sv.pg_error).c_str());
+      odbc.clear();
+    } else {
+      odbc = sv.PgOwner();
+    }
+  }
+  if (!odbc.empty()) {
+    fxr4::RunResult pg;
+    server_ok = ServerReport(odbc, dir, n, &pg) && pg.calls == res.calls && pg.cost == res.cost;
+    std::printf("over PostgreSQL selected %lld calls, same as the flat store: %s\n",
+                static_cast<long long>(pg.calls), server_ok ? "yes" : "NO");
+    std::printf(
+        "pre-scan        %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
+        pg.prescan_seconds, res.prescan_seconds, Ratio(res.prescan_seconds, pg.prescan_seconds),
+        sql.totals_s, Ratio(sql.totals_s, pg.prescan_seconds));
+    std::printf(
+        "print walk      %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
+        pg.print_seconds, res.print_seconds, Ratio(res.print_seconds, pg.print_seconds), sql.rows_s,
+        Ratio(sql.rows_s, pg.print_seconds));
+    const double ours = pg.prescan_seconds + pg.print_seconds;
+    std::printf(
+        "whole report    %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
+        ours, res.prescan_seconds + res.print_seconds,
+        Ratio(res.prescan_seconds + res.print_seconds, ours), sql.totals_s + sql.rows_s,
+        Ratio(sql.totals_s + sql.rows_s, ours));
+  }
   if (data.walks_only) {
     std::printf("peak RSS: %ld kB for the report (its document of %d pages included)\n",
                 report_rss, res.pages);
-    return data.Close() && res.calls == sql.count ? 0 : 1;
+    return data.Close() && res.calls == sql.count && server_ok ? 0 : 1;
   }
   std::printf("PDF rendering   %9.3f s   (%.1f pages/s)\n", pdf_s,
               pdf_s > 0 ? res.pages / pdf_s : 0.0);
@@ -320,5 +415,5 @@ int main(int argc, char** argv) {
       report_rss, res.pages, PeakRssKb(false));
 
   if (!data.Close()) return 1;
-  return (res.calls == sql.count && busy_ok && adds > 0) ? 0 : 1;
+  return (res.calls == sql.count && busy_ok && adds > 0 && server_ok) ? 0 : 1;
 }

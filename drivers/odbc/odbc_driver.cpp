@@ -8,6 +8,7 @@
 
 #include "drivers/odbc/odbc_internal.h"
 #include "drivers/odbc/odbc_ops.h"
+#include "drivers/odbc/odbc_views.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/fixed_string.h"
 
@@ -305,9 +306,10 @@ bool OdbcDriver::DriverProperty(drv::OpContext& ctx, int32_t property, bool set,
       if (set && f->group) f->group->quote = v.substr(0, 4);
       return true;
     case 29252:
-      if (set)
+      if (set) {
         f->free_text = v;
-      else
+        f->view_name_set = true;
+      } else
         out = f->free_text;
       return true;
     case 29253:
@@ -346,6 +348,10 @@ bool OdbcDriver::DriverProperty(drv::OpContext& ctx, int32_t property, bool set,
 }
 
 // --- Dispatch.
+
+intptr_t OdbcDriver::ViewEntry() {
+  return reinterpret_cast<intptr_t>(&odbc::ViewEntry);
+}
 
 namespace {
 

@@ -213,6 +213,7 @@ struct OdbcFcb : nv::DrvFcbHead {
   bool gather_at_open = false, no_verify = false, odbc_call = true, verify_via_select = false,
        zero_is_null = true, no_primary = false, use_primary = false, order_in_select = true;
   std::string where, view_where, hint, view_hint, free_text, last_sql;
+  bool view_name_set = false;  // property 29252 given: free_text is the correlation name
   OdbcLog* log = nullptr;
   bool in_txn = false;
   long stmt_options[15] = {};
@@ -269,7 +270,7 @@ class OdbcDriver final : public drv::DriverBase {
  protected:
   const char* TraceSection() const override { return "NWODBC"; }
   const char* DefaultTraceFile() const override { return "ODBC.LOG"; }
-  intptr_t ViewEntry() override { return 0; }
+  intptr_t ViewEntry() override;
   uint32_t MaxRecordLength() const override { return 0x7FFFFFFF; }
   int CreateFcb(nv::FileDescriptor* fd, nv::DrvFcbHead** out) override;
   void DeleteFcb(nv::DrvFcbHead* fcb) override;

@@ -317,9 +317,10 @@ void Probe(OdbcFcb* f, ConnectionGroup* g, SQLHDBC dbc) {
     case kMySql: g->bind_col_order = 2; break;
     case kAccess: g->join_style = 1; g->nesting = 1; break;
     case kOracle: g->join_style = 2; g->nesting = 1; g->clip_strings = false; break;
-    // Both write standard outer joins; SQLite nests them less freely.
-    case kPostgreSql: g->join_style = 2; g->nesting = 3; break;
-    case kSqlite: g->join_style = 2; g->nesting = 2; break;
+    // Both take standard outer joins, each followed by its ON (DB2 style);
+    // SQLite does not nest them.
+    case kPostgreSql: g->join_style = 4; g->nesting = 3; break;
+    case kSqlite: g->join_style = 4; g->nesting = 2; break;
     default: break;
   }
   if (g->join_style == 0) g->join_style = 1;

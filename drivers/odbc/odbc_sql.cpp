@@ -388,7 +388,14 @@ class SqlPrinter : public nv::expr::Visitor {
       out += TextLiteral(text);
     }
   }
-  void Constant(double v, const std::string& digits) {
+  void Constant(double v, const std::string& given) {
+    std::string digits = given;
+    if (context_type_ == kTypeYmdDate) {
+      // A day number against a date kept as year, month and day columns.
+      int y = 0, m = 0, d = 0;
+      v = v != 0 && nv::YmdFromDate(int32_t(v), &y, &m, &d) ? y * 10000.0 + m * 100 + d : 0;
+      digits.clear();
+    }
     const bool date = context_type_ == nv::kTypeDate;
     const bool time = context_type_ == nv::kTypeTime;
     if (dialect_.bind_constants) {

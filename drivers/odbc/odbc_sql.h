@@ -78,6 +78,11 @@ struct SqlDialect {
   bool has_lcase = true;  // string-function bit 0x40
 };
 
+// The type a field callback answers for a date kept as three columns and
+// written as the number yyyymmdd ("(Y*10000+M*100+D)"): day numbers
+// compared with it are written the same way.
+inline constexpr uint8_t kTypeYmdDate = 251;
+
 // How the printer learns what a name is: a field (its column and type), or
 // a variable (its value).
 struct SqlNames {

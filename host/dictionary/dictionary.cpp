@@ -385,6 +385,21 @@ FileDecl Dictionary::Declaration(std::string_view label) const {
   d.driver = c.driver;
   d.owner = c.owner;
   d.name = EffectiveName(label);
+  // In a data source the base and its aliases are one table: an alias's
+  // fields are named as the base's columns ("AMA11:CODIGO" is MA11_CODIGO).
+  const FileInfo* info = FindFileInfo(label);
+  if (UpperAscii(c.driver) == "ODBC" && info != nullptr &&
+      UpperAscii(info->store_label()) != UpperAscii(label)) {
+    const FileDecl base = DefaultDecl(info->store_label());
+    auto rt = std::make_shared<RecordType>(*d.record);
+    for (size_t i = 1; i < rt->fields.size(); ++i) {
+      FieldDesc& f = rt->fields[i];
+      const size_t colon = f.label.find(':');
+      if (f.name.empty() && colon != std::string::npos)
+        f.name = base.record->prefix + "_" + f.label.substr(colon + 1);
+    }
+    d.record = std::move(rt);
+  }
   return d;
 }
 

@@ -55,7 +55,9 @@ const std::vector<uint8_t>& PrefixLookup::Lengths(char first) {
     re09_.Clear();
     r.CARINI = std::string_view(&first, 1);
     r.LONTEL = uint8_t(below);
-    std::memset(r.NROTEL.data(), 0, sizeof r.NROTEL);
+    // Blanks: the lowest text every store keeps (a server refuses a zero
+    // byte inside a text).
+    std::memset(r.NROTEL.data(), ' ', sizeof r.NROTEL);
     if (re09_.Set(key_, key_) != 0 || re09_.Next() != 0) break;
     ++scans_;
     const uint8_t length = r.LONTEL;

@@ -71,6 +71,7 @@ struct View::Window_ {
   struct Part {
     expr::Cell cell;  // the field in the primary record
     Value low, high;
+    std::string label;
   };
   explicit Window_(const RecordType& rt) : extremes(rt) {}
   std::vector<Part> parts;
@@ -110,9 +111,12 @@ struct View::OrderPart {
 View::View(File* primary) : primary_(primary) {
   bindings_.BindFile(primary);
 }
-View::~View() = default;
+View::~View() {
+  StopServing();
+}
 
 void View::Reconfigure() {
+  StopServing();
   state_ = State::kIdle;
   entries_.clear();
   arena_.clear();
@@ -223,7 +227,7 @@ bool View::SetWindow(const std::vector<std::string>& fields, const std::vector<V
     if (next == first) {
       return fail("'" + fields[i] + "' no sigue en la clave a los campos anteriores");
     }
-    w->parts.push_back({cell, low[i], high[i]});
+    w->parts.push_back({cell, low[i], high[i], fields[i]});
   }
   for (size_t i = 0; i < fields.size(); ++i) {
     const int c =
@@ -527,10 +531,49 @@ int View::BuildSorted() {
   return 0;
 }
 
+void View::StopServing() {
+  if (entry_ != nullptr) entry_(kViewClose, &block_);
+  entry_ = nullptr;
+}
+
+int View::Serve() {
+  StopServing();
+  block_ = ViewBlock{};
+  if (!driver_views_) return kViewHandBack;
+  // Every file of the view must answer with the same view entry.
+  auto entry_of = [](File* f) { return reinterpret_cast<ViewEntryFn>(f->Call(kOpViewEntry)); };
+  ViewEntryFn entry = entry_of(primary_);
+  if (entry == nullptr) return kViewHandBack;
+  for (const auto& j : joins_) {
+    if (entry_of(j->file) != entry) {
+      block_.reason = "los archivos de la vista son de distintos drivers";
+      return kViewHandBack;
+    }
+  }
+  const ViewDescriptor d = Descriptor();
+  block_.descriptor = &d;
+  block_.bindings = &bindings_;
+  const int err = entry(kViewOpen, &block_);
+  block_.descriptor = nullptr;
+  if (err == 0) entry_ = entry;
+  return err;
+}
+
 int View::Set() {
   index_ = -1;
   window_seeks_ = 0;
   if (!count_fresh_) count_ = -1;
+  const int served = Serve();
+  if (served == 0) {
+    state_ = State::kReady;
+    ClearError();
+    return 0;
+  }
+  if (served != kViewHandBack) {
+    state_ = State::kIdle;
+    SetError(served);
+    return served;
+  }
   if (!order_.empty()) {
     int err = sorted_fresh_ ? 0 : BuildSorted();
     sorted_fresh_ = false;
@@ -565,6 +608,12 @@ int View::Next() {
   if (state_ == State::kIdle) {
     if (int err = Set()) return err;
   }
+  if (entry_ != nullptr) {
+    state_ = State::kWalking;
+    const int err = entry_(kViewNext, &block_);
+    err == 0 ? ClearError() : SetError(err);
+    return err;
+  }
   if (state_ == State::kReady) {
     count_fresh_ = false;
     state_ = State::kWalking;
@@ -580,6 +629,12 @@ int View::Next() {
 int View::Previous() {
   if (state_ == State::kIdle) {
     if (int err = Set()) return err;
+  }
+  if (entry_ != nullptr) {
+    state_ = State::kWalking;
+    const int err = entry_(kViewPrevious, &block_);
+    err == 0 ? ClearError() : SetError(err);
+    return err;
   }
   if (state_ == State::kReady) {
     count_fresh_ = false;
@@ -615,6 +670,10 @@ int View::CountPass(int64_t* count) {
 }
 
 int64_t View::Records() {
+  if (entry_ != nullptr) {
+    const int err = entry_(kViewRecords, &block_);
+    return err == 0 ? block_.records : -1;
+  }
   if (!order_.empty()) {
     if (state_ == State::kIdle && !sorted_fresh_) {
       if (BuildSorted() != 0) return -1;
@@ -659,6 +718,13 @@ ViewDescriptor View::Descriptor() const {
   d.has_range = has_range_;
   d.low = low_;
   d.high = high_;
+  if (window_) {
+    for (const Window_::Part& p : window_->parts) {
+      d.window_fields.push_back(p.label);
+      d.window_low.push_back(p.low);
+      d.window_high.push_back(p.high);
+    }
+  }
   if (!projected_.empty()) {
     d.projected = projected_;
   } else {

@@ -86,7 +86,32 @@ struct ViewDescriptor {
   bool has_range = false;
   Value low, high;                     // range on the key's leading field
   std::vector<std::string> projected;  // field labels; all fields unless projected
+  // Window on the key components after the leading one (see SetWindow).
+  std::vector<std::string> window_fields;
+  std::vector<Value> window_low, window_high;
 };
+
+// A driver that answers operation 74 with a view entry serves the views whose
+// files are all its own (one SELECT on the server, say). The runtime calls
+// the entry with these operations; a view the entry answers kViewHandBack at
+// kViewOpen is walked by the runtime itself, file by file, as before.
+enum ViewOp : int32_t {
+  kViewOpen = 1,      // reads descriptor and bindings; 0, kViewHandBack or an error
+  kViewNext = 2,      // 0 with every file's buffer filled, 33 at the end, or an error
+  kViewPrevious = 3,  // the same backward; the first read after open starts at the high end
+  kViewRecords = 4,   // count of the view's records into `records`
+  kViewClose = 5,     // frees the driver's state; always 0
+};
+inline constexpr int kViewHandBack = -1;
+struct ViewBlock {
+  const ViewDescriptor* descriptor = nullptr;  // during kViewOpen only
+  const expr::Bindings* bindings = nullptr;    // the filter's variables (read at open)
+  void* state = nullptr;                       // the driver's, from open to close
+  int64_t records = 0;
+  std::string statement;  // what the driver runs (tests, logs)
+  std::string reason;     // why the driver handed the view back
+};
+using ViewEntryFn = int (*)(int32_t op, ViewBlock* block);
 
 class NV_API View {
  public:
@@ -159,6 +184,17 @@ class NV_API View {
 
   ViewDescriptor Descriptor() const;
 
+  // Whether the files' driver may serve the view (default true); false
+  // always walks the files here.
+  void set_driver_views(bool on) {
+    Reconfigure();
+    driver_views_ = on;
+  }
+  // True while the walk started by the last Set() is served by the driver;
+  // its statement, or the reason it handed the view back.
+  bool served() const { return entry_ != nullptr; }
+  const ViewBlock& driver_block() const { return block_; }
+
  private:
   struct Join_;
   struct OrderPart;
@@ -181,6 +217,8 @@ class NV_API View {
   int BuildSorted();
   int CountPass(int64_t* count);
   int StepSorted(int dir);
+  int Serve();  // offers the view to its driver at Set()
+  void StopServing();
 
   File* primary_;
   expr::Bindings bindings_;
@@ -207,6 +245,10 @@ class NV_API View {
   // Count cache: a count made before a walk moves serves the next Set().
   int64_t count_ = -1;
   bool count_fresh_ = false;
+  // A view served by its driver.
+  bool driver_views_ = true;
+  ViewEntryFn entry_ = nullptr;
+  ViewBlock block_;
 };
 
 }  // namespace nv

@@ -39,14 +39,21 @@ using agenda::A;
 class AgendaTest : public ::testing::Test {
  protected:
   // Every file of the test moves to `driver` (empty: the declared store),
-  // in the folder ./Archivos given by its full path.
-  void UseStore(const std::string& driver) {
+  // in the folder ./Archivos given by its full path, or with `owner` into
+  // that data source.
+  void UseStore(const std::string& driver, const std::string& owner = "") {
     store_ = driver;
+    store_owner_ = owner;
     for (const char* profile : {"agenda.INI", ""}) {
       ASSERT_TRUE(nv::WriteProfileString(profile, "Dictionary", "Driver", driver));
       ASSERT_TRUE(nv::WriteProfileString(profile, "Dictionary", "Folder", dir_ + "/Archivos"));
+      if (!owner.empty()) {
+        ASSERT_TRUE(nv::WriteProfileString(profile, "Dictionary", "Owner", owner));
+      }
     }
   }
+  // The store of the test, chosen in SetUp before anything is opened.
+  virtual void ChooseStore() { UseStore("Norvane"); }
 
   void SetUp() override {
     nv::ClearError();
@@ -65,7 +72,7 @@ class AgendaTest : public ::testing::Test {
     nv::platform::SetWindowLookup(
         [this](std::string_view title) { return main_program_ && title == "Fonvex Windows V2"; });
     agenda::ResetProcedures();
-    UseStore("Norvane");
+    ChooseStore();
   }
 
   void TearDown() override {
@@ -88,6 +95,7 @@ class AgendaTest : public ::testing::Test {
     demodata::Options o;
     o.out = dir_ + "/Archivos";
     o.driver = store_;
+    o.owner = store_owner_;
     o.companies = companies;
     o.contacts = contacts;
     o.calls = calls;
@@ -129,7 +137,7 @@ class AgendaTest : public ::testing::Test {
   }
 
   std::string dir_;
-  std::string store_;
+  std::string store_, store_owner_;
   char old_cwd_[4096] = {};
   std::string old_profile_;
   bool had_profile_ = false;

@@ -57,16 +57,24 @@ class Rng {
 };
 
 constexpr int kNotImplemented = 80;
+constexpr int32_t kBatchProperty = 29506;  // rows per insert statement of the ODBC driver
 
 // One output file written in stream mode.
 class Writer {
  public:
   Writer(const std::string& label, const std::string& folder, const std::string& file_name,
-         const std::string& driver)
+         const std::string& driver, const std::string& owner = {})
       : label_(label) {
     nv::FileDecl d = DefaultDecl(label);
     d.name = folder + "/" + file_name;
     if (!driver.empty()) d.driver = driver;
+    if (!owner.empty()) {
+      // A table named by its label, as the dictionary names a file it
+      // moves to a data source.
+      d.owner = owner;
+      d.name = label;
+      batched_ = true;
+    }
     file_ = std::make_unique<nv::File>(std::move(d));
   }
   nv::File& file() { return *file_; }
@@ -81,6 +89,9 @@ class Writer {
     if (int err = file_->Create()) return Fail("CREATE", err);
     if (int err = file_->Open(nv::kReadWrite | nv::kDenyAll)) return Fail("OPEN", err);
     if (int err = file_->Stream(); err && err != kNotImplemented) return Fail("STREAM", err);
+    // A data source takes the records a thousand rows per statement.
+    if (batched_ && file_->SetProperty(kBatchProperty, "1000") != 0)
+      return Fail("BATCH", nv::ErrorCode());
     file_->Clear();
     return 0;
   }
@@ -111,6 +122,7 @@ class Writer {
   std::unique_ptr<nv::File> file_;
   int64_t count_ = 0;
   std::string failure_;
+  bool batched_ = false;
 };
 
 // --- word lists (UTF-8; converted on the way into the records)
@@ -259,7 +271,7 @@ class Generator {
     return err;
   }
   std::unique_ptr<Writer> Open(const char* label, const std::string& name, int* err) {
-    auto w = std::make_unique<Writer>(label, o_.out, name, o_.driver);
+    auto w = std::make_unique<Writer>(label, o_.out, name, o_.driver, o_.owner);
     *err = w->Begin();
     if (*err) *error_ = w->failure();
     return w;
@@ -941,6 +953,14 @@ bool ParseArgs(int argc, char** argv, Options* o, std::string* error) {
       o->force = true;
     } else if (arg == "--textos") {
       o->text_sample = true;
+    } else if (arg == "--odbc") {
+      const char* v = value();
+      if (v == nullptr || *v == '\0') {
+        *error = "--odbc necesita una cadena de conexión (Driver=...;Server=...;...)";
+        return false;
+      }
+      o->driver = "ODBC";
+      o->owner = v;
     } else if (arg == "--out") {
       const char* v = value();
       if (v == nullptr || *v == '\0') {

@@ -49,6 +49,10 @@ struct Options {
   // store). A store that keeps its keys itself may answer STREAM, BUILD and
   // FLUSH with "not implemented" (80).
   std::string driver;
+  // --odbc CONNECTION: every file but the older DOS directory's becomes a
+  // table of that ODBC data source (driver "ODBC", owner the connection
+  // string, the label as table name), written in batches of inserts.
+  std::string owner;
 };
 
 struct Summary {
@@ -90,8 +94,8 @@ struct TextSampleSummary {
 int WriteTextSample(const TextSample& sample, TextSampleSummary* summary, std::string* error);
 
 // Parses the command line (--out DIR, --calls N, --seed S, --companies N,
-// --contacts N, --force, --textos). False with *error for an unknown or malformed
-// option.
+// --contacts N, --force, --textos, --odbc CONNECTION). False with *error for an unknown or
+// malformed option.
 bool ParseArgs(int argc, char** argv, Options* options, std::string* error);
 
 }  // namespace demodata

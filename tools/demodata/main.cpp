@@ -1,6 +1,6 @@
 // demodata: writes a demo installation of the agenda and the reports.
 //   demodata [--out Archivos] [--calls 100000] [--seed 1] [--companies 300]
-//            [--contacts 450] [--force]
+//            [--contacts 450] [--force] [--odbc "Driver=...;Server=...;..."]
 //   demodata --textos [--out Archivos] [--companies 40] [--seed 1] [--force]
 //            (only the text import's six sample files)
 #include <chrono>
@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "uso: demodata [--out CARPETA] [--calls N] [--seed S] [--companies N] "
                  "[--contacts N] [--force]\n"
+                 "                [--odbc \"Driver=...;Server=...;Database=...;Uid=...;Pwd=...\"]\n"
                  "     demodata --textos [--out CARPETA] [--companies N] [--seed S] [--force]\n");
     return 2;
   }
@@ -46,7 +47,14 @@ int main(int argc, char** argv) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("Instalación de demostración escrita en %s (%.1f s):\n", o.out.c_str(), seconds);
+  if (o.owner.empty()) {
+    std::printf("Instalación de demostración escrita en %s (%.1f s):\n", o.out.c_str(), seconds);
+  } else {
+    std::printf(
+        "Instalación de demostración escrita en la fuente de datos ODBC (%.1f s; el "
+        "directorio DOS en %s/DOS):\n",
+        seconds, o.out.c_str());
+  }
   std::printf("  %lld usuarios, %lld rubros, %lld grupos\n", (long long)s.users,
               (long long)s.categories, (long long)s.groups);
   std::printf("  %lld empresas, %lld contactos, %lld teléfonos/e-mails\n", (long long)s.companies,

@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "agenda/ficha_common.h"
+#include "host/dictionary/declarations.h"
 #include "host/runtime/fixed_string.h"
 #include "tests/agenda/agenda_fixture.h"
+#include "tests/drivers/odbc/odbc_servers.h"
 
 namespace formstest {
 
@@ -249,6 +251,58 @@ class FormsTest : public agendatest::AgendaTest {
 
   nv::dict::Dictionary* dic_ = nullptr;
   int32_t next_call_ = 0;
+};
+
+// Where a parameterized test keeps the agenda: flat files, or the tables
+// of a PostgreSQL server the tests start (the test is skipped, saying why,
+// when no server is installed). The test's code is the same for both.
+enum class Where { kFlat, kPostgres };
+
+inline std::string WhereName(const ::testing::TestParamInfo<Where>& info) {
+  return info.param == Where::kFlat ? "Flat" : "PostgreSQL";
+}
+
+template <class Base>
+class OverStores : public Base, public ::testing::WithParamInterface<Where> {
+ protected:
+  void SetUp() override {
+    Base::SetUp();
+    if (!skip_.empty()) GTEST_SKIP() << skip_;
+  }
+  void ChooseStore() override {
+    if (GetParam() == Where::kFlat) return Base::ChooseStore();
+    const odbctest::Servers& sv = odbctest::GetServers(true);
+    if (!sv.pg_skip.empty() || !sv.pg_error.empty()) {
+      ASSERT_TRUE(sv.pg_error.empty()) << sv.pg_error;
+      skip_ = sv.pg_skip;
+      return Base::ChooseStore();
+    }
+    const std::string owner = sv.PgOwner();
+    this->UseStore("ODBC", owner);
+    // Every test starts without the tables of the one before; a table of
+    // the test's own stays open meanwhile, so that the files share one
+    // connection instead of connecting again whenever none is open.
+    nv::FileDecl d = nv::dict::DefaultDecl("FXTA02");
+    d.driver = "ODBC";
+    d.owner = owner;
+    d.name = "NV_PRUEBA";
+    keep_ = std::make_unique<nv::File>(d);
+    keep_->Remove();
+    ASSERT_EQ(keep_->Create(), 0) << nv::ErrorText();
+    ASSERT_EQ(keep_->Open(), 0) << nv::ErrorText();
+    ASSERT_EQ(keep_->Send("DROP SCHEMA public CASCADE"), "0");
+    ASSERT_EQ(keep_->Send("CREATE SCHEMA public"), "0");
+    keep_->Close();
+    ASSERT_EQ(keep_->Create(), 0) << nv::ErrorText();
+    ASSERT_EQ(keep_->Open(), 0) << nv::ErrorText();
+    nv::ClearError();
+  }
+  void TearDown() override {
+    Base::TearDown();
+    keep_.reset();
+  }
+  std::string skip_;
+  std::unique_ptr<nv::File> keep_;
 };
 
 }  // namespace formstest

@@ -46,7 +46,12 @@ class EntryFormTest : public FormsTest {
   std::vector<std::string> relinked_;
 };
 
-TEST_F(EntryFormTest, NewCompanyGetsCodeOneAndIsSavedAsCompany) {
+// The same tests with the agenda in flat files and in a PostgreSQL database.
+class StoresEntryFormTest : public OverStores<EntryFormTest> {};
+INSTANTIATE_TEST_SUITE_P(Stores, StoresEntryFormTest, ::testing::Values(Where::kFlat, Where::kPostgres),
+                         WhereName);
+
+TEST_P(StoresEntryFormTest, NewCompanyGetsCodeOneAndIsSavedAsCompany) {
   std::string caption, name_on_open;
   Entry provisional;
   ui_->OnOpen("Ficha de la empresa", [&](Window& w) {
@@ -129,7 +134,7 @@ TEST_F(EntryFormTest, EmptyNameSavesNothingAndKeepsTheFormOpen) {
   EXPECT_EQ(ui_->messages()[0].shape.default_button, 2);
 }
 
-TEST_F(EntryFormTest, NamesAreUniqueWithinAKindOnly) {
+TEST_P(StoresEntryFormTest, NamesAreUniqueWithinAKindOnly) {
   AddEntry("Acme", "E");
   AddEntry("Juan", "C");
   // A company may take a contact's name.
@@ -271,7 +276,7 @@ TEST_F(EntryFormTest, AnsweringNoToTheDeleteQuestionKeepsEverything) {
   EXPECT_EQ(ui_->messages().size(), 1u);  // no cancel question for "B"
 }
 
-TEST_F(EntryFormTest, ChangingACompanyRewritesItsFieldsOnly) {
+TEST_P(StoresEntryFormTest, ChangingACompanyRewritesItsFieldsOnly) {
   const int32_t acme = AddEntry("Acme", "E");
   AddEntry("Zeta", "E");
   std::string caption, name;

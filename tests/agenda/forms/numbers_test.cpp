@@ -54,6 +54,11 @@ class NumberFormTest : public FormsTest {
   std::vector<std::string> relinked_;
 };
 
+// The same tests with the agenda in flat files and in a PostgreSQL database.
+class StoresNumberFormTest : public OverStores<NumberFormTest> {};
+INSTANTIATE_TEST_SUITE_P(Stores, StoresNumberFormTest, ::testing::Values(Where::kFlat, Where::kPostgres),
+                         WhereName);
+
 TEST_F(NumberFormTest, InsertDerivesFirstCharacterAndLengthAndRelinksOnClose) {
   const int32_t acme = AddEntry("Acme", "E");
   AddCall(1, "0800333444");
@@ -80,7 +85,7 @@ TEST_F(NumberFormTest, InsertDerivesFirstCharacterAndLengthAndRelinksOnClose) {
   EXPECT_EQ(LinkOf("0800333444"), acme);
 }
 
-TEST_F(NumberFormTest, NumbersAreUniqueAcrossTheDirectoryTrailingBlanksIncluded) {
+TEST_P(StoresNumberFormTest, NumbersAreUniqueAcrossTheDirectoryTrailingBlanksIncluded) {
   const int32_t acme = AddEntry("Acme", "E");
   const int32_t ana = AddEntry("Ana", "C");
   AddNumber(acme, "0351456");
@@ -242,7 +247,7 @@ TEST_F(NumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
   EXPECT_EQ(nv::Clip(rows[2][1]), "");
 }
 
-TEST_F(NumberFormTest, CategoriesAreKeptAndChosenThroughTheirList) {
+TEST_P(StoresNumberFormTest, CategoriesAreKeptAndChosenThroughTheirList) {
   int result = 0;
   ui_->OnOpen("Tabla de Rubros", [&](Window& l) { Press(l, agenda::kLstAgregar); });
   ui_->OnOpen("Ficha de Rubro", [&](Window& f) {

@@ -26,6 +26,11 @@ class RelinkTest : public FormsTest {
   }
 };
 
+// The same tests with the agenda in flat files and in a PostgreSQL database.
+class StoresRelinkTest : public OverStores<RelinkTest> {};
+INSTANTIATE_TEST_SUITE_P(Stores, StoresRelinkTest, ::testing::Values(Where::kFlat, Where::kPostgres),
+                         WhereName);
+
 TEST_F(RelinkTest, AddingAShortPrefixLinksItsCallsExceptThoseUnderALongerNumber) {
   AddNumber(7, "0114567", 3);
   AddCall(0, "01145671234", 7, 3);
@@ -78,7 +83,7 @@ TEST_F(RelinkTest, TrailingBlanksOfTheNumberAreIgnored) {
   EXPECT_EQ(LinkOf("4445"), 0);
 }
 
-TEST_F(RelinkTest, EmptyOrOverlongNumbersReachNoCall) {
+TEST_P(StoresRelinkTest, EmptyOrOverlongNumbersReachNoCall) {
   AddNumber(9, "1");
   AddCall(0, "123", 77);
   EXPECT_EQ(agenda::RelinkCalls(""), 0);
