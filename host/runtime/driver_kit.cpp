@@ -82,7 +82,11 @@ void DrvUpdateState(DrvFcbHead* fcb, DrvKcbHead*, int32_t op, int error, int cre
     }
     return;
   }
-  if (error != 0 && error != -1) return;
+  // A CLOSE that answers an error (a flush the disk refused) has still
+  // closed the driver's handles: the file is closed whatever the answer, or
+  // every later OPEN of it would be refused as already open.
+  const bool closing = op == kOpClose || op == kOpFinalClose;
+  if (error != 0 && error != -1 && !closing) return;
   switch (op) {
     case kOpOpen:
     case kOpShare: s |= kStateOpen; break;

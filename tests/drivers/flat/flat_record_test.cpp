@@ -305,6 +305,24 @@ TEST_F(FlatRecordTest, StreamingAFileToItselfHoldsItsKeysBackUntilFlush) {
   EXPECT_TRUE(Consistent(dir_ / "CUST"));
 }
 
+// A CLOSE whose flush the disk refuses answers the error, yet the file is
+// closed all the same: the next OPEN of the same handle works instead of
+// answering "already open" for the rest of the program.
+TEST_F(FlatRecordTest, AFailedCloseStillClosesTheFile) {
+  nvtest::FailingEnv failing;
+  nvtest::ScopedEnv scoped(&failing);
+  auto f = Make();
+  ASSERT_EQ(f->Stream(), 0);
+  AddN(*f, 20);
+  failing.write_budget = 0;
+  EXPECT_NE(f->Close(), 0);
+  failing.write_budget = -1;
+  ASSERT_EQ(f->Open(), 0) << ErrorCode();
+  EXPECT_EQ(f->Records(), f->Records(f->key(0)));
+  ASSERT_EQ(f->Close(), 0);
+  EXPECT_TRUE(Consistent(dir_ / "CUST"));
+}
+
 // A station streaming into a shared file writes the header after each
 // APPEND (not flushed): another station adding meanwhile must not land on
 // the records appended.
