@@ -26,7 +26,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
