@@ -109,6 +109,13 @@ TEST_F(ToolTest, TextOutputAndRefusedOptions) {
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --desfec"), &out), 0);
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE"), &out), 0);
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --bogus 1 --text"), &out), 0);
+  for (const char* copias : {"abc", "0", "32768", "2x"}) {
+    EXPECT_EQ(
+        Shell(In(std::string("run RPT_SAL_FECHA_DETALLE --copias ") + copias + " --text"), &out),
+        2);
+    EXPECT_NE(out.find("la cantidad de copias debe estar entre 1 y 32767"), std::string::npos)
+        << out;
+  }
 }
 
 TEST_F(ToolTest, SummaryToPdfAndWholeResultToCsv) {

@@ -422,7 +422,12 @@ int main(int argc, char** argv) {
       if (!value(&o.tipo)) return Fail("falta el tipo de llamadas");
     } else if (a == "--copias") {
       if (!value(&v)) return Fail("falta la cantidad de copias");
-      o.copias = std::atoi(v.c_str());
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (end == v.c_str() || *end != 0 || n < 1 || n > 32767) {
+        return Fail("la cantidad de copias debe estar entre 1 y 32767: " + v);
+      }
+      o.copias = int(n);
     } else if (a == "--opcion") {
       if (!value(&o.opcion) || (o.opcion != "A" && o.opcion != "N")) {
         return Fail("--opcion es A o N");
