@@ -111,7 +111,7 @@ WindowDef DialNumberWindow() {
                     Entry(kDnIntento, "@s9").ReadOnly(), Prompt(A("Espera restante:")),
                     Entry(kDnEspera, "@n3").ReadOnly(), Prompt(A("seg."), kDnEsperaSeg),
                     Prompt(A("Reintento en:")), Entry(kDnCuenta, "@n3").ReadOnly(),
-                    Prompt(A("seg."), kDnCuentaSeg), Prompt(A("Respuesta del modem:")),
+                    Prompt(A("seg."), kDnCuentaSeg), Prompt(A("Respuesta del módem:")),
                     TextBox(kDnRespuesta).ReadOnly(),
                     Button(kDnReintentar, A("Cor&tar y reintentar el llamado")),
                     Button(kDnExtender, A("&Extender el tiempo de espera")),

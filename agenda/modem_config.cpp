@@ -59,12 +59,11 @@ ModemConfig ModemConfig::Read() {
 }
 
 bool ModemConfig::Write() const {
-  for (int i = 0; i < kModemSettingCount; ++i) {
-    if (!nv::WriteProfileString("", kModemSection, kModemSettings[size_t(i)].entry,
-                                value[size_t(i)]))
-      return false;
-  }
-  return true;
+  // One write: a failure leaves the old settings whole, never half of each.
+  std::vector<nv::ProfileEntry> entries;
+  for (int i = 0; i < kModemSettingCount; ++i)
+    entries.push_back({kModemSettings[size_t(i)].entry, value[size_t(i)]});
+  return nv::WriteProfileStrings("", kModemSection, entries);
 }
 
 int ModemConfig::PortIndex() const {
@@ -115,9 +114,10 @@ DialerConfig DialerConfig::Read() {
 }
 
 bool DialerConfig::Write() const {
-  return nv::WriteProfileString("", kDialerSection, "INTENTOS", std::to_string(attempts)) &&
-         nv::WriteProfileString("", kDialerSection, "ESPERA", std::to_string(wait)) &&
-         nv::WriteProfileString("", kDialerSection, "RETARDO", std::to_string(delay));
+  const std::string a = std::to_string(attempts), w = std::to_string(wait),
+                    d = std::to_string(delay);
+  return nv::WriteProfileStrings("", kDialerSection,
+                                 {{"INTENTOS", a}, {"ESPERA", w}, {"RETARDO", d}});
 }
 
 WindowDef ConfiguracionModemWindow() {

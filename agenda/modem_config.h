@@ -63,7 +63,8 @@ struct ModemConfig {
   std::array<std::string, kModemSettingCount> value;
 
   static ModemConfig Read();
-  // Writes all eight entries; false when the profile cannot be written.
+  // Writes all eight entries at once; false when the profile cannot be
+  // written (it then holds the old ones).
   bool Write() const;
 
   // "COM1" -> 0 ... "COM8" -> 7 (the digit minus 1); a name that is not
@@ -89,7 +90,7 @@ struct DialerConfig {
   long delay = 5;     // RETARDO, seconds between attempts
 
   static DialerConfig Read();
-  bool Write() const;
+  bool Write() const;  // all three or none
 };
 
 // Controls of "Configuración del módem": one per setting, in table order

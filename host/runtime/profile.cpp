@@ -12,9 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <vector>
+
+#include "host/runtime/env.h"
 
 namespace nv {
 namespace {
@@ -131,32 +134,28 @@ bool HasLineBreak(std::string_view t) {
   return t.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// Writes the file through the Env (so tests can fail it): a temporary file
+// in the same folder, synced, then renamed over the old one; on any failure
+// the old file stays as it was and the temporary file goes.
 bool WriteAtomically(const std::string& path, const std::string& data) {
   std::filesystem::path target(path);
   std::error_code ec;
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-  std::string tmpl = path + ".XXXXXX";
-  int fd = mkstemp(tmpl.data());
-  if (fd < 0) return false;
+  Env* env = GetEnv();
+  std::string tmp;
+  if (env->TempName(target.parent_path().string(), target.filename().string() + ".", &tmp) != 0)
+    return false;
   struct stat st;
-  mode_t mode = 0644;
-  if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  fchmod(fd, mode);
-  size_t done = 0;
-  bool ok = true;
-  while (done < data.size()) {
-    ssize_t n = write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) unlink(tmpl.c_str());
+  ::chmod(tmp.c_str(), stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0644);
+  std::unique_ptr<EnvFile> f;
+  OpenOptions o;
+  o.mode = 0x12;  // write, deny all
+  o.truncate = true;
+  bool ok = env->Open(tmp, o, &f) == 0 && f->Write(0, data.data(), data.size()) == 0 &&
+            f->Sync(false) == 0;
+  f.reset();
+  if (ok) ok = env->Rename(tmp, path) == 0;
+  if (!ok) env->Remove(tmp);
   return ok;
 }
 
@@ -199,15 +198,46 @@ long GetProfileInt(std::string_view file, std::string_view section, std::string_
   return r;
 }
 
-bool WriteProfileString(std::string_view file, std::string_view section, std::string_view entry,
-                        std::string_view value) {
+namespace {
+
+bool ValidEntry(std::string_view entry, std::string_view value) {
+  return !entry.empty() && !HasLineBreak(entry) && !HasLineBreak(value) &&
+         entry.find('=') == std::string_view::npos && entry.front() != ';' && entry.front() != '[';
+}
+
+// Sets entry=value in the lines (names and value trimmed already).
+void SetEntry(std::vector<std::string>* lines, std::string_view section, std::string_view entry,
+              std::string_view value, const std::string& eol) {
+  bool found = false;
+  size_t insert_at = 0;
+  long i = Find(*lines, section, entry, &found, &insert_at);
+  if (i >= 0) {
+    std::string& line = (*lines)[static_cast<size_t>(i)];
+    std::string ending = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0
+                             ? "\r\n"
+                             : (line.back() == '\n' ? "\n" : "");
+    // Keep the entry's spelling and whatever precedes it (a BOM on line 0).
+    size_t eq = line.find('=');
+    line = line.substr(0, eq + 1) + std::string(value) + ending;
+  } else if (found) {
+    lines->insert(lines->begin() + static_cast<long>(insert_at),
+                  std::string(entry) + "=" + std::string(value) + eol);
+  } else {
+    lines->push_back("[" + std::string(section) + "]" + eol);
+    lines->push_back(std::string(entry) + "=" + std::string(value) + eol);
+  }
+}
+
+}  // namespace
+
+bool WriteProfileStrings(std::string_view file, std::string_view section,
+                         const std::vector<ProfileEntry>& entries) {
   section = Trim(section);
-  entry = Trim(entry);
-  value = Trim(value);
-  if (section.empty() || entry.empty() || HasLineBreak(section) || HasLineBreak(entry) ||
-      HasLineBreak(value) || section.find(']') != std::string_view::npos ||
-      entry.find('=') != std::string_view::npos || entry.front() == ';' || entry.front() == '[') {
+  if (section.empty() || HasLineBreak(section) || section.find(']') != std::string_view::npos) {
     return false;
+  }
+  for (const ProfileEntry& e : entries) {
+    if (!ValidEntry(Trim(e.entry), Trim(e.value))) return false;
   }
   const std::string path = ResolvePath(file);
   std::lock_guard<std::mutex> lock(g_write_mutex);
@@ -219,27 +249,16 @@ bool WriteProfileString(std::string_view file, std::string_view section, std::st
     eol = "\r\n";
   }
   if (!lines.empty() && lines.back().back() != '\n') lines.back() += eol;
-  bool found = false;
-  size_t insert_at = 0;
-  long i = Find(lines, section, entry, &found, &insert_at);
-  if (i >= 0) {
-    std::string& line = lines[static_cast<size_t>(i)];
-    std::string ending = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0
-                             ? "\r\n"
-                             : (line.back() == '\n' ? "\n" : "");
-    // Keep the entry's spelling and whatever precedes it (a BOM on line 0).
-    size_t eq = line.find('=');
-    line = line.substr(0, eq + 1) + std::string(value) + ending;
-  } else if (found) {
-    lines.insert(lines.begin() + static_cast<long>(insert_at),
-                 std::string(entry) + "=" + std::string(value) + eol);
-  } else {
-    lines.push_back("[" + std::string(section) + "]" + eol);
-    lines.push_back(std::string(entry) + "=" + std::string(value) + eol);
-  }
+  for (const ProfileEntry& e : entries)
+    SetEntry(&lines, section, Trim(e.entry), Trim(e.value), eol);
   std::string data;
   for (const std::string& l : lines) data += l;
   return WriteAtomically(path, data);
+}
+
+bool WriteProfileString(std::string_view file, std::string_view section, std::string_view entry,
+                        std::string_view value) {
+  return WriteProfileStrings(file, section, {{entry, value}});
 }
 
 }  // namespace nv

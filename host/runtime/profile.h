@@ -19,6 +19,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/runtime/export.h"
 
@@ -45,6 +46,14 @@ NV_API long GetProfileInt(std::string_view file, std::string_view section, std::
 // written; the old file is then unchanged.
 NV_API bool WriteProfileString(std::string_view file, std::string_view section,
                                std::string_view entry, std::string_view value);
+// Sets several entries of one section in one write: either all of them
+// are written or (refused or failed) none is.
+struct ProfileEntry {
+  std::string_view entry;
+  std::string_view value;
+};
+NV_API bool WriteProfileStrings(std::string_view file, std::string_view section,
+                                const std::vector<ProfileEntry>& entries);
 
 // A named profile file (the framework's profile object). An empty name is
 // the system's default profile.

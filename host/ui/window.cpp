@@ -328,6 +328,17 @@ void Window::Unhide(ControlId id) {
 }
 void Window::Select(ControlId id) {
   if (!Has(id)) return;
+  const ControlKind kind = control(id).def.kind;
+  if (current_.event == ui::Event::kAccepted && current_.control == id &&
+      (kind == ControlKind::kEntry || kind == ControlKind::kDropList)) {
+    std::lock_guard<std::mutex> lock(mu_);
+    events_.erase(std::remove_if(events_.begin(), events_.end(),
+                                 [this](const Ev& e) {
+                                   return e.event == ui::Event::kAccepted && Has(e.control) &&
+                                          control(e.control).def.kind == ControlKind::kButton;
+                                 }),
+                  events_.end());
+  }
   focus_ = id;
   Changed(id, Prop::kFocus);
 }

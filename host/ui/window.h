@@ -187,7 +187,11 @@ class NV_API Window {
   bool Hidden(ControlId id) const;
   void Hide(ControlId id);
   void Unhide(ControlId id);
-  // Gives the focus to a control.
+  // Gives the focus to a control. An entry or drop list that takes the
+  // focus back while its own kAccepted is handled refuses what was typed:
+  // the gesture that completed it ends there, so a button press already
+  // queued behind it (Enter's default button, the click that took the
+  // focus away) is withdrawn and the refusal is said once.
   void Select(ControlId id);
   ControlId Focus() const { return focus_; }
   // Redisplays a control (0: the whole window) from its state.

@@ -109,6 +109,13 @@ TEST_F(ToolTest, TextOutputAndRefusedOptions) {
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --desfec"), &out), 0);
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE"), &out), 0);
   EXPECT_NE(Shell(In("run RPT_SAL_FECHA_DETALLE --bogus 1 --text"), &out), 0);
+  for (const char* copias : {"abc", "0", "32768", "2x"}) {
+    EXPECT_EQ(
+        Shell(In(std::string("run RPT_SAL_FECHA_DETALLE --copias ") + copias + " --text"), &out),
+        2);
+    EXPECT_NE(out.find("la cantidad de copias debe estar entre 1 y 32767"), std::string::npos)
+        << out;
+  }
 }
 
 TEST_F(ToolTest, SummaryToPdfAndWholeResultToCsv) {
@@ -179,6 +186,43 @@ TEST_F(ToolTest, UnopenableCallFileEndsWithTheErrorOnStandardError) {
       << err;
   EXPECT_NE(err.find("Archivo no encontrado"), std::string::npos) << err;
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/out.pdf"));
+}
+
+// A chooser without a screen: the listed buttons and options are pressed in
+// order and the report started is printed. A working folder without the
+// data files, a list that leaves the chooser open or outlives it, or a
+// button it lacks is said on standard error with status 1, and no totals
+// pass for a result.
+TEST_F(ToolTest, ChooseWithoutAScreenPressesTheListedButtons) {
+  AddCall(Call(1, Day(2026, 3, 5), Hms(9, 0, 0)));
+  AddCall(Call(2, Day(2026, 3, 6), Hms(10, 0, 0)));
+  writers_.clear();
+  const std::string choose =
+      "choose ELG_RPT_SALENT_FECHA --desfec 1/3/2026 --hasfec 31/3/2026 --text ";
+  std::string out;
+  ASSERT_EQ(Shell(In(choose + "--pulsar Detallado,Imprimir,Cancelar"), &out), 0) << out;
+  EXPECT_NE(out.find("Total Llamadas: 2"), std::string::npos) << out;
+  EXPECT_NE(out.find("Origen/Destino:"), std::string::npos) << out;  // the detail form
+  std::filesystem::create_directory(dir_ + "/vacia");
+  const struct {
+    std::string folder, pulsar, says;
+  } refused[] = {
+      {dir_ + "/vacia", "Imprimir,Cancelar",
+       "fxr4: No se puede abrir el archivo de llamadas FXMO01"},
+      {dir_, "Cancelar,Imprimir", "se cerró antes de «Imprimir»"},
+      {dir_, "Rápido", "fxr4: la ventana «Elegir tipo de reporte» quedó abierta"},
+      {dir_, "Imprimir,Nada", "fxr4: la ventana «Elegir tipo de reporte» no tiene «Nada»"},
+  };
+  for (const auto& r : refused) {
+    const int status = Shell(
+        "cd '" + r.folder + "' && '" + tool_ + "' " + choose + "--pulsar '" + r.pulsar + "'", &out);
+    EXPECT_EQ(status, 1) << r.pulsar << "\n" << out;
+    EXPECT_NE(out.find(r.says), std::string::npos) << r.pulsar << "\n" << out;
+    if (r.pulsar.find("Imprimir") == 0) continue;  // printed before the refusal
+    EXPECT_EQ(out.find("Total Llamadas"), std::string::npos) << r.pulsar << "\n" << out;
+  }
+  EXPECT_EQ(Shell(In("choose ELG_RPT_SALENT_FECHA --pulsar Imprimir"), &out), 2);
+  EXPECT_NE(out.find("con --pulsar indique --pdf, --text o --csv"), std::string::npos) << out;
 }
 
 }  // namespace

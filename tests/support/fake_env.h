@@ -33,8 +33,9 @@ class FakeClockEnv : public nv::EnvWrapper {
   int delays = 0;
 };
 
-// Fails writes once `write_budget` bytes have been written through it
-// (negative: never), with `error` (39, disk full, by default). With `only`
+// Fails writes once `write_budget` bytes have been written through it, or
+// once `call_budget` write calls have passed (negative: never), with
+// `error` (39, disk full, by default). With `only`
 // set, only files whose path contains it are affected. With `fail_syncs`,
 // every flush fails with kOsWriteFault.
 class FailingEnv : public nv::EnvWrapper {
@@ -55,6 +56,7 @@ class FailingEnv : public nv::EnvWrapper {
   }
 
   std::atomic<int64_t> write_budget{-1};
+  std::atomic<int> call_budget{-1};
   std::atomic<int> error{nv::kOsDiskFull};
   std::atomic<int> writes{0};
   std::atomic<bool> fail_syncs{false};
@@ -67,6 +69,9 @@ class FailingEnv : public nv::EnvWrapper {
     File(std::unique_ptr<nv::EnvFile> f, FailingEnv* env) : f_(std::move(f)), env_(env) {}
     int Read(uint64_t o, void* b, size_t n, size_t* got) override { return f_->Read(o, b, n, got); }
     int Write(uint64_t o, const void* b, size_t n) override {
+      if (int calls = env_->call_budget.load(); calls >= 0) {
+        if (env_->writes.load() >= calls) return env_->error.load();
+      }
       ++env_->writes;
       int64_t budget = env_->write_budget.load();
       if (budget >= 0) {

@@ -7,7 +7,14 @@
 //
 // A chooser runs on the main thread under the Qt backend; the reports it
 // starts run on their own threads, and the program ends when the chooser
-// is closed and the last of them has ended.
+// is closed and the last of them has ended. With --pulsar the chooser runs
+// without a screen: the listed buttons and options are pressed in order
+// (an unattended run, as a scheduled job would make it), its messages go
+// to standard error, and a list spent while the chooser is still open, or
+// naming what the chooser lacks, ends the run with status 1.
+//
+//   fxr4 choose ELG_RPT_SALENT_FECHA --desfec 01/03/2026 --hasfec 31/03/2026
+//        --text marzo.txt --pulsar Detallado,Imprimir,Cancelar
 //
 // The program works in the folder that holds ./Archivos (the data files),
 // builds the procedure's parameter block and OPC_IMPRESION from the options,
@@ -19,7 +26,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -111,6 +120,7 @@ void Usage(FILE* out) {
       "Uso: fxr4 run PROCEDIMIENTO [opciones] (--pdf ARCHIVO | --text [ARCHIVO] |\n"
       "                                        --csv ARCHIVO | --print | --preview)\n"
       "     fxr4 choose ELEGIR [opciones] [--salientes | --entrantes]\n"
+      "                 [--pulsar BOTONES (--pdf ARCHIVO | --text [ARCHIVO] | --csv ARCHIVO)]\n"
       "     fxr4 --help\n\n"
       "Se ejecuta en la carpeta que contiene ./Archivos.\n\n"
       "Opciones:\n"
@@ -140,7 +150,10 @@ void Usage(FILE* out) {
       "  --preview             muestra la vista previa (VISTA_PREVIA = 1)\n"
       "Elegir (por omisión, vista previa o impresora):\n"
       "  --salientes           sólo llamadas salientes (LLASAL)\n"
-      "  --entrantes           sólo llamadas entrantes (LLAENT)\n\n"
+      "  --entrantes           sólo llamadas entrantes (LLAENT)\n"
+      "  --pulsar BOTONES      sin pantalla: pulsa en orden los botones y opciones de\n"
+      "                        la lista, separados por comas (p. ej.\n"
+      "                        Detallado,Imprimir,Cancelar)\n\n"
       "Procedimientos:\n");
   for (const char* p : kProcedures) std::fprintf(out, "  %s\n", p);
   std::fprintf(out, "\nElegir:\n");
@@ -173,14 +186,27 @@ struct Options {
   int32_t desdur = 0, hasdur = INT32_MAX;
   double descos = -1e18, hascos = 1e18;
   uint8_t llasal = 1, llaent = 1;
+  std::vector<std::string> pulsar;  // --pulsar, in Windows-1252
 };
 
+// A control's text as the user reads it: no mnemonic mark, no blanks
+// around it, capitals aside.
+std::string Plain(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size() && text[i + 1] != '&') continue;
+    out.push_back(char(std::toupper(static_cast<unsigned char>(text[i]))));
+  }
+  return std::string(nv::Clip(out.substr(std::min(out.find_first_not_of(' '), out.size()))));
+}
+
 // The library's message boxes go to standard error; its windows (the
-// progress window) have no screen here.
+// progress window) have no screen here. A chooser plays `steps` (--pulsar).
 class ConsoleBackend : public nv::ui::Backend {
  public:
+  explicit ConsoleBackend(std::vector<std::string> steps = {}) : steps_(std::move(steps)) {}
   std::unique_ptr<nv::ui::WindowPeer> CreatePeer(nv::ui::Window& w, bool) override {
-    return std::make_unique<Peer>(w);
+    return std::make_unique<Peer>(w, w.def().caption == "Elegir tipo de reporte" ? this : nullptr);
   }
   int Message(const nv::ui::MessageSpec& m) override {
     std::string text = nv::Utf8FromAnsi(m.text);
@@ -192,17 +218,66 @@ class ConsoleBackend : public nv::ui::Backend {
   }
   void SetBusy(bool) override {}
   int errors() const { return errors_; }
+  // After the chooser closed: steps never played are an error too (a
+  // print asked for and not made).
+  void Closed() {
+    if (next_ >= steps_.size()) return;
+    std::fprintf(stderr, "fxr4: la ventana «Elegir tipo de reporte» se cerró antes de «%s»\n",
+                 nv::Utf8FromAnsi(steps_[next_]).c_str());
+    ++errors_;
+  }
 
  private:
   class Peer : public nv::ui::WindowPeer {
    public:
-    explicit Peer(nv::ui::Window& w) : w_(w) {}
+    Peer(nv::ui::Window& w, ConsoleBackend* player) : w_(w), player_(player) {}
     void Update(nv::ui::ControlId, nv::ui::Prop) override {}
-    void Wait() override { w_.ForceEnd(); }
+    void Wait() override {
+      if (player_ == nullptr || !player_->Play(w_)) w_.ForceEnd();
+    }
 
    private:
     nv::ui::Window& w_;
+    ConsoleBackend* player_;
   };
+
+  // The chooser waits for its user: the next step. False (said, counted as
+  // an error) when there is none left or the window lacks it.
+  bool Play(nv::ui::Window& w) {
+    using nv::ui::ControlKind;
+    const std::string caption = nv::Utf8FromAnsi(w.Caption());
+    if (next_ == steps_.size()) {
+      std::fprintf(stderr, "fxr4: la ventana «%s» quedó abierta: --pulsar no dice qué hacer\n",
+                   caption.c_str());
+      ++errors_;
+      return false;
+    }
+    const std::string& step = steps_[next_++];
+    for (const nv::ui::ControlState& c : w.controls()) {
+      if (!w.Enabled(c.def.id)) continue;
+      if ((c.def.kind == ControlKind::kButton || c.def.kind == ControlKind::kCheck) &&
+          Plain(c.text) == Plain(step)) {
+        if (c.def.kind == ControlKind::kButton) {
+          w.UserPress(c.def.id);
+        } else {
+          w.UserSetValue(c.def.id, c.value == 0);
+        }
+        return true;
+      }
+      for (size_t i = 0; c.def.kind == ControlKind::kOption && i < c.items.size(); ++i) {
+        if (Plain(c.items[i]) != Plain(step)) continue;
+        w.UserSetValue(c.def.id, int(i) + 1);
+        return true;
+      }
+    }
+    std::fprintf(stderr, "fxr4: la ventana «%s» no tiene «%s»\n", caption.c_str(),
+                 nv::Utf8FromAnsi(step).c_str());
+    ++errors_;
+    return false;
+  }
+
+  std::vector<std::string> steps_;
+  size_t next_ = 0;
   std::atomic<int> errors_{0};
 };
 
@@ -271,22 +346,26 @@ std::string BuildBlock(const Options& o) {
   return std::string(reinterpret_cast<const char*>(&b), sizeof b);
 }
 
-// Opens a chooser on this (the GUI) thread; once it is closed, keeps the
-// event loop running until the reports it started have ended.
-int Choose(void* lib, void* proc, bool directory, const Options& o, const std::string& block,
-           QApplication& app) {
+// Runs a chooser on this thread, until it is closed.
+void CallChooser(void* proc, bool directory, const Options& o, const std::string& block) {
   using ChooserFn = void (*)(const char*, size_t);
   using DirectoryChooserFn = void (*)(const char*, size_t, const char*, size_t);
-  using WaitFn = void (*)();
-  auto wait = reinterpret_cast<WaitFn>(dlsym(lib, "FXR4:WAIT"));
-  if (wait == nullptr) return Fail("libFXR4.so no exporta FXR4:WAIT");
-  nv::ui::QtBackend qt;
   if (directory) {
     reinterpret_cast<DirectoryChooserFn>(proc)(o.opcion.data(), o.opcion.size(), block.data(),
                                                block.size());
   } else {
     reinterpret_cast<ChooserFn>(proc)(block.data(), block.size());
   }
+}
+
+using WaitFn = void (*)();
+
+// Opens a chooser on this (the GUI) thread; once it is closed, keeps the
+// event loop running until the reports it started have ended.
+int Choose(WaitFn wait, void* proc, bool directory, const Options& o, const std::string& block,
+           QApplication& app) {
+  nv::ui::QtBackend qt;
+  CallChooser(proc, directory, o, block);
   std::thread waiter([&] {
     wait();
     QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -343,7 +422,12 @@ int main(int argc, char** argv) {
       if (!value(&o.tipo)) return Fail("falta el tipo de llamadas");
     } else if (a == "--copias") {
       if (!value(&v)) return Fail("falta la cantidad de copias");
-      o.copias = std::atoi(v.c_str());
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (end == v.c_str() || *end != 0 || n < 1 || n > 32767) {
+        return Fail("la cantidad de copias debe estar entre 1 y 32767: " + v);
+      }
+      o.copias = int(n);
     } else if (a == "--opcion") {
       if (!value(&o.opcion) || (o.opcion != "A" && o.opcion != "N")) {
         return Fail("--opcion es A o N");
@@ -384,12 +468,22 @@ int main(int argc, char** argv) {
     } else if (a == "--preview") {
       o.out_mode = "gui";
       o.preview = true;
+    } else if (choose && a == "--pulsar") {
+      if (!value(&v) || v.empty()) return Fail("falta la lista de botones de --pulsar");
+      for (size_t at = 0; at <= v.size();) {
+        const size_t comma = std::min(v.find(',', at), v.size());
+        o.pulsar.push_back(nv::AnsiFromUtf8(v.substr(at, comma - at)));
+        at = comma + 1;
+      }
     } else if (choose && (a == "--salientes" || a == "--entrantes")) {
       o.llasal = a == "--salientes";
       o.llaent = a == "--entrantes";
     } else {
       return Fail("opción desconocida: " + a);
     }
+  }
+  if (choose && !o.pulsar.empty() && (o.out_mode.empty() || o.out_mode == "gui")) {
+    return Fail("con --pulsar indique --pdf, --text o --csv");
   }
   if (choose && o.out_mode.empty()) o.out_mode = "gui";
   if (o.out_mode.empty()) return Fail("indique --pdf, --text, --csv, --print o --preview");
@@ -400,7 +494,8 @@ int main(int argc, char** argv) {
   o.tipo = nv::AnsiFromUtf8(o.tipo);
 
   std::unique_ptr<QApplication> app;
-  if (choose || (o.out_mode != "text" && o.out_mode != "csv")) {
+  const bool unattended = !o.pulsar.empty();
+  if ((choose && !unattended) || (o.out_mode != "text" && o.out_mode != "csv")) {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr) {
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -423,15 +518,25 @@ int main(int argc, char** argv) {
   if (output(shape.c_str()) != 0) return Fail("salida inválida: " + shape);
 
   const std::string block = BuildBlock(o);
-  if (choose) return Choose(h, proc, directory, o, block, *app);
+  auto wait = reinterpret_cast<WaitFn>(dlsym(h, "FXR4:WAIT"));
+  if (choose && wait == nullptr) return Fail("libFXR4.so no exporta FXR4:WAIT");
+  if (choose && !unattended) return Choose(wait, proc, directory, o, block, *app);
 
-  ConsoleBackend console;
+  ConsoleBackend console(o.pulsar);
   nv::ui::SetBackend(&console);
   fxr4::OPC_IMPRESION opc{};
   opc.VISTA_PREVIA = o.preview ? 1 : 0;
   opc.COPIAS = int16_t(o.copias);
   const std::string opc_text(reinterpret_cast<const char*>(&opc), sizeof opc);
 
+  if (choose) {
+    // The chooser on this thread; then its reports, to their end.
+    CallChooser(proc, directory, o, block);
+    console.Closed();
+    wait();
+    nv::ui::SetBackend(nullptr);
+    return console.errors() > 0 ? 1 : 0;
+  }
   std::thread run([&] {
     if (directory) {
       reinterpret_cast<DirectoryFn>(proc)(o.opcion.data(), o.opcion.size(), block.data(),

@@ -17,6 +17,7 @@
 #include "agenda/modem_config.h"
 #include "host/platform/serial.h"
 #include "tests/agenda/agenda_fixture.h"
+#include "tests/support/fake_env.h"
 #include "tools/modemsim/modem_sim.h"
 
 namespace agendatest {
@@ -375,6 +376,82 @@ TEST_F(DialerTest, AProfileThatCannotBeWrittenIsSaidSo) {
   ui_->OnIdle(A(kConfig), [](Window& w) { Press(w, kCmCancelar); });
   EXPECT_EQ(Configuracion_Modem(), kCancelled);
   EXPECT_EQ(Messages(), Strings{"Error: No se pudo guardar la configuración del módem"});
+}
+
+// A save that fails keeps the old settings whole, never some of the new
+// ones, whichever profile write fails; the window keeps what the user chose
+// and Aceptar again saves it. The dialer's retry settings likewise: all
+// three or none, said, and the dial goes on.
+TEST_F(DialerTest, AFailedSaveKeepsTheOldSettingsWholeAndTheChosenOnes) {
+  const std::string old_settings =
+      "[FXQ-MODEM]\nPORT=COM2\nPREFIJO=0,\n[FXQ-DISCADOR]\nINTENTOS=3\n";
+  Profile(old_settings);
+  const std::string before = ProfileText();
+  nvtest::FailingEnv env(ui_->clock_env(), "fonvex.ini");
+  nv::SetEnv(&env);
+  ModemConfig chosen = ModemConfig::Read();
+  chosen.value[kPort] = "COM3";
+  chosen.value[kPrefijo] = "9,";
+  chosen.value[kInitString] = "AT&F^M";
+  for (int allowed = 0; allowed <= kModemSettingCount; ++allowed) {
+    env.writes = 0;
+    env.call_budget = allowed;
+    const bool saved = chosen.Write();
+    env.call_budget = -1;
+    EXPECT_EQ(ModemConfig::Read().value == chosen.value, saved) << allowed;
+    if (!saved) {
+      EXPECT_EQ(ProfileText(), before) << allowed;
+    }
+    Profile(old_settings);
+    env.writes = 0;
+    env.call_budget = allowed;
+    const DialerConfig retries{2, 9, 1};
+    const bool kept = retries.Write();
+    env.call_budget = -1;
+    const DialerConfig read = DialerConfig::Read();
+    EXPECT_EQ(read.attempts == 2 && read.wait == 9 && read.delay == 1, kept) << allowed;
+    EXPECT_EQ(ProfileText() == before, !kept) << allowed;
+    Profile(old_settings);
+  }
+
+  env.writes = 0;
+  env.call_budget = 0;
+  std::string kept, on_screen;
+  ui_->OnOpen(A(kConfig), [](Window& w) {
+    Choose(w, ModemControl(kPort), 3);
+    Type(w, ModemControl(kPrefijo), "9,");
+    Press(w, kCmAceptar);
+  });
+  ui_->OnIdle(A(kConfig), [&](Window& w) {
+    kept = ProfileText();
+    on_screen =
+        w.Text(ModemControl(kPort)) + " " + std::string(nv::Clip(w.Text(ModemControl(kPrefijo))));
+    env.call_budget = -1;
+    Press(w, kCmAceptar);
+  });
+  EXPECT_EQ(Configuracion_Modem(), kCompleted);
+  EXPECT_EQ(Messages(), Strings{"Error: No se pudo guardar la configuración del módem"});
+  EXPECT_EQ(kept, before);
+  EXPECT_EQ(on_screen, "COM3 9,");
+  EXPECT_EQ(ModemConfig::Read().value[kPort] + ModemConfig::Read().Prefix(), "COM39,");
+  Profile(old_settings);
+
+  // "Discar" with retry settings that cannot be kept: said, none kept, dialled.
+  env.writes = 0;
+  env.call_budget = 0;
+  ui_->OnOpen(A(kDiscarCaption), [](Window& w) {
+    Type(w, kDsIntentos, "2");
+    Type(w, kDsEspera, "9");
+    Press(w, kDsDiscar);
+    Press(w, kDsCancelar);
+  });
+  const size_t from = ui_->messages().size();
+  AgendaProcedures().Discar("555");
+  nv::SetEnv(ui_->clock_env());
+  ASSERT_FALSE(Messages(from).empty());
+  EXPECT_EQ(Messages(from)[0], "Atención: No se pudo guardar la configuración del discador");
+  EXPECT_EQ(ProfileText(), before);
+  EXPECT_EQ(Dials().size(), 1u);
 }
 
 TEST_F(DialerTest, DiscarRefusesOddRetrySettingsAndShowsANewPrefix) {

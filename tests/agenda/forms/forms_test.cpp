@@ -3,6 +3,7 @@
 // (numbers deleted with their calls re-linked, contacts asked one by one),
 // the hold messages and the lookup fields.
 #include <set>
+#include <tuple>
 
 #include "agenda/ficha_contacto.h"
 #include "agenda/ficha_empresa.h"
@@ -143,35 +144,37 @@ TEST_P(StoresEntryFormTest, NamesAreUniqueWithinAKindOnly) {
     Press(w, agenda::kFcAceptar);
   });
   EXPECT_EQ(Ficha_Empresa("A", 0), kCompleted);
-  // A second company named like a company is refused, on the field and on Aceptar.
-  int focus = 0;
-  ui_->OnOpen("Ficha de la empresa", [&](Window& w) {
-    Type(w, agenda::kFcNombre, "Acme  ");
-    focus = w.Focus();
-    Press(w, agenda::kFcAceptar);
-  });
-  ui_->OnIdle("Ficha de la empresa", [&](Window& w) { Press(w, agenda::kFcCancelar); });
-  ui_->QueueAnswer(1);  // name message
-  ui_->QueueAnswer(1);  // name message again on Aceptar
-  ui_->QueueAnswer(1);  // cancel: "Si"
-  EXPECT_EQ(Ficha_Empresa("A", 0), kCancelled);
-  EXPECT_EQ(CountText(" El nombre que se cargo ya existe en la agenda !"), 2);
-  (void)focus;
-  int companies = 0;
-  for (const Entry& e : Entries()) companies += e.kind == "E";
+  // A second company named like a company (or contact like a contact) is
+  // refused once per gesture: Enter in the name field says it once and
+  // saves nothing; a later Aceptar says it again.
+  const std::string taken = " El nombre que se cargo ya existe en la agenda !";
+  for (const auto& [caption, name, run] :
+       {std::tuple{"Ficha de la empresa", "Acme  ", &Ficha_Empresa},
+        std::tuple{"Ficha de Contactos", "Juan", &Ficha_Contacto}}) {
+    const int before = CountText(taken);
+    int after_enter = -1, focus = 0;
+    ui_->OnOpen(caption, [&, name = name](Window& w) {
+      Type(w, agenda::kFcNombre, name);
+      w.UserKey(kKeyEnter);
+    });
+    ui_->OnIdle(caption, [&](Window& w) {
+      after_enter = CountText(taken) - before;
+      focus = w.Focus();
+      Press(w, agenda::kFcAceptar);
+    });
+    ui_->OnIdle(caption, [&](Window& w) { Press(w, agenda::kFcCancelar); });
+    for (int i = 0; i < 3; ++i) ui_->QueueAnswer(1);  // twice the name, then cancel: "Si"
+    EXPECT_EQ(run("A", 0), kCancelled) << caption;
+    EXPECT_EQ(after_enter, 1) << caption;
+    EXPECT_EQ(focus, agenda::kFcNombre) << caption;
+    EXPECT_EQ(CountText(taken) - before, 2) << caption;
+  }
+  int companies = 0, juans = 0;
+  for (const Entry& e : Entries()) {
+    companies += e.kind == "E";
+    juans += e.nombre == "Juan";
+  }
   EXPECT_EQ(companies, 2);
-  // Two contacts may not share a name either.
-  ui_->OnOpen("Ficha de Contactos", [&](Window& w) {
-    Type(w, agenda::kFcNombre, "Juan");
-    Press(w, agenda::kFcAceptar);
-  });
-  ui_->OnIdle("Ficha de Contactos", [&](Window& w) { Press(w, agenda::kFcCancelar); });
-  ui_->QueueAnswer(1);
-  ui_->QueueAnswer(1);
-  ui_->QueueAnswer(1);
-  EXPECT_EQ(Ficha_Contacto("A", 0), kCancelled);
-  int juans = 0;
-  for (const Entry& e : Entries()) juans += e.nombre == "Juan";
   EXPECT_EQ(juans, 2);
 }
 

@@ -5,6 +5,8 @@
 // reaches its field, Enter accepts, Esc cancels.
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -184,6 +186,43 @@ TEST_F(QtFormsTest, KeysReachFieldsAcceptAndCancel) {
   dic_->Access("FXMA11")->Close();
   EXPECT_EQ(result, kCompleted);
   EXPECT_EQ(Numbers().count("0351"), 1u);
+}
+
+// Enter in the name field with a name another company has, real keys:
+// the message shows once (not again for the Aceptar that Enter pressed),
+// and nothing is saved.
+TEST_F(QtFormsTest, EnterOnATakenNameSaysItOnce) {
+  AddEntry("Beta", "E");
+  const int32_t acme = AddEntry("Acme", "E");
+  int boxes = 0;
+  QTimer answer;  // plays the user of each message box: its first button
+  answer.setInterval(20);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      if (box == nullptr || !box->isVisible() || box->buttons().empty()) continue;
+      ++boxes;
+      box->buttons().front()->click();
+    }
+  });
+  answer.start();
+  int result = 0;
+  Drive({{A("Modificando una empresa"),
+          [](Window& w) {
+            QTest::keyClick(Active(w), Qt::Key_N, Qt::AltModifier);  // "&Nombre"
+            auto* name = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            ASSERT_NE(name, nullptr);
+            name->selectAll();
+            QTest::keyClicks(name, "Beta");
+            QTest::keyClick(name, Qt::Key_Return);
+          }},
+         {A("Modificando una empresa"), [](Window& w) { w.UserPress(agenda::kFcCancelar); }}},
+        [&] { result = agenda::Ficha_Empresa("M", acme); });
+  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(result, kCancelled);
+  Entry e;
+  ASSERT_TRUE(HasEntry(acme, &e));
+  EXPECT_EQ(e.nombre, "Acme");
 }
 
 // A window opens where and as large as the user left it last time.
