@@ -167,6 +167,10 @@ int ReadAhead(FlatFcb* f, KeyFile* kf, const KeyCursor& c, int dir, uint32_t n) 
   return 0;
 }
 
+int RecordBytes(FlatFcb* f, uint32_t n, const uint8_t** stored) {
+  return RecordAt(f, n, stored);
+}
+
 int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw) {
   const uint8_t* p = nullptr;
   int err = RecordAt(f, n, &p);
