@@ -30,6 +30,13 @@ std::string Walk(File& f, int key, int* count = nullptr) {
   return out;
 }
 
+// The declaration of a new CUST file in `dir`, to be created.
+FileDecl NewCust(const TempDir& dir) {
+  FileDecl d = CustDecl(dir / "CUST");
+  d.attributes = kFileCreate;
+  return d;
+}
+
 TEST(SharedRunTest, AReaderSeesAnotherOpensAddPutDeleteBuildAndPack) {
   TempDir dir;
   // The transaction file goes to the test's folder.
@@ -133,9 +140,7 @@ TEST(SharedRunTest, AReaderSeesAnotherOpensAddPutDeleteBuildAndPack) {
 // itself; a record past the end is refused, never read from the mapping.
 TEST(SharedRunTest, AReaderOfAFileCutShorterReadsOnlyWhatItHolds) {
   TempDir dir;
-  FileDecl d = CustDecl(dir / "CUST");
-  d.attributes = kFileCreate;
-  File w(d);
+  File w(NewCust(dir));
   ASSERT_EQ(w.Create(), 0);
   ASSERT_EQ(w.Open(kReadWrite | kDenyNone), 0);
   ASSERT_EQ(w.Stream(), 0);  // no flush after each ADD
@@ -202,9 +207,7 @@ TEST(SharedRunTest, AForkedChildsIdleRunDoesNotHoldUpItsParent) {
   GTEST_SKIP() << "fork timing under AddressSanitizer";
 #endif
   TempDir dir;
-  FileDecl d = CustDecl(dir / "CUST");
-  d.attributes = kFileCreate;
-  File w(d);
+  File w(NewCust(dir));
   ASSERT_EQ(w.Create(), 0);
   ASSERT_EQ(w.Open(kReadWrite | kDenyNone), 0);
   for (int32_t i = 1; i <= 5; ++i) {
