@@ -178,7 +178,7 @@ TEST(KeyBuild, InMemorySortAgreesWithAPlainSort) {
   std::mt19937 rng(11);
   for (uint16_t size : {1, 3, 5, 6, 12, 30}) {
     SCOPED_TRACE(size);
-    KeySpec shape = StringKey(size);
+    const auto shape = StringKey(size);
     VectorSource src;
     std::vector<std::pair<std::string, uint32_t>> expected;
     std::vector<uint32_t> numbers(30000);
