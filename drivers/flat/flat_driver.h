@@ -97,7 +97,8 @@ enum class SeqMode { kStart, kBound, kAt, kEnd };
 // one piece when the reads go through the file in order, or the one record
 // read last. Kept only while no other open can change them (flat_records.cpp
 // ReadRaw); dropped whenever the header is read again or this open writes a
-// record.
+// record. Where the data file can be viewed in memory, records are read
+// there instead, under the same conditions.
 //
 // A walk in key order keeps instead the records of the entries that follow
 // the one it reads (read ahead together, flat_records.cpp ReadAhead): their
@@ -112,6 +113,13 @@ struct RecordBlock {
   std::vector<uint8_t> ahead_bytes;
   size_t ahead_next = 0;      // the place of the record the walk reads next
   uint32_t ahead_window = 0;  // entries read ahead last time
+  // Records are read from the data file's view (nv::EnvFile::View) rather
+  // than into the block while they may be kept: view_checked is set once
+  // its length was asked of the system since the header was last read
+  // (another open may have cut or grown the file before), no_view when the
+  // file has no view.
+  bool view_checked = false;
+  bool no_view = false;
   void Forget() {
     first = count = 0;
     ahead.clear();

@@ -163,10 +163,11 @@ class LiveRecords : public RecordSource {
     }
     while (next_ != 0 && next_ <= f_->header.last_live) {
       uint32_t n = next_++;
-      int err = ReadRaw(f_, n, &raw_);
+      const uint8_t* raw = nullptr;
+      int err = RecordBytes(f_, n, &raw);
       if (err) return err;
-      if (raw_[0] & kRecDeleted) continue;
-      ToRuntime(f_, raw_.data() + kPrefixSize, data_.data());
+      if (raw[0] & kRecDeleted) continue;
+      ToRuntime(f_, raw + kPrefixSize, data_.data());
       *record = n;
       *data = data_.data();
       ++read_;
@@ -175,12 +176,12 @@ class LiveRecords : public RecordSource {
     *done = true;
     return 0;
   }
+  uint64_t Expected() override { return f_->header.records - f_->header.deleted; }
 
  private:
   FlatFcb* f_;
   uint32_t next_ = 0;
   uint64_t read_ = 0, total_ = 0;
-  std::vector<uint8_t> raw_;
   std::vector<uint8_t> data_;
 };
 

@@ -13,6 +13,8 @@ namespace flat {
 uint64_t RecordOffset(const FlatFcb* f, uint32_t n);
 // Prefix and stored data of record n: 35 outside 1..records, 36 when short.
 int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw);
+// The same, in place: *stored is valid until this open next reads or writes.
+int RecordBytes(FlatFcb* f, uint32_t n, const uint8_t** stored);
 int ReadStatus(FlatFcb* f, uint32_t n, uint8_t* status, uint32_t* link);
 // Before a walk in key order reads record n, the entry at c of key file kf:
 // when records may be kept and n is not, reads n together with the records

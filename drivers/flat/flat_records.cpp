@@ -36,9 +36,31 @@ bool MayKeep(const FlatFcb* f) {
   return !(f->flags & kOpenShared) && (share == 0x00 || share == 0x10 || share == 0x20);
 }
 
-// Record n as stored (prefix and data), from the kept block when it holds
-// it. Reads that follow each other through the file read a block of records
-// in their direction; others read the one record.
+// Record n in the data file's view, or nullptr (no view, or a record past
+// the end of the file: read through Read, which answers it). Called only
+// while records may be kept: no other open can then cut the file, and the
+// length is asked of the system once after the header is read, and again
+// for a record past it (this open added records since).
+const uint8_t* Viewed(FlatFcb* f, uint32_t n) {
+  RecordBlock& b = f->block;
+  if (b.no_view) return nullptr;
+  const uint64_t at = RecordOffset(f, n);
+  const uint64_t end = at + f->header.record_size;
+  const uint8_t* base = nullptr;
+  uint64_t length = 0;
+  if (!f->data->View(!b.view_checked, &base, &length)) {
+    b.no_view = true;
+    return nullptr;
+  }
+  if (end > length && b.view_checked && !f->data->View(true, &base, &length)) return nullptr;
+  b.view_checked = true;
+  return end <= length ? base + at : nullptr;
+}
+
+// Record n as stored (prefix and data), from the data file's view or the
+// kept block when it holds it. Reads that follow each other through the
+// file read a block of records in their direction; others read the one
+// record.
 int RecordAt(FlatFcb* f, uint32_t n, const uint8_t** out) {
   if (n == 0 || n > f->header.records) return 35;
   if (!f->appends.empty()) {
@@ -57,6 +79,12 @@ int RecordAt(FlatFcb* f, uint32_t n, const uint8_t** out) {
     if (i < b.ahead.size()) {
       b.ahead_next = i + 1;
       *out = b.ahead_bytes.data() + i * rs;
+      return 0;
+    }
+  }
+  if (keep) {
+    if (const uint8_t* p = Viewed(f, n)) {
+      *out = p;
       return 0;
     }
   }
@@ -100,6 +128,7 @@ constexpr uint32_t kAheadMost = 64;
 int ReadAhead(FlatFcb* f, KeyFile* kf, const KeyCursor& c, int dir, uint32_t n) {
   RecordBlock& b = f->block;
   if (!MayKeep(f) || !f->appends.empty()) return 0;
+  const bool viewed = Viewed(f, n) != nullptr;
   if (b.count != 0 && n >= b.first && n - b.first < b.count) return 0;
   if (std::find(b.ahead.begin(), b.ahead.end(), n) != b.ahead.end()) return 0;
   const bool went_on = !b.ahead.empty() && b.ahead_next == b.ahead.size();
@@ -110,6 +139,20 @@ int ReadAhead(FlatFcb* f, KeyFile* kf, const KeyCursor& c, int dir, uint32_t n) 
   if (kf->Following(c, dir, b.ahead_window - 1, &b.ahead) != 0) b.ahead.resize(1);
   const size_t rs = f->header.record_size;
   b.ahead_bytes.resize(b.ahead.size() * rs);
+  if (viewed) {
+    // Copied from the view together: the copies wait for memory at the same
+    // time instead of one after the other as the walk reads them.
+    for (size_t i = 0; i < b.ahead.size(); ++i) {
+      const uint32_t r = b.ahead[i];
+      const uint8_t* p = r <= f->header.records ? Viewed(f, r) : nullptr;
+      if (p) {
+        std::memcpy(b.ahead_bytes.data() + i * rs, p, rs);
+      } else {
+        b.ahead[i] = 0;  // read alone by the walk
+      }
+    }
+    return 0;
+  }
   std::vector<nv::EnvFile::Piece> pieces(b.ahead.size());
   for (size_t i = 0; i < b.ahead.size(); ++i) {
     const uint32_t r = b.ahead[i] <= f->header.records ? b.ahead[i] : 0;
@@ -122,6 +165,10 @@ int ReadAhead(FlatFcb* f, KeyFile* kf, const KeyCursor& c, int dir, uint32_t n) 
     if (err || pieces[i].n == 0 || pieces[i].got != rs) b.ahead[i] = 0;
   }
   return 0;
+}
+
+int RecordBytes(FlatFcb* f, uint32_t n, const uint8_t** stored) {
+  return RecordAt(f, n, stored);
 }
 
 int ReadRaw(FlatFcb* f, uint32_t n, std::vector<uint8_t>* raw) {
@@ -265,8 +312,11 @@ int ReadHeader(FlatFcb* f) {
   if (err) return drv::OsError(err);
   if (got != sizeof b) return 36;
   Header h;
-  // Another open may have written since: the kept records go.
+  // Another open may have written since: the kept records go, and the
+  // view's length is asked again.
   f->block.Forget();
+  f->block.view_checked = false;
+  f->block.no_view = false;
   if ((err = UnsealHeader(b, f->owner_key, &h)) != 0) return err;
   // Counters that cannot belong to a sound file.
   if (h.records_start < kHeaderSize || h.deleted > h.records || h.last_live > h.records ||

@@ -1,9 +1,10 @@
 // BUILD of a flat key: external sort through two temporary files, then the
 // tree written bottom-up.
 //
-// Sort: entries (record number, key value) fill the sort buffer; each full
-// buffer is sorted by (key value, record number) and written as a run to
-// the first temporary file. Merge passes then combine up to kFanIn runs at a
+// Sort: entries (record number, key value) fill the sort buffer, which
+// grows while memory can be had up to kRunBytes; each full buffer is sorted
+// by (key value, record number) and written as a run to the first
+// temporary file (entries that fit in one buffer need none). Merge passes then combine up to kFanIn runs at a
 // time into the other file, back and forth, until at most kFanIn runs are
 // left; the last merge feeds the tree writer directly.
 //
@@ -12,6 +13,8 @@
 // of one page. Pages are numbered from the root (page 1) down, so the leaves
 // come last; each page is filled completely but the last of its level.
 #include "drivers/flat/key_build.h"
+
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,11 +27,30 @@ namespace flat {
 namespace {
 
 constexpr size_t kFanIn = 128;       // runs merged at once
+// A run grows past the sort buffer, while memory can be had, up to this
+// many bytes with its sorting arrays (entry, key prefix, order): a key of a
+// million records sorts in memory, without temporary files.
+constexpr size_t kRunBytes = size_t(64) << 20;
+constexpr size_t kRunEntriesMost = size_t(1) << 24;  // the order fits in 24 bits
 constexpr size_t kIoChunk = 32768;   // writes
 constexpr size_t kReadChunk = 8192;  // reads of one run
 
 int IoError(int os_error) {
   return PageIoError(os_error);
+}
+
+// Memory for a run: nullptr when it cannot be had. A large one is asked in
+// large pages where the system has them (far fewer faults to fill it).
+template <typename T>
+std::unique_ptr<T[]> RunMemory(size_t n) {
+  std::unique_ptr<T[]> p(new (std::nothrow) T[n]);
+  constexpr uintptr_t kLarge = uintptr_t(2) << 20;
+  if (p && n * sizeof(T) >= 2 * kLarge) {
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(p.get()) + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p.get()) + n * sizeof(T)) & ~(kLarge - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+  }
+  return p;
 }
 
 // Removes the temporary files whatever happens.
@@ -382,7 +404,8 @@ class KeySorter {
         options_(options),
         temp_{env, {}, {}} {}
 
-  int Start() {
+  // expected: the records the source expects to give (0: not known).
+  int Start(uint64_t expected) {
     int rc = key_->Reset();
     if (rc != 0) return rc;
     for (int i = 0; i < 2; ++i) {
@@ -407,7 +430,11 @@ class KeySorter {
       entries_ -= 4;
     }
     out_ = std::make_unique<Writer>(temp_.files[0].get(), 0);
-    order_.reserve(entries_);
+    // A sort buffer the caller sized stays as it is (tests of the merge).
+    most_ = options_.buffer_entries
+                ? entries_
+                : std::max(entries_, std::min(kRunEntriesMost, kRunBytes / (el_ + 20)));
+    if (expected > entries_) Grow(size_t(std::min<uint64_t>(expected, most_)));
     return 0;
   }
 
@@ -416,7 +443,7 @@ class KeySorter {
     if (!EncodeKey(shape_, data, e + 4)) return 0;
     PutU32(e, record);
     ++count_;
-    if (++filled_ == entries_) return FlushRun();
+    if (++filled_ == entries_ && !Grow(entries_ * 2)) return FlushRun();
     return 0;
   }
 
@@ -491,12 +518,72 @@ class KeySorter {
   void Abandon() { key_->Reset(); }
 
  private:
+  // The buffer made larger, to `want` entries at most and most_: false when
+  // it is as large as it may be or the memory cannot be had (a full buffer
+  // is then written as a run).
+  bool Grow(size_t want) {
+    if (entries_ >= most_ || want <= entries_) return false;
+    const size_t more = std::min(most_, want);
+    std::unique_ptr<uint8_t[]> bigger = RunMemory<uint8_t>(more * el_);
+    if (!bigger) return false;
+    std::memcpy(bigger.get(), buffer_.get(), filled_ * el_);
+    buffer_ = std::move(bigger);
+    entries_ = more;
+    return true;
+  }
+
+  // order_ = the buffer's entries by (key value, record number). Sorted by
+  // the first 5 bytes of the value with a radix sort (each byte a pass,
+  // passes whose byte is the same in every entry skipped), then each group
+  // of entries equal in those bytes by the whole entry.
   void SortBuffer() {
-    order_.resize(filled_);
-    for (size_t i = 0; i < filled_; ++i) order_[i] = uint32_t(i);
-    std::sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
-      return CompareEntries(buffer_.get() + a * el_, buffer_.get() + b * el_, kl_) < 0;
-    });
+    const size_t n = filled_;
+    auto less = [this](uint32_t a, uint32_t b) {
+      return CompareEntries(buffer_.get() + size_t(a) * el_, buffer_.get() + size_t(b) * el_,
+                            kl_) < 0;
+    };
+    order_.resize(n);
+    if (n == 0 || n > kRunEntriesMost) {
+      for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(i);
+      std::sort(order_.begin(), order_.end(), less);
+      return;
+    }
+    const size_t pl = std::min<size_t>(kl_, 5);
+    if (sort_room_ < n) {
+      keys_ = RunMemory<uint64_t>(n);
+      other_ = RunMemory<uint64_t>(n);
+      sort_room_ = keys_ && other_ ? n : 0;
+      if (sort_room_ == 0) {
+        // No memory for the radix sort: the comparison sort alone.
+        for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(i);
+        std::sort(order_.begin(), order_.end(), less);
+        return;
+      }
+    }
+    uint64_t* keys = keys_.get();
+    uint64_t* other = other_.get();
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t* v = buffer_.get() + i * el_ + 4;
+      uint64_t k = 0;
+      for (size_t j = 0; j < 5; ++j) k = k << 8 | (j < pl ? v[j] : 0);
+      keys[i] = k << 24 | i;
+    }
+    for (int shift = 24; shift < 64; shift += 8) {
+      size_t count[257] = {};
+      for (size_t i = 0; i < n; ++i) ++count[((keys[i] >> shift) & 0xFF) + 1];
+      if (count[((keys[0] >> shift) & 0xFF) + 1] == n) continue;
+      for (int d = 0; d < 256; ++d) count[d + 1] += count[d];
+      for (size_t i = 0; i < n; ++i) other[count[(keys[i] >> shift) & 0xFF]++] = keys[i];
+      std::swap(keys, other);
+    }
+    for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(keys[i] & 0xFFFFFF);
+    for (size_t a = 0; a < n;) {
+      size_t b = a + 1;
+      while (b < n && (keys[b] >> 24) == (keys[a] >> 24)) ++b;
+      if (b - a > 1 && !std::is_sorted(order_.begin() + a, order_.begin() + b, less))
+        std::sort(order_.begin() + a, order_.begin() + b, less);
+      a = b;
+    }
   }
 
   int FlushRun() {
@@ -521,7 +608,11 @@ class KeySorter {
   BuildOptions options_;
   TempFiles temp_;
   size_t entries_ = 0;
+  size_t most_ = 0;  // entries the buffer may grow to
   std::unique_ptr<uint8_t[]> buffer_;
+  // The radix sort's two arrays of (prefix, place), for sort_room_ entries.
+  std::unique_ptr<uint64_t[]> keys_, other_;
+  size_t sort_room_ = 0;
   std::unique_ptr<Writer> out_;
   std::vector<uint32_t> order_;
   std::vector<Run> runs_;
@@ -545,7 +636,7 @@ int BuildKeys(nv::Env* env, const std::vector<KeyToBuild>& keys, RecordSource& s
   }
   // Every key is reset and ready before the records are read.
   for (size_t i = 0; i < sorters.size(); ++i) {
-    if (int rc = sorters[i]->Start(); rc != 0) {
+    if (int rc = sorters[i]->Start(source.Expected()); rc != 0) {
       results->assign(keys.size(), rc);
       for (size_t j = 0; j < i; ++j) sorters[j]->Abandon();
       return rc;

@@ -32,6 +32,9 @@ class RecordSource {
   // The next live record: its number and its record data (valid until the
   // next call). *done is set at the end. Non-zero answers end the build.
   virtual int Next(uint32_t* record, const uint8_t** data, bool* done) = 0;
+  // How many records Next() is likely to give (0: not known): the sort
+  // takes memory for them at once instead of growing into it.
+  virtual uint64_t Expected() { return 0; }
 };
 
 // The duplicates report of one build (BUILD(file) and PACK share one over

@@ -527,7 +527,10 @@ int KeyFile::Open(nv::Env* env, const std::string& path, const nv::OpenOptions& 
 
 void KeyFile::set_cache(bool on) {
   cache_on_ = on;
-  if (!on) Forget();
+  if (!on) {
+    viewed_ = false;
+    Forget();
+  }
 }
 
 static int ReadAt(nv::EnvFile* f, uint64_t offset, uint8_t* buf, size_t n) {
@@ -538,11 +541,28 @@ static int ReadAt(nv::EnvFile* f, uint64_t offset, uint8_t* buf, size_t n) {
   return 0;
 }
 
+bool KeyFile::FromView(uint32_t page, uint8_t* buf) {
+  if (!cache_on_ || no_view_) return false;
+  const uint64_t at = uint64_t(page) * kPageSize;
+  const uint8_t* base = nullptr;
+  uint64_t length = 0;
+  if (!file_->View(false, &base, &length)) {
+    no_view_ = true;
+    return false;
+  }
+  viewed_ = true;
+  if (at + kPageSize > length && !file_->View(true, &base, &length)) return false;
+  if (at + kPageSize > length) return false;
+  std::memcpy(buf, base + at, kPageSize);
+  return true;
+}
+
 int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
   if (auto held = held_pages_.find(page); held != held_pages_.end()) {
     std::memcpy(buf, held->second.data(), kPageSize);
     return 0;
   }
+  if (FromView(page, buf)) return 0;
   auto it = cache_.find(page);
   if (it != cache_.end()) {
     std::memcpy(buf, it->second.data(), kPageSize);
@@ -601,6 +621,7 @@ int KeyFile::WritePage(uint32_t page, const uint8_t* buf) {
     cache_.clear();
     return rc;
   }
+  if (viewed_) return 0;  // read back from the view
   if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
   cache_[page].assign(buf, buf + kPageSize);
   return 0;
@@ -626,7 +647,7 @@ int KeyFile::WritePages(uint32_t first, const uint8_t* pages, uint32_t count) {
     cache_.clear();
     return rc;
   }
-  for (uint32_t i = 0; i < count; ++i) {
+  for (uint32_t i = 0; i < count && !viewed_; ++i) {
     if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
     cache_[first + i].assign(pages + size_t(i) * kPageSize, pages + size_t(i + 1) * kPageSize);
   }

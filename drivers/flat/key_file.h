@@ -26,7 +26,8 @@
 // leaves.
 //
 // Caching: a file opened exclusively keeps pages in memory for the life of
-// the open (writes always go to the file at once). A file opened shared keeps
+// the open (writes always go to the file at once); where the Env can view
+// the file in memory (nv::EnvFile::View), its pages are read there instead. A file opened shared keeps
 // them only until the next MarkStale(), DropPages() or ReRead(): its owner
 // calls MarkStale() under the header lock before each operation, which drops
 // the pages and has the header read again when the operation first needs it,
@@ -231,6 +232,9 @@ class KeyFile {
   }
   int Fresh() { return stale_ ? Refresh() : 0; }
   int ReadHeaderAt(bool check_size);
+  // A page of a file no other open writes, copied from the file's view;
+  // false when there is none or the page lies past the end of the file.
+  bool FromView(uint32_t page, uint8_t* buf);
   // The finger's place when it is (value, record) and still valid.
   bool FingerAt(const uint8_t* value, uint32_t record, KeyCursor* c);
   // Pages dropped and cursors no longer current.
@@ -257,6 +261,8 @@ class KeyFile {
   KeySpec spec_;
   KeyHeader header_;
   bool cache_on_ = true;
+  bool no_view_ = false;  // the Env has no view of the file
+  bool viewed_ = false;   // pages are read from the view (and not kept)
   bool stale_ = false;  // header to be read again before use
   int sticky_error_ = 0;
   Finger finger_;

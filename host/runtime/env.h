@@ -82,6 +82,22 @@ class NV_API EnvFile {
   // Renames this open file to `to` (replacing what `to` names); Path() then
   // answers `to`. Files of Envs that cannot answer kOsInvalidParameter.
   virtual int RenameTo(const std::string& /*to*/) { return kOsInvalidParameter; }
+  // The file mapped read-only into memory, for reads without a system call.
+  // *base receives the file's first byte, *length how many bytes may be
+  // read from there: the file's size when it was last asked of the system,
+  // less what this open's Truncate cut since. `recheck` asks the system
+  // again (another open may have grown or cut the file; call it under
+  // whatever lock keeps the file from being cut while the bytes are read).
+  // Bytes past *length must never be touched (the system would kill the
+  // program). The view lasts until the next call with `recheck` or the
+  // file is closed. Answers false where the Env has none (the caller reads
+  // through Read; test Envs that fail reads answer false).
+  virtual bool View(bool recheck, const uint8_t** base, uint64_t* length) {
+    (void)recheck;
+    *base = nullptr;
+    *length = 0;
+    return false;
+  }
 };
 
 // How to open: access (0 read, 1 write, 2 read and write) and share mode

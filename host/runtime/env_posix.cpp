@@ -16,10 +16,12 @@
 // asked for.
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -125,7 +127,10 @@ class PosixFile final : public EnvFile {
  public:
   PosixFile(int fd, std::string path, uint32_t access, bool rdonly_fd)
       : fd_(fd), path_(std::move(path)), access_(access), rdonly_fd_(rdonly_fd) {}
-  ~PosixFile() override { ::close(fd_); }
+  ~PosixFile() override {
+    if (map_) ::munmap(map_, reserved_);
+    ::close(fd_);
+  }
 
   int Read(uint64_t offset, void* buf, size_t n, size_t* got) override {
     size_t done = 0;
@@ -178,10 +183,42 @@ class PosixFile final : public EnvFile {
 
   int Truncate(uint64_t size) override {
     if (access_ == 0) return kOsAccessDenied;
+    // Cut before the file is: the view must not reach past the new end.
+    viewable_ = std::min(viewable_, size);
     while (::ftruncate(fd_, off_t(size)) != 0) {
       if (errno != EINTR) return OsErrorFromErrno(errno);
     }
     return 0;
+  }
+
+  // The mapping reserves more than the file holds, so that a file that grows
+  // is mapped again only when it outgrows the reservation; pages past the
+  // end of the file are never touched (viewable_ keeps to the size).
+  bool View(bool recheck, const uint8_t** base, uint64_t* length) override {
+    *base = nullptr;
+    *length = 0;
+    if (access_ == 1 || map_failed_) return false;
+    if (recheck || !map_) {
+      uint64_t size = 0;
+      if (Size(&size) != 0) return false;
+      if (!map_ || size > reserved_) {
+        const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+        const uint64_t want = (size + size / 2 + (uint64_t(1) << 20) + page - 1) / page * page;
+        if (map_) ::munmap(map_, reserved_);
+        map_ = nullptr;
+        void* m = ::mmap(nullptr, size_t(want), PROT_READ, MAP_SHARED, fd_, 0);
+        if (m == MAP_FAILED) {
+          map_failed_ = true;  // read through Read from now on
+          return false;
+        }
+        map_ = static_cast<uint8_t*>(m);
+        reserved_ = want;
+      }
+      viewable_ = size;
+    }
+    *base = map_;
+    *length = viewable_;
+    return true;
   }
 
   int Size(uint64_t* size) override {
@@ -253,6 +290,10 @@ class PosixFile final : public EnvFile {
   std::string path_;
   uint32_t access_;  // 0 read, 1 write, 2 read and write
   bool rdonly_fd_;   // the descriptor itself is read-only
+  uint8_t* map_ = nullptr;  // View(): reserved_ bytes mapped, viewable_ readable
+  uint64_t reserved_ = 0;
+  uint64_t viewable_ = 0;
+  bool map_failed_ = false;
 };
 
 class PosixEnv final : public Env {

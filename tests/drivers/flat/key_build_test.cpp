@@ -169,6 +169,42 @@ TEST(KeyBuild, BuildEqualsIncrementalInsertionInOrder) {
   ASSERT_EQ(built->Check(&problems), 0) << problems;
 }
 
+// The in-memory sort (radix on the leading bytes, then each group of equal
+// leading bytes by the whole entry) against a plain sort, for keys shorter
+// and longer than the radix prefix, values sharing long prefixes, many
+// duplicates, and records given out of record order.
+TEST(KeyBuild, InMemorySortAgreesWithAPlainSort) {
+  ScratchDir dir;
+  std::mt19937 rng(11);
+  for (uint16_t size : {1, 3, 5, 6, 12, 30}) {
+    SCOPED_TRACE(size);
+    const auto shape = StringKey(size);
+    VectorSource src;
+    std::vector<std::pair<std::string, uint32_t>> expected;
+    std::vector<uint32_t> numbers(30000);
+    for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = uint32_t(i + 1);
+    std::shuffle(numbers.begin(), numbers.end(), rng);
+    for (uint32_t n : numbers) {
+      // Few letters, a shared start for the longer keys: groups of equal
+      // leading bytes and equal values both occur.
+      std::string rec(size, 'Q');
+      for (size_t j = size > 8 ? 6 : 0; j < size; ++j) rec[j] = char('A' + rng() % 3);
+      src.records.emplace_back(n, rec);
+      std::string v(size, '\0');
+      EncodeKey(shape, Bytes(rec), reinterpret_cast<uint8_t*>(v.data()));
+      expected.emplace_back(v, n);
+    }
+    std::sort(expected.begin(), expected.end());
+    std::unique_ptr<KeyFile> k;
+    ASSERT_EQ(KeyFile::Create(nullptr, dir.File("S.K01"), shape, &k), 0);
+    BuildReport report(nullptr, dir.File("S.BLD"));
+    ASSERT_EQ(BuildKey(nullptr, k.get(), src, &report, dir.path()), 0);
+    EXPECT_EQ(Walk(k.get()), expected);
+    std::string problems;
+    EXPECT_EQ(k->Check(&problems), 0) << problems;
+  }
+}
+
 TEST(KeyBuild, DuplicatesCompleteTheTreeWriteTheReportAndAnswer40) {
   ScratchDir dir;
   std::unique_ptr<KeyFile> k;

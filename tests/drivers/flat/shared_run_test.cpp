@@ -30,6 +30,13 @@ std::string Walk(File& f, int key, int* count = nullptr) {
   return out;
 }
 
+// The declaration of a new CUST file in `dir`, to be created.
+FileDecl NewCust(const TempDir& dir) {
+  FileDecl d = CustDecl(dir / "CUST");
+  d.attributes = kFileCreate;
+  return d;
+}
+
 TEST(SharedRunTest, AReaderSeesAnotherOpensAddPutDeleteBuildAndPack) {
   TempDir dir;
   // The transaction file goes to the test's folder.
@@ -127,6 +134,66 @@ TEST(SharedRunTest, AReaderSeesAnotherOpensAddPutDeleteBuildAndPack) {
   ::setenv("NVRUN_PROFILE", saved_profile.c_str(), 1);
 }
 
+// Records are read from the data file mapped in memory: a reader whose
+// file another open cuts (EMPTY) and fills again reads only what the file
+// holds now, whether it shares the file or opened it deny-write and cut it
+// itself; a record past the end is refused, never read from the mapping.
+TEST(SharedRunTest, AReaderOfAFileCutShorterReadsOnlyWhatItHolds) {
+  TempDir dir;
+  File w(NewCust(dir));
+  ASSERT_EQ(w.Create(), 0);
+  ASSERT_EQ(w.Open(kReadWrite | kDenyNone), 0);
+  ASSERT_EQ(w.Stream(), 0);  // no flush after each ADD
+  auto add = [&](int32_t from, int32_t to) {
+    for (int32_t i = from; i <= to; ++i) {
+      Fill(w, i, "NOMBRE " + std::to_string(i));
+      ASSERT_EQ(w.Add(), 0);
+    }
+  };
+  add(1, 2000);
+  File r(CustDecl(dir / "CUST"));
+  ASSERT_EQ(r.Open(kReadOnly | kDenyNone), 0);
+  ASSERT_EQ(r.Set(r.key(0)), 0);
+  for (int i = 0; i < 1500; ++i) ASSERT_EQ(r.Next(), 0);
+  ASSERT_EQ(r.Get(1800), 0);
+  ASSERT_EQ(w.Empty(), 0);
+  EXPECT_EQ(r.Next(), 33);
+  EXPECT_EQ(r.Get(1800), 35);
+  add(5001, 5100);
+  int count = 0;
+  EXPECT_EQ(Walk(r, 0, &count).substr(0, 17), "5001:NOMBRE 5001 ");
+  EXPECT_EQ(count, 100);
+  EXPECT_EQ(r.Get(101), 35);
+  r.Close();
+  w.Close();
+
+  // Alone (deny write): its own EMPTY, then ADDs past where the file ended.
+  File x(CustDecl(dir / "CUST"));
+  ASSERT_EQ(x.Open(kReadWrite | kDenyWrite), 0);
+  ASSERT_EQ(x.Stream(), 0);
+  ASSERT_EQ(x.Get(100), 0);
+  ASSERT_EQ(x.Empty(), 0);
+  EXPECT_EQ(x.Get(100), 35);
+  for (int32_t i = 1; i <= 3000; ++i) {
+    Fill(x, i, "OTRO " + std::to_string(i));
+    ASSERT_EQ(x.Add(), 0);
+  }
+  ASSERT_EQ(x.Get(2999), 0);
+  EXPECT_EQ(x.As<CustRecord>().CODE, 2999);
+  EXPECT_EQ(Walk(x, 1, &count).empty(), false);
+  EXPECT_EQ(count, 3000);
+  x.Close();
+  EXPECT_TRUE(Consistent(dir / "CUST"));
+
+  // Cut behind the driver's back, the header counting records the file no
+  // longer holds: refused as a damaged file before anything is read.
+  std::vector<uint8_t> bytes = ReadBytes(dir / "CUST.DAT");
+  bytes.resize(bytes.size() - 64 * 1024);
+  WriteBytes(dir / "CUST.DAT", bytes);
+  File y(CustDecl(dir / "CUST"));
+  EXPECT_EQ(y.Open(kReadOnly | kDenyWrite), 36);
+}
+
 // A program that forks while its driver's thread waits for a run to end:
 // the child's runs are ended by a thread of its own (the parent's thread
 // and its condition are not the child's), so a child that stops reading
@@ -136,9 +203,7 @@ TEST(SharedRunTest, AReaderSeesAnotherOpensAddPutDeleteBuildAndPack) {
 // (about one paired run in four, with the machine busy).
 TEST(SharedRunTest, AForkedChildsIdleRunDoesNotHoldUpItsParent) {
   TempDir dir;
-  FileDecl d = CustDecl(dir / "CUST");
-  d.attributes = kFileCreate;
-  File w(d);
+  File w(NewCust(dir));
   ASSERT_EQ(w.Create(), 0);
   ASSERT_EQ(w.Open(kReadWrite | kDenyNone), 0);
   for (int32_t i = 1; i <= 5; ++i) {
