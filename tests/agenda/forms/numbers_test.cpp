@@ -59,7 +59,7 @@ class StoresNumberFormTest : public OverStores<NumberFormTest> {};
 INSTANTIATE_TEST_SUITE_P(Stores, StoresNumberFormTest, ::testing::Values(Where::kFlat, Where::kPostgres),
                          WhereName);
 
-TEST_F(NumberFormTest, InsertDerivesFirstCharacterAndLengthAndRelinksOnClose) {
+TEST_P(StoresNumberFormTest, InsertDerivesFirstCharacterAndLengthAndRelinksOnClose) {
   const int32_t acme = AddEntry("Acme", "E");
   AddCall(1, "0800333444");
   std::string caption;
