@@ -246,6 +246,18 @@ void FillParams(OdbcFcb* f, Statement* s, const uint8_t* record, size_t row,
       p.ind[row] = null == -1 ? SQL_NULL_DATA : 0;
       continue;
     }
+    // A position from low values (a fixed text ending in zero bytes, as a
+    // list starting from the top builds it) compares as the text before
+    // them: nothing sorts below the empty text.
+    std::vector<uint8_t> low_tail;
+    if (p.position && null != -1 && p.shape.type == nv::kTypeString && p.c_type == SQL_C_CHAR) {
+      const uint8_t* z = static_cast<const uint8_t*>(std::memchr(v, 0, p.shape.size));
+      if (z && std::all_of(z, v + p.shape.size, [](uint8_t b) { return b == 0; })) {
+        low_tail.assign(v, v + p.shape.size);
+        std::fill(low_tail.begin() + (z - v), low_tail.end(), uint8_t(' '));
+        v = low_tail.data();
+      }
+    }
     // No server keeps a zero byte inside a text: refused rather than cut.
     if ((p.shape.type == nv::kTypeString && p.c_type == SQL_C_CHAR) || p.shape.type == nv::kTypePString) {
       const size_t from = p.shape.type == nv::kTypePString ? 1 : 0;
@@ -265,7 +277,11 @@ void KeyParams(OdbcFcb* f, Statement* s, const std::vector<OdbcField*>& parts, b
   if (!s->params.empty()) return;
   for (size_t i = 0; i < parts.size(); ++i) {
     s->params.push_back(MakeParam(f, parts[i], 1));
-    if (position && i + 1 < parts.size()) s->params.push_back(MakeParam(f, parts[i], 1));
+    s->params.back().position = position;
+    if (position && i + 1 < parts.size()) {
+      s->params.push_back(MakeParam(f, parts[i], 1));
+      s->params.back().position = true;
+    }
   }
 }
 

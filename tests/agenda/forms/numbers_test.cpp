@@ -228,7 +228,7 @@ TEST_F(NumberFormTest, KeyboardOpensRowsChoosesAcceptsAndCancels) {
   EXPECT_EQ(opened.back(), "Modificando un grupo de agenda");
 }
 
-TEST_F(NumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
+TEST_P(StoresNumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
   const int32_t acme = AddEntry("Acme", "E");
   const int32_t ana = AddEntry("Ana", "C", acme);
   AddNumber(ana, "222");

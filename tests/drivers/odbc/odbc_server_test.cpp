@@ -742,6 +742,23 @@ TEST_P(OdbcServer, WatchedPutOfARowAnotherStationChangedFailsWith89) {
   EXPECT_EQ(a->Records(), 2);
 }
 
+// A list that starts from the top positions on low values: a text key of
+// zero bytes reaches every row, while a zero byte stored is still refused.
+TEST_P(OdbcServer, PositionFromLowValuesOfATextKeyReadsFromTheStart) {
+  auto f = Filled({"B", "A", "C"});
+  auto& r = f->As<ConfRecord>();
+  std::memset(static_cast<void*>(&r.NAME), 0, sizeof r.NAME);
+  r.AGE = 32767;
+  ASSERT_EQ(f->Set(f->key(1), f->key(1)), 0);
+  std::vector<int32_t> got;
+  while (f->Next() == 0) got.push_back(Code(*f));
+  EXPECT_EQ(got, (std::vector<int32_t>{2, 1, 3})) << FileError();
+  std::memset(static_cast<void*>(&r.NAME), 0, sizeof r.NAME);
+  r.CODE = 4;
+  EXPECT_EQ(f->Add(), 90);
+  EXPECT_EQ(f->Records(), 3);
+}
+
 // A table without a unique key: the row is named by all its values as read
 // (a null one by IS NULL), and of identical rows exactly one changes.
 TEST_P(OdbcServer, PutAndDeleteWithoutAUniqueKeyTouchOneRow) {
