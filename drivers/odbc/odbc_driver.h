@@ -171,6 +171,7 @@ struct OdbcKey : nv::DrvKcbHead {
 struct ParamColumn {
   OdbcField* field = nullptr;
   bool from_saved = false;     // the value of the record as last read
+  bool position = false;       // compared against, never stored (a key position)
   ValueShape shape;
   SQLSMALLINT c_type = 0;
   SQLSMALLINT sql_type = 0;

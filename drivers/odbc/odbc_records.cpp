@@ -246,6 +246,18 @@ void FillParams(OdbcFcb* f, Statement* s, const uint8_t* record, size_t row,
       p.ind[row] = null == -1 ? SQL_NULL_DATA : 0;
       continue;
     }
+    // A position from low values (a fixed text ending in zero bytes, as a
+    // list starting from the top builds it) compares as the text before
+    // them: nothing sorts below the empty text.
+    std::vector<uint8_t> low_tail;
+    if (p.position && null != -1 && p.shape.type == nv::kTypeString && p.c_type == SQL_C_CHAR) {
+      const uint8_t* z = static_cast<const uint8_t*>(std::memchr(v, 0, p.shape.size));
+      if (z && std::all_of(z, v + p.shape.size, [](uint8_t b) { return b == 0; })) {
+        low_tail.assign(v, v + p.shape.size);
+        std::fill(low_tail.begin() + (z - v), low_tail.end(), uint8_t(' '));
+        v = low_tail.data();
+      }
+    }
     // No server keeps a zero byte inside a text: refused rather than cut.
     if ((p.shape.type == nv::kTypeString && p.c_type == SQL_C_CHAR) || p.shape.type == nv::kTypePString) {
       const size_t from = p.shape.type == nv::kTypePString ? 1 : 0;
@@ -265,7 +277,11 @@ void KeyParams(OdbcFcb* f, Statement* s, const std::vector<OdbcField*>& parts, b
   if (!s->params.empty()) return;
   for (size_t i = 0; i < parts.size(); ++i) {
     s->params.push_back(MakeParam(f, parts[i], 1));
-    if (position && i + 1 < parts.size()) s->params.push_back(MakeParam(f, parts[i], 1));
+    s->params.back().position = position;
+    if (position && i + 1 < parts.size()) {
+      s->params.push_back(MakeParam(f, parts[i], 1));
+      s->params.back().position = true;
+    }
   }
 }
 
@@ -1016,17 +1032,57 @@ int Duplicate(OdbcFcb* f, OdbcKey* only, intptr_t* result) {
   return 0;
 }
 
+namespace {
+
+// The server's own address of a row, for files without a row key: such a row
+// is named by all its values as read, and of several identical rows only one
+// may be touched. Servers without one keep such files read-only.
+const char* RowAddress(const OdbcFcb* f) {
+  switch (f->group->backend) {
+    case kPostgreSql: return "ctid";
+    case kSqlite: return "rowid";
+    default: return nullptr;
+  }
+}
+
+// The columns that name a row by its values: all but those the server
+// cannot compare.
+std::vector<OdbcField*> ComparableColumns(OdbcFcb* f) {
+  std::vector<OdbcField*> cols;
+  for (OdbcField* c : f->columns)
+    if (!(c->shape.attrs & kAttrNoWhere)) cols.push_back(c);
+  return cols;
+}
+
+// " WHERE" and the condition naming the current row, the file's own WHERE
+// included. Without a row key the statement reaches one row at most.
+std::string RowWhere(OdbcFcb* f, const std::vector<OdbcField*>& columns,
+                     std::vector<OdbcField*>* params) {
+  std::string cond = RowCondition(f, columns, params);
+  if (!f->where.empty()) cond += " AND (" + f->where + " )";
+  if (f->row_key) return " WHERE" + cond;
+  const std::string at = RowAddress(f);
+  return " WHERE " + at + " = (SELECT " + at + " FROM " + f->table + " WHERE" + cond + " LIMIT 1)";
+}
+
+// A file without a row key can be changed only where the server gives rows
+// an address and some column can be compared.
+void CheckRowNameable(OdbcFcb* f) {
+  if (f->row_key || (RowAddress(f) && !ComparableColumns(f).empty())) return;
+  FailText("", "La tabla " + f->table + " no tiene clave única y este servidor no permite "
+               "identificar una sola fila; no se puede modificar ni borrar", 80);
+}
+
+}  // namespace
+
 int PutRow(OdbcFcb* f) {
-  if (f->row_key == nullptr) return nv::kErrNotImplemented;
   if (f->saved.empty()) return 33;
+  CheckRowNameable(f);
   std::string sql = "UPDATE " + f->table + " SET";
-  std::vector<OdbcField*> now, saved, where;
-  bool nowhere = false;
+  std::vector<OdbcField*> now, saved;
+  const std::vector<OdbcField*> where = ComparableColumns(f);
+  const bool nowhere = where.size() != f->columns.size();
   for (OdbcField* c : f->columns) {
-    if (c->shape.attrs & kAttrNoWhere)
-      nowhere = true;
-    else
-      where.push_back(c);
     if (SameSaved(f, c) || (c->shape.attrs & kAttrReadOnly)) continue;
     sql += (now.empty() && sql.back() == 'T' ? " " : ", ") + c->column_name +
            (c->null == -1 ? " = NULL" : " = ?");
@@ -1034,11 +1090,10 @@ int PutRow(OdbcFcb* f) {
   }
   if (sql.back() == 'T') return 0;  // nothing changed: nothing is sent
   CloseResult(f);
-  if (f->watched && nowhere && !StillAsRead(f)) ChangedByOther();
-  // A watched record is identified by all its values as read, any other by
-  // its row key.
-  sql += " WHERE" + RowCondition(f, f->watched ? where : f->row_key->parts, &saved);
-  if (!f->where.empty()) sql += " AND (" + f->where + " )";
+  if (f->watched && nowhere && f->row_key && !StillAsRead(f)) ChangedByOther();
+  // A watched record, or one of a file without a row key, is identified by
+  // all its values as read; any other by its row key.
+  sql += RowWhere(f, f->watched || !f->row_key ? where : f->row_key->parts, &saved);
   const bool held = HoldsCurrent(f);
   if (held) ReleaseHold(f);  // our own lock would stop the write
   const SQLLEN rows = RunChange(f, sql, now, saved);
@@ -1052,12 +1107,12 @@ int PutRow(OdbcFcb* f) {
 }
 
 int DeleteRow(OdbcFcb* f) {
-  if (f->row_key == nullptr) return nv::kErrNotImplemented;
   if (f->saved.empty()) return 33;
+  CheckRowNameable(f);
   CloseResult(f);
   std::vector<OdbcField*> saved;
-  std::string sql = "DELETE FROM " + f->table + " WHERE" + RowCondition(f, f->row_key->parts, &saved);
-  if (!f->where.empty()) sql += " AND (" + f->where + " )";
+  std::string sql = "DELETE FROM " + f->table +
+                    RowWhere(f, f->row_key ? f->row_key->parts : ComparableColumns(f), &saved);
   if (HoldsCurrent(f)) ReleaseHold(f);
   const SQLLEN rows = RunChange(f, sql, {}, saved);
   f->saved.clear();

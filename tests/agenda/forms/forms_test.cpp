@@ -228,7 +228,7 @@ TEST_F(EntryFormTest, NumbersAddedToANewCompanyLinkItsCalls) {
   EXPECT_EQ(Numbers()["0351"].first, 1);
 }
 
-TEST_F(EntryFormTest, DeletingACompanyDeletesNumbersAndAsksForContacts) {
+TEST_P(StoresEntryFormTest, DeletingACompanyDeletesNumbersAndAsksForContacts) {
   const int32_t acme = AddEntry("Acme", "E");
   const int32_t ana = AddEntry("Ana", "C", acme);
   const int32_t beto = AddEntry("Beto", "C", acme);

@@ -59,7 +59,7 @@ class StoresNumberFormTest : public OverStores<NumberFormTest> {};
 INSTANTIATE_TEST_SUITE_P(Stores, StoresNumberFormTest, ::testing::Values(Where::kFlat, Where::kPostgres),
                          WhereName);
 
-TEST_F(NumberFormTest, InsertDerivesFirstCharacterAndLengthAndRelinksOnClose) {
+TEST_P(StoresNumberFormTest, InsertDerivesFirstCharacterAndLengthAndRelinksOnClose) {
   const int32_t acme = AddEntry("Acme", "E");
   AddCall(1, "0800333444");
   std::string caption;
@@ -228,7 +228,7 @@ TEST_F(NumberFormTest, KeyboardOpensRowsChoosesAcceptsAndCancels) {
   EXPECT_EQ(opened.back(), "Modificando un grupo de agenda");
 }
 
-TEST_F(NumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
+TEST_P(StoresNumberFormTest, SearchShowsEveryNumberWithItsOwnerOfEitherKind) {
   const int32_t acme = AddEntry("Acme", "E");
   const int32_t ana = AddEntry("Ana", "C", acme);
   AddNumber(ana, "222");

@@ -31,7 +31,7 @@ class StoresRelinkTest : public OverStores<RelinkTest> {};
 INSTANTIATE_TEST_SUITE_P(Stores, StoresRelinkTest, ::testing::Values(Where::kFlat, Where::kPostgres),
                          WhereName);
 
-TEST_F(RelinkTest, AddingAShortPrefixLinksItsCallsExceptThoseUnderALongerNumber) {
+TEST_P(StoresRelinkTest, AddingAShortPrefixLinksItsCallsExceptThoseUnderALongerNumber) {
   AddNumber(7, "0114567", 3);
   AddCall(0, "01145671234", 7, 3);
   AddCall(0, "0119999");
@@ -52,7 +52,7 @@ TEST_F(RelinkTest, AddingAShortPrefixLinksItsCallsExceptThoseUnderALongerNumber)
   ExpectAllLinked("after adding 011");
 }
 
-TEST_F(RelinkTest, DeletingANumberFallsBackToTheNextShorterMatchOrToNone) {
+TEST_P(StoresRelinkTest, DeletingANumberFallsBackToTheNextShorterMatchOrToNone) {
   AddNumber(1, "03", 4);
   AddNumber(2, "0351", 5);
   AddNumber(3, "0351456", 6);

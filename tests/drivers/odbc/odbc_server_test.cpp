@@ -74,7 +74,7 @@ class OdbcServer : public ::testing::TestWithParam<Server> {
     owner_ = GetParam() == Server::kSqlite ? sv.SqliteOwner() : sv.PgOwner();
     ClearError();
     // Every test starts without the tables it uses.
-    for (const char* t : {"CONF", "TIPOS", "LARGOS"}) {
+    for (const char* t : {"CONF", "TIPOS", "LARGOS", "GEMELOS"}) {
       File f(Decl<ConfRecord>(t, ConfType()));
       f.Remove();
     }
@@ -740,6 +740,83 @@ TEST_P(OdbcServer, WatchedPutOfARowAnotherStationChangedFailsWith89) {
   a->As<ConfRecord>().AGE = 1;
   EXPECT_EQ(a->Put(), 35);
   EXPECT_EQ(a->Records(), 2);
+}
+
+// A list that starts from the top positions on low values: a text key of
+// zero bytes reaches every row, while a zero byte stored is still refused.
+TEST_P(OdbcServer, PositionFromLowValuesOfATextKeyReadsFromTheStart) {
+  auto f = Filled({"B", "A", "C"});
+  auto& r = f->As<ConfRecord>();
+  std::memset(static_cast<void*>(&r.NAME), 0, sizeof r.NAME);
+  r.AGE = 32767;
+  ASSERT_EQ(f->Set(f->key(1), f->key(1)), 0);
+  std::vector<int32_t> got;
+  while (f->Next() == 0) got.push_back(Code(*f));
+  EXPECT_EQ(got, (std::vector<int32_t>{2, 1, 3})) << FileError();
+  std::memset(static_cast<void*>(&r.NAME), 0, sizeof r.NAME);
+  r.CODE = 4;
+  EXPECT_EQ(f->Add(), 90);
+  EXPECT_EQ(f->Records(), 3);
+}
+
+// A table without a unique key: the row is named by all its values as read
+// (a null one by IS NULL), and of identical rows exactly one changes.
+TEST_P(OdbcServer, PutAndDeleteWithoutAUniqueKeyTouchOneRow) {
+  FileDecl d = Decl<ConfRecord>("GEMELOS", ConfType());
+  d.keys.erase(d.keys.begin());  // only the key on NAME, with duplicates
+  File a(d), b(d);
+  ASSERT_EQ(a.Create(), 0) << FileError();
+  ASSERT_EQ(a.Open(), 0) << FileError();
+  ASSERT_EQ(b.Open(), 0) << FileError();
+  auto& r = a.As<ConfRecord>();
+  for (int16_t age : {30, 30}) {
+    Put(a, 7, "GEMELO", age);
+    ASSERT_EQ(a.Add(), 0) << FileError();
+  }
+  Put(a, 8, "OTRO", 31);
+  ASSERT_EQ(a.Add(), 0) << FileError();
+  Put(a, 0, "NULO", 32);  // CODE is in no key: it may be null
+  a.Call(69, nullptr, {reinterpret_cast<intptr_t>(&r.CODE), 4});
+  ASSERT_EQ(a.Add(), 0) << FileError();
+  const auto rows = [&] {
+    std::vector<std::pair<int32_t, int>> v;
+    b.Set();
+    while (b.Next() == 0) v.emplace_back(Code(b), int(b.As<ConfRecord>().AGE));
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+  const auto find = [&](File& f, int32_t code, int age = -1) {
+    f.Set();
+    while (f.Next() == 0)
+      if (Code(f) == code && (age < 0 || f.As<ConfRecord>().AGE == age)) return true;
+    return false;
+  };
+  ASSERT_TRUE(find(a, 7));
+  r.AGE = 40;
+  ASSERT_EQ(a.Put(), 0) << FileError();
+  using Rows = std::vector<std::pair<int32_t, int>>;
+  EXPECT_EQ(rows(), (Rows{{0, 32}, {7, 30}, {7, 40}, {8, 31}}));
+  ASSERT_TRUE(find(a, 0));
+  r.AGE = 50;
+  ASSERT_EQ(a.Put(), 0) << FileError();
+  EXPECT_EQ(rows(), (Rows{{0, 50}, {7, 30}, {7, 40}, {8, 31}}));
+  // Changed by the other station since it was read: not found, and the
+  // other station's values stay.
+  ASSERT_TRUE(find(a, 8));
+  ASSERT_TRUE(find(b, 8));
+  b.As<ConfRecord>().AGE = 33;
+  ASSERT_EQ(b.Put(), 0) << FileError();
+  r.AGE = 34;
+  EXPECT_EQ(a.Put(), 35);
+  EXPECT_FALSE(FileError().empty());
+  EXPECT_EQ(rows(), (Rows{{0, 50}, {7, 30}, {7, 40}, {8, 33}}));
+  // Of two identical rows one goes.
+  ASSERT_TRUE(find(a, 7, 30));
+  r.AGE = 40;
+  ASSERT_EQ(a.Put(), 0) << FileError();
+  ASSERT_TRUE(find(a, 7));
+  ASSERT_EQ(a.Delete(), 0) << FileError();
+  EXPECT_EQ(rows(), (Rows{{0, 50}, {7, 40}, {8, 33}}));
 }
 
 TEST_P(OdbcServer, CreateReplacesATableAndBuildRemakesItsIndexes) {
