@@ -314,9 +314,9 @@ TEST_F(FlatRecordTest, AFailedCloseStillClosesTheFile) {
   auto f = Make();
   ASSERT_EQ(f->Stream(), 0);
   AddN(*f, 20);
-  failing.write_budget = 0;
+  failing.failing_syncs = 100;
   EXPECT_NE(f->Close(), 0);
-  failing.write_budget = -1;
+  failing.failing_syncs = 0;
   ASSERT_EQ(f->Open(), 0) << ErrorCode();
   EXPECT_EQ(f->Records(), f->Records(f->key(0)));
   ASSERT_EQ(f->Close(), 0);
