@@ -61,4 +61,13 @@ void SetConnectOption(OdbcFcb* f, OdbcConnection* c, SQLUSMALLINT option, SQLULE
 enum { kBegin, kCommit, kRollback };
 void Transaction(OdbcFcb* f, int what);
 
+// The conversion rules a file's values go by: its connection's and its own.
+inline ConvRules Rules(const OdbcFcb* f) {
+  ConvRules r;
+  r.clip_strings = f->group ? f->group->clip_strings : true;
+  r.zero_is_null = f->zero_is_null;
+  r.odbc1 = f->group && f->group->odbc1;
+  return r;
+}
+
 }  // namespace odbc

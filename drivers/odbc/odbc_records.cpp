@@ -25,14 +25,6 @@ std::string Hex(const void* h) {
   return buf;
 }
 
-ConvRules Rules(const OdbcFcb* f) {
-  ConvRules r;
-  r.clip_strings = f->group ? f->group->clip_strings : true;
-  r.zero_is_null = f->zero_is_null;
-  r.odbc1 = f->group && f->group->odbc1;
-  return r;
-}
-
 // One ODBC call on a statement: repeated while it is still executing,
 // logged with its time and examined. Answers the return code; a failure
 // fills *e.

@@ -53,14 +53,6 @@ OdbcApi& Api() {
   return Library()->api;
 }
 
-ConvRules Rules(const OdbcFcb* f) {
-  ConvRules r;
-  r.clip_strings = f->group ? f->group->clip_strings : true;
-  r.zero_is_null = f->zero_is_null;
-  r.odbc1 = f->group && f->group->odbc1;
-  return r;
-}
-
 enum class Kind { kText, kNumber, kDate, kTime };
 Kind KindOf(const ValueShape& s) {
   switch (s.type) {
