@@ -1001,6 +1001,7 @@ class QtPeer : public WindowPeer {
         l->addWidget(v);
         item.scroll = new QScrollBar(Qt::Vertical, outer);
         item.scroll->setRange(0, 2);
+        item.scroll->setPageStep(1);
         l->addWidget(item.scroll);
         QObject::connect(item.scroll, &QScrollBar::actionTriggered, [this, id](int action) {
           int key = kKeyNone;
