@@ -457,7 +457,8 @@ class KeySorter {
     const bool in_memory = runs_.empty();
     int rc = 0;
     if (in_memory) {
-      SortBuffer();
+      rc = SortBuffer();
+      if (rc != 0) return rc;
     } else {
       rc = FlushRun();
       if (rc == 0) rc = out_->Flush();
@@ -499,14 +500,14 @@ class KeySorter {
       // little ahead are fetched meanwhile.
       constexpr size_t kAhead = 16;
       next = [&](uint8_t* e, bool* done) {
-        *done = at == order_.size();
+        *done = at == filled_;
         if (*done) return 0;
-        if (at + kAhead < order_.size()) {
-          const uint8_t* ahead = buffer_.get() + size_t(order_[at + kAhead]) * el_;
+        if (at + kAhead < filled_) {
+          const uint8_t* ahead = buffer_.get() + Place(at + kAhead) * el_;
           __builtin_prefetch(ahead);
           __builtin_prefetch(ahead + el_ - 1);
         }
-        std::memcpy(e, buffer_.get() + size_t(order_[at++]) * el_, el_);
+        std::memcpy(e, buffer_.get() + Place(at++) * el_, el_);
         return 0;
       };
     } else {
@@ -546,34 +547,28 @@ class KeySorter {
     return true;
   }
 
-  // order_ = the buffer's entries by (key value, record number). Sorted by
-  // the first 5 bytes of the value with a radix sort (each byte a pass,
-  // passes whose byte is the same in every entry skipped), then each group
-  // of entries equal in those bytes by the whole entry.
-  void SortBuffer() {
+  // The buffer's entries ordered by (key value, record number); Place(i) is
+  // then the place in the buffer of the i-th. Sorted by the first 5 bytes of
+  // the value with a radix sort of (those bytes, place) pairs (each byte a
+  // pass, passes whose byte is the same in every entry skipped), then each
+  // group of pairs equal in those bytes by the whole entry. Answers 8 when
+  // there is no memory for the order at all.
+  int SortBuffer() {
     const size_t n = filled_;
-    auto less = [this](uint32_t a, uint32_t b) {
-      return CompareEntries(buffer_.get() + size_t(a) * el_, buffer_.get() + size_t(b) * el_,
-                            kl_) < 0;
+    sorted_ = nullptr;
+    auto less = [this](size_t a, size_t b) {
+      return CompareEntries(buffer_.get() + a * el_, buffer_.get() + b * el_, kl_) < 0;
     };
-    order_.resize(n);
-    if (n == 0 || n > kRunEntriesMost) {
+    if (n > kRunEntriesMost || !RadixRoom(n)) {
+      // No memory for the radix sort (or too many entries for its places):
+      // the comparison sort alone.
+      order_ = RunMemory<uint32_t>(std::max<size_t>(n, 1));
+      if (!order_) return kErrNoMemory;
       for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(i);
-      std::sort(order_.begin(), order_.end(), less);
-      return;
+      std::sort(order_.get(), order_.get() + n, less);
+      return 0;
     }
     const size_t pl = std::min<size_t>(kl_, 5);
-    if (sort_room_ < n) {
-      keys_ = RunMemory<uint64_t>(n);
-      other_ = RunMemory<uint64_t>(n);
-      sort_room_ = keys_ && other_ ? n : 0;
-      if (sort_room_ == 0) {
-        // No memory for the radix sort: the comparison sort alone.
-        for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(i);
-        std::sort(order_.begin(), order_.end(), less);
-        return;
-      }
-    }
     uint64_t* keys = keys_.get();
     uint64_t* other = other_.get();
     for (size_t i = 0; i < n; ++i) {
@@ -582,7 +577,7 @@ class KeySorter {
       for (size_t j = 0; j < 5; ++j) k = k << 8 | (j < pl ? v[j] : 0);
       keys[i] = k << 24 | i;
     }
-    for (int shift = 24; shift < 64; shift += 8) {
+    for (int shift = 24; shift < 64 && n > 0; shift += 8) {
       size_t count[257] = {};
       for (size_t i = 0; i < n; ++i) ++count[((keys[i] >> shift) & 0xFF) + 1];
       if (count[((keys[0] >> shift) & 0xFF) + 1] == n) continue;
@@ -590,22 +585,38 @@ class KeySorter {
       for (size_t i = 0; i < n; ++i) other[count[(keys[i] >> shift) & 0xFF]++] = keys[i];
       std::swap(keys, other);
     }
-    for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(keys[i] & 0xFFFFFF);
+    auto pair_less = [&less](uint64_t a, uint64_t b) { return less(a & 0xFFFFFF, b & 0xFFFFFF); };
     for (size_t a = 0; a < n;) {
       size_t b = a + 1;
       while (b < n && (keys[b] >> 24) == (keys[a] >> 24)) ++b;
-      if (b - a > 1 && !std::is_sorted(order_.begin() + a, order_.begin() + b, less))
-        std::sort(order_.begin() + a, order_.begin() + b, less);
+      if (b - a > 1 && !std::is_sorted(keys + a, keys + b, pair_less))
+        std::sort(keys + a, keys + b, pair_less);
       a = b;
     }
+    sorted_ = keys;
+    return 0;
+  }
+
+  size_t Place(size_t i) const { return sorted_ ? size_t(sorted_[i] & 0xFFFFFF) : order_[i]; }
+
+  // The radix sort's two arrays for n entries, kept for the next run: false
+  // when the memory cannot be had.
+  bool RadixRoom(size_t n) {
+    if (sort_room_ >= n) return true;
+    keys_.reset();
+    other_.reset();
+    keys_ = RunMemory<uint64_t>(n);
+    other_ = RunMemory<uint64_t>(n);
+    sort_room_ = keys_ && other_ ? n : 0;
+    return sort_room_ != 0;
   }
 
   int FlushRun() {
     if (filled_ == 0) return 0;
-    SortBuffer();
+    if (int rc = SortBuffer(); rc != 0) return rc;
     Run r{out_->offset(), filled_};
-    for (uint32_t i : order_) {
-      int rc = out_->Put(buffer_.get() + size_t(i) * el_, el_);
+    for (size_t i = 0; i < filled_; ++i) {
+      int rc = out_->Put(buffer_.get() + Place(i) * el_, el_);
       if (rc != 0) return rc;
     }
     runs_.push_back(r);
@@ -628,7 +639,8 @@ class KeySorter {
   std::unique_ptr<uint64_t[]> keys_, other_;
   size_t sort_room_ = 0;
   std::unique_ptr<Writer> out_;
-  std::vector<uint32_t> order_;
+  const uint64_t* sorted_ = nullptr;  // the radix sort's result, else order_
+  std::unique_ptr<uint32_t[]> order_;
   std::vector<Run> runs_;
   size_t filled_ = 0;
   uint64_t count_ = 0;
