@@ -414,8 +414,8 @@ uint64_t Fnv(const std::string& bytes) {
 // together from random records (a unique code meeting duplicates, a long
 // name with ties in its leading bytes, a short name of a few values) give
 // the same key files and report whether the entries are sorted in memory
-// or through merged runs, and the same as the builder has always written
-// (the figures are those files' FNV-1a hashes).
+// (on one thread or two) or through merged runs, and the same as the
+// builder has always written (the figures are those files' FNV-1a hashes).
 TEST(KeyBuild, BuiltBytesStayTheSameHoweverTheEntriesAreSorted) {
   std::mt19937 rng(21);
   VectorSource src;
@@ -448,8 +448,8 @@ TEST(KeyBuild, BuiltBytesStayTheSameHoweverTheEntriesAreSorted) {
   mixed.name = "K:MIXED";
   const KeySpec* shapes[] = {&code, &name, &mixed};
 
-  for (uint32_t buffer : {0u, 700u}) {
-    SCOPED_TRACE(buffer);
+  for (auto [buffer, ahead] : {std::pair{0u, true}, {0u, false}, {700u, true}}) {
+    SCOPED_TRACE(testing::Message() << buffer << (ahead ? " ahead" : ""));
     ScratchDir dir;
     std::unique_ptr<KeyFile> keys[3];
     std::vector<KeyToBuild> list;
@@ -462,6 +462,7 @@ TEST(KeyBuild, BuiltBytesStayTheSameHoweverTheEntriesAreSorted) {
     BuildReport report(nullptr, dir.File("G.BLD"));
     BuildOptions o;
     o.buffer_entries = buffer;
+    o.sort_ahead = ahead;
     std::vector<int> results;
     EXPECT_EQ(BuildKeys(nullptr, list, src, &report, dir.path(), &results, o), kErrDuplicateKey);
     EXPECT_EQ(results, (std::vector<int>{kErrDuplicateKey, 0, 0}));
@@ -472,6 +473,72 @@ TEST(KeyBuild, BuiltBytesStayTheSameHoweverTheEntriesAreSorted) {
     EXPECT_EQ(Fnv(ReadAll(dir.File("G.K02"))), 0x4bf16ba04117f8ebull);
     EXPECT_EQ(Fnv(ReadAll(dir.File("G.K03"))), 0x35938b5ee784fef2ull);
     EXPECT_EQ(Fnv(ReadAll(dir.File("G.BLD"))), 0xb852889796946f92ull);
+  }
+}
+
+}  // namespace
+}  // namespace flat
+
+namespace flat {
+namespace {
+
+// A build whose writes fail at any point answers the same and leaves the
+// same files whether the second key's entries were sorted on another
+// thread or not.
+TEST(KeyBuild, AFailedWriteEndsABuildTheSameWithOrWithoutTheSecondThread) {
+  VectorSource src;
+  std::mt19937 rng(3);
+  for (uint32_t i = 1; i <= 33000; ++i)
+    src.records.emplace_back(i, LongRecord(int32_t(rng() % 3000000)) + Value(rng() % 9000, 8));
+  KeySpec code = LongKey(false);
+  KeySpec name = StringKey(8);
+  name.components[0].offset = 4;
+  struct Outcome {
+    int rc;
+    std::vector<int> results;
+    std::string files[3];
+    int writes;
+  };
+  auto build = [&](int writes, bool ahead) {
+    ScratchDir dir;
+    nvtest::FailingEnv env;
+    std::unique_ptr<KeyFile> k1, k2;
+    EXPECT_EQ(KeyFile::Create(&env, dir.File("F.K01"), code, &k1), 0);
+    EXPECT_EQ(KeyFile::Create(&env, dir.File("F.K02"), name, &k2), 0);
+    Outcome out;
+    {
+      BuildReport report(&env, dir.File("F.BLD"));
+      BuildOptions o;
+      o.sort_ahead = ahead;
+      env.writes = 0;
+      env.call_budget = writes;
+      out.rc = BuildKeys(&env, {{k1.get(), ""}, {k2.get(), ""}}, src, &report, dir.path(),
+                         &out.results, o);
+    }
+    out.writes = env.writes;
+    k1.reset();
+    k2.reset();
+    const char* names[] = {"F.K01", "F.K02", "F.BLD"};
+    for (int i = 0; i < 3; ++i)
+      if (nv::ReadWholeFile(dir.File(names[i]), &out.files[i]) != 0) out.files[i] = "(none)";
+    EXPECT_EQ(dir.Count(), out.files[2] == "(none)" ? 2u : 3u);  // no temporary file left
+    return out;
+  };
+  const Outcome whole = build(-1, true);
+  EXPECT_EQ(whole.rc, kErrDuplicateKey);
+  // Failures in the resets, the first tree and its report, the second tree
+  // (the last few writes).
+  std::vector<int> budgets;
+  for (int writes = 0; writes < whole.writes; writes += 1 + whole.writes / 8)
+    budgets.push_back(writes);
+  for (int last = 1; last <= 3; ++last) budgets.push_back(whole.writes - last);
+  for (int writes : budgets) {
+    SCOPED_TRACE(writes);
+    const Outcome a = build(writes, true), b = build(writes, false);
+    EXPECT_NE(a.rc, 0);
+    EXPECT_EQ(a.rc, b.rc);
+    EXPECT_EQ(a.results, b.results);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(a.files[i] == b.files[i]) << i;
   }
 }
 
