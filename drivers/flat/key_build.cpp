@@ -561,10 +561,11 @@ class KeySorter {
   }
 
   // The buffer's entries ordered by (key value, record number); Place(i) is
-  // then the place in the buffer of the i-th. Sorted by the first 5 bytes of
-  // the value with a radix sort of (those bytes, place) pairs (each byte a
-  // pass, passes whose byte is the same in every entry skipped), then each
-  // group of pairs equal in those bytes by the whole entry. Answers 8 when
+  // then the place in the buffer of the i-th. Sorted by 5 bytes of the value
+  // (the first 5 after those all values share) with a radix sort of (those
+  // bytes, place) pairs (each byte a pass, passes whose byte is the same in
+  // every entry skipped), then each group of pairs equal in those bytes by
+  // the whole entry. Answers 8 when
   // there is no memory for the order at all.
   int SortBuffer() {
     const size_t n = filled_;
@@ -581,11 +582,21 @@ class KeySorter {
       std::sort(order_.get(), order_.get() + n, less);
       return 0;
     }
-    const size_t pl = std::min<size_t>(kl_, 5);
+    // Leading bytes that every value shares (a common start of names,
+    // numbers or dates) tell nothing: the 5 bytes after them are taken.
+    size_t from = n > 0 ? kl_ : 0;
+    for (size_t i = 1; i < n && from > 0; ++i) {
+      const uint8_t* v = buffer_.get() + i * el_ + 4;
+      const uint8_t* v0 = buffer_.get() + 4;
+      size_t j = 0;
+      while (j < from && v[j] == v0[j]) ++j;
+      from = j;
+    }
+    const size_t pl = std::min<size_t>(kl_ - from, 5);
     uint64_t* keys = keys_.get();
     uint64_t* other = other_.get();
     for (size_t i = 0; i < n; ++i) {
-      const uint8_t* v = buffer_.get() + i * el_ + 4;
+      const uint8_t* v = buffer_.get() + i * el_ + 4 + from;
       uint64_t k = 0;
       for (size_t j = 0; j < 5; ++j) k = k << 8 | (j < pl ? v[j] : 0);
       keys[i] = k << 24 | i;
