@@ -436,17 +436,17 @@ TEST(KeyBuild, BuiltBytesStayTheSameHoweverTheEntriesAreSorted) {
     c.size = size;
     return c;
   };
-  KeySpec code = LongKey(false);
-  KeySpec name;
+  auto code = LongKey(false);
+  auto name = code;
   name.components = {component(kStoredString, 4, 30)};
   name.dup = true;
   name.nocase = true;
   name.name = "K:NAME";
-  KeySpec mixed;
+  auto mixed = code;
   mixed.components = {component(kStoredString, 34, 3), component(kStoredLong, 0, 4)};
   mixed.dup = true;
   mixed.name = "K:MIXED";
-  const KeySpec* shapes[] = {&code, &name, &mixed};
+  const decltype(code)* shapes[] = {&code, &name, &mixed};
 
   for (auto [buffer, ahead] : {std::pair{0u, true}, {0u, false}, {700u, true}}) {
     SCOPED_TRACE(testing::Message() << buffer << (ahead ? " ahead" : ""));
@@ -490,8 +490,8 @@ TEST(KeyBuild, AFailedWriteEndsABuildTheSameWithOrWithoutTheSecondThread) {
   std::mt19937 rng(3);
   for (uint32_t i = 1; i <= 33000; ++i)
     src.records.emplace_back(i, LongRecord(int32_t(rng() % 3000000)) + Value(rng() % 9000, 8));
-  KeySpec code = LongKey(false);
-  KeySpec name = StringKey(8);
+  auto code = LongKey(false);
+  auto name = StringKey(8);
   name.components[0].offset = 4;
   struct Outcome {
     int rc;
