@@ -4,9 +4,11 @@
 // Sort: entries (record number, key value) fill the sort buffer, which
 // grows while memory can be had up to kRunBytes; each full buffer is sorted
 // by (key value, record number) and written as a run to the first
-// temporary file (entries that fit in one buffer need none). Merge passes then combine up to kFanIn runs at a
-// time into the other file, back and forth, until at most kFanIn runs are
-// left; the last merge feeds the tree writer directly.
+// temporary file (entries that fit in one buffer need none: with several
+// keys, the buffers of all but the first are sorted on a second thread
+// while the first key's tree is written). Merge passes then combine up to
+// kFanIn runs at a time into the other file, back and forth, until at most
+// kFanIn runs are left; the last merge feeds the tree writer directly.
 //
 // Tree: with e entries and p entries per page the leaf level has ceil(e/p)
 // pages (at least one), each level above ceil(pages below / p), up to a level
@@ -565,8 +567,7 @@ class KeySorter {
   // (the first 5 after those all values share) with a radix sort of (those
   // bytes, place) pairs (each byte a pass, passes whose byte is the same in
   // every entry skipped), then each group of pairs equal in those bytes by
-  // the whole entry. Answers 8 when
-  // there is no memory for the order at all.
+  // the whole entry. Answers 8 when there is no memory for the order at all.
   int SortBuffer() {
     const size_t n = filled_;
     sorted_ = nullptr;
@@ -675,11 +676,10 @@ class KeySorter {
 constexpr size_t kSortAheadEntries = size_t(1) << 15;
 
 // The buffers of the keys after the first, sorted on a thread of its own
-// while this one sorts and writes the first key's tree (the machines the
-// suite runs on have two cores or more). Every write, and so every error
-// answer, crash point and byte written, stays on the calling thread in the
-// same order. Wait(i) waits for key i's buffer; the thread is joined
-// before the build ends, however it ends.
+// while this one sorts and writes the first key's tree. Every write, and so
+// every error answer, crash point and byte written, stays on the calling
+// thread in the same order. Wait(i) waits for key i's buffer; the thread is
+// joined before the build ends, however it ends.
 class SortAhead {
  public:
   SortAhead(std::vector<std::unique_ptr<KeySorter>>& sorters, bool on) : ready_(sorters.size()) {
