@@ -69,7 +69,7 @@ struct Options {
   std::string dir;
   bool keys_only = false;  // the key layer alone, no SQLite or driver rows
   bool flat_only = false;  // no SQLite (profiling the flat side)
-  bool build_only = false; // APPEND and BUILD only
+  bool build_only = false;  // APPEND and BUILD only
 };
 
 struct Row {
