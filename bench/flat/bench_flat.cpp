@@ -3,6 +3,7 @@
 // flat driver's: above 1 means the flat file is faster.
 //
 //   bench_flat [N] [--durable=M] [--dir=FOLDER] [--keys-only] [--flat-only] [--cpu]
+//              [--build-only]
 //
 // N records of about 100 bytes (a unique 32-bit code key and a 30-character
 // name key) go through: bulk APPEND while streaming (SQLite: one transaction,
@@ -11,7 +12,8 @@
 // flushed (SQLite: autocommit inserts, synchronous=FULL). N defaults to
 // 1,000,000 and M to 20,000 (never more than N). --flat-only leaves SQLite
 // out (profiling); --cpu times both sides by the process's CPU time rather
-// than the clock (a machine loaded by other work). The file is opened by one
+// than the clock (a machine loaded by other work); --build-only stops each
+// side after its BUILD (the APPEND and BUILD lines alone). The file is opened by one
 // program, read-write deny-write, as SQLite's one connection has its
 // database to itself; bench_flat_shared measures stations sharing a file.
 //
@@ -67,6 +69,7 @@ struct Options {
   std::string dir;
   bool keys_only = false;  // the key layer alone, no SQLite or driver rows
   bool flat_only = false;  // no SQLite (profiling the flat side)
+  bool build_only = false;  // APPEND and BUILD only
 };
 
 struct Row {
@@ -218,6 +221,10 @@ void RunSqlite(const Options& o, const Data& d, std::vector<Row>& rows, bool clu
                db.Exec("CREATE INDEX t_name ON t(name)");
       },
       &ok);
+  if (o.build_only) {
+    sqlite3_finalize(ins);
+    return;
+  }
   sqlite3_stmt* get = db.Prepare("SELECT code, name, fill FROM t WHERE code = ?");
   at(rows[2]) = Seconds(
       [&] {
@@ -298,6 +305,10 @@ void RunDriver(const Options& o, const Data& d, std::vector<Row>& rows) {
   t = Seconds([&] { return Check(f.Build(), "BUILD"); }, &ok);
   if (!ok) return;
   rows[1].flat = t;
+  if (o.build_only) {
+    f.Close();
+    return;
+  }
   t = Seconds(
       [&] {
         for (int32_t code : d.probes) {
@@ -406,6 +417,7 @@ void RunKeys(const Options& o, const Data& d, std::vector<Row>& rows) {
       &ok);
   if (!ok) return;
   rows[1].flat = t;
+  if (o.build_only) return;
   t = Seconds(
       [&] {
         uint8_t v[4];
@@ -499,6 +511,8 @@ int main(int argc, char** argv) {
       o.keys_only = true;
     } else if (a == "--flat-only") {
       o.flat_only = true;
+    } else if (a == "--build-only") {
+      o.build_only = true;
     } else if (a == "--cpu") {
       g_cpu_time = true;
     } else if (a.rfind("--dir=", 0) == 0) {
@@ -508,7 +522,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: bench_flat [N] [--durable=M] [--dir=FOLDER] [--keys-only] "
-                   "[--flat-only] [--cpu]\n");
+                   "[--flat-only] [--cpu] [--build-only]\n");
       return 2;
     }
   }

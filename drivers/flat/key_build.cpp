@@ -4,9 +4,11 @@
 // Sort: entries (record number, key value) fill the sort buffer, which
 // grows while memory can be had up to kRunBytes; each full buffer is sorted
 // by (key value, record number) and written as a run to the first
-// temporary file (entries that fit in one buffer need none). Merge passes then combine up to kFanIn runs at a
-// time into the other file, back and forth, until at most kFanIn runs are
-// left; the last merge feeds the tree writer directly.
+// temporary file (entries that fit in one buffer need none: with several
+// keys, the buffers of all but the first are sorted on a second thread
+// while the first key's tree is written). Merge passes then combine up to
+// kFanIn runs at a time into the other file, back and forth, until at most
+// kFanIn runs are left; the last merge feeds the tree writer directly.
 //
 // Tree: with e entries and p entries per page the leaf level has ceil(e/p)
 // pages (at least one), each level above ceil(pages below / p), up to a level
@@ -17,9 +19,13 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace flat {
@@ -439,11 +445,16 @@ class KeySorter {
   }
 
   int Add(uint32_t record, const uint8_t* data) {
+    // A full buffer grows, or goes out as a run, only when another entry
+    // comes: one just full at the end stays in memory as it is.
+    if (filled_ == entries_ && !Grow(entries_ * 2)) {
+      if (int rc = FlushRun(); rc != 0) return rc;
+    }
     uint8_t* e = buffer_.get() + filled_ * el_;
     if (!EncodeKey(shape_, data, e + 4)) return 0;
     PutU32(e, record);
     ++count_;
-    if (++filled_ == entries_ && !Grow(entries_ * 2)) return FlushRun();
+    ++filled_;
     return 0;
   }
 
@@ -452,7 +463,10 @@ class KeySorter {
     const bool in_memory = runs_.empty();
     int rc = 0;
     if (in_memory) {
-      SortBuffer();
+      // Sorted ahead on another thread, unless that found no memory (which
+      // the keys built before this one may have held then).
+      rc = sorted_ahead_ == 0 ? 0 : SortBuffer();
+      if (rc != 0) return rc;
     } else {
       rc = FlushRun();
       if (rc == 0) rc = out_->Flush();
@@ -490,9 +504,18 @@ class KeySorter {
     std::unique_ptr<Merger> merger;
     size_t at = 0;
     if (in_memory) {
+      // The entries are taken in sorted order, all over the buffer: those a
+      // little ahead are fetched meanwhile.
+      constexpr size_t kAhead = 16;
       next = [&](uint8_t* e, bool* done) {
-        *done = at == order_.size();
-        if (!*done) std::memcpy(e, buffer_.get() + size_t(order_[at++]) * el_, el_);
+        *done = at == filled_;
+        if (*done) return 0;
+        if (at + kAhead < filled_) {
+          const uint8_t* ahead = buffer_.get() + Place(at + kAhead) * el_;
+          __builtin_prefetch(ahead);
+          __builtin_prefetch(ahead + el_ - 1);
+        }
+        std::memcpy(e, buffer_.get() + Place(at++) * el_, el_);
         return 0;
       };
     } else {
@@ -513,6 +536,13 @@ class KeySorter {
     return rc;
   }
 
+  // Sorts a buffer that stayed in memory, on another thread than the one
+  // that adds and writes: touches nothing but this sorter's own memory.
+  void SortAhead() {
+    if (runs_.empty()) sorted_ahead_ = SortBuffer();
+  }
+  size_t InMemory() const { return runs_.empty() ? filled_ : 0; }
+
   // A tree written in part must not stand: the key is left empty (OPEN then
   // finds its entries short of the records).
   void Abandon() { key_->Reset(); }
@@ -532,43 +562,47 @@ class KeySorter {
     return true;
   }
 
-  // order_ = the buffer's entries by (key value, record number). Sorted by
-  // the first 5 bytes of the value with a radix sort (each byte a pass,
-  // passes whose byte is the same in every entry skipped), then each group
-  // of entries equal in those bytes by the whole entry.
-  void SortBuffer() {
+  // The buffer's entries ordered by (key value, record number); Place(i) is
+  // then the place in the buffer of the i-th. Sorted by 5 bytes of the value
+  // (the first 5 after those all values share) with a radix sort of (those
+  // bytes, place) pairs (each byte a pass, passes whose byte is the same in
+  // every entry skipped), then each group of pairs equal in those bytes by
+  // the whole entry. Answers 8 when there is no memory for the order at all.
+  int SortBuffer() {
     const size_t n = filled_;
-    auto less = [this](uint32_t a, uint32_t b) {
-      return CompareEntries(buffer_.get() + size_t(a) * el_, buffer_.get() + size_t(b) * el_,
-                            kl_) < 0;
+    sorted_ = nullptr;
+    auto less = [this](size_t a, size_t b) {
+      return CompareEntries(buffer_.get() + a * el_, buffer_.get() + b * el_, kl_) < 0;
     };
-    order_.resize(n);
-    if (n == 0 || n > kRunEntriesMost) {
+    if (n > kRunEntriesMost || !RadixRoom(n)) {
+      // No memory for the radix sort (or too many entries for its places):
+      // the comparison sort alone.
+      order_ = RunMemory<uint32_t>(std::max<size_t>(n, 1));
+      if (!order_) return kErrNoMemory;
       for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(i);
-      std::sort(order_.begin(), order_.end(), less);
-      return;
+      std::sort(order_.get(), order_.get() + n, less);
+      return 0;
     }
-    const size_t pl = std::min<size_t>(kl_, 5);
-    if (sort_room_ < n) {
-      keys_ = RunMemory<uint64_t>(n);
-      other_ = RunMemory<uint64_t>(n);
-      sort_room_ = keys_ && other_ ? n : 0;
-      if (sort_room_ == 0) {
-        // No memory for the radix sort: the comparison sort alone.
-        for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(i);
-        std::sort(order_.begin(), order_.end(), less);
-        return;
-      }
+    // Leading bytes that every value shares (a common start of names,
+    // numbers or dates) tell nothing: the 5 bytes after them are taken.
+    size_t from = n > 0 ? kl_ : 0;
+    for (size_t i = 1; i < n && from > 0; ++i) {
+      const uint8_t* v = buffer_.get() + i * el_ + 4;
+      const uint8_t* v0 = buffer_.get() + 4;
+      size_t j = 0;
+      while (j < from && v[j] == v0[j]) ++j;
+      from = j;
     }
+    const size_t pl = std::min<size_t>(kl_ - from, 5);
     uint64_t* keys = keys_.get();
     uint64_t* other = other_.get();
     for (size_t i = 0; i < n; ++i) {
-      const uint8_t* v = buffer_.get() + i * el_ + 4;
+      const uint8_t* v = buffer_.get() + i * el_ + 4 + from;
       uint64_t k = 0;
       for (size_t j = 0; j < 5; ++j) k = k << 8 | (j < pl ? v[j] : 0);
       keys[i] = k << 24 | i;
     }
-    for (int shift = 24; shift < 64; shift += 8) {
+    for (int shift = 24; shift < 64 && n > 0; shift += 8) {
       size_t count[257] = {};
       for (size_t i = 0; i < n; ++i) ++count[((keys[i] >> shift) & 0xFF) + 1];
       if (count[((keys[0] >> shift) & 0xFF) + 1] == n) continue;
@@ -576,22 +610,38 @@ class KeySorter {
       for (size_t i = 0; i < n; ++i) other[count[(keys[i] >> shift) & 0xFF]++] = keys[i];
       std::swap(keys, other);
     }
-    for (size_t i = 0; i < n; ++i) order_[i] = uint32_t(keys[i] & 0xFFFFFF);
+    auto pair_less = [&less](uint64_t a, uint64_t b) { return less(a & 0xFFFFFF, b & 0xFFFFFF); };
     for (size_t a = 0; a < n;) {
       size_t b = a + 1;
       while (b < n && (keys[b] >> 24) == (keys[a] >> 24)) ++b;
-      if (b - a > 1 && !std::is_sorted(order_.begin() + a, order_.begin() + b, less))
-        std::sort(order_.begin() + a, order_.begin() + b, less);
+      if (b - a > 1 && !std::is_sorted(keys + a, keys + b, pair_less))
+        std::sort(keys + a, keys + b, pair_less);
       a = b;
     }
+    sorted_ = keys;
+    return 0;
+  }
+
+  size_t Place(size_t i) const { return sorted_ ? size_t(sorted_[i] & 0xFFFFFF) : order_[i]; }
+
+  // The radix sort's two arrays for n entries, kept for the next run: false
+  // when the memory cannot be had.
+  bool RadixRoom(size_t n) {
+    if (sort_room_ >= n) return true;
+    keys_.reset();
+    other_.reset();
+    keys_ = RunMemory<uint64_t>(n);
+    other_ = RunMemory<uint64_t>(n);
+    sort_room_ = keys_ && other_ ? n : 0;
+    return sort_room_ != 0;
   }
 
   int FlushRun() {
     if (filled_ == 0) return 0;
-    SortBuffer();
+    if (int rc = SortBuffer(); rc != 0) return rc;
     Run r{out_->offset(), filled_};
-    for (uint32_t i : order_) {
-      int rc = out_->Put(buffer_.get() + size_t(i) * el_, el_);
+    for (size_t i = 0; i < filled_; ++i) {
+      int rc = out_->Put(buffer_.get() + Place(i) * el_, el_);
       if (rc != 0) return rc;
     }
     runs_.push_back(r);
@@ -614,10 +664,55 @@ class KeySorter {
   std::unique_ptr<uint64_t[]> keys_, other_;
   size_t sort_room_ = 0;
   std::unique_ptr<Writer> out_;
-  std::vector<uint32_t> order_;
+  const uint64_t* sorted_ = nullptr;  // the radix sort's result, else order_
+  std::unique_ptr<uint32_t[]> order_;
   std::vector<Run> runs_;
   size_t filled_ = 0;
   uint64_t count_ = 0;
+  int sorted_ahead_ = -1;  // SortAhead()'s answer; -1 before it
+};
+
+// Entries below which sorting ahead is not worth a thread.
+constexpr size_t kSortAheadEntries = size_t(1) << 15;
+
+// The buffers of the keys after the first, sorted on a thread of its own
+// while this one sorts and writes the first key's tree. Every write, and so
+// every error answer, crash point and byte written, stays on the calling
+// thread in the same order. Wait(i) waits for key i's buffer; the thread is
+// joined before the build ends, however it ends.
+class SortAhead {
+ public:
+  SortAhead(std::vector<std::unique_ptr<KeySorter>>& sorters, bool on) : ready_(sorters.size()) {
+    size_t entries = 0;
+    for (size_t i = 1; i < sorters.size(); ++i) entries += sorters[i]->InMemory();
+    if (!on || entries < kSortAheadEntries) return;
+    ready_ = 1;
+    try {
+      thread_ = std::thread([this, &sorters] {
+        for (size_t i = 1; i < sorters.size(); ++i) {
+          sorters[i]->SortAhead();
+          std::lock_guard<std::mutex> lock(mu_);
+          ready_ = i + 1;
+          done_.notify_one();
+        }
+      });
+    } catch (const std::system_error&) {
+      ready_ = sorters.size();  // no thread: each key sorts its own buffer
+    }
+  }
+  ~SortAhead() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Wait(size_t i) {
+    std::unique_lock<std::mutex> lock(mu_);
+    done_.wait(lock, [&] { return ready_ > i; });
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable done_;
+  size_t ready_;
+  std::thread thread_;
 };
 
 }  // namespace
@@ -664,7 +759,9 @@ int BuildKeys(nv::Env* env, const std::vector<KeyToBuild>& keys, RecordSource& s
   }
   // The trees in key order, so that the report lists the keys in that order.
   int first = 0;
+  SortAhead ahead(sorters, options.sort_ahead);
   for (size_t i = 0; i < sorters.size(); ++i) {
+    ahead.Wait(i);
     (*results)[i] = sorters[i]->Finish(report);
     sorters[i].reset();  // its temporary files go at once
     if ((*results)[i] != 0 && (*results)[i] != kErrDuplicateKey && first == 0)

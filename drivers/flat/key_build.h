@@ -68,6 +68,9 @@ struct BuildOptions {
   int fail_allocations = 0;
   // Name of the key in the duplicates report (default: the shape's name).
   std::string key_name;
+  // A build of several keys sorts the others' buffers on a second thread
+  // while the first key's tree is written; false keeps it to one thread.
+  bool sort_ahead = true;
 };
 
 // Builds `key` (whose shape is key->shape()) from `source`. Temporary files are

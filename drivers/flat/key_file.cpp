@@ -647,10 +647,8 @@ int KeyFile::WritePages(uint32_t first, const uint8_t* pages, uint32_t count) {
     cache_.clear();
     return rc;
   }
-  for (uint32_t i = 0; i < count && !viewed_; ++i) {
-    if (cache_.size() >= (cache_on_ ? kCacheLimit : kOperationCacheLimit)) cache_.clear();
-    cache_[first + i].assign(pages + size_t(i) * kPageSize, pages + size_t(i + 1) * kPageSize);
-  }
+  // Pages written in bulk (BUILD) are read back from the file when needed.
+  if (!cache_.empty()) cache_.clear();
   return 0;
 }
 
