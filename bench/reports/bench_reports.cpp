@@ -213,9 +213,19 @@ std::string TakeOdbc(int* argc, char** argv) {
   return value;
 }
 
+// The best times of two runs of the report.
+void KeepBest(const fxr4::RunResult& again, fxr4::RunResult* best) {
+  best->prescan_seconds = std::min(best->prescan_seconds, again.prescan_seconds);
+  best->print_seconds = std::min(best->print_seconds, again.print_seconds);
+  best->prescan_cpu_seconds = std::min(best->prescan_cpu_seconds, again.prescan_cpu_seconds);
+  best->print_cpu_seconds = std::min(best->print_cpu_seconds, again.print_cpu_seconds);
+}
+
 // The report with the files in a data source: the calls written there once
-// (again when the table does not hold n of them), in batches of inserts.
-bool ServerReport(const std::string& conn, const std::string& dir, long n, fxr4::RunResult* out) {
+// (again when the table does not hold n of them), in batches of inserts;
+// the best of `runs` runs.
+bool ServerReport(const std::string& conn, const std::string& dir, long n, int runs,
+                  fxr4::RunResult* out) {
   ::mkdir((dir + "/pg").c_str(), 0700);
   nv::ProfileFile profile(dir + "/pg/fxr4.INI");
   profile.WriteString("Dictionary", "Driver", "ODBC");
@@ -250,6 +260,12 @@ bool ServerReport(const std::string& conn, const std::string& dir, long n, fxr4:
   }
   nv::report::Document doc;
   *out = Report(dict, &doc, true);
+  for (int i = 1; i < runs && out->status == fxr4::RunResult::kOk; ++i) {
+    doc = nv::report::Document{};
+    const fxr4::RunResult again = Report(dict, &doc, true);
+    if (again.status != fxr4::RunResult::kOk || again.calls != out->calls) return false;
+    KeepBest(again, out);
+  }
   return out->status == fxr4::RunResult::kOk;
 }
 
@@ -310,10 +326,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < data.runs; ++i) {  // the best of each
     const fxr4::RunResult again = Report(dict, &doc, true);
     doc = nv::report::Document{};
-    res.prescan_seconds = std::min(res.prescan_seconds, again.prescan_seconds);
-    res.print_seconds = std::min(res.print_seconds, again.print_seconds);
-    res.prescan_cpu_seconds = std::min(res.prescan_cpu_seconds, again.prescan_cpu_seconds);
-    res.print_cpu_seconds = std::min(res.print_cpu_seconds, again.print_cpu_seconds);
+    KeepBest(again, &res);
     const Sql s = SqlSelection(db);
     sql.totals_s = std::min(sql.totals_s, s.totals_s);
     sql.rows_s = std::min(sql.rows_s, s.rows_s);
@@ -346,7 +359,8 @@ int main(int argc, char** argv) {
   }
   if (!odbc.empty()) {
     fxr4::RunResult pg;
-    server_ok = ServerReport(odbc, dir, n, &pg) && pg.calls == res.calls && pg.cost == res.cost;
+    server_ok = ServerReport(odbc, dir, n, data.runs, &pg) && pg.calls == res.calls &&
+                pg.cost == res.cost;
     std::printf("over PostgreSQL selected %lld calls, same as the flat store: %s\n",
                 static_cast<long long>(pg.calls), server_ok ? "yes" : "NO");
     std::printf(
@@ -363,6 +377,15 @@ int main(int argc, char** argv) {
         ours, res.prescan_seconds + res.print_seconds,
         Ratio(res.prescan_seconds + res.print_seconds, ours), sql.totals_s + sql.rows_s,
         Ratio(sql.totals_s + sql.rows_s, ours));
+    const double ours_cpu = pg.prescan_cpu_seconds + pg.print_cpu_seconds;
+    const double flat_cpu = res.prescan_cpu_seconds + res.print_cpu_seconds;
+    std::printf("processor time over PostgreSQL (this process only): pre-scan %.3f s (flat %.3f s, "
+                "ratio %.2f), print walk %.3f s (flat %.3f s, ratio %.2f), whole %.3f s (flat "
+                "%.3f s, ratio %.2f)\n",
+                pg.prescan_cpu_seconds, res.prescan_cpu_seconds,
+                Ratio(res.prescan_cpu_seconds, pg.prescan_cpu_seconds), pg.print_cpu_seconds,
+                res.print_cpu_seconds, Ratio(res.print_cpu_seconds, pg.print_cpu_seconds),
+                ours_cpu, flat_cpu, Ratio(flat_cpu, ours_cpu));
   }
   if (data.walks_only) {
     std::printf("peak RSS: %ld kB for the report (its document of %d pages included)\n",
