@@ -120,7 +120,6 @@ struct OdbcView {
   int rowset = 100;
   SQLULEN rows_in_set = 0, row_at = 0;
   std::vector<SQLUSMALLINT> status;
-  std::vector<std::string> current;  // the row-identifying key of the row last handed out
 };
 
 // The view could not be one statement: why, for the log.
@@ -742,7 +741,6 @@ void Deliver(OdbcView* v) {
     f->saved_nulls.assign(f->field_blocks.size() + 1, 0);
     for (OdbcField* c : f->columns) f->saved_nulls[c->number] = c->null;
   }
-  v->current.assign(1, KeyOfRow(v));
   v->have_row = true;
 }
 
@@ -753,7 +751,9 @@ int Read(OdbcView* v, bool forward) {
     if (v->ended || !v->have_row) {
       Run(v, forward);  // from the other end, as a file steps back from its end
     } else {
-      const std::string here = v->current.front();
+      // The row last handed out is still in the row set: nothing was fetched
+      // since.
+      const std::string here = KeyOfRow(v);
       Run(v, forward);
       bool found = false;
       while (Fetch(v)) {
