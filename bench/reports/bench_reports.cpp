@@ -223,9 +223,13 @@ void KeepBest(const fxr4::RunResult& again, fxr4::RunResult* best) {
 
 // The report with the files in a data source: the calls written there once
 // (again when the table does not hold n of them), in batches of inserts;
-// the best of `runs` runs.
+// the best of `runs` runs in *out, the first in *first. The call file stays
+// open meanwhile, as the suite's main program keeps its files open: the
+// report's files share its connection. The first run is on a new server
+// process, which maps the server's shared memory page by page as the walk
+// touches it; later runs find it mapped.
 bool ServerReport(const std::string& conn, const std::string& dir, long n, int runs,
-                  fxr4::RunResult* out) {
+                  fxr4::RunResult* out, fxr4::RunResult* first) {
   ::mkdir((dir + "/pg").c_str(), 0700);
   nv::ProfileFile profile(dir + "/pg/fxr4.INI");
   profile.WriteString("Dictionary", "Driver", "ODBC");
@@ -258,8 +262,10 @@ bool ServerReport(const std::string& conn, const std::string& dir, long n, int r
     if (f->Close() != 0) return false;
     std::printf("written %ld calls into the data source in %.2f s\n", n, Since(t));
   }
+  if (f->Open(nv::kReadOnly | nv::kDenyNone) != 0) return false;
   nv::report::Document doc;
   *out = Report(dict, &doc, true);
+  *first = *out;
   for (int i = 1; i < runs && out->status == fxr4::RunResult::kOk; ++i) {
     doc = nv::report::Document{};
     const fxr4::RunResult again = Report(dict, &doc, true);
@@ -358,11 +364,13 @@ int main(int argc, char** argv) {
     }
   }
   if (!odbc.empty()) {
-    fxr4::RunResult pg;
-    server_ok = ServerReport(odbc, dir, n, data.runs, &pg) && pg.calls == res.calls &&
+    fxr4::RunResult pg, pg_first;
+    server_ok = ServerReport(odbc, dir, n, data.runs, &pg, &pg_first) && pg.calls == res.calls &&
                 pg.cost == res.cost;
     std::printf("over PostgreSQL selected %lld calls, same as the flat store: %s\n",
                 static_cast<long long>(pg.calls), server_ok ? "yes" : "NO");
+    std::printf("first run, on a new server connection: pre-scan %.3f s, print walk %.3f s\n",
+                pg_first.prescan_seconds, pg_first.print_seconds);
     std::printf(
         "pre-scan        %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
         pg.prescan_seconds, res.prescan_seconds, Ratio(res.prescan_seconds, pg.prescan_seconds),
