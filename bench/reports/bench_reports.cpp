@@ -213,9 +213,23 @@ std::string TakeOdbc(int* argc, char** argv) {
   return value;
 }
 
+// The best times of two runs of the report.
+void KeepBest(const fxr4::RunResult& again, fxr4::RunResult* best) {
+  best->prescan_seconds = std::min(best->prescan_seconds, again.prescan_seconds);
+  best->print_seconds = std::min(best->print_seconds, again.print_seconds);
+  best->prescan_cpu_seconds = std::min(best->prescan_cpu_seconds, again.prescan_cpu_seconds);
+  best->print_cpu_seconds = std::min(best->print_cpu_seconds, again.print_cpu_seconds);
+}
+
 // The report with the files in a data source: the calls written there once
-// (again when the table does not hold n of them), in batches of inserts.
-bool ServerReport(const std::string& conn, const std::string& dir, long n, fxr4::RunResult* out) {
+// (again when the table does not hold n of them), in batches of inserts;
+// the best of `runs` runs in *out, the first in *first. The call file stays
+// open meanwhile, as the suite's main program keeps its files open: the
+// report's files share its connection. The first run is on a new server
+// process, which maps the server's shared memory page by page as the walk
+// touches it; later runs find it mapped.
+bool ServerReport(const std::string& conn, const std::string& dir, long n, int runs,
+                  fxr4::RunResult* out, fxr4::RunResult* first) {
   ::mkdir((dir + "/pg").c_str(), 0700);
   nv::ProfileFile profile(dir + "/pg/fxr4.INI");
   profile.WriteString("Dictionary", "Driver", "ODBC");
@@ -248,8 +262,16 @@ bool ServerReport(const std::string& conn, const std::string& dir, long n, fxr4:
     if (f->Close() != 0) return false;
     std::printf("written %ld calls into the data source in %.2f s\n", n, Since(t));
   }
+  if (f->Open(nv::kReadOnly | nv::kDenyNone) != 0) return false;
   nv::report::Document doc;
   *out = Report(dict, &doc, true);
+  *first = *out;
+  for (int i = 1; i < runs && out->status == fxr4::RunResult::kOk; ++i) {
+    doc = nv::report::Document{};
+    const fxr4::RunResult again = Report(dict, &doc, true);
+    if (again.status != fxr4::RunResult::kOk || again.calls != out->calls) return false;
+    KeepBest(again, out);
+  }
   return out->status == fxr4::RunResult::kOk;
 }
 
@@ -310,10 +332,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < data.runs; ++i) {  // the best of each
     const fxr4::RunResult again = Report(dict, &doc, true);
     doc = nv::report::Document{};
-    res.prescan_seconds = std::min(res.prescan_seconds, again.prescan_seconds);
-    res.print_seconds = std::min(res.print_seconds, again.print_seconds);
-    res.prescan_cpu_seconds = std::min(res.prescan_cpu_seconds, again.prescan_cpu_seconds);
-    res.print_cpu_seconds = std::min(res.print_cpu_seconds, again.print_cpu_seconds);
+    KeepBest(again, &res);
     const Sql s = SqlSelection(db);
     sql.totals_s = std::min(sql.totals_s, s.totals_s);
     sql.rows_s = std::min(sql.rows_s, s.rows_s);
@@ -336,7 +355,10 @@ int main(int argc, char** argv) {
               Ratio(sql.rows_cpu, res.print_cpu_seconds));
   bool server_ok = true;
   if (odbc == "auto") {
-    const odbctest::Servers& sv = odbctest::GetServers(true);
+    // Server memory enough for the call table and its line key at a
+    // million calls (PostgreSQL's default, 128 MB, reads them in again on
+    // every walk).
+    const odbctest::Servers& sv = odbctest::GetServers(true, "-c shared_buffers=512MB");
     if (!sv.pg_skip.empty() || !sv.pg_error.empty()) {
       std::printf("over PostgreSQL: skipped (%s)\n", (sv.pg_skip + sv.pg_error).c_str());
       odbc.clear();
@@ -345,10 +367,13 @@ int main(int argc, char** argv) {
     }
   }
   if (!odbc.empty()) {
-    fxr4::RunResult pg;
-    server_ok = ServerReport(odbc, dir, n, &pg) && pg.calls == res.calls && pg.cost == res.cost;
+    fxr4::RunResult pg, pg_first;
+    server_ok = ServerReport(odbc, dir, n, data.runs, &pg, &pg_first) && pg.calls == res.calls &&
+                pg.cost == res.cost;
     std::printf("over PostgreSQL selected %lld calls, same as the flat store: %s\n",
                 static_cast<long long>(pg.calls), server_ok ? "yes" : "NO");
+    std::printf("first run, on a new server connection: pre-scan %.3f s, print walk %.3f s\n",
+                pg_first.prescan_seconds, pg_first.print_seconds);
     std::printf(
         "pre-scan        %9.3f s   flat store %9.3f s ratio %6.2f   SQLite %9.3f s ratio %6.2f\n",
         pg.prescan_seconds, res.prescan_seconds, Ratio(res.prescan_seconds, pg.prescan_seconds),
@@ -363,6 +388,15 @@ int main(int argc, char** argv) {
         ours, res.prescan_seconds + res.print_seconds,
         Ratio(res.prescan_seconds + res.print_seconds, ours), sql.totals_s + sql.rows_s,
         Ratio(sql.totals_s + sql.rows_s, ours));
+    const double ours_cpu = pg.prescan_cpu_seconds + pg.print_cpu_seconds;
+    const double flat_cpu = res.prescan_cpu_seconds + res.print_cpu_seconds;
+    std::printf("processor time over PostgreSQL (this process only): pre-scan %.3f s (flat %.3f s, "
+                "ratio %.2f), print walk %.3f s (flat %.3f s, ratio %.2f), whole %.3f s (flat "
+                "%.3f s, ratio %.2f)\n",
+                pg.prescan_cpu_seconds, res.prescan_cpu_seconds,
+                Ratio(res.prescan_cpu_seconds, pg.prescan_cpu_seconds), pg.print_cpu_seconds,
+                res.print_cpu_seconds, Ratio(res.print_cpu_seconds, pg.print_cpu_seconds),
+                ours_cpu, flat_cpu, Ratio(flat_cpu, ours_cpu));
   }
   if (data.walks_only) {
     std::printf("peak RSS: %ld kB for the report (its document of %d pages included)\n",

@@ -448,6 +448,8 @@ int OdbcDriver::Run(drv::OpContext& c) {
       return DeleteRow(f);
     case nv::kOpSetFile:
       return SetRead(f, ReadMode::kFile, nullptr);
+    case nv::kOpSetFileKey:
+      return SetRead(f, ReadMode::kFileFromKey, k);
     case nv::kOpSetKey:
       return SetRead(f, ReadMode::kKeyStart, k);
     case nv::kOpSetKeyKey:

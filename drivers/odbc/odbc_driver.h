@@ -191,9 +191,10 @@ struct Statement {
   std::vector<ParamColumn> params;
 };
 
-// The last positioning operation: SET file (41), SET key (44), SET key from
-// value (45), RESET from a position (64), a statement of the program (60).
-enum class ReadMode { kNone, kFile, kKeyStart, kKeyValue, kReset, kProgram };
+// The last positioning operation: SET file (41), SET file from a key value
+// (42), SET key (44), SET key from value (45), RESET from a position (64), a
+// statement of the program (60).
+enum class ReadMode { kNone, kFile, kFileFromKey, kKeyStart, kKeyValue, kReset, kProgram };
 
 struct OdbcFcb : nv::DrvFcbHead {
   std::vector<OdbcField> field_blocks;

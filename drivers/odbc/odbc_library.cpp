@@ -432,18 +432,30 @@ void ConfigureConnection(OdbcFcb* f, ConnectionGroup* g, OdbcConnection* c) {
 
 }  // namespace
 
-// PostgreSQL: a write that meets another station's held row waits this long
-// for it, then fails, rather than waiting for as long as the other holds.
-void LimitLockWait(OdbcFcb* f, OdbcConnection* c) {
+// PostgreSQL's settings for every connection of the driver:
+// - a write that meets another station's held row waits 2 seconds for it,
+//   then fails, rather than waiting for as long as the other holds;
+// - no compiling of statements to machine code (JIT): the server starts it
+//   for any statement it expects to run long, which is every walk of a big
+//   table, and it costs tens of milliseconds before the first row of a walk
+//   that mostly reads a page or two. A server without the setting refuses
+//   it; the refusal is only logged.
+const char* const kPostgresSession[] = {"SET lock_timeout = 2000", "SET jit = off"};
+
+void SessionSettings(OdbcFcb* f, OdbcConnection* c) {
   if (c->group->backend != kPostgreSql) return;
   OdbcLibrary* lib = g_library.get();
   SQLHSTMT st = nullptr;
   if (!SQL_SUCCEEDED(lib->api.SQLAllocStmt(c->dbc, &st))) return;
-  char sql[] = "SET lock_timeout = 2000";
-  PendingError e;
-  Examine(f, lib->api.SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(sql), SQL_NTS), c->dbc, st, &e);
+  for (const char* setting : kPostgresSession) {
+    std::string sql = setting;
+    PendingError e;
+    Examine(f, lib->api.SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), c->dbc,
+            st, &e);
+    lib->api.SQLFreeStmt(st, SQL_CLOSE);
+    LogText(f, "Executing : " + sql + " Connection " + Hex(c->dbc) + "\r\n");
+  }
   lib->api.SQLFreeStmt(st, SQL_DROP);
-  LogText(f, "Setting lock wait Connection " + Hex(c->dbc) + "\r\n");
 }
 
 OdbcConnection* PrivateConnection(OdbcFcb* f) {
@@ -491,7 +503,7 @@ OdbcConnection* GroupConnection(OdbcFcb* f) {
         return c.get();
     OdbcConnection* c = Connect(f, g);
     ConfigureConnection(f, g, c);
-    LimitLockWait(f, c);
+    SessionSettings(f, c);
     return c;
   }
   auto group = std::make_unique<ConnectionGroup>();
@@ -516,7 +528,7 @@ OdbcConnection* GroupConnection(OdbcFcb* f) {
     g->options[SQL_AUTOCOMMIT - 101] = 1;
     ConfigureConnection(f, g, c);
   }
-  LimitLockWait(f, c);
+  SessionSettings(f, c);
   return c;
 }
 

@@ -614,7 +614,8 @@ int SetRead(OdbcFcb* f, ReadMode mode, OdbcKey* k) {
   f->fresh = true;
   f->replay = false;
   f->skip = 0;
-  if (mode == ReadMode::kKeyValue) f->key_values.assign(f->record, f->record + f->record_length);
+  if (mode == ReadMode::kKeyValue || mode == ReadMode::kFileFromKey)
+    f->key_values.assign(f->record, f->record + f->record_length);
   return 0;
 }
 
@@ -655,6 +656,31 @@ int Reselect(OdbcFcb* f, bool d) {
   }
 }
 
+// The first NEXT after SET(file, key): the row the key value finds (the
+// first at or after it in the key's order), then the rows after it in the
+// file's order, as the server gives them. 33 when no row is at or after the
+// value, or when that row went away before the walk reached it.
+int FirstFromKey(OdbcFcb* f) {
+  OdbcKey* k = f->read_key;
+  if (k == nullptr) return nv::kErrNotImplemented;
+  RunRead(f, ReadSql(f, k, From::kValue, true), &k->parts,
+          reinterpret_cast<const uint8_t*>(f->key_values.data()), nullptr);
+  f->fresh = false;
+  f->result_forward = true;
+  if (int err = FetchNext(f)) return err;
+  const std::vector<uint8_t> start = f->saved;
+  const std::vector<int32_t> start_nulls = f->saved_nulls;
+  const std::vector<OdbcField*>& same = f->row_key ? f->row_key->parts : f->columns;
+  f->mode = ReadMode::kFile;  // from here on a walk in file order
+  f->read_key = nullptr;
+  RunRead(f, ReadSql(f, nullptr, From::kStart, true), nullptr, nullptr, nullptr);
+  for (;;) {
+    if (int err = FetchNext(f)) return err;
+    if (SameValues(f, same, f->saved.data(), f->saved_nulls.data(), start.data(), start_nulls.data()))
+      return 0;
+  }
+}
+
 // One NEXT (d true) or PREVIOUS.
 int StepOnce(OdbcFcb* f, bool d) {
   if (f->mode == ReadMode::kNone) SetRead(f, ReadMode::kFile, nullptr);
@@ -687,6 +713,8 @@ int StepOnce(OdbcFcb* f, bool d) {
       if (!d) return nv::kErrNotImplemented;
       RunRead(f, ReadSql(f, nullptr, From::kStart, d), nullptr, nullptr, nullptr);
       break;
+    case ReadMode::kFileFromKey:
+      return d ? FirstFromKey(f) : nv::kErrNotImplemented;
     case ReadMode::kKeyStart:
       RunRead(f, ReadSql(f, k, From::kStart, d), nullptr, nullptr, nullptr);
       break;

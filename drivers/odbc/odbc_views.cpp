@@ -120,7 +120,6 @@ struct OdbcView {
   int rowset = 100;
   SQLULEN rows_in_set = 0, row_at = 0;
   std::vector<SQLUSMALLINT> status;
-  std::vector<std::string> current;  // the row-identifying key of the row last handed out
 };
 
 // The view could not be one statement: why, for the log.
@@ -516,24 +515,27 @@ class Builder {
     bound(d_.high);
   }
 
-  // (c0 > ? OR (c0 = ? AND (c1 > ? OR (c1 = ? AND c2 >= ?)))) and its mirror.
-  void Tuple(const std::vector<OdbcField*>& parts, bool up, const std::vector<uint8_t>& image) {
+  // The tuple of `parts` from `at` on, at or above the image's values (at
+  // or below: up false), written with each component's own bound first:
+  //   c0 >= ? AND (c0 > ? OR (c1 >= ? AND (c1 > ? OR c2 >= ?)))
+  // which says (c0 > ? OR (c0 = ? AND ...)) with the leading component's
+  // range at the top, where the server can take it from an index.
+  void Tuple(const std::vector<OdbcField*>& parts, size_t at, bool up,
+             const std::vector<uint8_t>& image) {
     const char* strict = up ? " > ?" : " < ?";
-    const char* last = up ? " >= ?" : " <= ?";
+    const char* bound = up ? " >= ?" : " <= ?";
     std::string s;
-    for (size_t i = 0; i < parts.size(); ++i) {
+    for (size_t i = at; i < parts.size(); ++i) {
       const std::string c = Column(0, parts[i]);
+      s += c + bound;
+      AddParam(parts[i]->shape, image.data() + parts[i]->offset);
       if (i + 1 < parts.size()) {
-        s += "(" + c + strict + " OR (" + c + " = ? AND ";
-        AddParam(parts[i]->shape, image.data() + parts[i]->offset);
-        AddParam(parts[i]->shape, image.data() + parts[i]->offset);
-      } else {
-        s += c + last;
+        s += " AND (" + c + strict + " OR (";
         AddParam(parts[i]->shape, image.data() + parts[i]->offset);
       }
     }
-    for (size_t i = 0; i + 1 < parts.size(); ++i) s += "))";
-    AndWhere("(" + s + ")");
+    for (size_t i = at; i + 1 < parts.size(); ++i) s += "))";
+    AndWhere(s);
   }
 
   void Window() {
@@ -565,8 +567,19 @@ class Builder {
       std::memcpy(high.data() + fd->offset, hi.data() + fd->offset, fd->size);
     }
     if (parts.empty()) return;
-    Tuple(parts, true, low);
-    Tuple(parts, false, high);
+    // Leading components with the same value at both ends are equalities
+    // (a window within one month: the year and the month), so that the
+    // server reads only the window's part of an index on them.
+    size_t same = 0;
+    for (; same < parts.size(); ++same) {
+      const OdbcField* p = parts[same];
+      if (std::memcmp(low.data() + p->offset, high.data() + p->offset, p->shape.size) != 0) break;
+      AndWhere(Column(0, p) + " = ?");
+      AddParam(p->shape, low.data() + p->offset);
+    }
+    if (same == parts.size()) return;
+    Tuple(parts, same, true, low);
+    Tuple(parts, same, false, high);
   }
 
   void Order() {
@@ -728,7 +741,6 @@ void Deliver(OdbcView* v) {
     f->saved_nulls.assign(f->field_blocks.size() + 1, 0);
     for (OdbcField* c : f->columns) f->saved_nulls[c->number] = c->null;
   }
-  v->current.assign(1, KeyOfRow(v));
   v->have_row = true;
 }
 
@@ -739,7 +751,9 @@ int Read(OdbcView* v, bool forward) {
     if (v->ended || !v->have_row) {
       Run(v, forward);  // from the other end, as a file steps back from its end
     } else {
-      const std::string here = v->current.front();
+      // The row last handed out is still in the row set: nothing was fetched
+      // since.
+      const std::string here = KeyOfRow(v);
       Run(v, forward);
       bool found = false;
       while (Fetch(v)) {

@@ -702,6 +702,43 @@ TEST_P(OdbcServer, PositionStringsTurnsAndSkipsAsTheDriverDefinesThem) {
   EXPECT_EQ(ErrorCode(), 75);
 }
 
+TEST_P(OdbcServer, SetFromAKeyValueWalksTheFileOrderFromTheRowItFinds) {
+  auto f = Filled({"MORA", "ABAD", "MORA", "ZUBIRI", "CANO", "ABAD", "LUNA"});
+  // The file's order as the server gives it, and the key's order.
+  std::vector<int32_t> file_order = Walk(*f, nullptr, true);
+  ASSERT_EQ(file_order.size(), 7u);
+  const std::vector<int32_t> key_order = Walk(*f, f->key(1), true);
+  struct Case {
+    const char* name;
+    int16_t age;
+  };
+  // Below every value, between values, on a value with duplicates (the
+  // higher age first: the key is descending on it), past the last value.
+  for (const Case& c : {Case{"", 0}, Case{"BETA", 0}, Case{"MORA", 99}, Case{"MORA", 21},
+                        Case{"ZUBIRI", 23}, Case{"ZZZ", 0}}) {
+    SCOPED_TRACE(c.name + std::string(" ") + std::to_string(c.age));
+    // The row the value finds is the first at or after it in the key's order.
+    Put(*f, 0, c.name, c.age);
+    ASSERT_EQ(f->Set(f->key(1), f->key(1)), 0);
+    const int32_t found = f->Next() == 0 ? Code(*f) : 0;
+    std::vector<int32_t> want;
+    if (found != 0)
+      want.assign(std::find(file_order.begin(), file_order.end(), found), file_order.end());
+    Put(*f, 0, c.name, c.age);
+    ASSERT_EQ(f->SetFromKey(f->key(1)), 0) << FileError();
+    std::vector<int32_t> got;
+    int err;
+    while ((err = f->Next()) == 0) got.push_back(Code(*f));
+    EXPECT_EQ(err, 33);
+    EXPECT_EQ(got, want);
+  }
+  EXPECT_NE(key_order, file_order);  // the two orders differ, or the case proves nothing
+  // Record order has no way back.
+  Put(*f, 0, "CANO", 0);
+  ASSERT_EQ(f->SetFromKey(f->key(1)), 0);
+  EXPECT_EQ(f->Previous(), 80);
+}
+
 TEST_P(OdbcServer, WatchedPutOfARowAnotherStationChangedFailsWith89) {
   auto a = Filled({"A", "B", "C"});
   auto b = Conf();

@@ -74,9 +74,10 @@ class Holder {
   }
 
  public:
-  void StartPostgres() {
+  void StartPostgres(const std::string& settings) {
     if (pg_tried_) return;
     pg_tried_ = true;
+    settings_ = settings;
     const std::string bin = PgBin();
     if (bin.empty()) {
       s.pg_skip = "no hay servidor PostgreSQL instalado (initdb y pg_ctl no están en /usr/lib/postgresql)";
@@ -122,7 +123,8 @@ class Holder {
     const std::string data = s.folder + "/pg";
     const std::string cmd = As(bin + "/pg_ctl -D " + data + " -w -l " + data +
                                "/server.log -o \"-c listen_addresses=127.0.0.1 -p " +
-                               std::to_string(s.pg_port) + " -k " + s.folder + " -c fsync=off\" start") +
+                               std::to_string(s.pg_port) + " -k " + s.folder + " -c fsync=off " +
+                               settings_ + "\" start") +
                             " >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
   }
@@ -143,6 +145,7 @@ class Holder {
   }
 
   std::string started_;
+  std::string settings_;
   bool pg_tried_ = false;
 };
 
@@ -162,9 +165,9 @@ Holder& TheHolder() {
 
 }  // namespace
 
-const Servers& GetServers(bool postgres) {
+const Servers& GetServers(bool postgres, const std::string& server_settings) {
   Holder& holder = TheHolder();
-  if (postgres) holder.StartPostgres();
+  if (postgres) holder.StartPostgres(server_settings);
   return holder.s;
 }
 

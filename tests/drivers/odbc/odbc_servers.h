@@ -26,8 +26,10 @@ struct Servers {
 };
 
 // The sources, made on first use and stopped at exit; the PostgreSQL server
-// is started only once a caller asks for it.
-const Servers& GetServers(bool postgres = false);
+// is started only once a caller asks for it, with `server_settings` added to
+// its command line when the first such caller gives them (a benchmark's
+// "-c shared_buffers=512MB").
+const Servers& GetServers(bool postgres = false, const std::string& server_settings = "");
 
 // Stops the PostgreSQL server at once, as a crash would (pg_ctl -m
 // immediate), and starts it again on the same port and data.

@@ -170,7 +170,7 @@ struct Shape {
   const char* key = nullptr;  // label of a key of the calls
   const char* low = nullptr;  // text range on the key's leading field
   const char* high = nullptr;
-  bool window = false;  // FEC..HOR window under the line
+  int window = 0;  // FEC..HOR window under the line: 1 over two months, 2 within one
   const char* filter = "";
   const char* order = "";
   int joins = 0;       // 1: accounts; 2: + groups under accounts; 3: + extensions
@@ -185,7 +185,7 @@ struct Shape {
 const Shape kShapes[] = {
     {.name = "orden_de_registro"},
     {.name = "clave_con_rango", .key = "P:K_LINE", .low = "L2", .high = "L4"},
-    {.name = "rango_y_ventana", .key = "P:K_LINE", .low = "L1", .high = "L3", .window = true},
+    {.name = "rango_y_ventana", .key = "P:K_LINE", .low = "L1", .high = "L3", .window = 1},
     {.name = "clave_descendente_y_filtro",
      .key = "P:K_COST",
      .filter = "P:COST > 2.5 AND NOT(P:ACCT = 'A1') OR P:EXT = Limite"},
@@ -219,6 +219,7 @@ const Shape kShapes[] = {
      .filter = "Par(P:LINE)",
      .expect_served = false},
     {.name = "dos_drivers", .key = "P:K_LINE", .joins = 1, .mixed = true, .expect_served = false},
+    {.name = "ventana_de_un_mes", .key = "P:K_LINE", .low = "L2", .high = "L5", .window = 2},
 };
 
 class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
@@ -286,8 +287,10 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
     if (s.key) v->SetKey(f.calls->key(s.key));
     if (s.low) v->SetRange(Value(s.low), Value(s.high));
     if (s.window) {
+      const bool one_month = s.window == 2;
       EXPECT_TRUE(v->SetWindow({"P:FEC", "P:HOR"},
-                               {Value(DateFromYmd(2026, 1, 20)), Value(4000000)},
+                               {Value(DateFromYmd(2026, one_month ? 2 : 1, one_month ? 3 : 20)),
+                                Value(4000000)},
                                {Value(DateFromYmd(2026, 2, 27)), Value(6000000)}, &e))
           << e.message;
     }
