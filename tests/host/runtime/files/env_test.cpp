@@ -94,7 +94,7 @@ TEST_F(EnvTest, TestLockAnswersAsLockWouldWithoutTakingAnything) {
   EXPECT_EQ(b->TestLock(1, 1, false), kOsLockViolation);
   EXPECT_EQ(b->TestLock(0, 2, true), kOsLockViolation);
   EXPECT_EQ(b->TestLock(2, 1, true), 0);
-  EXPECT_EQ(a->TestLock(1, 1, true), 0);  // its own lock is no conflict
+  EXPECT_EQ(a->TestLock(1, 1, true), 0);      // its own lock is no conflict
   ASSERT_EQ(a->Lock(1, 1, false, false), 0);  // now shared
   EXPECT_EQ(b->TestLock(1, 1, false), 0);
   EXPECT_EQ(b->TestLock(1, 1, true), kOsLockViolation);
