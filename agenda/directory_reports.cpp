@@ -491,7 +491,8 @@ struct NameList {
     browse.AddOrder(A("Nombre"), "MA11:MA11_C1");
     browse.SetColumns({nv::ui::Col(A("Nombre"), "@s50", "MA11:NOMBRE")});
     nv::File* f = file.get();
-    browse.SetFilter([f, kind] { return f->As<MA11Record>().ESEMPR.view()[0] == kind; });
+    browse.SetFilter([f, kind] { return f->As<MA11Record>().ESEMPR.view()[0] == kind; },
+                     {"MA11:ESEMPR"});
     browse.SetLocatorField("MA11:NOMBRE");
     browse.SetPageSize(15);
   }

@@ -122,7 +122,7 @@ class EntryForm {
       contactos_.AddOrder(A("Nombre"), "AMA11:MA11_C4");
       contactos_.SetRange(nv::Value(L(code_)));
       auto& c = alma11_.rec<MA11Record>();
-      contactos_.SetFilter([&c] { return c.ESEMPR == "C"; });
+      contactos_.SetFilter([&c] { return c.ESEMPR == "C"; }, {"AMA11:ESEMPR"});
       w_.AttachBrowse(kFcContactos, &contactos_);
     }
     w_.SetResult(kCancelled);

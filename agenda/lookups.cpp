@@ -230,7 +230,7 @@ int Empresas_Seleccionar() {
   b.SetOrder(0);
   // "(AMA11:ESEMPR = 'E')": companies only.
   auto& r = alma11->rec<nv::dict::MA11Record>();
-  b.SetFilter([&r] { return r.ESEMPR == "E"; });
+  b.SetFilter([&r] { return r.ESEMPR == "E"; }, {"AMA11:ESEMPR"});
   w.AttachBrowse(kLstLista, &b);
   w.SetLocator(kLstLocator1, kLstLista);
   return RunListWindow(w, b, true, nullptr);

@@ -115,21 +115,6 @@ void Keeper(Runs* runs) {
   }
 }
 
-// The clock is asked every 16 operations only: the thread ends a run whose
-// time is up while its program does not read.
-bool Expired(const ReadRun& run) {
-  return run.ops >= kRunOps || ((run.ops & 15) == 0 && NowUs() >= run.deadline_us);
-}
-
-// Every 32 operations a run asks whether a writer waits (holds byte 1): it
-// then ends at once instead of at its bound.
-bool WriterWaits(FlatFcb* f) {
-  if ((f->run.ops & 31) != 0) return false;
-  const int err = f->data->Lock(kIntentByte, 1, false, false);
-  if (err == 0) f->data->Unlock(kIntentByte, 1);
-  return err == nv::kOsLockViolation || err == nv::kOsSharingViolation;
-}
-
 // An operation that found the thread ending its run waits for it to finish.
 void WaitReleased(FlatFcb* f) {
   while (f->run.state.load(std::memory_order_acquire) == kRunReleasing) std::this_thread::yield();
@@ -197,11 +182,21 @@ int StartRun(FlatFcb* f, bool* started) {
 
 void RunOpEnded(FlatFcb* f) {
   f->flags &= ~(kHeaderByteLocked | kRunLock);
-  if (!Expired(f->run) && !WriterWaits(f) && g_runs->up.load(std::memory_order_relaxed)) {
+  Runs& r = R();
+  // Every kLookOps operations one question to the system: does a writer
+  // hold the intent byte?
+  const bool look = f->run.ops >= kLookOps;
+  if (r.up.load(std::memory_order_relaxed) && !(look && WriterWaiting(f->data.get()))) {
+    if (look) {
+      // No writer waits: the run goes on without letting go of the lock.
+      // Nothing can have been written meanwhile, so nothing is read again.
+      std::lock_guard<std::mutex> lock(r.mu);
+      f->run.ops = 0;
+      f->run.deadline_us = NowUs() + kRunMs * 1000;
+    }
     f->run.state.store(kRunIdle, std::memory_order_release);
     return;
   }
-  Runs& r = R();
   std::lock_guard<std::mutex> lock(r.mu);
   ReleaseLocked(r, f);
 }

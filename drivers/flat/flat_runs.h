@@ -7,14 +7,16 @@
 // operation, and the lock is kept when the operation ends. The following
 // read operations of the same open find the lock taken and use the header,
 // the key pages and the record blocks read earlier in the run, without a
-// system call. A run ends at the first of: kRunOps operations, kRunMs
-// milliseconds since it began, an operation that writes (or reads to hold),
-// CLOSE, a writer of this process wanting the lock (EndIdleRuns), or, looked
-// at every 32 operations, a writer of another program waiting. A run
-// left idle (the program stopped reading) is ended by a thread of the
-// driver when its time is up, so the lock is never kept longer than that
-// (no run is left idle while that thread is not running; a fork waits until
-// it has started, flat_runs.cpp).
+// system call. A run ends at an operation that writes (or reads to hold),
+// CLOSE, a writer of this process wanting the lock (EndIdleRuns), or a
+// writer of another program waiting, which the run looks for (one system
+// call) every kLookOps operations. Finding none, it goes on without letting
+// go of the lock: no writer can have written meanwhile, so the header, key
+// pages and records it read stand. A run left idle (the program stopped
+// reading) is ended by a thread of the driver kRunMs after it last looked,
+// so an idle run never keeps the lock longer than that (no run is left idle
+// while that thread is not running; a fork waits until it has started,
+// flat_runs.cpp).
 //
 // Writers take the byte lock exclusively, so no byte of the file changes
 // while a run holds it: a reader sees every record and key entry as the
@@ -22,9 +24,9 @@
 // runs one after another from starving a writer, a writer first takes byte
 // 1 of the data file exclusively (its intent), and a reader takes byte 1
 // shared before it waits for byte 0: once a writer waits, new runs wait
-// behind it, and the runs under way end within 32 operations. A writer
-// therefore waits at most for that (kRunMs for a run whose program stopped
-// reading) plus the operation under way.
+// behind it, and the runs under way end when they next look (within
+// kLookOps operations). A writer therefore waits at most for that (kRunMs
+// for a run whose program stopped reading) plus the operation under way.
 //
 // Invariants:
 //  - run.state is kRunIdle or kRunInOp exactly while this open keeps the
@@ -46,13 +48,21 @@ namespace flat {
 
 struct FlatFcb;
 
-inline constexpr uint32_t kRunOps = 400;
-inline constexpr int64_t kRunMs = 4;
+// Looking less often costs the writer more than the looks cost the reader:
+// a run's first operations re-read key pages and may wait for the
+// processor, and a writer waits for the slowest of the runs under way
+// (bench_flat_shared: 64 operations doubled the writer's mean ADD time).
+inline constexpr uint32_t kLookOps = 32;
+// A reader's process taken off the processor between two reads leaves its
+// run idle: with runs that go on, a writer met such a run at every other
+// ADD, and 4 ms here doubled its mean ADD time with 4 readers.
+inline constexpr int64_t kRunMs = 1;
 
 enum RunState : uint8_t { kRunNone, kRunIdle, kRunInOp, kRunReleasing };
 
-// Per-open state of a run. ops and deadline_us are the open's (set before
-// the run joins the list).
+// Per-open state of a run: operations since it last looked for a writer,
+// and when the driver's thread may end it if left idle (written under the
+// runs mutex; the thread reads it there).
 struct ReadRun {
   std::atomic<uint8_t> state{kRunNone};
   uint32_t ops = 0;

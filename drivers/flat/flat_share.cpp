@@ -87,8 +87,7 @@ int ReadHeaderAndKeys(FlatFcb* f) {
 }
 
 bool WriterWaiting(nv::EnvFile* file) {
-  const int err = file->Lock(kIntentByte, 1, false, false);
-  if (err == 0) file->Unlock(kIntentByte, 1);
+  const int err = file->TestLock(kIntentByte, 1, false);
   return err == nv::kOsLockViolation || err == nv::kOsSharingViolation;
 }
 

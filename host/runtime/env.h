@@ -72,6 +72,12 @@ class NV_API EnvFile {
   // holds a conflicting lock (and !wait), another number for a bad request.
   virtual int Lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) = 0;
   virtual int Unlock(uint64_t offset, uint64_t length) = 0;
+  // Whether Lock(offset, length, exclusive, false) would be refused now,
+  // without taking anything: 0 it would be granted, kOsLockViolation
+  // another open holds a conflicting lock, another number for a bad
+  // request. One question to the system where it can answer so; the
+  // default takes the lock and lets it go.
+  virtual int TestLock(uint64_t offset, uint64_t length, bool exclusive);
   virtual const std::string& Path() const = 0;
   // True while another open of this file exists, in this process or
   // another (opens made through an Env; they hold the share-mode locks).

@@ -76,6 +76,12 @@ int OsErrorFromErrno(int err) {
 
 EnvFile::~EnvFile() = default;
 
+int EnvFile::TestLock(uint64_t offset, uint64_t length, bool exclusive) {
+  const int err = Lock(offset, length, exclusive, false);
+  if (err == 0) Unlock(offset, length);
+  return err;
+}
+
 int EnvFile::ReadMany(Piece* pieces, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     if (int err = Read(pieces[i].offset, pieces[i].buf, pieces[i].n, &pieces[i].got)) return err;
@@ -239,6 +245,17 @@ class PosixFile final : public EnvFile {
 
   int Unlock(uint64_t offset, uint64_t length) override {
     return OfdLock(fd_, F_UNLCK, offset, length, false);
+  }
+
+  int TestLock(uint64_t offset, uint64_t length, bool exclusive) override {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = exclusive && !rdonly_fd_ ? F_WRLCK : F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(offset);
+    fl.l_len = off_t(length);
+    if (fcntl(fd_, F_OFD_GETLK, &fl) != 0) return OsErrorFromErrno(errno);
+    return fl.l_type == F_UNLCK ? 0 : kOsLockViolation;
   }
 
   const std::string& Path() const override { return path_; }

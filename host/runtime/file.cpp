@@ -224,6 +224,17 @@ std::string File::Position(KeyDecl* k) {
   Call(kOpPositionKey, k, {}, {}, &s);
   return s;
 }
+bool File::LastPosition(KeyDecl* k, std::string* out) const {
+  const auto* h = static_cast<const DrvFcbHead*>(fd_.drv_fcb);
+  if (h == nullptr || !(h->bookkeeping & kKeepLastOp) || h->last_error != 0 ||
+      (h->last_op != uint32_t(kOpNext) && h->last_op != uint32_t(kOpPrevious)))
+    return false;
+  const void* want = k ? k->drv_kcb : nullptr;
+  if (want == nullptr && k != nullptr) return false;
+  if (static_cast<const void*>(h->current_key) != want) return false;
+  *out = h->last_position;
+  return true;
+}
 int File::Previous() { Call(kOpPrevious); return ErrorCode(); }
 int File::Put() { Call(kOpPut); return ErrorCode(); }
 int File::Put(int32_t pointer) { Call(kOpPutPointer, nullptr, {pointer}); return ErrorCode(); }

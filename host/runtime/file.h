@@ -93,6 +93,12 @@ class NV_API File {
   int32_t Pointer(KeyDecl* key);               // POINTER(key) (28)
   std::string Position();                      // POSITION(file) (61)
   std::string Position(KeyDecl* key);          // POSITION(key) (62)
+  // The position of the record the last NEXT or PREVIOUS read, by `key`
+  // (nullptr: record order), as the driver kept it after that read (the
+  // runtime asks every driver block to keep it): what POSITION would
+  // answer, without another call. False, *out untouched, when the last
+  // operation was another or failed, or the current key is not `key`.
+  bool LastPosition(KeyDecl* key, std::string* out) const;
   int Previous();                              // PREVIOUS (31)
   int Put();                                   // PUT (30)
   int Put(int32_t pointer);                    // PUT(file, pointer) (54)

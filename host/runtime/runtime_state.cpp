@@ -29,7 +29,14 @@ void SetFileError(std::string_view code, std::string_view message) {
   t_error.file_error_code = std::string(code);
   t_error.file_error = std::string(message);
 }
-void ClearError() { t_error = ErrorState{}; }
+// Called around every verb: the texts keep their storage.
+void ClearError() {
+  ErrorState& e = t_error;
+  e.code = 0;
+  e.file_error_code.clear();
+  e.file_error.clear();
+  e.file = nullptr;
+}
 ErrorState SaveErrorState() { return t_error; }
 void RestoreErrorState(const ErrorState& s) { t_error = s; }
 

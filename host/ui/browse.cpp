@@ -98,8 +98,15 @@ void Browse::SetColumns(std::vector<Column> columns) {
   columns_ = std::move(columns);
   row_fields_known_ = false;
   column_fields_.clear();
+  column_formats_.clear();
   for (const Column& c : columns_) {
-    column_fields_.push_back(c.field.empty() ? nullptr : FindField(*file_, c.field));
+    const FieldDesc* f = c.field.empty() ? nullptr : FindField(*file_, c.field);
+    column_fields_.push_back(f);
+    ColumnFormat cf;
+    const std::string& picture = c.picture.empty() && f ? f->picture : c.picture;
+    cf.plain = picture.empty();
+    cf.parsed = !cf.plain && nv::ParsePicture(picture, &cf.picture);
+    column_formats_.push_back(cf);
   }
 }
 
@@ -280,21 +287,22 @@ bool Browse::Fetch(int dir, Row* row) {
     }
     if (err != 0 || !InRange()) return false;
     if (filter_ && !filter_()) continue;
-    ++stats_.position;
+    // The position the driver kept after the read, else asked.
     nv::KeyDecl* k = key();
-    row->position = k ? file_->Position(k) : file_->Position();
-    row->cells.clear();
+    if (!file_->LastPosition(k, &row->position)) {
+      ++stats_.position;
+      row->position = k ? file_->Position(k) : file_->Position();
+    }
+    row->cells.resize(columns_.size());
     for (size_t i = 0; i < columns_.size(); ++i) {
-      const Column& c = columns_[i];
       nv::Value v;
-      std::string picture = c.picture;
       if (const FieldDesc* f = column_fields_[i]) {
         v = ReadField(*f, file_->record());
-        if (picture.empty()) picture = f->picture;
-      } else if (c.value) {
-        v = c.value();
+      } else if (columns_[i].value) {
+        v = columns_[i].value();
       }
-      row->cells.push_back(picture.empty() ? v.AsText() : nv::Format(picture, v));
+      const ColumnFormat& cf = column_formats_[i];
+      row->cells[i] = cf.plain ? v.AsText() : cf.parsed ? nv::Format(cf.picture, v) : std::string();
     }
     return true;
   }
@@ -466,6 +474,9 @@ bool Browse::Down(int n) {
     bool positioned = false;
     int done = 0;
     while (done<need&& int(rows_.size())> page_) {
+      // The row going out of view takes the one coming in (its texts keep
+      // their storage).
+      Row r = std::move(rows_.front());
       rows_.pop_front();
       more_above_ = true;
       ++done;
@@ -476,7 +487,6 @@ bool Browse::Down(int n) {
         file_->Next();  // the look-ahead row itself
         positioned = true;
       }
-      Row r;
       if (Fetch(+1, &r)) rows_.push_back(std::move(r));
     }
     target -= done;
@@ -576,10 +586,18 @@ std::vector<std::vector<std::string>> Browse::Page() const {
   return out;
 }
 
+// One REGET reads the row's record by its position, memo included, and
+// makes it current there. A store that cannot find it that way (the record
+// went, or its key no longer holds the position's value) reads what now
+// stands at the row's place, as the rows are read: RESET and NEXT.
 bool Browse::LoadHighlighted() {
   if (highlight_ < 0 || rows_.empty()) return false;
   WholeReads();
-  if (!ResetTo(rows_[size_t(highlight_)].position)) return false;
+  const std::string& position = rows_[size_t(highlight_)].position;
+  nv::KeyDecl* k = key();
+  ++stats_.reget;
+  if ((k ? file_->Reget(k, position) : file_->Reget(position)) == 0) return true;
+  if (!ResetTo(position)) return false;
   ++stats_.next;
   return file_->Next() == 0;
 }

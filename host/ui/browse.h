@@ -4,8 +4,8 @@
 // buffer.
 //
 // Reading: the browse reaches the file only through the runtime's verbs
-// SET(key, key), NEXT, PREVIOUS, POSITION(key) and RESET(key, position), so
-// it works the same over every driver. It never reads the whole file: a
+// SET(key, key), NEXT, PREVIOUS, POSITION(key), RESET(key, position) and
+// REGET(key, position), so it works the same over every driver. It never reads the whole file: a
 // load reads the visible page plus one record (to know whether more
 // follow); scrolling re-establishes its place with RESET from the saved
 // position of the first or last row and reads only the rows that come into
@@ -17,11 +17,12 @@
 //     order that pass the range and the filter; rows_[0] is the top row; the
 //     row past the page, when present, is a look-ahead and is not shown.
 //   - highlight_ is -1 exactly when no row is shown, else in [0, shown).
-//   - every row carries the POSITION(key) text read right after its record,
-//     which is what RESET(key, position) takes back.
+//   - every row carries the POSITION(key) text of its record (as the driver
+//     kept it after the read, or asked), which is what RESET(key, position)
+//     and REGET(key, position) take back.
 //   - after a move that changed the highlighted row (and after loads), the
-//     highlighted record is in the file's record buffer (re-read with RESET
-//     and NEXT, so memos follow too).
+//     highlighted record is in the file's record buffer (re-read with REGET,
+//     so memos follow too).
 //
 // Thread-safety: a Browse belongs to the thread that owns its file.
 #pragma once
@@ -52,7 +53,7 @@ NV_API Request RequestFromCode(std::string_view code);
 
 // File verbs a browse issued (tests bound them).
 struct BrowseStats {
-  int set = 0, next = 0, previous = 0, position = 0, reset = 0;
+  int set = 0, next = 0, previous = 0, position = 0, reset = 0, reget = 0;
 };
 
 // Turns a filter text into a predicate over the record buffer of `file`.
@@ -206,8 +207,15 @@ class NV_API Browse {
   nv::File* file_;
   std::vector<Order> orders_;
   int order_ = -1;
+  // How a column's value becomes its text: the picture parsed once.
+  struct ColumnFormat {
+    bool plain = true;    // no picture: the value's text
+    bool parsed = false;  // else a picture that parses (one that does not shows "")
+    nv::Picture picture;
+  };
   std::vector<Column> columns_;
   std::vector<const FieldDesc*> column_fields_;
+  std::vector<ColumnFormat> column_formats_;
   std::vector<std::function<nv::Value()>> range_;
   std::function<bool()> filter_;
   std::optional<std::vector<std::string>> filter_reads_;  // unset: any field

@@ -86,6 +86,22 @@ TEST_F(EnvTest, ByteLocksBelongToTheirOpenNotToTheProcess) {
   EXPECT_EQ(a->Lock(5, 2, false, false), 0);  // shared locks coexist
 }
 
+TEST_F(EnvTest, TestLockAnswersAsLockWouldWithoutTakingAnything) {
+  std::unique_ptr<EnvFile> a, b;
+  ASSERT_EQ(Open(0x42, &a), 0);
+  ASSERT_EQ(Open(0x42, &b), 0);
+  ASSERT_EQ(a->Lock(1, 1, true, false), 0);
+  EXPECT_EQ(b->TestLock(1, 1, false), kOsLockViolation);
+  EXPECT_EQ(b->TestLock(0, 2, true), kOsLockViolation);
+  EXPECT_EQ(b->TestLock(2, 1, true), 0);
+  EXPECT_EQ(a->TestLock(1, 1, true), 0);      // its own lock is no conflict
+  ASSERT_EQ(a->Lock(1, 1, false, false), 0);  // now shared
+  EXPECT_EQ(b->TestLock(1, 1, false), 0);
+  EXPECT_EQ(b->TestLock(1, 1, true), kOsLockViolation);
+  EXPECT_EQ(b->TestLock(3, 1, true), 0);
+  EXPECT_EQ(a->Lock(3, 1, true, false), 0);  // the test took nothing
+}
+
 TEST_F(EnvTest, ByteLocksHoldAgainstAnotherProcess) {
   std::unique_ptr<EnvFile> a;
   ASSERT_EQ(Open(0x42, &a), 0);
