@@ -1,7 +1,8 @@
 // Reading in key order on a file opened shared while another station writes
 // between the reads: NEXT and PREVIOUS step from the entry last read, and
 // every read sees the other station's completed ADD, PUT and DELETE. The
-// same walk over a file opened exclusively, writing between its own reads.
+// same walk over a file opened exclusively, writing between its own reads
+// (after RESET, and with none).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -143,6 +144,24 @@ TEST(FlatKeyWalk, ExclusiveWalkSeesItsOwnWrites) {
       pos = f.Position(f.key(0));
     }
   }
+  f.Close();
+  EXPECT_TRUE(Consistent(d.name + ".DAT"));
+}
+
+// A walk that keeps its place in the key (deny-write: it steps from the
+// entry it read while the key file is unchanged) with its own writes
+// between its reads, through the same open and no RESET: GET, PUT and
+// DELETE of other records (and of the one just read) and ADD change the
+// key under the walk, which then seeks its place again.
+TEST(FlatKeyWalk, DenyWriteWalkWithItsOwnWritesBetweenReads) {
+  TempDir dir;
+  FileDecl d = CustDecl(dir / "CUST", false);
+  File f(d);
+  ASSERT_EQ(f.Create(), 0);
+  ASSERT_EQ(f.Open(kReadWrite | kDenyWrite), 0);
+  std::mt19937 rng(6);
+  Model model = Populate(f, 400, rng);
+  WalkWhileWritten(f, f, model, 7);
   f.Close();
   EXPECT_TRUE(Consistent(d.name + ".DAT"));
 }
