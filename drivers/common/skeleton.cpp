@@ -196,12 +196,16 @@ void DriverBase::FillHead(DrvFcbHead* fcb, FileDescriptor* fd) const {
 }
 
 bool DriverBase::Implements(int32_t op) const {
-  std::call_once(implemented_once_, [this] {
+  if (!implemented_made_.load(std::memory_order_acquire)) {
+    uint64_t words[4] = {};
     const uint8_t* list = Reg().operations;
     for (int i = 1; list != nullptr && i <= list[0]; ++i)
-      implemented_[list[i] / 64] |= uint64_t(1) << (list[i] % 64);
-  });
-  return op >= 0 && op < 256 && (implemented_[op / 64] >> (op % 64) & 1) != 0;
+      words[list[i] / 64] |= uint64_t(1) << (list[i] % 64);
+    for (int w = 0; w < 4; ++w) implemented_[w].store(words[w], std::memory_order_relaxed);
+    implemented_made_.store(true, std::memory_order_release);
+  }
+  if (op < 0 || op >= 256) return false;
+  return (implemented_[op / 64].load(std::memory_order_relaxed) >> (op % 64) & 1) != 0;
 }
 
 int DriverBase::CreateFcbAll(FileDescriptor* fd, DrvFcbHead** out) {

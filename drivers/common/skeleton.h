@@ -25,8 +25,8 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -188,9 +188,10 @@ class DriverBase {
   int Forward(OpContext& ctx, intptr_t handle, bool* free_after);
 
   // The operation list as a set, made at the first question (Implements
-  // is asked by every operation).
-  mutable std::once_flag implemented_once_;
-  mutable uint64_t implemented_[4] = {};
+  // is asked by every operation). Threads that ask together make the same
+  // words.
+  mutable std::atomic<bool> implemented_made_{false};
+  mutable std::atomic<uint64_t> implemented_[4];
 };
 
 // ---------------------------------------------------------------------------

@@ -499,6 +499,47 @@ struct KeyFile::Impl {
     }
     return rc;
   }
+
+  // Moves a cursor that names an entry by one in direction dir, past the
+  // ends to at_end(); *p is then the leaf it names.
+  int Step(KeyCursor* c, int dir, PageRef* p) {
+    int rc = Load(c->page, 0, p);
+    if (rc != 0) return rc;
+    if (dir > 0 ? c->index + 1 < p->count() : c->index > 0) {
+      c->index = dir > 0 ? c->index + 1 : std::min(c->index, p->count()) - 1;
+      return 0;
+    }
+    uint32_t beside = dir > 0 ? p->next() : p->prev();
+    for (uint32_t guard = h().pages; beside != 0; --guard) {
+      if (guard == 0) return kErrKeysMustBeRebuilt;
+      rc = Load(beside, 0, p);
+      if (rc != 0) return rc;
+      if (p->count() > 0) {
+        *c = KeyCursor{p->no, dir > 0 ? 0 : p->count() - 1};
+        return 0;
+      }
+      beside = dir > 0 ? p->next() : p->prev();
+    }
+    *c = KeyCursor();
+    return 0;
+  }
+
+  // The entry at c of its leaf p, which becomes the finger.
+  int TakeEntry(const PageRef& p, const KeyCursor& c, uint32_t* record, std::string* value) {
+    if (c.index < 0 || c.index >= p.count()) return kErrKeysMustBeRebuilt;
+    const uint8_t* e = At(p, c.index);
+    if (record) *record = GetU32(e);
+    if (value) value->assign(reinterpret_cast<const char*>(e + 4), size_t(kl));
+    Finger& f = k->finger_;
+    f.set = true;
+    f.page = c.page;
+    f.index = c.index;
+    f.parent = p.parent();
+    f.record = GetU32(e);
+    f.generation = c.generation == k->generation_ ? k->generation_ : 0;
+    f.value.assign(reinterpret_cast<const char*>(e + 4), size_t(kl));
+    return 0;
+  }
 };
 
 KeyFile::KeyFile(nv::Env*, std::unique_ptr<nv::EnvFile> file, const KeySpec& shape)
@@ -966,50 +1007,14 @@ int KeyFile::NextAt(KeyCursor* c) {
   if (c->at_end()) return First(c);
   Impl t(this);
   PageRef p;
-  int rc = t.Load(c->page, 0, &p);
-  if (rc != 0) return rc;
-  if (c->index + 1 < p.count()) {
-    ++c->index;
-    return 0;
-  }
-  uint32_t next = p.next();
-  for (uint32_t guard = header_.pages; next != 0; --guard) {
-    if (guard == 0) return kErrKeysMustBeRebuilt;
-    rc = t.Load(next, 0, &p);
-    if (rc != 0) return rc;
-    if (p.count() > 0) {
-      *c = KeyCursor{p.no, 0};
-      return 0;
-    }
-    next = p.next();
-  }
-  *c = KeyCursor();
-  return 0;
+  return t.Step(c, +1, &p);
 }
 
 int KeyFile::PrevAt(KeyCursor* c) {
   if (c->at_end()) return Last(c);
   Impl t(this);
   PageRef p;
-  int rc = t.Load(c->page, 0, &p);
-  if (rc != 0) return rc;
-  if (c->index > 0) {
-    c->index = std::min(c->index, p.count()) - 1;
-    return 0;
-  }
-  uint32_t prev = p.prev();
-  for (uint32_t guard = header_.pages; prev != 0; --guard) {
-    if (guard == 0) return kErrKeysMustBeRebuilt;
-    rc = t.Load(prev, 0, &p);
-    if (rc != 0) return rc;
-    if (p.count() > 0) {
-      *c = KeyCursor{p.no, p.count() - 1};
-      return 0;
-    }
-    prev = p.prev();
-  }
-  *c = KeyCursor();
-  return 0;
+  return t.Step(c, -1, &p);
 }
 
 int KeyFile::SeekOrdinalAt(uint32_t n, KeyCursor* c) {
@@ -1120,19 +1125,20 @@ int KeyFile::Entry(const KeyCursor& c, uint32_t* record, std::string* value) {
   PageRef p;
   int rc = t.Load(c.page, 0, &p);
   if (rc != 0) return rc;
-  if (c.index < 0 || c.index >= p.count()) return kErrKeysMustBeRebuilt;
-  const uint8_t* e = t.At(p, c.index);
-  if (record) *record = GetU32(e);
-  if (value) value->assign(reinterpret_cast<const char*>(e + 4), size_t(t.kl));
-  // The entry read becomes the finger.
-  finger_.set = true;
-  finger_.page = c.page;
-  finger_.index = c.index;
-  finger_.parent = p.parent();
-  finger_.record = GetU32(e);
-  finger_.generation = c.generation == generation_ ? generation_ : 0;
-  finger_.value.assign(reinterpret_cast<const char*>(e + 4), size_t(t.kl));
-  return 0;
+  return t.TakeEntry(p, c, record, value);
+}
+
+int KeyFile::StepEntry(KeyCursor* c, int dir, uint32_t* record, std::string* value) {
+  if (c->at_end()) {
+    int rc = dir > 0 ? First(c) : Last(c);
+    return rc != 0 || c->at_end() ? rc : Entry(*c, record, value);
+  }
+  if (int rc = Fresh(); rc != 0) return rc;
+  Impl t(this);
+  PageRef p;
+  int rc = Stamp(t.Step(c, dir, &p), c);
+  if (rc != 0 || c->at_end()) return rc;
+  return t.TakeEntry(p, *c, record, value);
 }
 
 int KeyFile::Following(const KeyCursor& c, int dir, size_t max, std::vector<uint32_t>* out) {

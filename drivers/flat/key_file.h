@@ -181,6 +181,8 @@ class KeyFile {
   int SeekOrdinal(uint32_t n, KeyCursor* c);
   int Ordinal(const KeyCursor& c, uint32_t* n);
   int Entry(const KeyCursor& c, uint32_t* record, std::string* value);
+  // Next (dir > 0) or Prev, then the Entry of the new place when there is one.
+  int StepEntry(KeyCursor* c, int dir, uint32_t* record, std::string* value);
   // Appends the record numbers of up to `max` entries that follow c
   // (dir > 0) or precede it (dir < 0), in that order (read-ahead).
   int Following(const KeyCursor& c, int dir, size_t max, std::vector<uint32_t>* out);
