@@ -648,15 +648,18 @@ int ReadRecord(FlatFcb* f, uint32_t n) {
         std::memset(f->memo_block()->buffer.get(), ' ', f->memo_block()->size);
     }
   }
-  f->current = n;
-  f->current_status = status;
-  f->current_memo = (status & kRecDeleted) ? 0 : link;
+  // The held mark first: a read that fails leaves the current record as it
+  // was (its position is asked later, drivers/common/skeleton.h).
+  uint8_t current_status = status;
   if ((requests & kHoldRequested) && !f->read_only()) {
     f->flags &= ~kHoldRequested;
     if ((err = WritePrefix(f, n, uint8_t(status | kRecHeld), link)) != 0) return err;
-    f->current_status = uint8_t(status | kRecHeld);
+    current_status = uint8_t(status | kRecHeld);
     f->held = n;
   }
+  f->current = n;
+  f->current_status = current_status;
+  f->current_memo = (status & kRecDeleted) ? 0 : link;
   LoadCurrentKeys(f, f->record);
   return 0;
 }
