@@ -2,7 +2,7 @@
 // run, printed as times and ratios. A ratio is SQLite's time divided by the
 // flat driver's: above 1 means the flat file is faster.
 //
-//   bench_flat [N] [--durable=M] [--dir=FOLDER] [--keys-only] [--flat-only] [--cpu]
+//   bench_flat [N] [--durable=M] [--scans=K] [--dir=FOLDER] [--keys-only] [--flat-only] [--cpu]
 //              [--build-only]
 //
 // N records of about 100 bytes (a unique 32-bit code key and a 30-character
@@ -10,7 +10,9 @@
 // synchronous=OFF), BUILD of both keys (CREATE INDEX), N random GETs by code,
 // a full ordered scan by each key, and M durable ADDs, each with the header
 // flushed (SQLite: autocommit inserts, synchronous=FULL). N defaults to
-// 1,000,000 and M to 20,000 (never more than N). --flat-only leaves SQLite
+// 1,000,000 and M to 20,000 (never more than N). --scans=K makes each
+// ordered scan K times on every side and keeps the best (default 1: the
+// first scan, with whatever the system's cache holds). --flat-only leaves SQLite
 // out (profiling); --cpu times both sides by the process's CPU time rather
 // than the clock (a machine loaded by other work); --build-only stops each
 // side after its BUILD (the APPEND and BUILD lines alone). The file is opened by one
@@ -66,6 +68,7 @@ static_assert(sizeof(BenchRecord) == 100);
 struct Options {
   uint64_t n = 1000000;
   uint64_t durable = 20000;
+  int scans = 1;  // ordered scans made, the best kept
   std::string dir;
   bool keys_only = false;  // the key layer alone, no SQLite or driver rows
   bool flat_only = false;  // no SQLite (profiling the flat side)
@@ -116,6 +119,17 @@ double Seconds(const std::function<bool()>& work, bool* ok) {
   *ok = work();
   if (!*ok) g_failed = true;
   return Now() - t0;
+}
+
+// The best of `times` runs of the work (stops at the first failure).
+double Best(int times, const std::function<bool()>& work, bool* ok) {
+  double best = -1;
+  for (int i = 0; i < std::max(times, 1); ++i) {
+    const double t = Seconds(work, ok);
+    if (!*ok) return t;
+    if (best < 0 || t < best) best = t;
+  }
+  return best;
 }
 
 // The data: codes 1..N in random order, names of random capitals.
@@ -239,9 +253,11 @@ void RunSqlite(const Options& o, const Data& d, std::vector<Row>& rows, bool clu
       },
       &ok);
   sqlite3_finalize(get);
-  at(rows[3]) = Seconds(
+  at(rows[3]) = Best(
+      o.scans,
       [&] { return ScanAll(db.Prepare("SELECT code, name, fill FROM t ORDER BY code"), n); }, &ok);
-  at(rows[4]) = Seconds(
+  at(rows[4]) = Best(
+      o.scans,
       [&] { return ScanAll(db.Prepare("SELECT code, name, fill FROM t ORDER BY name"), n); }, &ok);
   db.Exec("PRAGMA synchronous=FULL");
   at(rows[5]) = Seconds(
@@ -321,7 +337,8 @@ void RunDriver(const Options& o, const Data& d, std::vector<Row>& rows) {
   if (!ok) return;
   rows[2].flat = t;
   for (int k = 0; k < 2; ++k) {
-    t = Seconds(
+    t = Best(
+        o.scans,
         [&] {
           if (!Check(f.Set(f.key(k)), "SET")) return false;
           uint64_t count = 0;
@@ -434,7 +451,8 @@ void RunKeys(const Options& o, const Data& d, std::vector<Row>& rows) {
   if (!ok) return;
   rows[2].flat = t;
   for (int k = 0; k < 2; ++k) {
-    t = Seconds(
+    t = Best(
+        o.scans,
         [&] {
           flat::KeyCursor c;
           uint64_t count = 0;
@@ -507,6 +525,8 @@ int main(int argc, char** argv) {
     if (a.rfind("--durable=", 0) == 0) {
       o.durable = std::strtoull(a.c_str() + 10, nullptr, 10);
       durable_given = true;
+    } else if (a.rfind("--scans=", 0) == 0) {
+      o.scans = std::max(1, std::atoi(a.c_str() + 8));
     } else if (a == "--keys-only") {
       o.keys_only = true;
     } else if (a == "--flat-only") {
@@ -521,8 +541,8 @@ int main(int argc, char** argv) {
       o.n = std::strtoull(a.c_str(), nullptr, 10);
     } else {
       std::fprintf(stderr,
-                   "usage: bench_flat [N] [--durable=M] [--dir=FOLDER] [--keys-only] "
-                   "[--flat-only] [--cpu] [--build-only]\n");
+                   "usage: bench_flat [N] [--durable=M] [--scans=K] [--dir=FOLDER] "
+                   "[--keys-only] [--flat-only] [--cpu] [--build-only]\n");
       return 2;
     }
   }

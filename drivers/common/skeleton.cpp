@@ -196,12 +196,16 @@ void DriverBase::FillHead(DrvFcbHead* fcb, FileDescriptor* fd) const {
 }
 
 bool DriverBase::Implements(int32_t op) const {
-  const uint8_t* list = Reg().operations;
-  if (list == nullptr) return false;
-  for (int i = 1; i <= list[0]; ++i) {
-    if (list[i] == op) return true;
+  if (!implemented_made_.load(std::memory_order_acquire)) {
+    uint64_t words[4] = {};
+    const uint8_t* list = Reg().operations;
+    for (int i = 1; list != nullptr && i <= list[0]; ++i)
+      words[list[i] / 64] |= uint64_t(1) << (list[i] % 64);
+    for (int w = 0; w < 4; ++w) implemented_[w].store(words[w], std::memory_order_relaxed);
+    implemented_made_.store(true, std::memory_order_release);
   }
-  return false;
+  if (op < 0 || op >= 256) return false;
+  return (implemented_[op / 64].load(std::memory_order_relaxed) >> (op % 64) & 1) != 0;
 }
 
 int DriverBase::CreateFcbAll(FileDescriptor* fd, DrvFcbHead** out) {
@@ -490,6 +494,30 @@ std::string DriverBase::CurrentPosition(OpContext& outer) {
   return err == 0 ? pos.text_result : std::string();
 }
 
+// Operations that leave what the kept position would answer as it is: a
+// position still due stays due over them (NEXT and PREVIOUS make a new one
+// when they succeed, and leave the current record when they fail).
+static bool KeepsDuePosition(int32_t op) {
+  switch (op) {
+    case kOpNext:
+    case kOpPrevious:
+    case kOpPosition:
+    case kOpPositionKey:
+    case kOpPointer:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A position left due by NEXT or PREVIOUS is asked now, before an operation
+// that could change it.
+void DriverBase::KeepDuePosition(OpContext& ctx) {
+  DrvFcbHead* f = ctx.fcb;
+  f->position_due = false;
+  f->last_position = CurrentPosition(ctx);
+}
+
 intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
   // 1. The view entry request touches nothing.
   if (op == kOpViewEntry) return ViewEntry();
@@ -548,6 +576,10 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
   }
   ctx.words = words;
 
+  // The position kept by the last NEXT or PREVIOUS, when still due and
+  // this operation could change it (see step 18).
+  if (fcb->position_due && !KeepsDuePosition(op)) KeepDuePosition(ctx);
+
   // 9. A restore position pending from RESTORESTATE.
   if (err == 0 && (op == kOpNext || op == kOpPrevious || op == kOpSkip) &&
       !fcb->restore_position.empty()) {
@@ -581,7 +613,12 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
   const bool keeps_position = fcb && fcb == ctx.fcb && err == 0 &&
                               (op == kOpNext || op == kOpPrevious) &&
                               (fcb->bookkeeping & kKeepLastOp);
-  const bool early_position = keeps_position && !(fd->flags & kDescRemote);
+  // A driver that allows it leaves the position due instead: it is asked
+  // only when an operation that could change it comes (most walks never
+  // save their state, and each NEXT would pay for the question).
+  const bool remote = (fd->flags & kDescRemote) != 0;
+  const bool lazy_position = keeps_position && !remote && LazyPosition();
+  const bool early_position = keeps_position && !remote && !lazy_position;
   std::string position = early_position ? CurrentPosition(ctx) : std::string();
 
   // 14. Trace.
@@ -613,7 +650,7 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
     if (fcb->bookkeeping & kKeepLastOp) {
       fcb->last_op = uint32_t(op);
       fcb->last_error = uint32_t(err == -1 ? 0 : err);
-      if (err == 0 && keeps_position && !early_position) {
+      if (err == 0 && keeps_position && !early_position && !lazy_position) {
         // Asked outside the bracket (a remote-bound file, whose hook step
         // 15 skips): whatever it took is given up at once.
         position = CurrentPosition(ctx);
@@ -622,7 +659,11 @@ intptr_t DriverBase::Entry(int32_t op, FileDescriptor* fd, intptr_t* words) {
         } catch (const AbortError&) {
         }
       }
-      if (err == 0 && keeps_position) fcb->last_position = std::move(position);
+      if (err == 0 && keeps_position && !lazy_position) {
+        fcb->last_position = std::move(position);
+        fcb->position_due = false;
+      }
+      if (lazy_position) fcb->position_due = true;
     }
     if (fcb->bookkeeping & kKeepLastOp2) fcb->last_op2 = uint32_t(op);
     if (fcb->bookkeeping & kKeepDiscardRestore) fcb->restore_position.clear();

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -127,6 +128,11 @@ class DriverBase {
   }
   // Bit 22 of the driver's key-state word (property 29508).
   virtual bool KeyStateBit22(DrvFcbHead*) { return false; }
+  // The position kept after NEXT and PREVIOUS (SAVESTATE) may be asked
+  // later, just before the next operation that could change it: the
+  // driver's POSITION of the current key takes nothing (no lock), and a
+  // NEXT or PREVIOUS that fails leaves the current record as it was.
+  virtual bool LazyPosition() const { return false; }
 
  public:
   // Helpers for CreateFcb: copies name, owner, driver string, attributes and
@@ -162,6 +168,7 @@ class DriverBase {
   int Send(OpContext& ctx, bool* free_after);
   int LockLoop(OpContext& ctx);
   std::string CurrentPosition(OpContext& outer);
+  void KeepDuePosition(OpContext& ctx);
   void NoteSequence(OpContext& ctx);
 
   // Properties (71, 72, 85, 86), state snapshots (98, 99, 102), deferred
@@ -179,6 +186,12 @@ class DriverBase {
   int Bind(OpContext& ctx, const std::string& text);
   int LookUpBinding(FileDescriptor* fd, intptr_t* handle);
   int Forward(OpContext& ctx, intptr_t handle, bool* free_after);
+
+  // The operation list as a set, made at the first question (Implements
+  // is asked by every operation). Threads that ask together make the same
+  // words.
+  mutable std::atomic<bool> implemented_made_{false};
+  mutable std::atomic<uint64_t> implemented_[4];
 };
 
 // ---------------------------------------------------------------------------

@@ -142,7 +142,7 @@ int FlatDriver::AfterOp(DrvFcbHead* fcb) {
   // byte lock, so that no other station ever sees a live writer's mark).
   int err = f->open() ? ClearBusyMark(f) : 0;
   // A file that wrote in a transaction keeps the lock until it ends.
-  if (!TxnKeepsHeaderLock(f)) UnlockHeader(f);
+  if ((f->flags & kHeaderByteLocked) && !TxnKeepsHeaderLock(f)) UnlockHeader(f);
   const int flushed = FlushAfterUnlock(f);
   return err ? err : flushed;
 }

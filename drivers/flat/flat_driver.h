@@ -110,7 +110,10 @@ struct RecordBlock {
   uint32_t last = 0;  // the record read last (to see reads in order)
   std::vector<uint8_t> bytes;
   std::vector<uint32_t> ahead;  // read ahead in key order (0: not read)
-  std::vector<uint8_t> ahead_bytes;
+  std::vector<uint8_t> ahead_bytes;  // their images (none when ahead_viewed)
+  // The records read ahead lie in the data file's view: only asked of the
+  // memory beforehand (prefetched), then read there as any viewed record.
+  bool ahead_viewed = false;
   size_t ahead_next = 0;      // the place of the record the walk reads next
   uint32_t ahead_window = 0;  // entries read ahead last time
   // Records are read from the data file's view (nv::EnvFile::View) rather
@@ -132,6 +135,10 @@ struct Sequence {
   std::string value;
   uint32_t record = 0;
   uint32_t record_hi = 0;
+  // kAt in key order: the entry's place as the key file gave it. While the
+  // key file says it is current (KeyFile::Current: no page written, no page
+  // dropped since) the walk steps from it instead of seeking the entry.
+  KeyCursor cursor;
 };
 
 struct FlatFcb : nv::DrvFcbHead {
@@ -212,6 +219,9 @@ class FlatDriver final : public drv::DriverBase {
   int Option(nv::DrvFcbHead* fcb, const std::string& name, const std::string& value, bool has_value,
              bool from_send, std::string* answer) override;
   bool DriverProperty(drv::OpContext& ctx, int32_t property, bool set, int* error) override;
+  // POSITION of the current key is this open's own (no lock), and a NEXT or
+  // PREVIOUS that fails leaves the current record as it was.
+  bool LazyPosition() const override { return true; }
 };
 
 // The driver object of this library (one per process).

@@ -2,6 +2,7 @@
 #include "drivers/flat/key_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 
@@ -69,7 +70,29 @@ struct Page {
   void set_parent(uint32_t v) { PutU32(b + 9, v); }
 };
 
+// A page read in place, for reading only: its bytes lie in the view, the
+// cache or the held-back pages, valid until the next page is read or
+// written (KeyFile::PageBytes).
+struct PageRef {
+  uint32_t no = 0;
+  const uint8_t* b = nullptr;
+
+  int count() const { return b[0]; }
+  uint32_t next() const { return GetU32(b + 1); }
+  uint32_t prev() const { return GetU32(b + 5); }
+  uint32_t parent() const { return GetU32(b + 9); }
+};
+
+// Tree generations are drawn from one counter for every key file of the
+// process, so that a cursor made on one open (or before a file was opened
+// again) is never taken for one of another.
+std::atomic<uint64_t> g_generations{1};
+
 }  // namespace
+
+uint64_t KeyFile::NewGeneration() {
+  return g_generations.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 // The tree algorithms, over one KeyFile.
 struct KeyFile::Impl {
@@ -87,6 +110,7 @@ struct KeyFile::Impl {
   KeyHeader& h() { return k->header_; }
   uint8_t* At(Page& p, int i) { return p.b + kPageHeaderSize + i * el; }
   const uint8_t* At(const Page& p, int i) { return p.b + kPageHeaderSize + i * el; }
+  const uint8_t* At(const PageRef& p, int i) { return p.b + kPageHeaderSize + i * el; }
 
   // Reads a page expected at `height` (0 for a leaf). Page numbers beyond
   // the file and heights beyond the tree are refused, so that a damaged
@@ -98,6 +122,17 @@ struct KeyFile::Impl {
     if (rc != 0) return rc;
     p->no = no;
     p->height = height;
+    if (p->count() > pp) return kErrKeysMustBeRebuilt;
+    return 0;
+  }
+
+  // The same, read in place.
+  int Load(uint32_t no, int height, PageRef* p) {
+    if (no == 0 || no > h().pages || height < 0 || height >= h().levels)
+      return kErrKeysMustBeRebuilt;
+    int rc = k->PageBytes(no, &p->b);
+    if (rc != 0) return rc;
+    p->no = no;
     if (p->count() > pp) return kErrKeysMustBeRebuilt;
     return 0;
   }
@@ -126,7 +161,8 @@ struct KeyFile::Impl {
     return r < record ? -1 : r > record ? 1 : 0;
   }
 
-  int LowerBound(const Page& p, const uint8_t* value, uint32_t record) {
+  template <class P>
+  int LowerBound(const P& p, const uint8_t* value, uint32_t record) {
     int lo = 0, hi = p.count();
     while (lo < hi) {
       int mid = (lo + hi) / 2;
@@ -140,7 +176,8 @@ struct KeyFile::Impl {
 
   // Child of an upper page for a value: the first entry whose value is >=
   // the value, else the last.
-  int ChildIndex(const Page& p, const uint8_t* value) {
+  template <class P>
+  int ChildIndex(const P& p, const uint8_t* value) {
     int lo = 0, hi = p.count();
     while (lo < hi) {
       int mid = (lo + hi) / 2;
@@ -152,7 +189,8 @@ struct KeyFile::Impl {
     return lo < p.count() ? lo : p.count() - 1;
   }
 
-  int Descend(const uint8_t* value, Page* p) {
+  template <class P>
+  int Descend(const uint8_t* value, P* p) {
     int rc = Load(h().root, h().levels - 1, p);
     for (int height = h().levels - 1; rc == 0 && height > 0; --height) {
       if (p->count() == 0) return kErrKeysMustBeRebuilt;
@@ -166,14 +204,16 @@ struct KeyFile::Impl {
   // (pos == count at the end of the last leaf); for an insertion the place
   // where it belongs, staying at the end of a leaf rather than moving to the
   // front of the next one.
-  int FindLeaf(const uint8_t* value, uint32_t record, bool for_insert, Page* p, int* pos) {
+  // (A search reads the pages in place, PageRef; an insertion copies them.)
+  template <class P>
+  int FindLeaf(const uint8_t* value, uint32_t record, bool for_insert, P* p, int* pos) {
     int rc = Descend(value, p);
     if (rc != 0) return rc;
     *pos = LowerBound(*p, value, record);
     uint32_t guard = h().pages;
     while (*pos == p->count() && p->next() != 0) {
       if (guard-- == 0) return kErrKeysMustBeRebuilt;
-      Page n;
+      P n;
       rc = Load(p->next(), 0, &n);
       if (rc != 0) return rc;
       if (n.count() == 0) return kErrKeysMustBeRebuilt;
@@ -440,7 +480,8 @@ struct KeyFile::Impl {
     return RemoveAt(q, idx);
   }
 
-  int FirstLeaf(Page* p) {
+  template <class P>
+  int FirstLeaf(P* p) {
     int rc = Load(h().root, h().levels - 1, p);
     for (int height = h().levels - 1; rc == 0 && height > 0; --height) {
       if (p->count() == 0) return kErrKeysMustBeRebuilt;
@@ -449,13 +490,55 @@ struct KeyFile::Impl {
     return rc;
   }
 
-  int LastLeaf(Page* p) {
+  template <class P>
+  int LastLeaf(P* p) {
     int rc = Load(h().root, h().levels - 1, p);
     for (int height = h().levels - 1; rc == 0 && height > 0; --height) {
       if (p->count() == 0) return kErrKeysMustBeRebuilt;
       rc = Load(GetU32(At(*p, p->count() - 1)), height - 1, p);
     }
     return rc;
+  }
+
+  // Moves a cursor that names an entry by one in direction dir, past the
+  // ends to at_end(); *p is then the leaf it names.
+  int Step(KeyCursor* c, int dir, PageRef* p) {
+    int rc = Load(c->page, 0, p);
+    if (rc != 0) return rc;
+    if (dir > 0 ? c->index + 1 < p->count() : c->index > 0) {
+      c->index = dir > 0 ? c->index + 1 : std::min(c->index, p->count()) - 1;
+      return 0;
+    }
+    uint32_t beside = dir > 0 ? p->next() : p->prev();
+    for (uint32_t guard = h().pages; beside != 0; --guard) {
+      if (guard == 0) return kErrKeysMustBeRebuilt;
+      rc = Load(beside, 0, p);
+      if (rc != 0) return rc;
+      if (p->count() > 0) {
+        *c = KeyCursor{p->no, dir > 0 ? 0 : p->count() - 1};
+        return 0;
+      }
+      beside = dir > 0 ? p->next() : p->prev();
+    }
+    *c = KeyCursor();
+    return 0;
+  }
+
+  // The entry at c of its leaf p, which becomes the finger.
+  int TakeEntry(const PageRef& p, const KeyCursor& c, uint32_t* record, std::string* value) {
+    if (c.index < 0 || c.index >= p.count()) return kErrKeysMustBeRebuilt;
+    const uint8_t* e = At(p, c.index);
+    if (record) *record = GetU32(e);
+    if (value) value->assign(reinterpret_cast<const char*>(e + 4), size_t(kl));
+    Finger& f = k->finger_;
+    f.set = true;
+    f.page = c.page;
+    f.index = c.index;
+    f.parent = p.parent();
+    f.record = GetU32(e);
+    f.generation = c.generation == k->generation_ ? k->generation_ : 0;
+    f.value.assign(reinterpret_cast<const char*>(e + 4), size_t(kl));
+    return 0;
   }
 };
 
@@ -541,20 +624,47 @@ static int ReadAt(nv::EnvFile* f, uint64_t offset, uint8_t* buf, size_t n) {
   return 0;
 }
 
-bool KeyFile::FromView(uint32_t page, uint8_t* buf) {
-  if (!cache_on_ || no_view_) return false;
+const uint8_t* KeyFile::ViewedPage(uint32_t page) {
+  if (!cache_on_ || no_view_) return nullptr;
   const uint64_t at = uint64_t(page) * kPageSize;
   const uint8_t* base = nullptr;
   uint64_t length = 0;
   if (!file_->View(false, &base, &length)) {
     no_view_ = true;
-    return false;
+    return nullptr;
   }
   viewed_ = true;
-  if (at + kPageSize > length && !file_->View(true, &base, &length)) return false;
-  if (at + kPageSize > length) return false;
-  std::memcpy(buf, base + at, kPageSize);
-  return true;
+  if (at + kPageSize > length && !file_->View(true, &base, &length)) return nullptr;
+  if (at + kPageSize > length) return nullptr;
+  return base + at;
+}
+
+bool KeyFile::FromView(uint32_t page, uint8_t* buf) {
+  const uint8_t* p = ViewedPage(page);
+  if (p) std::memcpy(buf, p, kPageSize);
+  return p != nullptr;
+}
+
+int KeyFile::PageBytes(uint32_t page, const uint8_t** out) {
+  if (!held_pages_.empty()) {
+    if (auto held = held_pages_.find(page); held != held_pages_.end()) {
+      *out = held->second.data();
+      return 0;
+    }
+  }
+  if (const uint8_t* p = ViewedPage(page)) {
+    *out = p;
+    return 0;
+  }
+  if (auto it = cache_.find(page); it != cache_.end()) {
+    *out = it->second.data();
+    return 0;
+  }
+  // Read (and kept, as ReadPage keeps what it reads) into this open's own
+  // page: the cache may be cleared by the next read.
+  int rc = ReadPage(page, peeked_);
+  *out = peeked_;
+  return rc;
 }
 
 int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
@@ -604,7 +714,7 @@ int KeyFile::ReadPage(uint32_t page, uint8_t* buf) {
 
 int KeyFile::WritePage(uint32_t page, const uint8_t* buf) {
   if (sticky_error_ != 0) return sticky_error_;
-  ++generation_;
+  generation_ = NewGeneration();
   if (hold_back_) {
     held_pages_[page].assign(buf, buf + kPageSize);
     return 0;
@@ -634,7 +744,7 @@ int KeyFile::WritePages(uint32_t first, const uint8_t* pages, uint32_t count) {
       if (int rc = WritePage(first + i, pages + size_t(i) * kPageSize); rc != 0) return rc;
     return 0;
   }
-  ++generation_;
+  generation_ = NewGeneration();
   const uint64_t offset = uint64_t(first) * kPageSize;
   const size_t n = size_t(count) * kPageSize;
   int rc = write_hook_ ? write_hook_(offset, n) : 0;
@@ -849,7 +959,7 @@ int KeyFile::Contains(const uint8_t* value, uint32_t except_record, bool* found)
   uint64_t guard = uint64_t(header_.pages) * header_.per_page + 1;
   while (rc == 0 && !c.at_end()) {
     if (guard-- == 0) return kErrKeysMustBeRebuilt;
-    Page p;
+    PageRef p;
     rc = t.Load(c.page, 0, &p);
     if (rc != 0) return rc;
     const uint8_t* e = t.At(p, c.index);
@@ -865,7 +975,7 @@ int KeyFile::Contains(const uint8_t* value, uint32_t except_record, bool* found)
 
 int KeyFile::FirstAt(KeyCursor* c) {
   Impl t(this);
-  Page p;
+  PageRef p;
   *c = KeyCursor();
   int rc = t.FirstLeaf(&p);
   if (rc == 0 && p.count() > 0) *c = KeyCursor{p.no, 0};
@@ -874,7 +984,7 @@ int KeyFile::FirstAt(KeyCursor* c) {
 
 int KeyFile::LastAt(KeyCursor* c) {
   Impl t(this);
-  Page p;
+  PageRef p;
   *c = KeyCursor();
   int rc = t.LastLeaf(&p);
   if (rc == 0 && p.count() > 0) *c = KeyCursor{p.no, p.count() - 1};
@@ -883,7 +993,7 @@ int KeyFile::LastAt(KeyCursor* c) {
 
 int KeyFile::SeekAt(const uint8_t* value, uint32_t record, KeyCursor* c) {
   Impl t(this);
-  Page p;
+  PageRef p;
   int pos;
   *c = KeyCursor();
   int rc = t.FindLeaf(value, record, false, &p, &pos);
@@ -894,58 +1004,22 @@ int KeyFile::SeekAt(const uint8_t* value, uint32_t record, KeyCursor* c) {
 int KeyFile::NextAt(KeyCursor* c) {
   if (c->at_end()) return First(c);
   Impl t(this);
-  Page p;
-  int rc = t.Load(c->page, 0, &p);
-  if (rc != 0) return rc;
-  if (c->index + 1 < p.count()) {
-    ++c->index;
-    return 0;
-  }
-  uint32_t next = p.next();
-  for (uint32_t guard = header_.pages; next != 0; --guard) {
-    if (guard == 0) return kErrKeysMustBeRebuilt;
-    rc = t.Load(next, 0, &p);
-    if (rc != 0) return rc;
-    if (p.count() > 0) {
-      *c = KeyCursor{p.no, 0};
-      return 0;
-    }
-    next = p.next();
-  }
-  *c = KeyCursor();
-  return 0;
+  PageRef p;
+  return t.Step(c, +1, &p);
 }
 
 int KeyFile::PrevAt(KeyCursor* c) {
   if (c->at_end()) return Last(c);
   Impl t(this);
-  Page p;
-  int rc = t.Load(c->page, 0, &p);
-  if (rc != 0) return rc;
-  if (c->index > 0) {
-    c->index = std::min(c->index, p.count()) - 1;
-    return 0;
-  }
-  uint32_t prev = p.prev();
-  for (uint32_t guard = header_.pages; prev != 0; --guard) {
-    if (guard == 0) return kErrKeysMustBeRebuilt;
-    rc = t.Load(prev, 0, &p);
-    if (rc != 0) return rc;
-    if (p.count() > 0) {
-      *c = KeyCursor{p.no, p.count() - 1};
-      return 0;
-    }
-    prev = p.prev();
-  }
-  *c = KeyCursor();
-  return 0;
+  PageRef p;
+  return t.Step(c, -1, &p);
 }
 
 int KeyFile::SeekOrdinalAt(uint32_t n, KeyCursor* c) {
   *c = KeyCursor();
   if (n == 0 || n > header_.entries) return 0;
   Impl t(this);
-  Page p;
+  PageRef p;
   uint32_t guard = header_.pages + 1;
   if (n <= header_.entries / 2 + 1) {
     int rc = t.FirstLeaf(&p);
@@ -985,7 +1059,7 @@ bool KeyFile::FingerAt(const uint8_t* value, uint32_t record, KeyCursor* c) {
     // hold the entry at the kept place. A failed read falls back to the
     // descent, which answers the error.
     Impl t(this);
-    Page p;
+    PageRef p;
     if (t.Load(finger_.page, 0, &p) != 0) return false;
     if (finger_.index >= p.count() || p.parent() != finger_.parent ||
         t.CompareLeaf(t.At(p, finger_.index), value, record) != 0)
@@ -1029,7 +1103,7 @@ int KeyFile::Ordinal(const KeyCursor& c, uint32_t* n) {
   if (c.at_end()) return 0;
   if (int rc = Fresh(); rc != 0) return rc;
   Impl t(this);
-  Page p;
+  PageRef p;
   int rc = t.Load(c.page, 0, &p);
   uint32_t count = uint32_t(c.index) + 1;
   uint32_t guard = header_.pages + 1;
@@ -1046,29 +1120,30 @@ int KeyFile::Entry(const KeyCursor& c, uint32_t* record, std::string* value) {
   if (c.at_end()) return kErrKeysMustBeRebuilt;
   if (int rc = Fresh(); rc != 0) return rc;
   Impl t(this);
-  Page p;
+  PageRef p;
   int rc = t.Load(c.page, 0, &p);
   if (rc != 0) return rc;
-  if (c.index < 0 || c.index >= p.count()) return kErrKeysMustBeRebuilt;
-  const uint8_t* e = t.At(p, c.index);
-  if (record) *record = GetU32(e);
-  if (value) value->assign(reinterpret_cast<const char*>(e + 4), size_t(t.kl));
-  // The entry read becomes the finger.
-  finger_.set = true;
-  finger_.page = c.page;
-  finger_.index = c.index;
-  finger_.parent = p.parent();
-  finger_.record = GetU32(e);
-  finger_.generation = c.generation == generation_ ? generation_ : 0;
-  finger_.value.assign(reinterpret_cast<const char*>(e + 4), size_t(t.kl));
-  return 0;
+  return t.TakeEntry(p, c, record, value);
+}
+
+int KeyFile::StepEntry(KeyCursor* c, int dir, uint32_t* record, std::string* value) {
+  if (c->at_end()) {
+    int rc = dir > 0 ? First(c) : Last(c);
+    return rc != 0 || c->at_end() ? rc : Entry(*c, record, value);
+  }
+  if (int rc = Fresh(); rc != 0) return rc;
+  Impl t(this);
+  PageRef p;
+  int rc = Stamp(t.Step(c, dir, &p), c);
+  if (rc != 0 || c->at_end()) return rc;
+  return t.TakeEntry(p, *c, record, value);
 }
 
 int KeyFile::Following(const KeyCursor& c, int dir, size_t max, std::vector<uint32_t>* out) {
   if (c.at_end() || max == 0) return 0;
   if (int rc = Fresh(); rc != 0) return rc;
   Impl t(this);
-  Page p;
+  PageRef p;
   int rc = t.Load(c.page, 0, &p);
   if (rc != 0) return rc;
   const size_t want = out->size() + max;

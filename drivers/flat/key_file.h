@@ -181,13 +181,18 @@ class KeyFile {
   int SeekOrdinal(uint32_t n, KeyCursor* c);
   int Ordinal(const KeyCursor& c, uint32_t* n);
   int Entry(const KeyCursor& c, uint32_t* record, std::string* value);
+  // Next (dir > 0) or Prev, then the Entry of the new place when there is one.
+  int StepEntry(KeyCursor* c, int dir, uint32_t* record, std::string* value);
   // Appends the record numbers of up to `max` entries that follow c
   // (dir > 0) or precede it (dir < 0), in that order (read-ahead).
   int Following(const KeyCursor& c, int dir, size_t max, std::vector<uint32_t>* out);
-  // True when no page has been written and the header not read again since
-  // the cursor was made: it still names the same entry, so a caller may
-  // step from it instead of seeking its entry again. (A shared file reads
-  // its header before every operation, so its cursors never stay current.)
+  // True when no page has been written and none dropped since the cursor
+  // was made (by this KeyFile: generations are never repeated, across
+  // files and opens): it still names the same entry, so a caller may step
+  // from it instead of seeking its entry again. (A shared file's pages are
+  // dropped whenever its header is read again: before each operation
+  // outside a read run and at the start of each run, so its cursors stay
+  // current within a run only.)
   bool Current(const KeyCursor& c) const { return !c.at_end() && c.generation == generation_; }
   uint64_t generation() const { return generation_; }
 
@@ -232,16 +237,23 @@ class KeyFile {
   }
   int Fresh() { return stale_ ? Refresh() : 0; }
   int ReadHeaderAt(bool check_size);
-  // A page of a file no other open writes, copied from the file's view;
-  // false when there is none or the page lies past the end of the file.
+  // A page of a file no other open writes, in the file's view (nullptr
+  // when there is none or the page lies past the end of the file), or
+  // copied from there.
+  const uint8_t* ViewedPage(uint32_t page);
   bool FromView(uint32_t page, uint8_t* buf);
+  // A page's bytes where they are, for reading only: held back, viewed,
+  // cached, else read into peeked_. Valid until the next page is read or
+  // written.
+  int PageBytes(uint32_t page, const uint8_t** out);
   // The finger's place when it is (value, record) and still valid.
   bool FingerAt(const uint8_t* value, uint32_t record, KeyCursor* c);
   // Pages dropped and cursors no longer current.
   void Forget() {
     cache_.clear();
-    ++generation_;
+    generation_ = NewGeneration();
   }
+  static uint64_t NewGeneration();
 
   // The last entry read: its place, the parent of its leaf then, and the
   // tree's generation when the place was last known good.
@@ -266,9 +278,12 @@ class KeyFile {
   bool stale_ = false;  // header to be read again before use
   int sticky_error_ = 0;
   Finger finger_;
-  uint64_t generation_ = 1;
+  // Changed by every write and every drop of the pages; drawn from one
+  // counter for all key files (NewGeneration), never repeated.
+  uint64_t generation_ = NewGeneration();
   std::unordered_map<uint32_t, std::vector<uint8_t>> cache_;
   uint32_t missed_ = 0;  // the page last read from the file (ReadPage)
+  uint8_t peeked_[kPageSize];  // PageBytes' copy of a page read from the file
   std::function<int(uint64_t, size_t)> write_hook_;
   std::function<int(const Ranges&)> batch_hook_;
   bool hold_back_ = false;

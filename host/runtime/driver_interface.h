@@ -243,6 +243,7 @@ struct DrvFcbHead {
   FileDescriptor* fd = nullptr;
   DrvKcbHead* current_key = nullptr;
   std::string last_position;
+  bool position_due = false;  // last_position still to be asked (drivers/common/skeleton.cpp)
   std::string restore_position;
   std::string reset_text;
   DrvKcbHead* last_set_key = nullptr;

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "host/runtime/driver_services.h"
+#include "host/runtime/read_fields.h"
 #include "tests/drivers/flat/flat_test_decl.h"
 
 namespace flattest {
@@ -77,6 +78,55 @@ TEST_F(FlatServicesTest, RestoreStateAfterEverySetAndReset) {
     EXPECT_EQ(f->RestoreState(h), 0);
     EXPECT_EQ(f->Next(), 0);
     EXPECT_EQ(Code(*f), want);
+    f->FreeState(h);
+  }
+}
+
+// SAVESTATE right after NEXT or PREVIOUS keeps the place of the record just
+// read (asked only then, not after every read): RESTORESTATE reads it again
+// and the walk goes on from there, as it would have without the snapshot.
+// Walks of each direction, by each key, answered from the key's entries or
+// from the records, and one that ran off the end.
+TEST_F(FlatServicesTest, RestoreStateAfterAWalkGoesOnWhereItStopped) {
+  auto f = Make(10);
+  struct Walk {
+    const char* what;
+    int key;
+    int dir;
+    int steps;
+    const char* read_fields;  // "" for whole records
+  };
+  const Walk walks[] = {
+      {"NEXT by code", 0, 1, 3, ""},         {"PREVIOUS by code", 0, -1, 2, ""},
+      {"NEXT by name", 1, 1, 4, ""},         {"NEXT by code, from entries", 0, 1, 5, "1"},
+      {"PREVIOUS by name, from entries", 1, -1, 3, "2"},
+      {"NEXT past the end", 0, 1, 11, ""},
+  };
+  for (const Walk& w : walks) {
+    SCOPED_TRACE(w.what);
+    ASSERT_EQ(f->SetProperty(kPropReadFields, w.read_fields), 0);
+    auto walk = [&] {
+      ASSERT_EQ(f->Set(f->key(w.key)), 0);
+      for (int i = 0; i < w.steps; ++i) (w.dir > 0 ? f->Next() : f->Previous());
+    };
+    auto step = [&] { return w.dir > 0 ? f->Next() : f->Previous(); };
+    // The record read, by its place (a walk answered from the entries
+    // fills the key's fields only).
+    auto place = [&] { return f->Position(f->key(w.key)); };
+    walk();
+    const std::string at = place();
+    const int want_err = step();
+    const std::string want = place();
+    walk();
+    const intptr_t h = f->SaveState();
+    ASSERT_NE(h, 0);
+    f->Set(f->key(1 - w.key));  // wander off
+    f->Next();
+    f->Next();
+    EXPECT_EQ(f->RestoreState(h), 0);
+    EXPECT_EQ(place(), at);  // read again
+    EXPECT_EQ(step(), want_err);
+    EXPECT_EQ(place(), want);
     f->FreeState(h);
   }
 }
