@@ -224,7 +224,7 @@ std::string File::Position(KeyDecl* k) {
   Call(kOpPositionKey, k, {}, {}, &s);
   return s;
 }
-bool File::LastPosition(KeyDecl* k, std::string* out) const {
+bool File::LastPosition(KeyDecl* k, std::string* out) {
   const auto* h = static_cast<const DrvFcbHead*>(fd_.drv_fcb);
   if (h == nullptr || !(h->bookkeeping & kKeepLastOp) || h->last_error != 0 ||
       (h->last_op != uint32_t(kOpNext) && h->last_op != uint32_t(kOpPrevious)))
@@ -232,6 +232,10 @@ bool File::LastPosition(KeyDecl* k, std::string* out) const {
   const void* want = k ? k->drv_kcb : nullptr;
   if (want == nullptr && k != nullptr) return false;
   if (static_cast<const void*>(h->current_key) != want) return false;
+  if (h->position_due) {
+    *out = k ? Position(k) : Position();
+    return true;
+  }
   *out = h->last_position;
   return true;
 }

@@ -96,9 +96,10 @@ class NV_API File {
   // The position of the record the last NEXT or PREVIOUS read, by `key`
   // (nullptr: record order), as the driver kept it after that read (the
   // runtime asks every driver block to keep it): what POSITION would
-  // answer, without another call. False, *out untouched, when the last
+  // answer, without another call (a driver that works it out only when
+  // asked is asked with POSITION). False, *out untouched, when the last
   // operation was another or failed, or the current key is not `key`.
-  bool LastPosition(KeyDecl* key, std::string* out) const;
+  bool LastPosition(KeyDecl* key, std::string* out);
   int Previous();                              // PREVIOUS (31)
   int Put();                                   // PUT (30)
   int Put(int32_t pointer);                    // PUT(file, pointer) (54)
