@@ -318,6 +318,13 @@ bool Browse::FetchBefore(const std::string& anchor, Row* row) {
   return Fetch(-1, row);
 }
 
+// Whether the list has a row above the one at `anchor` (one read back), so
+// a page loaded around a record knows whether it starts the list.
+bool Browse::AnyBefore(const std::string& anchor) {
+  Row r;
+  return ResetTo(anchor) && FetchBefore(anchor, &r);
+}
+
 bool Browse::ResetTo(const std::string& position) {
   ++stats_.reset;
   nv::KeyDecl* k = key();
@@ -377,7 +384,7 @@ void Browse::LoadAround(std::string anchor_position, int anchor_row) {
       ++back;
     }
   }
-  more_above_ = back_wanted == 0 || back == back_wanted;
+  more_above_ = back == back_wanted && AnyBefore(rows_.front().position);
   while (int(rows_.size()) > page_ + 1) rows_.pop_back();
   highlight_ = back;
   if (load_on_move_) LoadHighlighted();
@@ -427,17 +434,18 @@ bool Browse::Locate(std::string_view text) {
   FillForward();
   int back = 0;
   const int fwd = int(rows_.size());
-  if (fwd < page_) {
+  const int back_wanted = std::max(0, page_ - fwd);
+  if (back_wanted > 0) {
     const std::string anchor = rows_.front().position;
     ResetTo(anchor);
-    while (back < page_ - fwd) {
+    while (back < back_wanted) {
       Row p;
       if (!FetchBefore(anchor, &p)) break;
       rows_.push_front(std::move(p));
       ++back;
     }
   }
-  more_above_ = true;
+  more_above_ = back == back_wanted && AnyBefore(rows_.front().position);
   highlight_ = back;
   if (load_on_move_) LoadHighlighted();
   return true;

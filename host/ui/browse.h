@@ -200,6 +200,7 @@ class NV_API Browse {
   bool Fetch(int dir, Row* row);
   bool ResetTo(const std::string& position);
   bool FetchBefore(const std::string& anchor, Row* row);
+  bool AnyBefore(const std::string& anchor);
   void LoadAround(std::string anchor_position, int anchor_row);  // by value: rows_ is cleared
   void FillForward();
   void AfterMove(int old_highlight, const std::string& old_position);

@@ -164,6 +164,17 @@ TEST_F(BrowseTest, LocatorMovesToTheFirstRecordAtOrAfterTheText) {
   EXPECT_TRUE(b.Locate("N05"));
   EXPECT_EQ(C(b.Cells(b.highlight())[1]), "N05000");
   EXPECT_EQ(b.highlight(), 0);
+  EXPECT_TRUE(b.more_above());
+  // Found on the first record, or reloaded there: nothing above it (the
+  // scroll bar stands at the top).
+  EXPECT_TRUE(b.Locate("N0"));
+  EXPECT_FALSE(b.more_above());
+  b.Refresh();
+  EXPECT_EQ(C(b.Cells(0)[1]), "N00001");
+  EXPECT_FALSE(b.more_above());
+  b.Down(1);
+  b.Refresh();
+  EXPECT_FALSE(b.more_above());
   EXPECT_TRUE(b.Locate("N0500"));
   EXPECT_EQ(C(b.Cells(b.highlight())[1]), "N05000");
   EXPECT_TRUE(b.Locate("N050005"));  // between two names: the next one
