@@ -131,6 +131,11 @@ struct ConnectionGroup {
   bool odbc1 = false;
   bool plain_connect = false;
   bool correlation_names = false;
+  // A view whose key has a range on its leading component and a window
+  // under it is given the range's leading values as a list when there are
+  // at most this many (0: never), so that the server descends its index
+  // once per value instead of passing over the whole range (odbc_views.cpp).
+  int lead_list_most = 0;
   long login_timeout = 0;
   std::vector<std::unique_ptr<OdbcConnection>> connections;
   int users = 0;

@@ -319,7 +319,8 @@ void Probe(OdbcFcb* f, ConnectionGroup* g, SQLHDBC dbc) {
     case kOracle: g->join_style = 2; g->nesting = 1; g->clip_strings = false; break;
     // Both take standard outer joins, each followed by its ON (DB2 style);
     // SQLite does not nest them.
-    case kPostgreSql: g->join_style = 4; g->nesting = 3; break;
+    // PostgreSQL before version 18 has no skip scan of its own.
+    case kPostgreSql: g->join_style = 4; g->nesting = 3; g->lead_list_most = 1000; break;
     case kSqlite: g->join_style = 4; g->nesting = 2; break;
     default: break;
   }

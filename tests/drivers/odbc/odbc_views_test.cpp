@@ -144,6 +144,14 @@ Data MakeData(unsigned seed) {
     r.EXT = int16_t(99 + pick(12));
     d.calls.push_back(r);
   }
+  // Lines that sort around the others: a quote, and small letters (equal
+  // to "L3" where case does not count).
+  for (const char* line : {"L'3", "l3", "L'3", "l3"}) {
+    CallRec r = d.calls[size_t(pick(40))];
+    r.CODE = int32_t(d.calls.size() + 1);
+    r.LINE = line;
+    d.calls.push_back(r);
+  }
   return d;
 }
 
@@ -180,12 +188,18 @@ struct Shape {
   bool mixed = false;         // accounts from the flat store
   bool expect_served = true;  // over SQLite and PostgreSQL
   bool nests = false;         // served only where joins nest (not SQLite)
+  bool lead_list = false;     // PostgreSQL is given the range's leading values as a list
 };
 
 const Shape kShapes[] = {
     {.name = "orden_de_registro"},
     {.name = "clave_con_rango", .key = "P:K_LINE", .low = "L2", .high = "L4"},
-    {.name = "rango_y_ventana", .key = "P:K_LINE", .low = "L1", .high = "L3", .window = 1},
+    {.name = "rango_y_ventana",
+     .key = "P:K_LINE",
+     .low = "L1",
+     .high = "L3",
+     .window = 1,
+     .lead_list = true},
     {.name = "clave_descendente_y_filtro",
      .key = "P:K_COST",
      .filter = "P:COST > 2.5 AND NOT(P:ACCT = 'A1') OR P:EXT = Limite"},
@@ -219,7 +233,31 @@ const Shape kShapes[] = {
      .filter = "Par(P:LINE)",
      .expect_served = false},
     {.name = "dos_drivers", .key = "P:K_LINE", .joins = 1, .mixed = true, .expect_served = false},
-    {.name = "ventana_de_un_mes", .key = "P:K_LINE", .low = "L2", .high = "L5", .window = 2},
+    {.name = "ventana_de_un_mes",
+     .key = "P:K_LINE",
+     .low = "L2",
+     .high = "L5",
+     .window = 2,
+     .lead_list = true},
+    {.name = "ventana_clave_descendente",
+     .key = "P:K_LINE_DESC",
+     .low = "L2",
+     .high = "l3",
+     .window = 2,
+     .lead_list = true},
+    {.name = "ventana_con_comilla",
+     .key = "P:K_LINE",
+     .low = "L'",
+     .high = "L3",
+     .window = 1,
+     .filter = "P:COST > 0",
+     .joins = 1,
+     .lead_list = true},
+    {.name = "ventana_sin_mayusculas",
+     .key = "P:K_LINE_NOCASE",
+     .low = "L2",
+     .high = "L4",
+     .window = 2},
 };
 
 class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
@@ -251,7 +289,12 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
         Decl("CALLS", CallType(), store, where,
              {{"P:K_CODE", {"P:CODE"}, kKeyPrimary, ""},
               {"P:K_LINE", {"P:LINE", "P:ANO", "P:MES", "P:DIA", "P:HOR"}, kKeyDup, ""},
-              {"P:K_COST", {"-P:COST"}, kKeyDup, ""}}));
+              {"P:K_COST", {"-P:COST"}, kKeyDup, ""},
+              {"P:K_LINE_DESC", {"-P:LINE", "P:ANO", "P:MES", "P:DIA", "P:HOR"}, kKeyDup, ""},
+              {"P:K_LINE_NOCASE",
+               {"P:LINE", "P:ANO", "P:MES", "P:DIA", "P:HOR"},
+               kKeyDup | kKeyNoCase,
+               ""}}));
     f.accounts = std::make_unique<File>(
         Decl("ACCTS", AcctType(), store, where, {{"A:K_ACCT", {"A:ACCT"}, kKeyPrimary, ""}}));
     f.groups = std::make_unique<File>(
@@ -370,6 +413,10 @@ TEST_P(ViewsAgainstFlat, EveryShapeGivesTheFlatRowsInTheFlatOrder) {
     const std::vector<std::string> got = Walk(odbc_, *v, s, &rows);
     const bool served = s.expect_served && !(s.nests && GetParam() == Store::kSqlite);
     EXPECT_EQ(v->served(), served) << v->driver_block().reason;
+    if (GetParam() == Store::kPostgres && served) {
+      const std::string& sql = v->driver_block().statement;
+      EXPECT_EQ(sql.find("= ANY(ARRAY(WITH RECURSIVE") != std::string::npos, s.lead_list) << sql;
+    }
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "fila " << i;
   }
@@ -396,6 +443,68 @@ TEST_P(ViewsAgainstFlat, AnEmptyCorrelationNameLeavesColumnsUnqualified) {
   ASSERT_EQ(v->Next(), 0);
   odbc_.calls->Close();
   EXPECT_EQ(v->Next(), 37);
+}
+
+// A range with no leading value in it, on the key and on the key walked
+// backward: an empty view, however it is walked and counted.
+TEST_P(ViewsAgainstFlat, ARangeWithoutLeadingValuesIsAnEmptyView) {
+  Files& f = GetParam() == Store::kFlat ? flat_ : odbc_;
+  for (const char* key : {"P:K_LINE", "P:K_LINE_DESC"}) {
+    Shape s{.name = "vacia", .key = key, .low = "M1", .high = "M9", .window = 2};
+    auto v = MakeView(f, s);
+    EXPECT_EQ(v->Set(), 0);
+    EXPECT_EQ(v->Next(), 33);
+    EXPECT_EQ(v->Previous(), 33);
+    EXPECT_EQ(v->Set(), 0);
+    EXPECT_EQ(v->Previous(), 33);
+    EXPECT_EQ(v->Records(), 0);
+    EXPECT_EQ(v->served(), GetParam() != Store::kFlat) << v->driver_block().reason;
+    if (GetParam() == Store::kPostgres) {
+      EXPECT_NE(v->driver_block().statement.find("= ANY(ARRAY("), std::string::npos);
+    }
+  }
+}
+
+// More leading values in the range than the list takes: the plain range,
+// with the same rows. One value fewer: the list.
+TEST_P(ViewsAgainstFlat, BeyondAThousandLeadingValuesTheRangeIsReadWhole) {
+  if (GetParam() != Store::kPostgres) GTEST_SKIP() << "solo PostgreSQL";
+  File many(Decl("MANY", CallType(), Store::kPostgres, odbctest::GetServers(true).PgOwner(),
+                 {{"P:K_LINE", {"P:LINE", "P:ANO", "P:MES", "P:DIA", "P:HOR"}, kKeyDup, ""}}));
+  many.Remove();
+  ClearError();
+  std::vector<CallRec> rows;
+  for (int i = 0; i <= 1000; ++i) {
+    CallRec r{};
+    r.CODE = i;
+    r.LINE = std::to_string(100000 + i);
+    r.FEC = {uint8_t(1 + i % 28), uint8_t(1 + i % 3), 2026};
+    r.HOR = 5000000;
+    rows.push_back(r);
+  }
+  Load(many, rows);
+  for (const char* low : {"100000", "100001"}) {
+    SCOPED_TRACE(low);
+    View v(&many);
+    expr::Error e;
+    v.SetKey(many.key("P:K_LINE"));
+    v.SetRange(Value(low), Value("101000"));
+    ASSERT_TRUE(v.SetWindow({"P:FEC", "P:HOR"}, {Value(DateFromYmd(2026, 2, 3)), Value(0)},
+                            {Value(DateFromYmd(2026, 2, 27)), Value(0)}, &e))
+        << e.message;
+    std::vector<int> got, expected;
+    for (const CallRec& r : rows)
+      if (r.CODE >= std::stoi(low) - 100000 && r.FEC.MES == 2 && r.FEC.DIA >= 3 && r.FEC.DIA < 27)
+        expected.push_back(r.CODE);
+    ASSERT_EQ(v.Set(), 0);
+    while (v.Next() == 0) got.push_back(many.As<CallRec>().CODE);
+    EXPECT_EQ(got, expected);
+    ASSERT_TRUE(v.served()) << v.driver_block().reason;
+    const bool listed = v.driver_block().statement.find("= ANY(ARRAY(") != std::string::npos;
+    EXPECT_EQ(listed, low[5] == '1');
+  }
+  many.Close();
+  many.Remove();
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, ViewsAgainstFlat,
