@@ -620,22 +620,29 @@ class Builder {
 
   // The distinct values of the key's leading component within the range,
   // each found by one probe of the index for the least value above the one
-  // before (a loose index scan):
-  //   WITH RECURSIVE nv_l(v) AS (SELECT MIN(c) FROM t WHERE c >= ? AND c <= ?
-  //     UNION ALL SELECT (SELECT MIN(c) FROM t WHERE c > nv_l.v AND c <= ?)
-  //     FROM nv_l WHERE nv_l.v IS NOT NULL)
+  // before (a loose index scan), the walk stopped at the first value above
+  // the range:
+  //   WITH RECURSIVE nv_l(v) AS (SELECT MIN(c) FROM t WHERE c >= ?
+  //     UNION ALL SELECT (SELECT MIN(c) FROM t WHERE c > nv_l.v)
+  //     FROM nv_l WHERE nv_l.v <= ?) SELECT v FROM nv_l WHERE v <= ?
+  // The bounds are only compared with the values found, never given to a
+  // probe after the first, so the probes read the index even where the
+  // server cannot compare the bound's type in it (a number bound as a
+  // double against an integer column: the first probe then passes over the
+  // entries below the range, as the plain range passes over all of them).
   // Counted: each value numbered, the walk stopped after `most` + 1 values.
   std::string Leads(bool counted, int most) const {
     const OdbcField* lead = Key()->parts[0];
     const std::string t = v_->primary->table + " nv_k", c = "nv_k." + lead->column_name;
     std::string sql = std::string("WITH RECURSIVE nv_l") + (counted ? "(v,n)" : "(v)") +
                       " AS (SELECT MIN(" + c + ")" + (counted ? ",1" : "") + " FROM " + t +
-                      " WHERE " + c + " >= ? AND " + c + " <= ? UNION ALL SELECT (SELECT MIN(" + c +
-                      ") FROM " + t + " WHERE " + c + " > nv_l.v AND " + c + " <= ?)" +
-                      (counted ? ",nv_l.n+1" : "") + " FROM nv_l WHERE nv_l.v IS NOT NULL";
+                      " WHERE " + c + " >= ? UNION ALL SELECT (SELECT MIN(" + c + ") FROM " + t +
+                      " WHERE " + c + " > nv_l.v)" + (counted ? ",nv_l.n+1" : "") +
+                      " FROM nv_l WHERE nv_l.v <= ?";
     if (counted)
-      return sql + " AND nv_l.n <= " + std::to_string(most) + ") SELECT COUNT(v) FROM nv_l";
-    return sql + ") SELECT v FROM nv_l WHERE v IS NOT NULL";
+      return sql + " AND nv_l.n <= " + std::to_string(most) +
+             ") SELECT COUNT(v) FROM nv_l WHERE v <= ?";
+    return sql + ") SELECT v FROM nv_l WHERE v <= ?";
   }
 
   // A server without a skip scan of its own passes over every index entry

@@ -178,6 +178,7 @@ struct Shape {
   const char* key = nullptr;  // label of a key of the calls
   const char* low = nullptr;  // text range on the key's leading field
   const char* high = nullptr;
+  bool numbers = false;  // the range's ends are numbers
   int window = 0;  // FEC..HOR window under the line: 1 over two months, 2 within one
   const char* filter = "";
   const char* order = "";
@@ -253,6 +254,13 @@ const Shape kShapes[] = {
      .filter = "P:COST > 0",
      .joins = 1,
      .lead_list = true},
+    {.name = "ventana_bajo_un_numero",
+     .key = "P:K_EXT",
+     .low = "100.5",
+     .high = "107",
+     .numbers = true,
+     .window = 1,
+     .lead_list = true},
     {.name = "ventana_sin_mayusculas",
      .key = "P:K_LINE_NOCASE",
      .low = "L2",
@@ -290,6 +298,7 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
              {{"P:K_CODE", {"P:CODE"}, kKeyPrimary, ""},
               {"P:K_LINE", {"P:LINE", "P:ANO", "P:MES", "P:DIA", "P:HOR"}, kKeyDup, ""},
               {"P:K_COST", {"-P:COST"}, kKeyDup, ""},
+              {"P:K_EXT", {"P:EXT", "P:ANO", "P:MES", "P:DIA", "P:HOR"}, kKeyDup, ""},
               {"P:K_LINE_DESC", {"-P:LINE", "P:ANO", "P:MES", "P:DIA", "P:HOR"}, kKeyDup, ""},
               {"P:K_LINE_NOCASE",
                {"P:LINE", "P:ANO", "P:MES", "P:DIA", "P:HOR"},
@@ -328,7 +337,8 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
       EXPECT_TRUE(v->Join(f.exts.get(), f.exts->key("E:K_EXT"), {"P:EXT"}, &e)) << e.message;
     }
     if (s.key) v->SetKey(f.calls->key(s.key));
-    if (s.low) v->SetRange(Value(s.low), Value(s.high));
+    if (s.low && s.numbers) v->SetRange(Value(std::stod(s.low)), Value(std::stod(s.high)));
+    if (s.low && !s.numbers) v->SetRange(Value(s.low), Value(s.high));
     if (s.window) {
       const bool one_month = s.window == 2;
       EXPECT_TRUE(v->SetWindow({"P:FEC", "P:HOR"},
