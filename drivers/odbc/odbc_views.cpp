@@ -657,6 +657,7 @@ class Builder {
   void LeadList() {
     const int most = v_->primary->group->lead_list_most;
     if (most <= 0 || !windowed_ || range_at_ == kNoRange) return;
+    if (!v_->primary->group->correlation_names) return;  // the probes name the table nv_k
     std::vector<Param> bounds = {v_->params[range_at_], v_->params[range_at_ + 1],
                                  v_->params[range_at_ + 1]};
     try {
