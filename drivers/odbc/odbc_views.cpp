@@ -618,6 +618,19 @@ class Builder {
     Tuple(parts, same, false, high);
   }
 
+  // A column of a type the server surely takes MIN of: the probes must not
+  // fail where the plain range runs (a server's own types, binary columns,
+  // a column not described under NOVERIFY).
+  static bool Ordered(const ValueShape& s) {
+    static const SQLSMALLINT kTypes[] = {
+        SQL_CHAR,      SQL_VARCHAR,   SQL_LONGVARCHAR,   SQL_WCHAR,  SQL_WVARCHAR, SQL_WLONGVARCHAR,
+        SQL_TINYINT,   SQL_SMALLINT,  SQL_INTEGER,       SQL_BIGINT, SQL_NUMERIC,  SQL_DECIMAL,
+        SQL_REAL,      SQL_FLOAT,     SQL_DOUBLE,        SQL_DATE,   SQL_TIME,     SQL_TIMESTAMP,
+        SQL_TYPE_DATE, SQL_TYPE_TIME, SQL_TYPE_TIMESTAMP};
+    return (s.attrs & kAttrNoWhere) == 0 &&
+           std::find(std::begin(kTypes), std::end(kTypes), s.sql_type) != std::end(kTypes);
+  }
+
   // The distinct values of the key's leading component within the range,
   // each found by one probe of the index for the least value above the one
   // before (a loose index scan), the walk stopped at the first value above
@@ -658,6 +671,7 @@ class Builder {
     const int most = v_->primary->group->lead_list_most;
     if (most <= 0 || !windowed_ || range_at_ == kNoRange) return;
     if (!v_->primary->group->correlation_names) return;  // the probes name the table nv_k
+    if (!Ordered(Key()->parts[0]->shape)) return;
     std::vector<Param> bounds = {v_->params[range_at_], v_->params[range_at_ + 1],
                                  v_->params[range_at_ + 1]};
     try {
