@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "host/runtime/declaration.h"
+#include "host/runtime/driver_interface.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/runtime/view.h"
@@ -180,6 +181,7 @@ struct Shape {
   bool mixed = false;         // accounts from the flat store
   bool expect_served = true;  // over SQLite and PostgreSQL
   bool nests = false;         // served only where joins nest (not SQLite)
+  std::vector<std::string> project = {};  // labels; empty: every field
 };
 
 const Shape kShapes[] = {
@@ -220,6 +222,18 @@ const Shape kShapes[] = {
      .expect_served = false},
     {.name = "dos_drivers", .key = "P:K_LINE", .joins = 1, .mixed = true, .expect_served = false},
     {.name = "ventana_de_un_mes", .key = "P:K_LINE", .low = "L2", .high = "L5", .window = 2},
+    {.name = "proyeccion_con_grupo_y_relaciones",
+     .key = "P:K_LINE",
+     .low = "L1",
+     .high = "L4",
+     .window = 1,
+     .joins = 3,
+     .project = {"P:FEC", "p:cost", "A:DESC", "E:NAME"}},
+    {.name = "proyeccion_con_orden_por_texto",
+     .filter = "E:NAME <> 'Norte'",
+     .order = "A:DESC,-P:FEC,P:HOR",
+     .joins = 3,
+     .project = {"P:LINE", "G:NAME"}},
 };
 
 class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
@@ -303,6 +317,7 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
         });
     EXPECT_TRUE(v->SetFilter(s.filter, &e)) << e.message;
     EXPECT_TRUE(v->SetOrder(s.order, &e)) << e.message;
+    EXPECT_TRUE(v->Project(s.project, &e)) << e.message;
     if (f.calls->decl().driver == "ODBC") {
       EXPECT_EQ(f.calls->Send(std::string("/JOINTYPE=") + s.style), s.style);
       f.calls->Send(std::string("/USEINNERJOIN=") + (s.use_inner_join ? "TRUE" : "FALSE"));
@@ -396,6 +411,50 @@ TEST_P(ViewsAgainstFlat, AnEmptyCorrelationNameLeavesColumnsUnqualified) {
   ASSERT_EQ(v->Next(), 0);
   odbc_.calls->Close();
   EXPECT_EQ(v->Next(), 37);
+}
+
+// A projected view fetches the projected fields and the columns that
+// position it, no others; labels that name no field are refused by the
+// runtime, and a driver handed one anyway reads every field.
+TEST_P(ViewsAgainstFlat, AProjectionFetchesOnlyWhatTheProgramReads) {
+  if (GetParam() == Store::kFlat) GTEST_SKIP() << "solo vistas ODBC";
+  const Shape& s = kShapes[std::size(kShapes) - 2];
+  ASSERT_EQ(std::string(s.name), "proyeccion_con_grupo_y_relaciones");
+  auto v = MakeView(odbc_, s);
+  auto columns = [](const std::string& sql) { return sql.substr(0, sql.find(" FROM ")); };
+  ASSERT_EQ(v->Set(), 0);
+  ASSERT_TRUE(v->served()) << v->driver_block().reason;
+  std::string sql = columns(v->driver_block().statement);
+  for (const char* fetched : {"A.P_CODE", "A.P_ANO", "A.P_COST", "B.A_ACCT", "B.A_DESC", "C.G_GRP",
+                              "D.E_EXT", "D.E_NAME"})
+    EXPECT_NE(sql.find(fetched), std::string::npos) << fetched << " in " << sql;
+  for (const char* left : {"P_LINE", "P_HOR", "P_ACCT", "A_GRP", "G_NAME"})
+    EXPECT_EQ(sql.find(left), std::string::npos) << left << " in " << sql;
+
+  expr::Error e;
+  EXPECT_FALSE(v->Project({"P:LINE", "P:NADA"}, &e));
+  EXPECT_NE(e.message.find("'P:NADA' no es un campo de los archivos de la vista"),
+            std::string::npos)
+      << e.message;
+  v->bindings().BindFile(flat_.groups.get(), "X");  // bound, but no file of the view
+  EXPECT_FALSE(v->Project({"X:NAME"}, &e));
+  ASSERT_EQ(v->Set(), 0);  // the projection as it was
+  EXPECT_EQ(columns(v->driver_block().statement), sql);
+
+  auto entry = reinterpret_cast<ViewEntryFn>(odbc_.calls->Call(kOpViewEntry));
+  ASSERT_NE(entry, nullptr);
+  ViewDescriptor d = v->Descriptor();
+  d.projected = {"P:LINE", "P:NADA"};
+  ViewBlock b;
+  b.descriptor = &d;
+  b.bindings = &v->bindings();
+  ASSERT_EQ(entry(kViewOpen, &b), 0);
+  sql = columns(b.statement);
+  for (const char* every : {"A.P_LINE", "A.P_HOR", "B.A_GRP", "C.G_NAME"})
+    EXPECT_NE(sql.find(every), std::string::npos) << every << " in " << sql;
+  EXPECT_EQ(entry(kViewNext, &b), 0);
+  EXPECT_NE(odbc_.calls->As<CallRec>().HOR, 0);
+  EXPECT_EQ(entry(kViewClose, &b), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, ViewsAgainstFlat,
