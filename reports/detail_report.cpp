@@ -200,6 +200,19 @@ int Advance(nv::File& f) {
   return f.Next();
 }
 
+// The fields of a call that the walks over a view read (the view fetches
+// only those; nv::RecordProjection): the selection (type, date and time
+// window) ...
+constexpr const char* kSelectionFields[] = {"TIPOLLA", "FECLLA", "HORLLA"};
+// ... the pre-scan's totals ...
+constexpr const char* kTotalFields[] = {"DURLLA", "COSLLA"};
+// ... and what PrintRecord, PrintPlain and PrintTransferred read (the
+// group value, whichever field groups, among them).
+constexpr const char* kPrintFields[] = {"CODLLA", "TRANSF", "NROLIN", "GRULIN", "NROINT",
+                                        "GRUINT", "NROTEL", "DESLLA", "RINLLA", "COSLLA",
+                                        "FECLLA", "HORLLA", "DURLLA", "NROCTA", "GRUCTA",
+                                        "CODAGT", "GRUAGT", "CODIGO", "GRUAGE"};
+
 RValue S(std::string_view text) {
   return RValue::String(std::string(text));
 }
@@ -236,6 +249,8 @@ class DetailRun {
   // pre-scan's order, which differs for the number family). Answers false
   // when `visit` stopped the walk.
   bool WalkSelected(bool counting, const Visit& visit);
+  // The fields a walk's view projects; empty: whole records.
+  std::vector<std::string> WalkFields(bool counting) const;
   bool WalkKeyRange(const Visit& visit);
   bool WalkDates(const Visit& visit);
   bool WalkAll(const Visit& visit);
@@ -284,6 +299,7 @@ class DetailRun {
 
   std::string last_group_;
   std::unordered_set<int32_t> transfer_queue_;
+  std::vector<std::string> walk_fields_;  // of the walk under way
   // Fetch's answers by file: buffer as prepared -> record found ("": none).
   static constexpr size_t kMemoPerFile = 4096;
   std::unordered_map<const nv::File*, std::unordered_map<std::string, std::string>> memo_;
@@ -459,8 +475,27 @@ std::string DetailRun::GroupValue(const CallRecord& r) const {
   }
 }
 
+std::vector<std::string> DetailRun::WalkFields(bool counting) const {
+  // A selection of the special members, or the export of whole records,
+  // may read any field.
+  if (!options_.project || options_.selects || (!counting && options_.on_selected)) return {};
+  std::vector<std::string> fields;
+  auto add = [&](const auto& names) {
+    for (const char* name : names)
+      fields.push_back(std::string(CallPrefix(p_.direction)) + ":" + name);
+  };
+  add(kSelectionFields);
+  if (counting) {
+    add(kTotalFields);
+  } else {
+    add(kPrintFields);
+  }
+  return fields;
+}
+
 bool DetailRun::WalkSelected(bool counting, const Visit& visit) {
   if (calls_ == nullptr) return true;
+  walk_fields_ = WalkFields(counting);
   switch (p_.walk) {
     case Walk::kKeyRange:
       return WalkKeyRange(visit);
@@ -507,6 +542,8 @@ bool DetailRun::WalkView(nv::View& v, const Visit& visit) {
                 {nv::Value(window_.desfec), nv::Value(window_.deshor)},
                 {nv::Value(window_.hasfec), nv::Value(window_.hashor)}, &error);
   }
+  // Labels of the call file's own fields: never refused.
+  v.Project(walk_fields_);
   const CallRecord& r = calls_->As<CallRecord>();
   if (v.Set() != 0) return true;
   while (v.Next() == 0) {
