@@ -181,7 +181,8 @@ struct Shape {
   bool mixed = false;         // accounts from the flat store
   bool expect_served = true;  // over SQLite and PostgreSQL
   bool nests = false;         // served only where joins nest (not SQLite)
-  std::vector<std::string> project = {};  // labels; empty: every field
+  // The labels projected; empty: every field.
+  std::vector<std::string> project = {};
 };
 
 const Shape kShapes[] = {
