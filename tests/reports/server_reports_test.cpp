@@ -22,6 +22,7 @@
 #include "host/runtime/date_time.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/profile.h"
+#include "host/ui/headless/headless_backend.h"
 #include "reports/csv_export.h"
 #include "reports/detail_report.h"
 #include "reports/output.h"
@@ -178,6 +179,37 @@ TEST_F(ServerReports, DetailAndSummaryReportsReadTheSameOverTheServer) {
     EXPECT_EQ(Run(flat_, c.name, c.block, true, c.csv), expected);
     EXPECT_EQ(Run(server_, c.name, c.block, true, c.csv), expected);
   }
+}
+
+// The server stops between the pre-scan and the printing walk: the report
+// fails, says which file could not be read, and delivers no document (not
+// the headings and totals over an empty walk). Runs last: it restarts the
+// server.
+TEST_F(ServerReports, AServerGoneHalfWayFailsTheReportWithoutADocument) {
+  nvtest::FakeClockEnv clock;
+  nvtest::ScopedEnv env(&clock);
+  nv::ui::HeadlessBackend ui;
+  fxr4::RunOptions o;
+  o.dict = server_.dict.get();
+  bool delivered = false, stopped = false;
+  o.deliver = [&](nv::report::Document&&) { delivered = true; };
+  o.on_progress = [&](int, const std::string&) {
+    if (!stopped) odbctest::StopPostgresNow();
+    stopped = true;
+  };
+  const fxr4::RunResult r =
+      fxr4::RunDetail(*fxr4::FindDetailProc("RPT_SAL_LINEAS_DETALLE"),
+                      Rpt(Day(2026, 6, 1), Day(2026, 11, 30), 0, 0, "0", "ZZZZ"), Opc(), o);
+  const bool restarted = odbctest::RestartPostgres();
+  nv::ui::SetBackend(nullptr);
+  EXPECT_TRUE(stopped);
+  EXPECT_GT(r.calls, 0);
+  EXPECT_EQ(r.status, fxr4::RunResult::kReadFailed);
+  EXPECT_FALSE(delivered);
+  ASSERT_EQ(ui.messages().size(), 1u);
+  const std::string shown = nv::Utf8FromAnsi(ui.messages()[0].shape.text);
+  EXPECT_NE(shown.find("Error al leer el archivo FXMO01"), std::string::npos) << shown;
+  EXPECT_TRUE(restarted);
 }
 
 }  // namespace
