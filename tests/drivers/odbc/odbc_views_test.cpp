@@ -454,7 +454,8 @@ TEST_P(ViewsAgainstFlat, AProjectionFetchesOnlyWhatTheProgramReads) {
   for (const char* every : {"A.P_LINE", "A.P_HOR", "B.A_GRP", "C.G_NAME"})
     EXPECT_NE(sql.find(every), std::string::npos) << every << " in " << sql;
   EXPECT_EQ(entry(kViewNext, &b), 0);
-  EXPECT_NE(odbc_.calls->As<CallRec>().HOR, 0);
+  const int32_t hor = odbc_.calls->As<CallRec>().HOR;  // a field not asked for is read
+  EXPECT_NE(hor, 0);
   EXPECT_EQ(entry(kViewClose, &b), 0);
 }
 
