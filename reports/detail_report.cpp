@@ -487,8 +487,8 @@ std::string DetailRun::GroupValue(const CallRecord& r) const {
 }
 
 std::vector<std::string> DetailRun::WalkFields(bool counting) const {
-  // A selection of the special members, or the export of whole records,
-  // may read any field.
+  // The selection of the free, unrated, directory and requirement reports,
+  // or the export of whole records, may read any field.
   if (!options_.project || options_.selects || (!counting && options_.on_selected)) return {};
   std::vector<std::string> fields;
   auto add = [&](const auto& names) {
