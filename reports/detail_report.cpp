@@ -200,6 +200,19 @@ int Advance(nv::File& f) {
   return f.Next();
 }
 
+// The fields of a call that the walks over a view read (the view fetches
+// only those; nv::RecordProjection): the selection (type, date and time
+// window) ...
+constexpr const char* kSelectionFields[] = {"TIPOLLA", "FECLLA", "HORLLA"};
+// ... the pre-scan's totals ...
+constexpr const char* kTotalFields[] = {"DURLLA", "COSLLA"};
+// ... and what PrintRecord, PrintPlain and PrintTransferred read (the
+// group value, whichever field groups, among them).
+constexpr const char* kPrintFields[] = {"CODLLA", "TRANSF", "NROLIN", "GRULIN", "NROINT",
+                                        "GRUINT", "NROTEL", "DESLLA", "RINLLA", "COSLLA",
+                                        "FECLLA", "HORLLA", "DURLLA", "NROCTA", "GRUCTA",
+                                        "CODAGT", "GRUAGT", "CODIGO", "GRUAGE"};
+
 RValue S(std::string_view text) {
   return RValue::String(std::string(text));
 }
@@ -236,6 +249,8 @@ class DetailRun {
   // pre-scan's order, which differs for the number family). Answers false
   // when `visit` stopped the walk.
   bool WalkSelected(bool counting, const Visit& visit);
+  // The fields a walk's view projects; empty: whole records.
+  std::vector<std::string> WalkFields(bool counting) const;
   bool WalkKeyRange(const Visit& visit);
   bool WalkDates(const Visit& visit);
   bool WalkAll(const Visit& visit);
@@ -260,6 +275,10 @@ class DetailRun {
   void DirectoryTexts(int32_t codigo, std::string_view nrotel, int64_t gruage);
   bool Step();
   void Stamp();
+  // A read that failed (neither found nor the end): noted once, and false
+  // to stop the walk; true for 0, 33 and 35.
+  bool Read(const nv::File& f, int err);
+  RunResult ReadFailed();
 
   const DetailProc& p_;
   const nv::dict::Dictionary& dict_;
@@ -284,6 +303,9 @@ class DetailRun {
 
   std::string last_group_;
   std::unordered_set<int32_t> transfer_queue_;
+  std::vector<std::string> walk_fields_;  // of the walk under way
+  int read_error_ = 0;
+  std::string read_label_;  // of the file whose read failed
   // Fetch's answers by file: buffer as prepared -> record found ("": none).
   static constexpr size_t kMemoPerFile = 4096;
   std::unordered_map<const nv::File*, std::unordered_map<std::string, std::string>> memo_;
@@ -404,7 +426,10 @@ bool DetailRun::Fetch(nv::File* f, const char* key, bool memo) {
   if (f == nullptr) return false;
   nv::KeyDecl* k = f->key(key);
   if (k == nullptr) return false;
-  if (!memo) return f->Get(k) == 0;
+  if (!memo) {
+    const int err = f->Get(k);
+    return Read(*f, err) && err == 0;
+  }
   // The buffer as the caller prepared it for the GET (cleared, then the
   // code set) names the record wanted.
   const size_t n = f->record_length();
@@ -416,7 +441,9 @@ bool DetailRun::Fetch(nv::File* f, const char* key, bool memo) {
     std::memcpy(rec, it->second.data(), n);
     return true;
   }
-  const bool found = f->Get(k) == 0;
+  const int err = f->Get(k);
+  const bool found = err == 0;
+  if (!Read(*f, err)) return false;
   if (known.size() < kMemoPerFile) {
     known.emplace(std::move(wanted), found ? std::string(rec, n) : std::string());
   }
@@ -459,8 +486,27 @@ std::string DetailRun::GroupValue(const CallRecord& r) const {
   }
 }
 
+std::vector<std::string> DetailRun::WalkFields(bool counting) const {
+  // The selection of the free, unrated, directory and requirement reports,
+  // or the export of whole records, may read any field.
+  if (!options_.project || options_.selects || (!counting && options_.on_selected)) return {};
+  std::vector<std::string> fields;
+  auto add = [&](const auto& names) {
+    for (const char* name : names)
+      fields.push_back(std::string(CallPrefix(p_.direction)) + ":" + name);
+  };
+  add(kSelectionFields);
+  if (counting) {
+    add(kTotalFields);
+  } else {
+    add(kPrintFields);
+  }
+  return fields;
+}
+
 bool DetailRun::WalkSelected(bool counting, const Visit& visit) {
   if (calls_ == nullptr) return true;
+  walk_fields_ = WalkFields(counting);
   switch (p_.walk) {
     case Walk::kKeyRange:
       return WalkKeyRange(visit);
@@ -507,12 +553,14 @@ bool DetailRun::WalkView(nv::View& v, const Visit& visit) {
                 {nv::Value(window_.desfec), nv::Value(window_.deshor)},
                 {nv::Value(window_.hasfec), nv::Value(window_.hashor)}, &error);
   }
+  // Labels of the call file's own fields: never refused.
+  v.Project(walk_fields_);
   const CallRecord& r = calls_->As<CallRecord>();
-  if (v.Set() != 0) return true;
-  while (v.Next() == 0) {
+  int err = v.Set();
+  while (err == 0 && (err = v.Next()) == 0) {
     if (Selects(r) && !visit(r)) return false;
   }
-  return true;
+  return Read(*calls_, err);
 }
 
 bool DetailRun::WalkDates(const Visit& visit) {
@@ -523,11 +571,11 @@ bool DetailRun::WalkDates(const Visit& visit) {
   r = CallRecord{};
   r.FECLLA.set_day(window_.desfec);
   r.HORLLA = window_.deshor;
-  if (f.Set(k, k) != 0) return true;
-  while (Advance(f) == 0 && !window_.After(r.FECLLA.day(), r.HORLLA)) {
+  int err = f.Set(k, k);
+  while (err == 0 && (err = Advance(f)) == 0 && !window_.After(r.FECLLA.day(), r.HORLLA)) {
     if (Selects(r) && !visit(r)) return false;
   }
-  return true;
+  return Read(f, err);
 }
 
 bool DetailRun::WalkAll(const Visit& visit) {
@@ -554,8 +602,8 @@ bool DetailRun::WalkAccounts(const Visit& visit) {
   MA09Record& a = accounts.As<MA09Record>();
   a = MA09Record{};
   a.DESCTA = up_desde;
-  if (accounts.Set(by_desc, by_desc) != 0) return true;
-  while (Advance(accounts) == 0) {
+  int walked = accounts.Set(by_desc, by_desc);
+  while (walked == 0 && (walked = Advance(accounts)) == 0) {
     const std::string up = nv::Upper(a.DESCTA.clipped());
     if (nv::CompareClipped(up, up_hasta) > 0 || nv::CompareClipped(up, up_desde) < 0) continue;
     const std::string code = a.NROCTA.str();
@@ -564,13 +612,14 @@ bool DetailRun::WalkAccounts(const Visit& visit) {
     r.NROCTA = code;
     r.FECLLA.set_day(window_.desfec);
     r.HORLLA = 0;  // a window given from 0 takes calls stored with time 0
-    if (f.Set(c4, c4) != 0) continue;
-    while (Advance(f) == 0 && r.NROCTA == code &&
+    int err = f.Set(c4, c4);
+    while (err == 0 && (err = Advance(f)) == 0 && r.NROCTA == code &&
            !(options_.seek && window_.After(r.FECLLA.day(), r.HORLLA))) {
       if (Selects(r) && !visit(r)) return false;
     }
+    if (!Read(f, err)) return false;
   }
-  return true;
+  return Read(accounts, walked);
 }
 
 // --- lookups
@@ -756,8 +805,9 @@ void DetailRun::PrintTransferred(const CallRecord& r) {
     CallRecord& leg = a.As<CallRecord>();
     leg = CallRecord{};
     leg.CODLLA = r.CODLLA;
-    if (cp != nullptr && a.Set(cp, cp) == 0) {
-      while (Advance(a) == 0 && leg.CODLLA == r.CODLLA) {
+    int err = cp != nullptr ? a.Set(cp, cp) : 33;
+    if (Read(a, err) && err == 0) {
+      while ((err = Advance(a)) == 0 && leg.CODLLA == r.CODLLA) {
         FetchExtension(leg.NROINT.view(), DecimalValue(leg.GRUINT));
         FetchAgent(leg.CODAGT, leg.GRUAGT);
         std::vector<NamedValue> v = {
@@ -779,6 +829,7 @@ void DetailRun::PrintTransferred(const CallRecord& r) {
           report_.Print("TRANSFERENCIA", v);
         }
       }
+      Read(a, err);
     }
   }
   report_.Print("FIN");
@@ -816,7 +867,26 @@ bool DetailRun::PrintRecord(const CallRecord& r) {
   } else {
     PrintPlain(r);
   }
-  return Step();
+  return read_error_ == 0 && Step();
+}
+
+bool DetailRun::Read(const nv::File& f, int err) {
+  if (err == 0 || err == 33 || err == 35) return true;
+  if (read_error_ == 0) {
+    read_error_ = err;
+    read_label_ = f.decl().label;
+  }
+  return false;
+}
+
+// A read that fails half-way is an error, never a shorter report.
+RunResult DetailRun::ReadFailed() {
+  progress_->Close();
+  nv::ui::CurrentErrorReporter().Show(A("Error al leer el archivo ") + read_label_ + " (" +
+                                      dict_.EffectiveName(read_label_) +
+                                      "): " + A(nv::ErrorTextOf(read_error_)));
+  result_.status = RunResult::kReadFailed;
+  return result_;
 }
 
 RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
@@ -851,6 +921,7 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
   result_.prescan_seconds = std::chrono::duration<double>(t1 - t0).count();
   const double cpu1 = ThreadCpuSeconds();
   result_.prescan_cpu_seconds = cpu1 - cpu0;
+  if (read_error_ != 0) return ReadFailed();
   progress_max_ = progress_counter_;
   progress_counter_ = 0;
   last_percent_ = 0;
@@ -871,6 +942,7 @@ RunResult DetailRun::Run(std::string_view block, std::string_view opc) {
     Stamp();
     loc_tipo_ = nv::dict::TIPO_LLAMADAS(curtab_);
     go = WalkSelected(false, [&](const CallRecord& r) { return PrintRecord(r); });
+    if (read_error_ != 0) return ReadFailed();
   }
   if (!go || progress_->cancelled()) {
     result_.status = RunResult::kCancelled;

@@ -61,6 +61,9 @@ struct RunOptions {
   // Walks seek to the time window of each group value (true), or read every
   // call of each group (false: the plain walk the tests compare with).
   bool seek = true;
+  // Walks over a view read only the fields the run uses (true), or whole
+  // records (false: what the tests compare the projections with).
+  bool project = true;
 };
 
 struct RunResult {

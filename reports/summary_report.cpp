@@ -17,9 +17,9 @@
 #include "host/ui/framework.h"
 #include "host/ui/progress.h"
 #include "reports/csv_export.h"
+#include "reports/fixed_filters.h"
 #include "reports/output.h"
 #include "reports/params.h"
-#include "reports/fixed_filters.h"
 
 namespace fxr4 {
 
@@ -94,6 +94,8 @@ class SummaryRun {
   bool OpenFiles();
   std::unique_ptr<nv::File> Open(const char* label, bool needed);
   bool SetUpView(nv::View* view);
+  // The fields the run reads from the view's buffers; empty: whole records.
+  std::vector<std::string> ViewFields() const;
   std::string FilterText() const;
   // Families read by key C1 (leading component the year) whose selection
   // lies within DESFEC..HASFEC: the view walks those years and the run
@@ -332,6 +334,29 @@ bool SummaryRun::SetUpView(nv::View* view) {
   return ok;
 }
 
+std::vector<std::string> SummaryRun::ViewFields() const {
+  if (!options_.project || options_.on_selected) return {};
+  const std::string prefix = CallPrefix(p_.direction);
+  // The date past the range, the totals; the line of the document; the
+  // export's row (CsvExport::Row) adds the type and the description.
+  std::vector<std::string> names = {"FECLLA", "DURLLA", "COSLLA"};
+  if (!select_only_) {
+    for (const char* name : {"HORLLA", "NROLIN", "NROINT", "NROTEL"}) names.push_back(name);
+  }
+  if (csv_ != nullptr) {
+    names.push_back("TIPOLLA");
+    names.push_back("DESLLA");
+  }
+  std::vector<std::string> fields;
+  for (const std::string& name : names) fields.push_back(prefix + ":" + name);
+  // The family column: a field of the call, or of the accounts joined.
+  const std::string column(p_.column_field);
+  if (!select_only_ && !column.empty() && (column.find(':') == std::string::npos || ma09_)) {
+    fields.push_back(column.find(':') == std::string::npos ? prefix + ":" + column : column);
+  }
+  return fields;
+}
+
 void SummaryRun::Stamp() {
   nv::Env* env = nv::GetEnv();
   report_.Set("LOC:FECHA", RValue::Date(env->Today()));
@@ -347,6 +372,11 @@ RunResult SummaryRun::Run(std::string_view option, std::string_view block, std::
   if (!OpenFiles()) return result_;
   nv::View view(calls_.get());
   if (!SetUpView(&view)) return result_;
+  if (!view.Project(ViewFields())) {
+    result_.status = RunResult::kBadLayout;
+    nv::ui::CurrentErrorReporter().Show(A("La vista no tiene los campos del informe"));
+    return result_;
+  }
   progress_ = std::make_unique<nv::ui::ProgressWindow>("");
   progress_->Open();
   progress_->SetText("");

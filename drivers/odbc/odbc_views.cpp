@@ -1,7 +1,9 @@
 // Views as one SELECT: when every file of a view is an ODBC file of one data
 // source, the view's joins, filter, range, window and order become one
 // statement that the server runs, and each row fills the record buffers of
-// all the view's files. A view that one statement cannot answer with exactly
+// all the view's files: the projected fields (the others read as cleared,
+// as nv::RecordProjection says); only those, and the columns that position
+// the walk, are fetched. A view that one statement cannot answer with exactly
 // the rows, in exactly the order, that the runtime's own walk would give is
 // handed back (nv::kViewHandBack) and the runtime walks it file by file.
 //
@@ -99,6 +101,9 @@ struct Node {
   std::vector<int> children;
   std::string on;  // the join condition
   bool inner = false;
+  // The fields its rows fill; the others read as cleared (nv::RecordProjection).
+  nv::RecordProjection projection;
+  std::vector<OdbcField*> cleared;  // columns no projected field covers
   size_t first_col = 0, col_count = 0;
   size_t probe = 0;  // a joined column: null when the join found no partner
 };
@@ -227,10 +232,78 @@ class Builder {
     }
   }
 
-  void Columns() {
+  // What the program reads of each file. A label that names no field of
+  // the view's files (a caller other than nv::View::Project, which refuses
+  // them) makes the view read every field.
+  void Projections() {
+    if (d_.projected.empty()) return;
+    std::string unknown;
     for (Node& n : v_->nodes) {
+      n.projection = nv::RecordProjection(*n.file->decl().record, n.prefix, d_.projected, &unknown);
+    }
+    for (const std::string& label : d_.projected) {
+      const std::string prefix = UpperAscii(label.substr(0, label.find(':')));
+      if (std::none_of(v_->nodes.begin(), v_->nodes.end(),
+                       [&](const Node& n) { return n.prefix == prefix; }) &&
+          unknown.empty())
+        unknown = label;
+    }
+    if (unknown.empty()) return;
+    for (Node& n : v_->nodes) n.projection = nv::RecordProjection();
+    LogText(v_->primary,
+            "View projection: " + unknown + " is no field of the view; every field read\r\n");
+  }
+
+  // Columns fetched whether projected or not: the primary's row-identifying
+  // key (a turn finds the current row again by it), the first key column of
+  // each joined file (null when the join found no partner), and, for a
+  // primary without such a key or with ORDERINSELECT false, the view's key
+  // and order (rows are then told apart by all the columns fetched).
+  std::vector<std::pair<int, const OdbcField*>> Positioning() const {
+    std::vector<std::pair<int, const OdbcField*>> need;
+    const OdbcFcb* p = v_->primary;
+    if (p->row_key)
+      for (const OdbcField* c : p->row_key->parts) need.emplace_back(0, c);
+    for (size_t i = 0; i < d_.joins.size(); ++i) {
+      const auto* k = d_.joins[i].key ? static_cast<OdbcKey*>(d_.joins[i].key->drv_kcb) : nullptr;
+      if (k != nullptr && !k->parts.empty()) need.emplace_back(int(i + 1), k->parts[0]);
+    }
+    if (p->row_key && p->order_in_select) return need;
+    if (const OdbcKey* k = Key())
+      for (const OdbcField* c : k->parts) need.emplace_back(0, c);
+    for (const nv::ViewOrderComponent& o : d_.order) {
+      int node = -1;
+      OdbcField* c = nullptr;
+      OdbcField* ymd[3];
+      if (!Find(o.label, &node, &c)) continue;  // Order() refuses it
+      if (!c->column && DateGroup(node, c, ymd)) {
+        for (const OdbcField* part : ymd) need.emplace_back(node, part);
+      } else {
+        need.emplace_back(node, c);
+      }
+    }
+    return need;
+  }
+
+  // The result column of a field fetched.
+  size_t ColumnOf(int node, const OdbcField* c) const {
+    const Node& n = v_->nodes[size_t(node)];
+    for (size_t i = n.first_col; i < n.first_col + n.col_count; ++i)
+      if (v_->cols[i].field == c) return i;
+    return v_->cols.size();
+  }
+
+  void Columns() {
+    Projections();
+    const auto need = Positioning();
+    for (size_t i = 0; i < v_->nodes.size(); ++i) {
+      Node& n = v_->nodes[i];
       n.first_col = v_->cols.size();
       for (OdbcField* c : n.f->columns) {
+        const bool kept = n.projection.Keeps(c->offset, c->shape.size);
+        if (!kept) n.cleared.push_back(c);
+        const std::pair<int, const OdbcField*> at(int(i), c);
+        if (!kept && std::find(need.begin(), need.end(), at) == need.end()) continue;
         if (!select_.empty()) select_ += ",";
         select_ += n.qualifier + c->column_name;
         Bound b;
@@ -332,9 +405,7 @@ class Builder {
       }
       if (i) on += " AND ";
       on += a + "=" + b;
-      if (i == 0)
-        n.probe = n.first_col + size_t(std::find(n.f->columns.begin(), n.f->columns.end(), cf) -
-                                       n.f->columns.begin());
+      if (i == 0) n.probe = ColumnOf(at, cf);
     }
     n.on = on;
     n.inner = j.inner;
@@ -722,18 +793,17 @@ class Builder {
       Refuse("el archivo " + v_->primary->name +
              " no tiene orden ni clave que identifique sus filas");
     if (!own_order && v_->primary->no_primary) Refuse("NOPRIMARY: la vista no tiene orden propio");
-    const auto& cols = v_->primary->columns;
     if (id != nullptr) {
       for (size_t i = 0; i < id->parts.size(); ++i) {
         add(0, id->parts[i], id->cols[i].descending, false);
-        v_->row_key.push_back(
-            size_t(std::find(cols.begin(), cols.end(), id->parts[i]) - cols.begin()));
+        v_->row_key.push_back(ColumnOf(0, id->parts[i]));
       }
     } else {
       // No key tells the rows apart: equal rows in the order keep the
       // server's order (as the file's own key reads do), and a row is found
-      // again by all its columns.
-      for (size_t i = 0; i < cols.size(); ++i) v_->row_key.push_back(i);
+      // again by all the columns fetched (the order's among them): of rows
+      // equal in all of them, the program cannot tell one from another.
+      for (size_t i = 0; i < v_->cols.size(); ++i) v_->row_key.push_back(i);
     }
     for (const OrderItem& i : items) {
       if (!v_->order_up.empty()) {
@@ -834,6 +904,9 @@ void Deliver(OdbcView* v) {
                        b.field->name,
                    90);
       }
+      // The fields not projected read as the runtime's own walk leaves them.
+      n.projection.Clear(f->record);
+      for (OdbcField* c : n.cleared) c->null = 0;
     }
     // The row read is the file's record as last read (a PUT after it).
     f->saved.assign(f->record, f->record + f->record_length);

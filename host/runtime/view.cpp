@@ -50,6 +50,63 @@ struct Extremes {
 
 }  // namespace
 
+RecordProjection::RecordProjection(const RecordType& rt, std::string_view prefix,
+                                   const std::vector<std::string>& labels, std::string* unknown) {
+  kept_.assign(rt.length, 0);
+  const std::string own = Upper(prefix);
+  for (const std::string& label : labels) {
+    const size_t colon = label.find(':');
+    if (colon == std::string::npos || Upper(std::string_view(label).substr(0, colon)) != own) {
+      continue;
+    }
+    // Fields carry the record's own prefix; an alias names them under its own.
+    const int n = rt.FindField(rt.prefix + label.substr(colon));
+    const FieldDesc* f = n > 0 ? rt.Field(n) : nullptr;
+    if (f == nullptr || f->offset + f->size > rt.length) {
+      if (unknown != nullptr && unknown->empty()) *unknown = label;
+      continue;
+    }
+    std::fill(kept_.begin() + f->offset, kept_.begin() + f->offset + f->size, 1);
+  }
+  // Bytes of fields (groups are cleared through theirs) that nothing kept.
+  std::vector<uint8_t> clear(rt.length, 0);
+  for (uint32_t i = 1; i <= rt.FieldCount(); ++i) {
+    const FieldDesc* f = rt.Field(int(i));
+    if (f->type == kTypeGroup || f->offset + f->size > rt.length) continue;
+    for (uint32_t at = f->offset; at < f->offset + f->size; ++at) clear[at] = !kept_[at];
+  }
+  for (uint32_t at = 0; at < rt.length;) {
+    if (!clear[at]) {
+      ++at;
+      continue;
+    }
+    uint32_t end = at;
+    while (end < rt.length && clear[end]) ++end;
+    spans_.emplace_back(at, end - at);
+    at = end;
+  }
+  if (spans_.empty()) {
+    kept_.clear();
+    return;
+  }
+  blank_.resize(rt.length);
+  ClearRecord(rt, blank_.data(), 0);
+}
+
+bool RecordProjection::Keeps(uint32_t offset, uint32_t size) const {
+  if (kept_.empty()) return true;
+  for (uint32_t at = offset; at < offset + size && at < kept_.size(); ++at) {
+    if (kept_[at]) return true;
+  }
+  return false;
+}
+
+void RecordProjection::Clear(uint8_t* record) const {
+  for (const auto& [offset, size] : spans_) {
+    std::memcpy(record + offset, blank_.data() + offset, size);
+  }
+}
+
 struct View::Join_ {
   File* file = nullptr;
   std::string prefix;
@@ -260,6 +317,28 @@ bool View::SetFilter(std::string_view text, expr::Error* error) {
   if (!compiled) return false;
   Reconfigure();
   filter_ = std::move(compiled);
+  return true;
+}
+
+bool View::Project(std::vector<std::string> labels, expr::Error* error) {
+  expr::Error local;
+  expr::Error* e = error ? error : &local;
+  *e = expr::Error{};
+  for (size_t i = 0; i < labels.size(); ++i) {
+    File* file = nullptr;
+    const bool of_view =
+        bindings_.FindField(labels[i], nullptr, &file) &&
+        (file == primary_ ||
+         std::any_of(joins_.begin(), joins_.end(), [&](const auto& j) { return j->file == file; }));
+    if (!of_view) {
+      e->position = int(i) + 1;
+      e->message = ViewError("la proyección", int(i) + 1,
+                             "'" + labels[i] + "' no es un campo de los archivos de la vista");
+      return false;
+    }
+  }
+  Reconfigure();
+  projected_ = std::move(labels);
   return true;
 }
 
@@ -574,6 +653,15 @@ int View::Set() {
     SetError(served);
     return served;
   }
+  cleared_.clear();
+  if (!projected_.empty()) {
+    auto note = [&](File* f, const std::string& prefix) {
+      RecordProjection p(*f->decl().record, prefix, projected_);
+      if (!p.whole()) cleared_.emplace_back(f, std::move(p));
+    };
+    note(primary_, primary_->decl().record->prefix);
+    for (const auto& j : joins_) note(j->file, j->prefix);
+  }
   if (!order_.empty()) {
     int err = sorted_fresh_ ? 0 : BuildSorted();
     sorted_fresh_ = false;
@@ -623,7 +711,7 @@ int View::Next() {
       index_ = -1;
     }
   }
-  return order_.empty() ? Step(+1) : StepSorted(+1);
+  return Handed(order_.empty() ? Step(+1) : StepSorted(+1));
 }
 
 int View::Previous() {
@@ -645,7 +733,14 @@ int View::Previous() {
       index_ = int64_t(entries_.size());
     }
   }
-  return order_.empty() ? Step(-1) : StepSorted(-1);
+  return Handed(order_.empty() ? Step(-1) : StepSorted(-1));
+}
+
+int View::Handed(int err) {
+  if (err == 0) {
+    for (const auto& [file, projection] : cleared_) projection.Clear(file->record());
+  }
+  return err;
 }
 
 int View::CountPass(int64_t* count) {
@@ -663,7 +758,7 @@ int View::CountPass(int64_t* count) {
   if (restore && !position.empty()) {
     // Back on the record the walk stands on, buffers included.
     int r = key_ ? primary_->Reset(key_, position) : primary_->Reset(position);
-    if (r == 0 && primary_->Next() == 0) DoJoins();
+    if (r == 0 && primary_->Next() == 0 && DoJoins()) Handed(0);
   }
   ClearError();
   return 0;

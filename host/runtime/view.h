@@ -52,6 +52,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/runtime/export.h"
@@ -89,6 +90,34 @@ struct ViewDescriptor {
   // Window on the key components after the leading one (see SetWindow).
   std::vector<std::string> window_fields;
   std::vector<Value> window_low, window_high;
+};
+
+// What a projection does to the record of one file of a view. After every
+// record a view hands out, over every driver, the fields that no projected
+// label covers hold blanks and zeros, as a cleared record does (a projected
+// group covers the fields inside it; a field sharing bytes with a projected
+// one keeps those bytes). So a program that reads a field it did not
+// project reads the same blank over every store, never a value left from
+// an earlier record; and it reads a record whole (GET, REGET) before it
+// writes it back.
+class NV_API RecordProjection {
+ public:
+  RecordProjection() = default;  // every field kept
+  // `labels` ("PRE:NAME", any case) name fields of the view's files; those
+  // of other prefixes are passed over. A label of this prefix that names no
+  // field goes to `unknown` (the first one; may be null).
+  RecordProjection(const RecordType& rt, std::string_view prefix,
+                   const std::vector<std::string>& labels, std::string* unknown = nullptr);
+  bool whole() const { return spans_.empty(); }
+  // Whether some byte of the span belongs to a projected field.
+  bool Keeps(uint32_t offset, uint32_t size) const;
+  // The fields not projected to blanks and zeros.
+  void Clear(uint8_t* record) const;
+
+ private:
+  std::vector<uint8_t> kept_;                         // per byte
+  std::vector<std::pair<uint32_t, uint32_t>> spans_;  // (offset, size) cleared
+  std::vector<uint8_t> blank_;                        // the record cleared
 };
 
 // A driver that answers operation 74 with a view entry serves the views whose
@@ -166,8 +195,12 @@ class NV_API View {
   // key cannot take the fields given.
   bool Join(File* file, KeyDecl* key, const std::vector<std::string>& parent_fields,
             expr::Error* error, bool inner = false, std::string_view prefix = {});
-  // Restricts the projected fields (labels); an empty list projects all.
-  void Project(std::vector<std::string> labels) { projected_ = std::move(labels); }
+  // Restricts the projected fields (labels of the view's files, groups
+  // included: join first); an empty list projects all. The fields left out
+  // read as cleared (see RecordProjection), and the driver of a view served
+  // as one statement does not fetch them. False with `error` when a label
+  // names no field of the view's files (the old projection is then kept).
+  bool Project(std::vector<std::string> labels, expr::Error* error = nullptr);
 
   // Starts a walk. With an order text this runs the pre-pass. Answers 0 or
   // the error of a file verb.
@@ -219,6 +252,7 @@ class NV_API View {
   int StepSorted(int dir);
   int Serve();  // offers the view to its driver at Set()
   void StopServing();
+  int Handed(int err);  // a record handed out: the fields not projected cleared
 
   File* primary_;
   expr::Bindings bindings_;
@@ -232,6 +266,7 @@ class NV_API View {
   std::vector<std::unique_ptr<Join_>> joins_;
   std::vector<OrderPart> order_;
   std::vector<std::string> projected_;
+  std::vector<std::pair<File*, RecordProjection>> cleared_;  // walked here, set at Set()
   std::unique_ptr<Window_> window_;
   int window_misses_ = 0;  // records read in a row outside the window
   int64_t window_seeks_ = 0;

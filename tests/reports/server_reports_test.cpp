@@ -2,10 +2,16 @@
 // by the demo-data writer, to flat files and to a database the test starts,
 // and a set of detail and summary reports run unchanged over both (only the
 // dictionary's profile section differs); the text renderings must be equal.
+// The walks over views read only the fields they project: each report's
+// text over either store must also equal its text over flat files read
+// whole, so a field a report reads and does not project (blank over every
+// store) shows.
 #include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +22,8 @@
 #include "host/runtime/date_time.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/profile.h"
+#include "host/ui/headless/headless_backend.h"
+#include "reports/csv_export.h"
 #include "reports/detail_report.h"
 #include "reports/output.h"
 #include "reports/summary_report.h"
@@ -103,18 +111,27 @@ class ServerReports : public ::testing::Test {
 
   // The report's text over one store, printed at a fixed date and time.
   static std::string Run(Store& s, const std::string& name, const std::string& block,
-                         const std::string& option = "A") {
+                         bool project = true, bool csv = false) {
     nvtest::FakeClockEnv clock;
     nvtest::ScopedEnv env(&clock);
     std::string text;
     fxr4::RunOptions o;
     o.dict = s.dict.get();
+    o.project = project;
     o.deliver = [&](nv::report::Document&& d) {
       text = nv::report::RenderText(d, fxr4::TextOptionsFor(d));
     };
     fxr4::RunResult r;
-    if (const fxr4::SummaryProc* p = fxr4::FindSummaryProc(name)) {
-      r = fxr4::RunSummary(*p, option, block, Opc(), o);
+    if (const fxr4::SummaryProc* p = fxr4::FindSummaryProc(name); p != nullptr && csv) {
+      const std::string path = s.folder + "/export.csv";
+      fxr4::CsvExport out(path, p->column_title);
+      EXPECT_TRUE(out.Open()) << out.error();
+      r = fxr4::RunSummary(*p, "A", block, Opc(), o, &out);
+      EXPECT_TRUE(out.Close()) << out.error();
+      std::ifstream in(path, std::ios::binary);
+      text.assign(std::istreambuf_iterator<char>(in), {});
+    } else if (const fxr4::SummaryProc* p = fxr4::FindSummaryProc(name)) {
+      r = fxr4::RunSummary(*p, "A", block, Opc(), o);
     } else if (const fxr4::DetailProc* p = fxr4::FindDetailProc(name)) {
       r = fxr4::RunDetail(*p, block, Opc(), o);
     } else {
@@ -137,6 +154,7 @@ TEST_F(ServerReports, DetailAndSummaryReportsReadTheSameOverTheServer) {
   struct Case {
     const char* name;
     std::string block;
+    bool csv = false;
   };
   const Case cases[] = {
       {"RPT_SAL_LINEAS_DETALLE", Rpt(from, to, 0, 0, "0", "ZZZZ")},
@@ -149,14 +167,49 @@ TEST_F(ServerReports, DetailAndSummaryReportsReadTheSameOverTheServer) {
       {"RPT_ENT_INTERNOS_RESUMEN", Rpt(Day(2026, 8, 1), Day(2026, 10, 31), 0, 0, "0", "ZZZZ")},
       {"RPT_SAL_CTAS_RESUMEN", Ctas(from, to, "", "zzzz")},
       {"RPT_SAL_GRP_LINEAS_RESUMEN", Cod(from, to, 0, 99)},
+      {"RPT_SAL_NUMEROS_DETALLE", Rpt(from, to)},
+      {"RPT_SAL_AGENTES_DETALLE", Cod(from, to, 0, 999999)},
+      {"RPT_SAL_GRP_AGENTES_RESUMEN", Cod(from, to, 0, 999999), true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string expected = Run(flat_, c.name, c.block);
+    const std::string expected = Run(flat_, c.name, c.block, false, c.csv);
     EXPECT_EQ(expected.rfind("status 0 calls ", 0), 0u) << expected;
     EXPECT_EQ(expected.find(" calls 0\n"), std::string::npos) << "nothing selected";
-    EXPECT_EQ(Run(server_, c.name, c.block), expected);
+    EXPECT_EQ(Run(flat_, c.name, c.block, true, c.csv), expected);
+    EXPECT_EQ(Run(server_, c.name, c.block, true, c.csv), expected);
   }
+}
+
+// The server stops between the pre-scan and the printing walk: the report
+// fails, says which file could not be read, and delivers no document (not
+// the headings and totals over an empty walk). Runs last: it restarts the
+// server.
+TEST_F(ServerReports, AServerGoneHalfWayFailsTheReportWithoutADocument) {
+  nvtest::FakeClockEnv clock;
+  nvtest::ScopedEnv env(&clock);
+  nv::ui::HeadlessBackend ui;
+  fxr4::RunOptions o;
+  o.dict = server_.dict.get();
+  bool delivered = false, stopped = false;
+  o.deliver = [&](nv::report::Document&&) { delivered = true; };
+  o.on_progress = [&](int, const std::string&) {
+    if (!stopped) odbctest::StopPostgresNow();
+    stopped = true;
+  };
+  const fxr4::RunResult r =
+      fxr4::RunDetail(*fxr4::FindDetailProc("RPT_SAL_LINEAS_DETALLE"),
+                      Rpt(Day(2026, 6, 1), Day(2026, 11, 30), 0, 0, "0", "ZZZZ"), Opc(), o);
+  const bool restarted = odbctest::RestartPostgres();
+  nv::ui::SetBackend(nullptr);
+  EXPECT_TRUE(stopped);
+  EXPECT_GT(r.calls, 0);
+  EXPECT_EQ(r.status, fxr4::RunResult::kReadFailed);
+  EXPECT_FALSE(delivered);
+  ASSERT_EQ(ui.messages().size(), 1u);
+  const std::string shown = nv::Utf8FromAnsi(ui.messages()[0].shape.text);
+  EXPECT_NE(shown.find("Error al leer el archivo FXMO01"), std::string::npos) << shown;
+  EXPECT_TRUE(restarted);
 }
 
 }  // namespace

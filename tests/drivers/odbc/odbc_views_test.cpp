@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "host/runtime/declaration.h"
+#include "host/runtime/driver_interface.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/runtime/view.h"
@@ -190,6 +191,8 @@ struct Shape {
   bool expect_served = true;  // over SQLite and PostgreSQL
   bool nests = false;         // served only where joins nest (not SQLite)
   bool lead_list = false;     // PostgreSQL is given the range's leading values as a list
+  // The labels projected; empty: every field.
+  std::vector<std::string> project = {};
 };
 
 const Shape kShapes[] = {
@@ -266,6 +269,18 @@ const Shape kShapes[] = {
      .low = "L2",
      .high = "L4",
      .window = 2},
+    {.name = "proyeccion_con_grupo_y_relaciones",
+     .key = "P:K_LINE",
+     .low = "L1",
+     .high = "L4",
+     .window = 1,
+     .joins = 3,
+     .project = {"P:FEC", "p:cost", "A:DESC", "E:NAME"}},
+    {.name = "proyeccion_con_orden_por_texto",
+     .filter = "E:NAME <> 'Norte'",
+     .order = "A:DESC,-P:FEC,P:HOR",
+     .joins = 3,
+     .project = {"P:LINE", "G:NAME"}},
 };
 
 class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
@@ -356,6 +371,7 @@ class ViewsAgainstFlat : public ::testing::TestWithParam<Store> {
         });
     EXPECT_TRUE(v->SetFilter(s.filter, &e)) << e.message;
     EXPECT_TRUE(v->SetOrder(s.order, &e)) << e.message;
+    EXPECT_TRUE(v->Project(s.project, &e)) << e.message;
     if (f.calls->decl().driver == "ODBC") {
       EXPECT_EQ(f.calls->Send(std::string("/JOINTYPE=") + s.style), s.style);
       f.calls->Send(std::string("/USEINNERJOIN=") + (s.use_inner_join ? "TRUE" : "FALSE"));
@@ -518,6 +534,92 @@ TEST_P(ViewsAgainstFlat, BeyondAThousandLeadingValuesTheRangeIsReadWhole) {
   }
   many.Close();
   many.Remove();
+}
+
+// A projected view fetches the projected fields and the columns that
+// position it, no others; labels that name no field are refused by the
+// runtime, and a driver handed one anyway reads every field.
+TEST_P(ViewsAgainstFlat, AProjectionFetchesOnlyWhatTheProgramReads) {
+  if (GetParam() == Store::kFlat) GTEST_SKIP() << "solo vistas ODBC";
+  const Shape& s = kShapes[std::size(kShapes) - 2];
+  ASSERT_EQ(std::string(s.name), "proyeccion_con_grupo_y_relaciones");
+  auto v = MakeView(odbc_, s);
+  auto columns = [](const std::string& sql) { return sql.substr(0, sql.find(" FROM ")); };
+  ASSERT_EQ(v->Set(), 0);
+  ASSERT_TRUE(v->served()) << v->driver_block().reason;
+  std::string sql = columns(v->driver_block().statement);
+  for (const char* fetched : {"A.P_CODE", "A.P_ANO", "A.P_COST", "B.A_ACCT", "B.A_DESC", "C.G_GRP",
+                              "D.E_EXT", "D.E_NAME"})
+    EXPECT_NE(sql.find(fetched), std::string::npos) << fetched << " in " << sql;
+  for (const char* left : {"P_LINE", "P_HOR", "P_ACCT", "A_GRP", "G_NAME"})
+    EXPECT_EQ(sql.find(left), std::string::npos) << left << " in " << sql;
+
+  expr::Error e;
+  EXPECT_FALSE(v->Project({"P:LINE", "P:NADA"}, &e));
+  EXPECT_NE(e.message.find("'P:NADA' no es un campo de los archivos de la vista"),
+            std::string::npos)
+      << e.message;
+  v->bindings().BindFile(flat_.groups.get(), "X");  // bound, but no file of the view
+  EXPECT_FALSE(v->Project({"X:NAME"}, &e));
+  ASSERT_EQ(v->Set(), 0);  // the projection as it was
+  EXPECT_EQ(columns(v->driver_block().statement), sql);
+
+  auto entry = reinterpret_cast<ViewEntryFn>(odbc_.calls->Call(kOpViewEntry));
+  ASSERT_NE(entry, nullptr);
+  ViewDescriptor d = v->Descriptor();
+  d.projected = {"P:LINE", "P:NADA"};
+  ViewBlock b;
+  b.descriptor = &d;
+  b.bindings = &v->bindings();
+  ASSERT_EQ(entry(kViewOpen, &b), 0);
+  sql = columns(b.statement);
+  for (const char* every : {"A.P_LINE", "A.P_HOR", "B.A_GRP", "C.G_NAME"})
+    EXPECT_NE(sql.find(every), std::string::npos) << every << " in " << sql;
+  EXPECT_EQ(entry(kViewNext, &b), 0);
+  const int32_t hor = odbc_.calls->As<CallRec>().HOR;  // a field not asked for is read
+  EXPECT_NE(hor, 0);
+  EXPECT_EQ(entry(kViewClose, &b), 0);
+}
+
+// A primary file without a row-identifying key (the call files): a turn
+// finds the current row again by the columns fetched, the key's among them,
+// and the key's fields, fetched but not projected, still read blank.
+TEST_P(ViewsAgainstFlat, AProjectedWalkWithoutARowKeyTurnsAsTheFlatWalk) {
+  if (GetParam() == Store::kFlat) GTEST_SKIP() << "solo vistas ODBC";
+  const auto& sv = odbctest::GetServers(GetParam() == Store::kPostgres);
+  auto make = [&](Store store, const std::string& where) {
+    auto f = std::make_unique<File>(
+        Decl("CALLSNK", CallType(), store, where,
+             {{"P:K_LINE", {"P:LINE", "P:ANO", "P:MES", "P:DIA", "P:HOR"}, kKeyDup, ""}}));
+    f->Remove();
+    ClearError();
+    Load(*f, data_.calls);
+    return f;
+  };
+  auto walk = [](File& f, bool* served) {
+    View v(&f);
+    v.SetKey(f.key("P:K_LINE"));
+    v.SetRange(Value("L2"), Value("L4"));
+    EXPECT_TRUE(v.Project({"P:ACCT"}));  // few values: many rows alike
+    std::vector<std::string> rows;
+    EXPECT_EQ(v.Set(), 0);
+    for (int dir : {1, 1, 1, 1, 1, -1, -1, -1, 1, 1}) {
+      const int err = dir > 0 ? v.Next() : v.Previous();
+      rows.push_back(err == 0
+                         ? std::string(reinterpret_cast<const char*>(f.record()), f.record_length())
+                         : "error " + std::to_string(err));
+    }
+    *served = v.served();
+    return rows;
+  };
+  auto flat = make(Store::kFlat, folder_);
+  auto odbc = make(GetParam(), GetParam() == Store::kSqlite ? sv.SqliteOwner() : sv.PgOwner());
+  bool flat_served = false, served = false;
+  const std::vector<std::string> expected = walk(*flat, &flat_served);
+  EXPECT_EQ(walk(*odbc, &served), expected);
+  EXPECT_TRUE(served);
+  const CallRec& last = *reinterpret_cast<const CallRec*>(expected.back().data());
+  EXPECT_EQ(last.LINE.str(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, ViewsAgainstFlat,

@@ -435,6 +435,58 @@ TEST_F(ViewTest, DescriptorNamesFilesKeysConditionAndFields) {
   EXPECT_EQ(d.order[1].label, "MO01:FECLLA");
 }
 
+// A projected walk hands out each record of the whole walk with every field
+// it did not project cleared (a group projects its fields), forward, back
+// and across a count that moves the files; a label of no file of the view
+// is refused and the projection stays.
+TEST_F(ViewTest, FieldsNotProjectedReadCleared) {
+  auto walk = [&](View& v) {
+    std::vector<std::string> rows;
+    auto row = [&] {
+      rows.push_back(
+          std::string(reinterpret_cast<const char*>(calls_->record()), calls_->record_length()) +
+          std::string(reinterpret_cast<const char*>(accounts_->record()),
+                      accounts_->record_length()));
+    };
+    EXPECT_EQ(v.Set(), 0);
+    for (int dir : {1, 1, 1, -1, 1}) {
+      EXPECT_EQ(dir > 0 ? v.Next() : v.Previous(), 0);
+      row();
+    }
+    EXPECT_EQ(v.Records(), 8);
+    row();
+    return rows;
+  };
+  View whole(calls_.get()), part(calls_.get());
+  for (View* v : {&whole, &part}) {
+    v->SetKey(calls_->key(1));
+    JoinAccounts(*v);
+    Filter(*v, "MO01:DURLLA = 0");  // a field not projected still filters
+  }
+  expr::Error e;
+  ASSERT_TRUE(part.Project({"MO01:FECLLA", "mo01:nrolin", "MA09:DESCTA"}, &e)) << e.message;
+  EXPECT_FALSE(part.Project({"MO01:NROLIN", "MO01:NADA"}, &e));
+  EXPECT_EQ(e.message,
+            "Error en la proyección, posición 2: 'MO01:NADA' no es un campo de los "
+            "archivos de la vista");
+  const std::vector<std::string> full = walk(whole), got = walk(part);
+  ASSERT_EQ(got.size(), full.size());
+  for (size_t i = 0; i < full.size(); ++i) {
+    CallRecord c;
+    AccountRecord a;
+    ClearRecord(*calls_->decl().record, reinterpret_cast<uint8_t*>(&c), 0);
+    ClearRecord(*accounts_->decl().record, reinterpret_cast<uint8_t*>(&a), 0);
+    const auto* fc = reinterpret_cast<const CallRecord*>(full[i].data());
+    const auto* fa = reinterpret_cast<const AccountRecord*>(full[i].data() + sizeof c);
+    c.FECLLA = fc->FECLLA;
+    c.NROLIN = fc->NROLIN;
+    a.DESCTA = fa->DESCTA;
+    EXPECT_EQ(got[i], std::string(reinterpret_cast<const char*>(&c), sizeof c) +
+                          std::string(reinterpret_cast<const char*>(&a), sizeof a))
+        << "fila " << i;
+  }
+}
+
 TEST_F(ViewTest, AliasPrefixesInJoinsAndFilters) {
   File alias(nvtest::CallDecl("MO01", "calls_AliasPrefixesInJoinsAndFilters", true));
   ASSERT_EQ(alias.Open(), 0);
