@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "drivers/odbc/odbc_internal.h"
 #include "host/runtime/env.h"
@@ -19,6 +20,9 @@ namespace {
 
 std::unique_ptr<OdbcLibrary> g_library;
 std::vector<OdbcLog*> g_logs;
+
+std::recursive_mutex g_calls;
+thread_local int t_call_depth = 0;
 
 std::string Hex(const void* h) {
   char buf[32];
@@ -80,6 +84,27 @@ void LogText(OdbcFcb* f, const std::string& text) {
   if (OdbcLog* l = LogOf(f)) l->Write(text);
 }
 
+// --- The call lock.
+
+CallLock::CallLock() {
+  g_calls.lock();
+  ++t_call_depth;
+}
+
+CallLock::~CallLock() {
+  --t_call_depth;
+  g_calls.unlock();
+}
+
+int CallLock::Depth() {
+  return t_call_depth;
+}
+
+intptr_t LockedEntry(int32_t op, nv::FileDescriptor* fd, intptr_t* words) {
+  CallLock lock;
+  return Driver().Entry(op, fd, words);
+}
+
 // --- The library.
 
 OdbcLibrary* Library() {
@@ -118,6 +143,7 @@ bool LibraryExists() {
 }
 
 void ResetLibrary() {
+  CallLock lock;
   if (!g_library) return;
   OdbcLibrary* lib = g_library.get();
   for (auto& g : lib->groups) DisconnectGroup(nullptr, g.get());
@@ -533,9 +559,11 @@ OdbcConnection* GroupConnection(OdbcFcb* f) {
 }
 
 void DisconnectGroup(OdbcFcb* f, ConnectionGroup* g) {
+  CallLock lock;
   OdbcLibrary* lib = g_library.get();
   for (auto& c : g->connections) {
     if (c->dbc == nullptr) continue;
+    StopReadAhead(c->dbc);
     if (c->ok) {
       LogText(f, "Disconnecting Connection " + Hex(c->dbc) + "\r\n");
       lib->api.SQLDisconnect(c->dbc);
