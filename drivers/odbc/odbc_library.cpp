@@ -217,6 +217,14 @@ void Examine(OdbcFcb* f, SQLRETURN rc, SQLHDBC dbc, SQLHSTMT st, PendingError* o
         if (c->dbc == dbc && c->ok) c->lost = known = true;
     if (known)
       message = "Se perdió la conexión con el servidor de datos (" + sqlstate + "): " + message;
+  } else if (error && dbc) {
+    // psqlODBC rolls back the transaction it keeps open for its cursors when
+    // a statement fails, and the cursors go with it: every walk on the
+    // connection is selected again from its current record, as after a
+    // transaction's end that does not keep cursors.
+    for (auto& g : lib->groups)
+      for (auto& c : g->connections)
+        if (c->dbc == dbc && !c->private_use && g->backend == kPostgreSql) ++g->generation;
   }
   LogText(f, std::string("\r\n") + (error ? "Error Occurred: " : "Warning: ") + sqlstate + " " +
                  message + "\r\n");

@@ -132,6 +132,7 @@ struct OdbcView {
   bool read_ahead = false;            // forward reads run ahead
   std::unique_ptr<ReadAhead> ahead;   // the reader of the open forward read
   bool bound_here = true;             // the columns are bound to `cols`' buffers
+  int generation = 0;                 // the group's when the statement ran
 };
 
 // The view could not be one statement: why, for the log.
@@ -711,6 +712,7 @@ void Run(OdbcView* v, bool forward) {
   v->running = true;
   v->forward = forward;
   v->ended = false;
+  v->generation = v->primary->group->generation;
   if (forward && v->read_ahead) StartReading(v);
 }
 
@@ -805,6 +807,24 @@ void Deliver(OdbcView* v) {
   v->have_row = true;
 }
 
+// At the end of the result: when the server may have dropped the walk's
+// cursor since it ran (a failed statement on the connection, a transaction's
+// end that does not keep cursors: PostgreSQL then ends the result early and
+// quietly), the walk is selected again and brought back to its current row.
+// False when the end stands (or the current row went away meanwhile).
+bool SelectAgain(OdbcView* v) {
+  if (v->generation == v->primary->group->generation) return false;
+  if (!v->have_row) {
+    Run(v, v->forward);
+    return true;
+  }
+  const std::string here = KeyOfRow(v);
+  Run(v, v->forward);
+  while (Fetch(v))
+    if (KeyOfRow(v) == here) return true;
+  return false;
+}
+
 int Read(OdbcView* v, bool forward) {
   if (!v->running) {
     Run(v, forward);
@@ -830,9 +850,11 @@ int Read(OdbcView* v, bool forward) {
     }
   }
   if (v->ended) return 33;
-  if (!Fetch(v)) {
-    v->ended = true;
-    return 33;
+  while (!Fetch(v)) {
+    if (!SelectAgain(v)) {
+      v->ended = true;
+      return 33;
+    }
   }
   Deliver(v);
   return 0;
