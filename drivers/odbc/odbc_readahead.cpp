@@ -26,11 +26,12 @@ struct ReadAhead::Shared {
 
 namespace {
 
-// The readers started and not yet stopped for good (StopReadAhead). Under
+// The readers of the walks open (StopReadAhead). Under
 // the call lock.
 std::vector<std::shared_ptr<ReadAhead::Shared>>& Running() {
-  static std::vector<std::shared_ptr<ReadAhead::Shared>> running;
-  return running;
+  // Never destroyed: a view freed while the program ends still finds it.
+  static auto* running = new std::vector<std::shared_ptr<ReadAhead::Shared>>;
+  return *running;
 }
 
 }  // namespace
