@@ -19,8 +19,9 @@ struct ReadAhead::Shared {
   // Under mu.
   std::mutex mu;
   std::condition_variable cv;  // a set read or given back, the reader stopped or ended
-  std::deque<RowSet> read;     // in the result's order
-  std::vector<RowSet> free;
+  std::vector<RowSet> read;    // in the result's order
+  std::vector<RowSet> free;    // (both reserved for every set: moving a set
+                               // between them never allocates)
   bool stop = false, ended = false;
 };
 
@@ -46,6 +47,8 @@ std::unique_ptr<ReadAhead> ReadAhead::Start(const OdbcApi& api, SQLHSTMT h, SQLH
   s->h = h;
   s->dbc = dbc;
   s->status.assign(rowset, 0);
+  s->read.reserve(size_t(sets));
+  s->free.reserve(size_t(sets));
   for (int i = 0; i < sets; ++i) s->free.push_back(RowSet{shape, 0, SQL_SUCCESS});
   std::unique_ptr<ReadAhead> ahead(new ReadAhead(s));
   try {
@@ -89,7 +92,7 @@ bool ReadAhead::Take(RowSet* set) {
   }
   if (s_->read.empty()) return false;
   *set = std::move(s_->read.front());
-  s_->read.pop_front();
+  s_->read.erase(s_->read.begin());
   return true;
 }
 

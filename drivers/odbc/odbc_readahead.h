@@ -15,7 +15,8 @@
 // - A row set belongs to one side at a time: free and being filled, the
 //   reader's; handed over, the walk's until given back. Handing over and
 //   giving back pass through the ReadAhead's mutex, which neither side holds
-//   while it fetches or works on rows.
+//   while it fetches or works on rows, and never allocate: rows fetched
+//   always reach the walk.
 // - The reader neither examines diagnostics nor writes the call log: the
 //   return code of each fetch travels with its row set, and the reader stops
 //   after any fetch that did not end in SQL_SUCCESS, so that the statement's
@@ -28,7 +29,6 @@
 #pragma once
 
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
