@@ -36,10 +36,11 @@
 //
 // A forward read runs ahead of the walk on a second thread (odbc_readahead.h)
 // in row sets of 1,000 rows, the fetch size the data sources are set up with
-// (docs/odbc_settings.md); a backward read, and every read when the profile
-// says [NWODBC] ReadAhead=0 or no thread can start, fetches row sets of 100
-// as the walk needs them. The walk's current row set is always its own: the
-// rows read ahead are swapped into it.
+// (docs/odbc_settings.md); a backward read, or a forward one whose thread
+// cannot start, fetches the same row sets as the walk needs them. With
+// [NWODBC] ReadAhead=0 in the profile every read does so, in row sets of
+// 100. The walk's current row set is always its own: the rows read ahead are
+// swapped into it.
 #include "drivers/odbc/odbc_views.h"
 
 #include <algorithm>
