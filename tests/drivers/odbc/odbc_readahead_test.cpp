@@ -122,8 +122,8 @@ class ReadAheadWalks : public ::testing::TestWithParam<Server> {
   // 97th row a GET on the other file of the connection, every 1,200th an ADD
   // to it refused as a duplicate (on PostgreSQL the failed statement drops
   // the cursors the transaction it ends declared) and one that goes in; at
-  // row 2,500 three rows back and
-  // forward again. The codes read forward, in order.
+  // row 2,500 three rows back and forward again. The codes read forward, in
+  // order.
   template <class Walk>
   std::vector<int32_t> BusyWalk(Walk& v) {
     std::vector<int32_t> codes;
