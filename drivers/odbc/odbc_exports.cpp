@@ -1,10 +1,11 @@
 // The names the runtime looks up in libnvodbc.so: the registration record
 // `ODBC_DrvReg` and the entry function `ODBC`.
 #include "drivers/odbc/odbc_driver.h"
+#include "drivers/odbc/odbc_internal.h"
 #include "host/runtime/export.h"
 
 extern "C" NV_API intptr_t ODBC(int32_t op, nv::FileDescriptor* fd, intptr_t* words) {
-  return odbc::Driver().Entry(op, fd, words);
+  return odbc::LockedEntry(op, fd, words);
 }
 
 namespace {

@@ -21,6 +21,29 @@ struct OdbcLibrary {
   bool lists = false;
 };
 
+// The driver's calls into ODBC, one thread at a time. Every operation of a
+// file holds it from start to end (it may nest); a view's read-ahead thread
+// holds it around each of its fetches. So no ODBC handle of the driver is
+// ever used by two threads at once, whatever the driver manager's own
+// threading setting, and the driver's own state that the operations share
+// (groups, connections, the call log) is only touched by its holder.
+class CallLock {
+ public:
+  CallLock();
+  ~CallLock();
+  CallLock(const CallLock&) = delete;
+  CallLock& operator=(const CallLock&) = delete;
+  // How many times the calling thread holds it (0: not at all).
+  static int Depth();
+};
+// The file operation entry (the skeleton's Entry) under the call lock.
+intptr_t LockedEntry(int32_t op, nv::FileDescriptor* fd, intptr_t* words);
+
+// Views of a connection about to go (null: every connection) stop reading
+// ahead; the walks go on reading themselves (odbc_views.cpp). Under the
+// call lock.
+void StopReadAhead(SQLHDBC dbc);
+
 // The library, created on first need (never null; check `usable`).
 OdbcLibrary* Library();
 bool LibraryExists();

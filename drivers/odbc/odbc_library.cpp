@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "drivers/odbc/odbc_internal.h"
 #include "host/runtime/env.h"
@@ -19,6 +20,9 @@ namespace {
 
 std::unique_ptr<OdbcLibrary> g_library;
 std::vector<OdbcLog*> g_logs;
+
+std::recursive_mutex g_calls;
+thread_local int t_call_depth = 0;
 
 std::string Hex(const void* h) {
   char buf[32];
@@ -80,6 +84,27 @@ void LogText(OdbcFcb* f, const std::string& text) {
   if (OdbcLog* l = LogOf(f)) l->Write(text);
 }
 
+// --- The call lock.
+
+CallLock::CallLock() {
+  g_calls.lock();
+  ++t_call_depth;
+}
+
+CallLock::~CallLock() {
+  --t_call_depth;
+  g_calls.unlock();
+}
+
+int CallLock::Depth() {
+  return t_call_depth;
+}
+
+intptr_t LockedEntry(int32_t op, nv::FileDescriptor* fd, intptr_t* words) {
+  CallLock lock;
+  return Driver().Entry(op, fd, words);
+}
+
 // --- The library.
 
 OdbcLibrary* Library() {
@@ -118,6 +143,7 @@ bool LibraryExists() {
 }
 
 void ResetLibrary() {
+  CallLock lock;
   if (!g_library) return;
   OdbcLibrary* lib = g_library.get();
   for (auto& g : lib->groups) DisconnectGroup(nullptr, g.get());
@@ -191,6 +217,14 @@ void Examine(OdbcFcb* f, SQLRETURN rc, SQLHDBC dbc, SQLHSTMT st, PendingError* o
         if (c->dbc == dbc && c->ok) c->lost = known = true;
     if (known)
       message = "Se perdió la conexión con el servidor de datos (" + sqlstate + "): " + message;
+  } else if (error && dbc) {
+    // psqlODBC rolls back the transaction it keeps open for its cursors when
+    // a statement fails, and the cursors go with it: every walk on the
+    // connection is selected again from its current record, as after a
+    // transaction's end that does not keep cursors.
+    for (auto& g : lib->groups)
+      for (auto& c : g->connections)
+        if (c->dbc == dbc && !c->private_use && g->backend == kPostgreSql) ++g->generation;
   }
   LogText(f, std::string("\r\n") + (error ? "Error Occurred: " : "Warning: ") + sqlstate + " " +
                  message + "\r\n");
@@ -534,9 +568,11 @@ OdbcConnection* GroupConnection(OdbcFcb* f) {
 }
 
 void DisconnectGroup(OdbcFcb* f, ConnectionGroup* g) {
+  CallLock lock;
   OdbcLibrary* lib = g_library.get();
   for (auto& c : g->connections) {
     if (c->dbc == nullptr) continue;
+    StopReadAhead(c->dbc);
     if (c->ok) {
       LogText(f, "Disconnecting Connection " + Hex(c->dbc) + "\r\n");
       lib->api.SQLDisconnect(c->dbc);

@@ -2,6 +2,7 @@
 // library's exported names (odbc_exports.cpp) point at these; tests that
 // link the driver's code directly use them as they are.
 #include "drivers/odbc/odbc_driver.h"
+#include "drivers/odbc/odbc_internal.h"
 
 namespace odbc {
 
@@ -15,10 +16,6 @@ const uint8_t kOperations[] = {60, 1,  4,  80, 5,  3,  6,  52, 7,  8,  10, 11, 1
                                14, 1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 18, 19, 22};
 static_assert(sizeof(kOperations) == 1 + 60 + 1 + 14);
 
-intptr_t LocalEntry(int32_t op, nv::FileDescriptor* fd, intptr_t* words) {
-  return Driver().Entry(op, fd, words);
-}
-
 }  // namespace
 
 const nv::DrvReg kLocalReg = {
@@ -26,7 +23,7 @@ const nv::DrvReg kLocalReg = {
     "NVODBC.DLL",
     "Equipo de desarrollo de Fonvex",
     "ODBC",
-    &LocalEntry,
+    &LockedEntry,
     0x036DEFB3,
     {0,    0x00, 0xFA, 0xFF, 0xF9, 0x00, 0xFA, 0xFF, 0xFF, 0xFF, 0x7F, 0xFE, 0xFF, 0xFF,
      0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0xFF, 0xFF, 0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F},

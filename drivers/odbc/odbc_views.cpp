@@ -35,6 +35,14 @@
 //   skipped up to the current one (found by its row-identifying key);
 //   ended(d) --opposite read--> the other way from its start, as a file
 //   read steps back from its end.
+//
+// A forward read runs ahead of the walk on a second thread (odbc_readahead.h)
+// in row sets of 1,000 rows, the fetch size the data sources are set up with
+// (docs/odbc_settings.md); a backward read, or a forward one whose thread
+// cannot start, fetches the same row sets as the walk needs them. With
+// [NWODBC] ReadAhead=0 in the profile every read does so, in row sets of
+// 100. The walk's current row set is always its own: the rows read ahead are
+// swapped into it.
 #include "drivers/odbc/odbc_views.h"
 
 #include <algorithm>
@@ -43,9 +51,11 @@
 
 #include "drivers/odbc/odbc_internal.h"
 #include "drivers/odbc/odbc_ops.h"
+#include "drivers/odbc/odbc_readahead.h"
 #include "host/runtime/error_state.h"
 #include "host/runtime/file.h"
 #include "host/runtime/fixed_string.h"
+#include "host/runtime/profile.h"
 
 namespace odbc {
 
@@ -125,6 +135,10 @@ struct OdbcView {
   int rowset = 100;
   SQLULEN rows_in_set = 0, row_at = 0;
   std::vector<SQLUSMALLINT> status;
+  bool read_ahead = false;            // forward reads run ahead
+  std::unique_ptr<ReadAhead> ahead;   // the reader of the open forward read
+  bool bound_here = true;             // the columns are bound to `cols`' buffers
+  int generation = 0;                 // the group's when the statement ran
 };
 
 // The view could not be one statement: why, for the log.
@@ -839,7 +853,21 @@ void BindAll(OdbcView* v, SQLHSTMT h, bool columns) {
   }
 }
 
+// Reads the open result ahead of the walk (nothing when no thread starts).
+void StartReading(OdbcView* v) {
+  v->ahead.reset();
+  std::vector<RowSetColumn> shape;
+  for (const Bound& b : v->cols) shape.push_back({b.c_type, b.width, b.buf, b.ind});
+  v->ahead = ReadAhead::Start(Api(), v->h, v->primary->conn->dbc, shape, SQLULEN(v->rowset), 2);
+  if (v->ahead)
+    v->bound_here = false;
+  else
+    LogText(v->primary, "Read-ahead not started: the view reads as it goes\r\n");
+}
+
 void CloseCursor(OdbcView* v) {
+  v->ahead.reset();
+  CallLock calls;
   if (v->running) Api().SQLFreeStmt(v->h, SQL_CLOSE);
   v->running = false;
   v->rows_in_set = v->row_at = 0;
@@ -847,12 +875,36 @@ void CloseCursor(OdbcView* v) {
 
 void Run(OdbcView* v, bool forward) {
   CloseCursor(v);
+  CallLock calls;
   std::string sql = v->select + v->where + " ORDER BY " + (forward ? v->order_up : v->order_down);
   Check(v, Api().SQLExecDirect(v->h, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), v->h,
         "Executing : " + sql);
   v->running = true;
   v->forward = forward;
   v->ended = false;
+  v->generation = v->primary->group->generation;
+  if (forward && v->read_ahead) StartReading(v);
+}
+
+// The next row set read ahead, swapped into the walk's own: false when
+// there is none (no reader, or it stopped with nothing left).
+bool TakeReadAhead(OdbcView* v, SQLRETURN* rc, SQLULEN* rows) {
+  if (!v->ahead) return false;
+  RowSet set;
+  if (!v->ahead->Take(&set)) {
+    v->ahead.reset();
+    return false;
+  }
+  *rc = set.rc;
+  *rows = SQL_SUCCEEDED(set.rc) ? set.rows : 0;
+  if (*rows > 0) {
+    for (size_t i = 0; i < v->cols.size(); ++i) {
+      v->cols[i].buf.swap(set.cols[i].buf);
+      v->cols[i].ind.swap(set.cols[i].ind);
+    }
+  }
+  v->ahead->GiveBack(std::move(set));
+  return true;
 }
 
 // The next row of the result: true, or false at its end.
@@ -862,11 +914,23 @@ bool Fetch(OdbcView* v) {
     return true;
   }
   SQLULEN rows = 0;
-  const SQLRETURN rc = Api().SQLExtendedFetch(v->h, SQL_FETCH_NEXT, 0, &rows, v->status.data());
+  SQLRETURN rc = SQL_SUCCESS;
+  const bool ahead = TakeReadAhead(v, &rc, &rows);
+  if (!ahead) {
+    CallLock calls;
+    if (!v->bound_here) BindAll(v, v->h, true);
+    v->bound_here = true;
+    rc = Api().SQLExtendedFetch(v->h, SQL_FETCH_NEXT, 0, &rows, v->status.data());
+  }
   if (rc == SQL_NO_DATA) return false;
-  PendingError e;
-  Examine(v->primary, rc, v->primary->conn->dbc, v->h, &e);
-  if (e.failed) Fail(e, 90);
+  if (rc != SQL_SUCCESS) {
+    CallLock calls;
+    PendingError e;
+    Examine(v->primary, rc, v->primary->conn->dbc, v->h, &e);
+    if (e.failed) Fail(e, 90);
+    // A warning ended the reader (it left the diagnostics for this point).
+    if (ahead) StartReading(v);
+  }
   v->rows_in_set = rows;
   v->row_at = 0;
   return rows > 0;
@@ -916,6 +980,24 @@ void Deliver(OdbcView* v) {
   v->have_row = true;
 }
 
+// At the end of the result: when the server may have dropped the walk's
+// cursor since it ran (a failed statement on the connection, a transaction's
+// end that does not keep cursors: PostgreSQL then ends the result early and
+// quietly), the walk is selected again and brought back to its current row.
+// False when the end stands (or the current row went away meanwhile).
+bool SelectAgain(OdbcView* v) {
+  if (v->generation == v->primary->group->generation) return false;
+  if (!v->have_row) {
+    Run(v, v->forward);
+    return true;
+  }
+  const std::string here = KeyOfRow(v);
+  Run(v, v->forward);
+  while (Fetch(v))
+    if (KeyOfRow(v) == here) return true;
+  return false;
+}
+
 int Read(OdbcView* v, bool forward) {
   if (!v->running) {
     Run(v, forward);
@@ -941,9 +1023,11 @@ int Read(OdbcView* v, bool forward) {
     }
   }
   if (v->ended) return 33;
-  if (!Fetch(v)) {
-    v->ended = true;
-    return 33;
+  while (!Fetch(v)) {
+    if (!SelectAgain(v)) {
+      v->ended = true;
+      return 33;
+    }
   }
   Deliver(v);
   return 0;
@@ -955,6 +1039,8 @@ int Count(OdbcView* v, int64_t* out) {
 }
 
 void Free(OdbcView* v) {
+  v->ahead.reset();
+  CallLock calls;
   // A file closed since (its connection gone) took the statement with it.
   if (v->h != nullptr && v->primary->open()) {
     Api().SQLFreeStmt(v->h, SQL_DROP);
@@ -980,6 +1066,13 @@ int Open(nv::ViewBlock* block) {
   ++f->conn->statements;
   OdbcView* raw = v.release();
   try {
+    raw->read_ahead = nv::GetProfileInt("", "NWODBC", "ReadAhead", 1) != 0;
+    if (raw->read_ahead) {
+      // Row sets of the sources' fetch size, each at most about 4 MB.
+      size_t row = 0;
+      for (const Bound& b : raw->cols) row += b.width + sizeof(SQLLEN);
+      raw->rowset = int(std::clamp<size_t>((size_t(4) << 20) / std::max<size_t>(row, 1), 100, 1000));
+    }
     const long most = long(0x7FFFFFFF / std::max<size_t>(1, raw->cols.size() * 64));
     raw->rowset = int(std::max(1L, std::min<long>(raw->rowset, most)));
     for (Bound& b : raw->cols) {
@@ -1010,15 +1103,19 @@ int ViewEntry(int32_t op, nv::ViewBlock* block) {
   try {
     if (!Library()->usable) return 90;
     switch (op) {
-      case nv::kViewOpen:
+      case nv::kViewOpen: {
+        CallLock calls;
         return Open(block);
+      }
       case nv::kViewNext:
       case nv::kViewPrevious:
         if (v && !v->primary->open()) return nv::kErrFileNotOpen;
         return v ? Read(v, op == nv::kViewNext) : 33;
-      case nv::kViewRecords:
+      case nv::kViewRecords: {
+        CallLock calls;
         if (v && !v->primary->open()) return nv::kErrFileNotOpen;
         return v ? Count(v, &block->records) : 0;
+      }
       case nv::kViewClose:
         if (v) Free(v);
         block->state = nullptr;
