@@ -275,6 +275,7 @@ const Shape kShapes[] = {
      .high = "L4",
      .window = 1,
      .joins = 3,
+     .lead_list = true,
      .project = {"P:FEC", "p:cost", "A:DESC", "E:NAME"}},
     {.name = "proyeccion_con_orden_por_texto",
      .filter = "E:NAME <> 'Norte'",
