@@ -91,6 +91,7 @@ struct OdbcConnection {
   std::string completed;  // the completed connection string (never logged)
   bool ok = false;
   bool private_use = false;  // a file's own connection (holds), never shared
+  bool for_views = false;    // the group's connection for views read ahead
   bool lost = false;         // the server went away: no new statements on it
   int statement_limit = 255;
   int statements = 0;
@@ -135,6 +136,7 @@ struct ConnectionGroup {
   std::vector<std::unique_ptr<OdbcConnection>> connections;
   int users = 0;
   int generation = 0;  // bumped when a transaction ends prepared statements
+  bool in_txn = false;  // a transaction begun and not yet ended
 };
 
 struct OdbcField : nv::DrvFieldHead {

@@ -76,6 +76,11 @@ void DisconnectGroup(OdbcFcb* f, ConnectionGroup* g);
 // group's transactions), in manual-commit mode; dropped with DropConnection.
 OdbcConnection* PrivateConnection(OdbcFcb* f);
 void DropConnection(OdbcFcb* f, OdbcConnection* c);
+// The group's connection for views read ahead (made on first need, kept
+// with the group): in autocommit mode and outside the group's transactions,
+// so that the files' own operations on the group's connection never wait
+// for a view's fetch.
+OdbcConnection* ViewConnection(OdbcFcb* f);
 // A SQLSTATE that says the connection to the server is gone.
 bool ConnectionLost(const std::string& state, const std::string& message);
 void DropGroupIfUnused(ConnectionGroup* g);

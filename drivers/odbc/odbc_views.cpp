@@ -40,7 +40,10 @@
 // cannot start, fetches the same row sets as the walk needs them. With
 // [NWODBC] ReadAhead=0 in the profile every read does so, in row sets of
 // 100. The walk's current row set is always its own: the rows read ahead are
-// swapped into it.
+// swapped into it. On PostgreSQL, outside a transaction, a view reading ahead
+// runs on the group's connection for views (ViewConnection), so that the
+// files' own operations never wait for its fetches; inside one it runs on
+// the files' connection and sees what the transaction wrote.
 #include "drivers/odbc/odbc_views.h"
 
 #include <algorithm>
@@ -131,6 +134,7 @@ struct OdbcView {
   SQLULEN rows_in_set = 0, row_at = 0;
   std::vector<SQLUSMALLINT> status;
   bool read_ahead = false;            // forward reads run ahead
+  OdbcConnection* conn = nullptr;     // the statement's: the files' or the group's for views
   std::unique_ptr<ReadAhead> ahead;   // the reader of the open forward read
   bool bound_here = true;             // the columns are bound to `cols`' buffers
   int generation = 0;                 // the group's when the statement ran
@@ -144,9 +148,11 @@ struct HandBack {
   throw HandBack{reason};
 }
 
-void Check(OdbcView* v, SQLRETURN rc, SQLHSTMT st, const std::string& action) {
+// `c`: the statement's connection when it is not the view's.
+void Check(OdbcView* v, SQLRETURN rc, SQLHSTMT st, const std::string& action,
+           OdbcConnection* c = nullptr) {
   PendingError e;
-  Examine(v->primary, rc, v->primary->conn->dbc, st, &e);
+  Examine(v->primary, rc, (c ? c : v->conn)->dbc, st, &e);
   if (Logging(v->primary)) LogText(v->primary, action + "\r\n");
   if (e.failed) Fail(e, 90);
 }
@@ -665,14 +671,14 @@ class Builder {
 
 // --- Running and reading.
 
-void BindAll(OdbcView* v, SQLHSTMT h, bool columns) {
+void BindAll(OdbcView* v, SQLHSTMT h, bool columns, OdbcConnection* c = nullptr) {
   for (size_t i = 0; i < v->params.size(); ++i) {
     Param& p = v->params[i];
     const SQLULEN size = ParamSize(p.shape);
     Check(v,
           Api().SQLBindParameter(h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, p.c_type, p.sql_type,
                                  size, 0, p.data.data(), SQLLEN(p.width), &p.ind),
-          h, "Binding ? " + std::to_string(i + 1));
+          h, "Binding ? " + std::to_string(i + 1), c);
   }
   if (!columns) return;
   for (size_t i = 0; i < v->cols.size(); ++i) {
@@ -689,7 +695,8 @@ void StartReading(OdbcView* v) {
   v->ahead.reset();
   std::vector<RowSetColumn> shape;
   for (const Bound& b : v->cols) shape.push_back({b.c_type, b.width, b.buf, b.ind});
-  v->ahead = ReadAhead::Start(Api(), v->h, v->primary->conn->dbc, shape, SQLULEN(v->rowset), 2);
+  v->ahead = ReadAhead::Start(Api(), v->h, v->conn->dbc, v->conn == v->primary->conn, shape,
+                              SQLULEN(v->rowset), 2);
   if (v->ahead)
     v->bound_here = false;
   else
@@ -757,7 +764,7 @@ bool Fetch(OdbcView* v) {
   if (rc != SQL_SUCCESS) {
     CallLock calls;
     PendingError e;
-    Examine(v->primary, rc, v->primary->conn->dbc, v->h, &e);
+    Examine(v->primary, rc, v->conn->dbc, v->h, &e);
     if (e.failed) Fail(e, 90);
     // A warning ended the reader (it left the diagnostics for this point).
     if (ahead) StartReading(v);
@@ -862,20 +869,22 @@ int Read(OdbcView* v, bool forward) {
 }
 
 int Count(OdbcView* v, int64_t* out) {
+  // On the files' connection: the view's may be fetching.
+  OdbcConnection* c = v->primary->conn;
   SQLHSTMT h = nullptr;
-  Check(v, Api().SQLAllocStmt(v->primary->conn->dbc, &h), nullptr, "Allocating");
+  Check(v, Api().SQLAllocStmt(c->dbc, &h), nullptr, "Allocating", c);
   struct Free {
     SQLHSTMT h;
     ~Free() { Api().SQLFreeStmt(h, SQL_DROP); }
   } free_it{h};
-  BindAll(v, h, false);
+  BindAll(v, h, false, c);
   std::string sql = "SELECT COUNT(*) FROM " + v->from + v->where;
   Check(v, Api().SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), h,
-        "Executing : " + sql);
+        "Executing : " + sql, c);
   SQLBIGINT n = 0;
   SQLLEN ind = 0;
-  Check(v, Api().SQLBindCol(h, 1, SQL_C_SBIGINT, &n, sizeof n, &ind), h, "Binding Column 1");
-  Check(v, Api().SQLFetch(h), h, "Fetching Row");
+  Check(v, Api().SQLBindCol(h, 1, SQL_C_SBIGINT, &n, sizeof n, &ind), h, "Binding Column 1", c);
+  Check(v, Api().SQLFetch(h), h, "Fetching Row", c);
   *out = int64_t(n);
   return 0;
 }
@@ -886,7 +895,7 @@ void Free(OdbcView* v) {
   // A file closed since (its connection gone) took the statement with it.
   if (v->h != nullptr && v->primary->open()) {
     Api().SQLFreeStmt(v->h, SQL_DROP);
-    if (v->primary->conn && v->primary->conn->statements > 0) --v->primary->conn->statements;
+    if (v->conn->statements > 0) --v->conn->statements;
   }
   delete v;
 }
@@ -904,11 +913,19 @@ int Open(nv::ViewBlock* block) {
     if (n.f->batched > 0) SendBatch(n.f);
   block->statement = v->select + v->where + " ORDER BY " + v->order_up;
   OdbcFcb* f = v->primary;
-  Check(v.get(), Api().SQLAllocStmt(f->conn->dbc, &v->h), nullptr, "Allocating");
-  ++f->conn->statements;
+  v->read_ahead = nv::GetProfileInt("", "NWODBC", "ReadAhead", 1) != 0;
+  v->conn = f->conn;
+  if (v->read_ahead && f->group->backend == kPostgreSql && !f->group->in_txn) {
+    try {
+      v->conn = ViewConnection(f);
+    } catch (const drv::AbortError&) {
+      nv::ClearError();  // the files' connection, then
+    }
+  }
+  Check(v.get(), Api().SQLAllocStmt(v->conn->dbc, &v->h), nullptr, "Allocating");
+  ++v->conn->statements;
   OdbcView* raw = v.release();
   try {
-    raw->read_ahead = nv::GetProfileInt("", "NWODBC", "ReadAhead", 1) != 0;
     if (raw->read_ahead) {
       // Row sets of the sources' fetch size, each at most about 4 MB.
       size_t row = 0;
