@@ -92,6 +92,7 @@ struct OdbcConnection {
   bool ok = false;
   bool private_use = false;  // a file's own connection (holds), never shared
   bool for_views = false;    // the group's connection for views read ahead
+  int views = 0;             // views open on it (such a connection serves one)
   bool lost = false;         // the server went away: no new statements on it
   int statement_limit = 255;
   int statements = 0;

@@ -518,7 +518,7 @@ void DropConnection(OdbcFcb* f, OdbcConnection* c) {
 OdbcConnection* ViewConnection(OdbcFcb* f) {
   ConnectionGroup* g = f->group;
   for (auto& c : g->connections)
-    if (c->for_views && c->ok && !c->lost && c->statements < c->statement_limit) return c.get();
+    if (c->for_views && c->ok && !c->lost && c->views == 0) return c.get();
   OdbcConnection* c = Connect(f, g);
   c->private_use = c->for_views = true;
   SessionSettings(f, c);

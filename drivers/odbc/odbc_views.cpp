@@ -896,6 +896,7 @@ void Free(OdbcView* v) {
   if (v->h != nullptr && v->primary->open()) {
     Api().SQLFreeStmt(v->h, SQL_DROP);
     if (v->conn->statements > 0) --v->conn->statements;
+    --v->conn->views;
   }
   delete v;
 }
@@ -924,6 +925,7 @@ int Open(nv::ViewBlock* block) {
   }
   Check(v.get(), Api().SQLAllocStmt(v->conn->dbc, &v->h), nullptr, "Allocating");
   ++v->conn->statements;
+  ++v->conn->views;
   OdbcView* raw = v.release();
   try {
     if (raw->read_ahead) {
