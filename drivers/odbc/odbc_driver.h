@@ -93,6 +93,7 @@ struct OdbcConnection {
   bool private_use = false;  // a file's own connection (holds), never shared
   bool for_views = false;    // the group's connection for views read ahead
   int views = 0;             // views open on it (such a connection serves one)
+  int failures = 0;          // statements failed on it (PostgreSQL: its cursors dropped)
   bool lost = false;         // the server went away: no new statements on it
   int statement_limit = 255;
   int statements = 0;

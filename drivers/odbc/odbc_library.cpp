@@ -222,10 +222,13 @@ void Examine(OdbcFcb* f, SQLRETURN rc, SQLHDBC dbc, SQLHSTMT st, PendingError* o
     // a statement fails, and the cursors go with it: every walk on the
     // connection is selected again from its current record, as after a
     // transaction's end that does not keep cursors.
-    for (auto& g : lib->groups)
-      for (auto& c : g->connections)
-        if (c->dbc == dbc && (!c->private_use || c->for_views) && g->backend == kPostgreSql)
-          ++g->generation;
+    for (auto& g : lib->groups) {
+      for (auto& c : g->connections) {
+        if (c->dbc != dbc || g->backend != kPostgreSql) continue;
+        ++c->failures;
+        if (!c->private_use) ++g->generation;
+      }
+    }
   }
   LogText(f, std::string("\r\n") + (error ? "Error Occurred: " : "Warning: ") + sqlstate + " " +
                  message + "\r\n");

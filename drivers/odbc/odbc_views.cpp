@@ -137,7 +137,7 @@ struct OdbcView {
   OdbcConnection* conn = nullptr;     // the statement's: the files' or the group's for views
   std::unique_ptr<ReadAhead> ahead;   // the reader of the open forward read
   bool bound_here = true;             // the columns are bound to `cols`' buffers
-  int generation = 0;                 // the group's when the statement ran
+  int epoch = 0;                      // Epoch() when the statement ran
 };
 
 // The view could not be one statement: why, for the log.
@@ -703,6 +703,13 @@ void StartReading(OdbcView* v) {
     LogText(v->primary, "Read-ahead not started: the view reads as it goes\r\n");
 }
 
+// What drops the statement's cursor on the server when it changes: the
+// group's transactions and failures on the files' connection, failures on a
+// connection for views.
+int Epoch(const OdbcView* v) {
+  return v->conn == v->primary->conn ? v->primary->group->generation : v->conn->failures;
+}
+
 void CloseCursor(OdbcView* v) {
   v->ahead.reset();
   CallLock calls;
@@ -720,7 +727,7 @@ void Run(OdbcView* v, bool forward) {
   v->running = true;
   v->forward = forward;
   v->ended = false;
-  v->generation = v->primary->group->generation;
+  v->epoch = Epoch(v);
   if (forward && v->read_ahead) StartReading(v);
 }
 
@@ -821,7 +828,7 @@ void Deliver(OdbcView* v) {
 // quietly), the walk is selected again and brought back to its current row.
 // False when the end stands (or the current row went away meanwhile).
 bool SelectAgain(OdbcView* v) {
-  if (v->generation == v->primary->group->generation) return false;
+  if (v->epoch == Epoch(v)) return false;
   if (!v->have_row) {
     Run(v, v->forward);
     return true;
