@@ -91,6 +91,9 @@ struct OdbcConnection {
   std::string completed;  // the completed connection string (never logged)
   bool ok = false;
   bool private_use = false;  // a file's own connection (holds), never shared
+  bool for_views = false;    // the group's connection for views read ahead
+  int views = 0;             // views open on it (such a connection serves one)
+  int failures = 0;          // statements failed on it (PostgreSQL: its cursors dropped)
   bool lost = false;         // the server went away: no new statements on it
   int statement_limit = 255;
   int statements = 0;
@@ -140,6 +143,7 @@ struct ConnectionGroup {
   std::vector<std::unique_ptr<OdbcConnection>> connections;
   int users = 0;
   int generation = 0;  // bumped when a transaction ends prepared statements
+  bool in_txn = false;  // a transaction begun and not yet ended
 };
 
 struct OdbcField : nv::DrvFieldHead {

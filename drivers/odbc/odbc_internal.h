@@ -76,6 +76,12 @@ void DisconnectGroup(OdbcFcb* f, ConnectionGroup* g);
 // group's transactions), in manual-commit mode; dropped with DropConnection.
 OdbcConnection* PrivateConnection(OdbcFcb* f);
 void DropConnection(OdbcFcb* f, OdbcConnection* c);
+// A connection of the group for a view read ahead (made on first need, kept
+// with the group), in autocommit mode and outside the group's transactions,
+// so that the files' own operations on the group's connection never wait
+// for a view's fetch. No other view is open on it, so that only the view's
+// reader and the view's own operations (which stop the reader first) use it.
+OdbcConnection* ViewConnection(OdbcFcb* f);
 // A SQLSTATE that says the connection to the server is gone.
 bool ConnectionLost(const std::string& state, const std::string& message);
 void DropGroupIfUnused(ConnectionGroup* g);

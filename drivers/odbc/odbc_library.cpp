@@ -222,9 +222,13 @@ void Examine(OdbcFcb* f, SQLRETURN rc, SQLHDBC dbc, SQLHSTMT st, PendingError* o
     // a statement fails, and the cursors go with it: every walk on the
     // connection is selected again from its current record, as after a
     // transaction's end that does not keep cursors.
-    for (auto& g : lib->groups)
-      for (auto& c : g->connections)
-        if (c->dbc == dbc && !c->private_use && g->backend == kPostgreSql) ++g->generation;
+    for (auto& g : lib->groups) {
+      for (auto& c : g->connections) {
+        if (c->dbc != dbc || g->backend != kPostgreSql) continue;
+        ++c->failures;
+        if (!c->private_use) ++g->generation;
+      }
+    }
   }
   LogText(f, std::string("\r\n") + (error ? "Error Occurred: " : "Warning: ") + sqlstate + " " +
                  message + "\r\n");
@@ -515,6 +519,16 @@ void DropConnection(OdbcFcb* f, OdbcConnection* c) {
   std::erase_if(g->connections, [&](auto& p) { return p.get() == c; });
 }
 
+OdbcConnection* ViewConnection(OdbcFcb* f) {
+  ConnectionGroup* g = f->group;
+  for (auto& c : g->connections)
+    if (c->for_views && c->ok && !c->lost && c->views == 0) return c.get();
+  OdbcConnection* c = Connect(f, g);
+  c->private_use = c->for_views = true;
+  SessionSettings(f, c);
+  return c;
+}
+
 bool ConnectionLost(const std::string& state, const std::string& message) {
   if (state.rfind("08", 0) == 0 || state == "57P01" || state == "57P02" || state == "57P03")
     return true;
@@ -598,7 +612,7 @@ void Transaction(OdbcFcb* f, int what) {
   if (g == nullptr) return;
   OdbcLibrary* lib = g_library.get();
   if (what == kBegin) {
-    f->in_txn = true;
+    f->in_txn = g->in_txn = true;
     if (!g->transactions) return;
     g->options[SQL_TXN_ISOLATION - 101] = g->txn_isolation;
     g->options[SQL_AUTOCOMMIT - 101] = 1;
@@ -635,7 +649,7 @@ void Transaction(OdbcFcb* f, int what) {
       SetConnectOption(f, c.get(), SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_ON);
     }
   }
-  f->in_txn = false;
+  f->in_txn = g->in_txn = false;
   const int behaviour = commit ? g->commit_behaviour : g->rollback_behaviour;
   if (behaviour != SQL_CB_PRESERVE) ++g->generation;
   if (first.failed) Fail(first, 90);

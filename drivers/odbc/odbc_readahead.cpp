@@ -1,6 +1,7 @@
 #include "drivers/odbc/odbc_readahead.h"
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
 
 #include "drivers/odbc/odbc_internal.h"
@@ -14,7 +15,10 @@ struct ReadAhead::Shared {
   OdbcApi api;
   SQLHSTMT h = nullptr;
   SQLHDBC dbc = nullptr;
+  bool shared = true;
   std::vector<SQLUSMALLINT> status;  // the reader's alone
+
+  std::mutex fetching;  // held by the reader around each fetch
 
   // Under mu.
   std::mutex mu;
@@ -40,12 +44,13 @@ std::vector<std::shared_ptr<ReadAhead::Shared>>& Running() {
 ReadAhead::ReadAhead(std::shared_ptr<Shared> s) : s_(std::move(s)) {}
 
 std::unique_ptr<ReadAhead> ReadAhead::Start(const OdbcApi& api, SQLHSTMT h, SQLHDBC dbc,
-                                            const std::vector<RowSetColumn>& shape,
+                                            bool shared, const std::vector<RowSetColumn>& shape,
                                             SQLULEN rowset, int sets) {
   auto s = std::make_shared<Shared>();
   s->api = api;
   s->h = h;
   s->dbc = dbc;
+  s->shared = shared;
   s->status.assign(rowset, 0);
   s->read.reserve(size_t(sets));
   s->free.reserve(size_t(sets));
@@ -80,6 +85,7 @@ void ReadAhead::Stop() {
     s_->stop = true;
   }
   s_->cv.notify_all();
+  std::lock_guard fetch_over(s_->fetching);
 }
 
 bool ReadAhead::Take(RowSet* set) {
@@ -114,7 +120,9 @@ void ReadAhead::Read(std::shared_ptr<Shared> s) {
     lk.unlock();
     bool fetched = false;
     {
-      CallLock calls;
+      std::optional<CallLock> calls;
+      if (s->shared) calls.emplace();
+      std::lock_guard fetch(s->fetching);
       lk.lock();
       const bool stop = s->stop;
       lk.unlock();
@@ -151,6 +159,7 @@ void StopReadAhead(SQLHDBC dbc) {
       s->stop = true;
     }
     s->cv.notify_all();
+    std::lock_guard fetch_over(s->fetching);
   }
 }
 

@@ -7,11 +7,12 @@
 // the sets in that order and gives each back once it has moved on.
 //
 // Invariants:
-// - The reader calls ODBC only on its statement, only while it holds the
-//   driver's call lock (CallLock), and only after seeing, under that lock,
-//   that it has not been stopped. So once Stop() has returned to a thread
-//   that holds the call lock, or once the ReadAhead is gone, the statement
-//   is the walk's alone.
+// - The reader calls ODBC only on its statement, only while it holds its
+//   fetch mutex (and the driver's call lock, CallLock, when the statement's
+//   connection is shared with files), and only after seeing, under them,
+//   that it has not been stopped. Stop() takes the fetch mutex once the
+//   reader is stopped, so once it returns, or once the ReadAhead is gone,
+//   the statement is the walk's alone.
 // - A row set belongs to one side at a time: free and being filled, the
 //   reader's; handed over, the walk's until given back. Handing over and
 //   giving back pass through the ReadAhead's mutex, which neither side holds
@@ -22,8 +23,9 @@
 //   after any fetch that did not end in SQL_SUCCESS, so that the statement's
 //   diagnostics are still there when the walk reaches that point and
 //   examines them (an error is answered where the walk meets it).
-// - Lock order: the call lock before the ReadAhead's mutex; the walk never
-//   waits for a row set while it holds the call lock (the reader would wait
+// - Lock order: the call lock, the fetch mutex, the ReadAhead's mutex. The
+//   reader waits for nothing while it holds the fetch mutex; the walk never
+//   waits for a row set while it holds the call lock (the reader may wait
 //   for it): it stops the reader and fetches itself instead.
 // - A thread that cannot start leaves no ReadAhead: the walk fetches itself.
 #pragma once
@@ -55,12 +57,13 @@ class ReadAhead {
  public:
   // Starts reading the open result of `h` (a statement of connection `dbc`
   // whose row set size is `rowset`) into `sets` row sets laid out as
-  // `shape`. Null when no thread could start. Under the call lock.
-  static std::unique_ptr<ReadAhead> Start(const OdbcApi& api, SQLHSTMT h, SQLHDBC dbc,
+  // `shape`. `shared`: files use the connection too (each fetch then takes
+  // the call lock). Null when no thread could start. Under the call lock.
+  static std::unique_ptr<ReadAhead> Start(const OdbcApi& api, SQLHSTMT h, SQLHDBC dbc, bool shared,
                                           const std::vector<RowSetColumn>& shape, SQLULEN rowset,
                                           int sets);
   // Stops the reader and waits for it to end (leaves it to end by itself
-  // when the calling thread holds the call lock).
+  // when the calling thread holds the call lock, once no fetch is under way).
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -71,7 +74,8 @@ class ReadAhead {
   // it gives it back.
   bool Take(RowSet* set);
   void GiveBack(RowSet set);
-  // No further fetches; what was read stays to be taken.
+  // No further fetches (waits for the one under way); what was read stays
+  // to be taken.
   void Stop();
 
   struct Shared;

@@ -42,7 +42,10 @@
 // cannot start, fetches the same row sets as the walk needs them. With
 // [NWODBC] ReadAhead=0 in the profile every read does so, in row sets of
 // 100. The walk's current row set is always its own: the rows read ahead are
-// swapped into it.
+// swapped into it. On PostgreSQL, outside a transaction, a view reading ahead
+// runs on the group's connection for views (ViewConnection), so that the
+// files' own operations never wait for its fetches; inside one it runs on
+// the files' connection and sees what the transaction wrote.
 #include "drivers/odbc/odbc_views.h"
 
 #include <algorithm>
@@ -136,9 +139,10 @@ struct OdbcView {
   SQLULEN rows_in_set = 0, row_at = 0;
   std::vector<SQLUSMALLINT> status;
   bool read_ahead = false;            // forward reads run ahead
+  OdbcConnection* conn = nullptr;     // the statement's: the files' or the group's for views
   std::unique_ptr<ReadAhead> ahead;   // the reader of the open forward read
   bool bound_here = true;             // the columns are bound to `cols`' buffers
-  int generation = 0;                 // the group's when the statement ran
+  int epoch = 0;                      // Epoch() when the statement ran
 };
 
 // The view could not be one statement: why, for the log.
@@ -149,9 +153,11 @@ struct HandBack {
   throw HandBack{reason};
 }
 
-void Check(OdbcView* v, SQLRETURN rc, SQLHSTMT st, const std::string& action) {
+// `c`: the statement's connection when it is not the view's.
+void Check(OdbcView* v, SQLRETURN rc, SQLHSTMT st, const std::string& action,
+           OdbcConnection* c = nullptr) {
   PendingError e;
-  Examine(v->primary, rc, v->primary->conn->dbc, st, &e);
+  Examine(v->primary, rc, (c ? c : v->conn)->dbc, st, &e);
   if (Logging(v->primary)) LogText(v->primary, action + "\r\n");
   if (e.failed) Fail(e, 90);
 }
@@ -162,33 +168,35 @@ std::string UpperAscii(std::string s) {
   return s;
 }
 
-void BindParams(OdbcView* v, SQLHSTMT h, std::vector<Param>& params) {
+void BindParams(OdbcView* v, SQLHSTMT h, std::vector<Param>& params,
+                OdbcConnection* c = nullptr) {
   for (size_t i = 0; i < params.size(); ++i) {
     Param& p = params[i];
     const SQLULEN size = ParamSize(p.shape);
     Check(v,
           Api().SQLBindParameter(h, SQLUSMALLINT(i + 1), SQL_PARAM_INPUT, p.c_type, p.sql_type,
                                  size, 0, p.data.data(), SQLLEN(p.width), &p.ind),
-          h, "Binding ? " + std::to_string(i + 1));
+          h, "Binding ? " + std::to_string(i + 1), c);
   }
 }
 
 // The number a statement of one row and one column answers, on a statement
-// of its own.
+// of its own on the files' connection.
 int64_t Number(OdbcView* v, std::vector<Param>& params, std::string sql) {
+  OdbcConnection* c = v->primary->conn;
   SQLHSTMT h = nullptr;
-  Check(v, Api().SQLAllocStmt(v->primary->conn->dbc, &h), nullptr, "Allocating");
+  Check(v, Api().SQLAllocStmt(c->dbc, &h), nullptr, "Allocating", c);
   struct Free {
     SQLHSTMT h;
     ~Free() { Api().SQLFreeStmt(h, SQL_DROP); }
   } free_it{h};
-  BindParams(v, h, params);
+  BindParams(v, h, params, c);
   Check(v, Api().SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), h,
-        "Executing : " + sql);
+        "Executing : " + sql, c);
   SQLBIGINT n = 0;
   SQLLEN ind = 0;
-  Check(v, Api().SQLBindCol(h, 1, SQL_C_SBIGINT, &n, sizeof n, &ind), h, "Binding Column 1");
-  Check(v, Api().SQLFetch(h), h, "Fetching Row");
+  Check(v, Api().SQLBindCol(h, 1, SQL_C_SBIGINT, &n, sizeof n, &ind), h, "Binding Column 1", c);
+  Check(v, Api().SQLFetch(h), h, "Fetching Row", c);
   return int64_t(n);
 }
 
@@ -841,8 +849,8 @@ class Builder {
 
 // --- Running and reading.
 
-void BindAll(OdbcView* v, SQLHSTMT h, bool columns) {
-  BindParams(v, h, v->params);
+void BindAll(OdbcView* v, SQLHSTMT h, bool columns, OdbcConnection* c = nullptr) {
+  BindParams(v, h, v->params, c);
   if (!columns) return;
   for (size_t i = 0; i < v->cols.size(); ++i) {
     Bound& b = v->cols[i];
@@ -858,11 +866,19 @@ void StartReading(OdbcView* v) {
   v->ahead.reset();
   std::vector<RowSetColumn> shape;
   for (const Bound& b : v->cols) shape.push_back({b.c_type, b.width, b.buf, b.ind});
-  v->ahead = ReadAhead::Start(Api(), v->h, v->primary->conn->dbc, shape, SQLULEN(v->rowset), 2);
+  v->ahead = ReadAhead::Start(Api(), v->h, v->conn->dbc, v->conn == v->primary->conn, shape,
+                              SQLULEN(v->rowset), 2);
   if (v->ahead)
     v->bound_here = false;
   else
     LogText(v->primary, "Read-ahead not started: the view reads as it goes\r\n");
+}
+
+// What drops the statement's cursor on the server when it changes: the
+// group's transactions and failures on the files' connection, failures on a
+// connection for views.
+int Epoch(const OdbcView* v) {
+  return v->conn == v->primary->conn ? v->primary->group->generation : v->conn->failures;
 }
 
 void CloseCursor(OdbcView* v) {
@@ -882,7 +898,7 @@ void Run(OdbcView* v, bool forward) {
   v->running = true;
   v->forward = forward;
   v->ended = false;
-  v->generation = v->primary->group->generation;
+  v->epoch = Epoch(v);
   if (forward && v->read_ahead) StartReading(v);
 }
 
@@ -926,7 +942,7 @@ bool Fetch(OdbcView* v) {
   if (rc != SQL_SUCCESS) {
     CallLock calls;
     PendingError e;
-    Examine(v->primary, rc, v->primary->conn->dbc, v->h, &e);
+    Examine(v->primary, rc, v->conn->dbc, v->h, &e);
     if (e.failed) Fail(e, 90);
     // A warning ended the reader (it left the diagnostics for this point).
     if (ahead) StartReading(v);
@@ -986,7 +1002,7 @@ void Deliver(OdbcView* v) {
 // quietly), the walk is selected again and brought back to its current row.
 // False when the end stands (or the current row went away meanwhile).
 bool SelectAgain(OdbcView* v) {
-  if (v->generation == v->primary->group->generation) return false;
+  if (v->epoch == Epoch(v)) return false;
   if (!v->have_row) {
     Run(v, v->forward);
     return true;
@@ -1034,6 +1050,7 @@ int Read(OdbcView* v, bool forward) {
 }
 
 int Count(OdbcView* v, int64_t* out) {
+  // On the files' connection: the view's may be fetching.
   *out = Number(v, v->params, "SELECT COUNT(*) FROM " + v->from + v->where);
   return 0;
 }
@@ -1044,7 +1061,8 @@ void Free(OdbcView* v) {
   // A file closed since (its connection gone) took the statement with it.
   if (v->h != nullptr && v->primary->open()) {
     Api().SQLFreeStmt(v->h, SQL_DROP);
-    if (v->primary->conn && v->primary->conn->statements > 0) --v->primary->conn->statements;
+    if (v->conn->statements > 0) --v->conn->statements;
+    --v->conn->views;
   }
   delete v;
 }
@@ -1062,11 +1080,20 @@ int Open(nv::ViewBlock* block) {
     if (n.f->batched > 0) SendBatch(n.f);
   block->statement = v->select + v->where + " ORDER BY " + v->order_up;
   OdbcFcb* f = v->primary;
-  Check(v.get(), Api().SQLAllocStmt(f->conn->dbc, &v->h), nullptr, "Allocating");
-  ++f->conn->statements;
+  v->read_ahead = nv::GetProfileInt("", "NWODBC", "ReadAhead", 1) != 0;
+  v->conn = f->conn;
+  if (v->read_ahead && f->group->backend == kPostgreSql && !f->group->in_txn) {
+    try {
+      v->conn = ViewConnection(f);
+    } catch (const drv::AbortError&) {
+      nv::ClearError();  // the files' connection, then
+    }
+  }
+  Check(v.get(), Api().SQLAllocStmt(v->conn->dbc, &v->h), nullptr, "Allocating");
+  ++v->conn->statements;
+  ++v->conn->views;
   OdbcView* raw = v.release();
   try {
-    raw->read_ahead = nv::GetProfileInt("", "NWODBC", "ReadAhead", 1) != 0;
     if (raw->read_ahead) {
       // Row sets of the sources' fetch size, each at most about 4 MB.
       size_t row = 0;

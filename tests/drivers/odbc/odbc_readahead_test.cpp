@@ -210,6 +210,25 @@ TEST_P(ReadAheadWalks, AWalkClosedHalfwayOrUnderItsFileEndsCleanly) {
   EXPECT_EQ(notes_->Get(notes_->key("N:K_CODE")), 0) << FileError();
 }
 
+// Inside a transaction a view sees the rows the program wrote and has not
+// committed yet (outside one, views read on a connection of their own).
+TEST_P(ReadAheadWalks, AViewInATransactionSeesItsUncommittedRows) {
+  ASSERT_EQ(readings_->Logout(), 0);
+  readings_->As<Reading>().CODE = kRows + 1;
+  readings_->As<Reading>().GRP = "A";
+  ASSERT_EQ(readings_->Add(), 0) << FileError();
+  auto v = ByGroup();
+  ASSERT_EQ(v->Set(), 0);
+  ASSERT_EQ(v->Next(), 0) << FileError();
+  EXPECT_EQ(Code(), kRows + 1);
+  v.reset();
+  ASSERT_EQ(readings_->Rollback(), 0);
+  v = ByGroup();
+  ASSERT_EQ(v->Set(), 0);
+  ASSERT_EQ(v->Next(), 0) << FileError();
+  EXPECT_EQ(Code(), Expected()[0]);
+}
+
 // (PostgreSQL only; restarts the server.)
 TEST_P(ReadAheadWalks, AServerThatStopsMidWalkEndsItWith90) {
   if (GetParam() != Server::kPostgres) GTEST_SKIP() << "SQLite no tiene servidor que se detenga";
