@@ -407,8 +407,8 @@ int main(int argc, char** argv) {
         Ratio(sql.totals_s + sql.rows_s, ours));
     const double ours_cpu = pg.prescan_cpu_seconds + pg.print_cpu_seconds;
     const double flat_cpu = res.prescan_cpu_seconds + res.print_cpu_seconds;
-    std::printf("processor time over PostgreSQL (this process only): pre-scan %.3f s (flat %.3f s, "
-                "ratio %.2f), print walk %.3f s (flat %.3f s, ratio %.2f), whole %.3f s (flat "
+    std::printf("processor time over PostgreSQL (the report's thread only): pre-scan %.3f s "
+                "(flat %.3f s, ratio %.2f), print walk %.3f s (flat %.3f s, ratio %.2f), whole %.3f s (flat "
                 "%.3f s, ratio %.2f)\n",
                 pg.prescan_cpu_seconds, res.prescan_cpu_seconds,
                 Ratio(res.prescan_cpu_seconds, pg.prescan_cpu_seconds), pg.print_cpu_seconds,
