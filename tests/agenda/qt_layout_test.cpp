@@ -1,7 +1,8 @@
 // Every agenda window under the Qt backend on a 1024x768 screen, opened by
 // the window tour over a demo installation and judged from its widget
 // tree: it lies on the screen, every control inside it, no two visible
-// controls overlap, no text shows a literal "&", no list column is
+// controls overlap, no text shows a literal "&", a list whose rows all
+// show cannot be scrolled, no list column is
 // narrower than its title, every entry is wide enough for a typical value
 // of its picture, and in forms the Tab key goes in reading order.
 #include <QAbstractButton>
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTableView>
 #include <QToolButton>
@@ -92,6 +94,20 @@ void Judge(const std::string& name, QWidget* top) {
     }
   }
   EXPECT_GE(controls.size(), 2u);  // the window was judged, not skipped
+  // A list's own scroll bar, beside its table, is live only while rows lie
+  // beyond the page.
+  for (QScrollBar* bar : top->findChildren<QScrollBar*>()) {
+    QWidget* outer = bar->parentWidget();
+    auto* v =
+        outer ? outer->findChild<QTableView*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    if (v == nullptr || !bar->isVisible()) continue;
+    const int rows = v->model()->rowCount();
+    const int fit =
+        v->viewport()->height() / std::max(1, v->verticalHeader()->defaultSectionSize());
+    if (rows < fit) {
+      EXPECT_FALSE(bar->isEnabled()) << "list of " << rows << " rows";
+    }
+  }
 }
 
 // In a form the Tab key visits the inputs in reading order: down a column

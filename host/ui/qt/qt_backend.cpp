@@ -1269,8 +1269,13 @@ class QtPeer : public WindowPeer {
         const int hl = w_.Highlight(id);
         if (hl >= 0) v->selectRow(hl);
         if (Browse* b = w_.browse(id)) {
+          // Rows all shown: a full, disabled bar, as a list that cannot
+          // scroll has.
+          const bool above = b->more_above(), below = b->more_below();
           QSignalBlocker block_scroll(item.scroll);
-          item.scroll->setValue(!b->more_above() ? 0 : (b->more_below() ? 1 : 2));
+          item.scroll->setRange(0, above || below ? 2 : 0);
+          item.scroll->setEnabled(above || below);
+          item.scroll->setValue(!above ? 0 : (below ? 1 : 2));
         } else {
           item.scroll->hide();
         }
