@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "agenda/relink.h"
 #include "agenda/text.h"
 #include "host/dictionary/dictionary.h"
 #include "host/dictionary/records.h"
@@ -19,11 +21,23 @@ namespace agenda {
 using namespace nv::ui;
 using nv::dict::FileAccess;
 
+namespace {
+
+// The running clock: the clock pictures the other import and the re-link
+// show, in turn.
+std::vector<std::string> ClockFrames() {
+  std::vector<std::string> frames;
+  for (int n = 1; n <= kClockPictures; ++n) frames.push_back(ClockPicture(n));
+  return frames;
+}
+
+}  // namespace
+
 WindowDef ImportWindowDef() {
   return WindowDef(A("Importación de datos"),
                    {Button(kImpImportar, A("Importar")).Tip(A("Comenzar la importación")),
                     Prompt("", kImpEstado), Prompt("", kImpPorcentaje), Progress(kImpProgreso),
-                    Animation(kImpReloj, {"reloj1", "reloj2", "reloj3", "reloj4"}, 25),
+                    Animation(kImpReloj, ClockFrames(), 25),
                     Prompt(A("Errores")), List(kImpErrores, {Col(A("Errores"), "@s120", "")}),
                     Button(kImpSalir, A("Salir")).Tip(A("Salir de la importación"))})
       .Size(560, 360);

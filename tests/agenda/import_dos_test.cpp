@@ -100,6 +100,23 @@ class ImportDosTest : public agendatest::AgendaTest {
   }
 };
 
+// The running clock's frames are pictures that ship beside the program
+// (a missing one is drawn as a plain clock face instead).
+TEST_F(ImportDosTest, TheClockFramesArePicturesBesideTheProgram) {
+  char exe[4096] = {};
+  ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+  const std::string dir = std::string(exe).substr(0, std::string(exe).rfind('/') + 1);
+  int frames = 0;
+  for (const ControlDef& c : agenda::ImportWindowDef().controls) {
+    for (const std::string& f : c.frames) {
+      struct stat st {};
+      EXPECT_EQ(::stat((dir + f).c_str(), &st), 0) << f;
+      ++frames;
+    }
+  }
+  EXPECT_GT(frames, 1);
+}
+
 TEST_F(ImportDosTest, ImportsTheOldDirectoryAndASecondRunAddsNothing) {
   const auto before = Numbers();
   const std::string clashing = "1143000001";  // the number of the clashing entry
