@@ -259,9 +259,15 @@ TEST_F(Serial, CarrierFollowsTheSimulator) {
   sim_.SetReply("777", Reply("CONNECT 9600", 20, 500));
   ASSERT_EQ(Open(), kComOpened);
   EXPECT_EQ(ComConnected(kCom3), 0);
+  auto dialled = std::chrono::steady_clock::now();
   ComWriteText(kCom3, "ATDT777\r");
   EXPECT_NE(ReadUntil("CONNECT 9600").find("CONNECT 9600"), std::string::npos);
-  EXPECT_EQ(ComConnected(kCom3), 0);  // the words come before the carrier
+  // The words come before the carrier. On a loaded machine the words may
+  // reach us after the carrier's lag has passed; only a timely read can tell.
+  int connected = ComConnected(kCom3);
+  if (std::chrono::steady_clock::now() - dialled < std::chrono::milliseconds(400)) {
+    EXPECT_EQ(connected, 0);
+  }
   EXPECT_TRUE(WaitConnected(1));
   // The hang-up pair on a line without modem lines, then closing the port:
   // the simulator sees DTR drop and lowers the carrier.
