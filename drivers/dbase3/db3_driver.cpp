@@ -147,6 +147,7 @@ int Db3Driver::Option(nv::DrvFcbHead* fcb, const std::string& name, const std::s
     answer->clear();
     if (has_value || !f->open()) return 0;
     int err = BeginOp(f, true);
+    if (!err) err = MarkBusy(f);
     if (!err) err = BuildAll(f);
     return ReportError(f, err);
   }
@@ -339,6 +340,7 @@ int Db3Driver::Run(drv::OpContext& c) {
   const bool held_back =
       (c.op == nv::kOpAdd || c.op == nv::kOpAppend) && f->streaming && f->exclusive;
   err = BeginOp(f, Writes(c.op) && !held_back);
+  if (!err && Writes(c.op) && c.op != nv::kOpFlush) err = MarkBusy(f);
   if (!err) err = RunOpen(f, c);
   return ReportError(f, err);
 }

@@ -26,6 +26,24 @@
 // While it streams, an ADD is not such a write: its record and count wait
 // in memory, and its index pages take the region (GuardWrites) only when
 // they leave the page cache.
+//
+// Busy mark (byte 14 of the table header, reserved in dBase III and left
+// alone by its programs; later versions read a set byte as "incomplete
+// transaction"). A writable open that denies others writing and streams
+// holds back its appended records, the count and its index pages, while
+// rewritten records and pages that leave the cache reach the file at once:
+// killed before FLUSH or CLOSE, it would leave indexes that disagree with
+// the table (entries of records never counted, old keys of rewritten or
+// deleted records). So before the first change of such an open the byte
+// is set on disk, and FLUSH and CLOSE clear it as their last write, after
+// the records, the index pages and the count:
+//
+//   clear --(write while streaming)--> set --(FLUSH, CLOSE)--> clear
+//
+// A writable open that finds the byte set knows its owner died (no one else
+// could open the table for writing while it lived): under the count region
+// it cuts the table after the counted records, rebuilds every index from
+// the table and clears the byte. A read-only open leaves it as it is.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +61,7 @@ namespace db3 {
 
 inline constexpr uint32_t kMaxRecordLength = 4000;
 inline constexpr uint64_t kWholeTable = 0x7FFFFFFF;
+inline constexpr size_t kBusyByte = 14;  // the busy mark's place in the header
 
 struct Db3Field : nv::DrvFieldHead {
   bool stored = false;  // has a table field
@@ -99,6 +118,7 @@ struct Db3Fcb : nv::DrvFcbHead {
   bool deny_all = false;   // no other open at all
   bool streaming = false;
   bool header_dirty = false;
+  bool busy_marked = false;  // this open set the busy mark on disk
   bool locked = false;       // LOCK(file) of this open
   bool count_locked = false;
   uint32_t held = 0;  // record whose region this open holds
@@ -201,6 +221,9 @@ int ReadDbfHeader(nv::EnvFile* file, DbfHeader* h, std::vector<TableField>* fiel
 std::vector<uint8_t> DbfHeaderBytes(const DbfHeader& h, const std::vector<TableField>& fields,
                                     bool omnis);
 int WriteHeader(Db3Fcb* f);
+// Sets the busy mark before a change of a streaming open that denies others
+// writing (nothing for other opens, or when it is set already).
+int MarkBusy(Db3Fcb* f);
 int ReadRecord(Db3Fcb* f, uint32_t n, std::vector<uint8_t>* raw);
 int WriteRecord(Db3Fcb* f, uint32_t n, const uint8_t* raw);
 // Appends a record (n = records + 1) with the end marker after it.

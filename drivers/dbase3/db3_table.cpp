@@ -464,7 +464,41 @@ int WriteHeader(Db3Fcb* f) {
   return f->dbf->Write(0, b, 32) ? -201 : 0;
 }
 
+int MarkBusy(Db3Fcb* f) {
+  if (f->busy_marked || !f->streaming || !f->exclusive || f->read_only) return 0;
+  const uint8_t on = 1;
+  if (f->dbf->Write(kBusyByte, &on, 1)) return -201;
+  f->hdr.raw[kBusyByte] = on;
+  f->busy_marked = true;
+  return 0;
+}
+
 namespace {
+
+// The header written now, also while streaming holds it back; with `idle`
+// the busy mark goes with it.
+int WriteHeaderNow(Db3Fcb* f, bool idle) {
+  const bool s = f->streaming;
+  const uint8_t mark = f->hdr.raw[kBusyByte];
+  if (idle) f->hdr.raw[kBusyByte] = 0;
+  f->streaming = false;
+  const int err = WriteHeader(f);
+  f->streaming = s;
+  if (err) {
+    f->hdr.raw[kBusyByte] = mark;
+    return err;
+  }
+  if (idle) f->busy_marked = false;
+  return 0;
+}
+
+// The end-of-file byte after the first `records` records, and nothing after.
+int EndTableAt(Db3Fcb* f, uint32_t records) {
+  const uint8_t eof = 0x1A;
+  const uint64_t at = f->hdr.header_length + uint64_t(records) * f->hdr.record_length;
+  if (f->dbf->Write(at, &eof, 1) || f->dbf->Truncate(at + 1)) return -201;
+  return 0;
+}
 
 constexpr uint64_t kBlock = 64 * 1024;
 
@@ -965,6 +999,27 @@ int CreateFiles(Db3Fcb* f) {
   return 0;
 }
 
+namespace {
+
+// The busy mark of a program that died streaming (see db3_driver.h): the
+// records it never counted go, the indexes are built again from the table,
+// and the mark goes last. Under the count region: readers wait, and of two
+// opens repairing at once the second finds the mark gone.
+int RepairAfterCrash(Db3Fcb* f) {
+  int err = BeginOp(f, true);
+  if (!err && f->hdr.raw[kBusyByte] != 0) {
+    err = EndTableAt(f, f->hdr.records);
+    if (!err) err = BuildAll(f);
+    for (Db3Key& k : f->key_blocks)
+      if (!err && k.ndx) err = k.ndx->Sync();
+    if (!err) err = WriteHeaderNow(f, true);
+  }
+  const int end = EndOp(f);
+  return err ? err : end;
+}
+
+}  // namespace
+
 int OpenFiles(Db3Fcb* f, uint32_t mode) {
   if (f->open()) return 52;
   if (f->name.empty()) return 45;
@@ -989,6 +1044,7 @@ int OpenFiles(Db3Fcb* f, uint32_t mode) {
       if (e) err = e == nv::kOsFileNotFound ? 73 : OsToXbase(e);
     }
   }
+  if (!err && !f->read_only && f->hdr.raw[kBusyByte] != 0) err = RepairAfterCrash(f);
   if (err) {
     CloseFiles(f);
     return err;
@@ -1003,16 +1059,12 @@ int OpenFiles(Db3Fcb* f, uint32_t mode) {
 int FlushFiles(Db3Fcb* f) {
   if (!f->open()) return 0;
   if (int err = FlushAppends(f)) return err;
-  if (f->header_dirty) {
-    const bool s = f->streaming;
-    f->streaming = false;
-    int err = WriteHeader(f);
-    f->streaming = s;
-    if (err) return err;
-  }
   for (Db3Key& k : f->key_blocks)
     if (k.ndx)
       if (int err = k.ndx->Flush()) return err;
+  // The header last: its count then names written records only, and the
+  // busy mark goes once the indexes agree with the table.
+  if (f->header_dirty || f->busy_marked) return WriteHeaderNow(f, true);
   return 0;
 }
 
@@ -1030,6 +1082,7 @@ int CloseFiles(Db3Fcb* f) {
   CloseIndexes(f);
   f->ForgetBlocks();
   f->appends.clear();
+  f->busy_marked = false;  // a failed flush leaves it on disk for the next open
   f->dbt.reset();
   f->dbf.reset();
   f->held = 0;
@@ -1209,10 +1262,10 @@ int EmptyFiles(Db3Fcb* f) {
   f->appends.clear();
   f->ForgetBlocks();
   f->hdr.records = 0;
-  std::vector<uint8_t> eof(1, 0x1A);
-  if (f->dbf->Write(f->hdr.header_length, eof.data(), 1)) return -201;
-  if (f->dbf->Truncate(f->hdr.header_length + 1u)) return -201;
-  if (int err = WriteHeader(f)) return err;
+  if (int err = EndTableAt(f, 0)) return err;
+  // Not held back while streaming: a count beyond the cut file would make
+  // the table unreadable.
+  if (int err = WriteHeaderNow(f, false)) return err;
   if (f->dbt) {
     uint8_t head[512] = {};
     Put32(head, 1);

@@ -40,6 +40,10 @@ CheckResult CheckTable(const std::string& table, const std::vector<std::string>&
   if (out) {
     std::fprintf(out, "version 0x%02X, updated %02u-%02u-%02u, %u records, header %u, record %u\n",
                  h.version, h.yy, h.mm, h.dd, h.records, h.header_length, h.record_length);
+    if (h.raw[kBusyByte])
+      std::fprintf(out,
+                   "busy mark set: a program streams into the table or stopped before its "
+                   "FLUSH; the next open for writing rebuilds the indexes\n");
     for (const TableField& t : fields)
       std::fprintf(out, "  %-11s %c %3u %2u\n", t.name.c_str(), t.type, t.length, t.decimals);
   }

@@ -2,6 +2,7 @@
 // adds, holds or locks while this test works on the same files through its
 // own open. The table's byte-range locks are open-file-description locks,
 // so the two see each other as two stations would.
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +54,10 @@ class Station {
     std::string s(buf);
     while (!s.empty() && s.back() == '\n') s.pop_back();
     return s;
+  }
+  void Kill() {
+    ::kill(pid_, SIGKILL);
+    Wait();
   }
   int Wait() {
     int status = 0;
@@ -215,6 +220,103 @@ TEST_F(Db3Stations, ReaderSkipsEntriesOfRecordsAStreamingWriterHasNotCounted) {
   ASSERT_EQ(r.Close(), 0);
   ASSERT_EQ(r.Open(kReadOnly | kDenyWrite), 0) << ErrorCode();
   EXPECT_EQ(SeenByKeys(r), "error 38");
+}
+
+// A program streaming into a table no one else may write is killed before
+// its FLUSH: its records and count never reach the table, but index pages
+// naming them do, and so do a rewritten and a deleted record whose index
+// changes wait in memory. The next program that opens the table for
+// writing finds every index agreeing with the table.
+class Db3Killed : public Db3Stations {
+ protected:
+  // Codes 1 to 10 added and flushed, then a streaming writer killed.
+  void KillWriter(std::vector<std::string> args) {
+    {
+      Station a({"add", dir_, "1", "10"});
+      ASSERT_EQ(a.Wait(), 0);
+    }
+    const size_t index_before = Bytes("CUCODE.NDX").size();
+    args.insert(args.begin(), {"stream", dir_});
+    Station w(args);
+    ASSERT_EQ(w.Line(), "ready");
+    w.Kill();
+    ASSERT_GT(Bytes("CUCODE.NDX").size(), index_before + 4 * 512);
+  }
+  void Check(uint32_t live) {
+    const db3::CheckResult r =
+        db3::CheckTable(Path("CUST.DBF"), {Path("CUCODE.NDX"), Path("CUNAME.NDX")});
+    EXPECT_EQ(r.status, 0) << (r.problems.empty() ? "" : r.problems[0]);
+    EXPECT_EQ(r.live, live);
+  }
+};
+
+TEST_F(Db3Killed, IndexesAgreeWithTheTableAfterAStreamingWriterIsKilled) {
+  ASSERT_NO_FATAL_FAILURE(KillWriter({"11", "390"}));
+  File f(CustDecl(Path("CUST")));
+  ASSERT_EQ(f.Share(), 0) << ErrorCode();
+  const std::vector<uint8_t> table = Bytes("CUST.DBF");
+  EXPECT_EQ(table[14], 0);
+  // The records written but never counted are cut off.
+  EXPECT_EQ(table.size(),
+            size_t(table[8] | table[9] << 8) + 10u * (table[10] | table[11] << 8) + 1);
+  EXPECT_EQ(table.back(), 0x1A);
+  Check(9);
+  EXPECT_EQ(SeenByKeys(f), "1,2,3,4,5,7,8,9,10,|1,2,3,4,5,7,8,9,10,");
+  // The lost records go in again under the record numbers they had.
+  for (int code = 6; code <= 400; code += code == 6 ? 5 : 1) {
+    Fill(f, code, "N" + std::to_string(code % 97));
+    ASSERT_EQ(f.Add(), 0) << code;
+  }
+  ASSERT_EQ(f.Close(), 0);
+  Check(400);
+}
+
+// EMPTY cuts the table at once: its count cannot wait for the FLUSH.
+TEST_F(Db3Killed, TableEmptiedByAStreamingWriterThatIsKilledStaysReadable) {
+  ASSERT_NO_FATAL_FAILURE(KillWriter({"11", "300", "empty"}));
+  File f(CustDecl(Path("CUST")));
+  ASSERT_EQ(f.Share(), 0) << ErrorCode();
+  EXPECT_EQ(f.Records(), 0);
+  Check(0);
+  Fill(f, 11, "N11");
+  ASSERT_EQ(f.Add(), 0);
+  ASSERT_EQ(f.Close(), 0);
+  Check(1);
+}
+
+// While a writer streams, the table's header says so (byte 14, which
+// dBase III programs leave alone) until its FLUSH or CLOSE; a reader
+// sharing the table meanwhile repairs nothing.
+TEST_F(Db3Stations, StreamingWriterMarksTheHeaderUntilFlushAndClose) {
+  auto mark = [&] { return int(Bytes("CUST.DBF")[14]); };
+  File w(CustDecl(Path("CUST")));
+  ASSERT_EQ(w.Open(kReadWrite | kDenyWrite), 0) << ErrorCode();
+  ASSERT_EQ(w.Stream(), 0);
+  EXPECT_EQ(mark(), 0);
+  for (int code = 1; code <= 300; ++code) {
+    Fill(w, code, "N" + std::to_string(code % 7));
+    ASSERT_EQ(w.Add(), 0);
+  }
+  {
+    File r(CustDecl(Path("CUST")));
+    ASSERT_EQ(r.Share(kReadOnly | kDenyNone), 0) << ErrorCode();
+    EXPECT_EQ(r.Records(), 0);
+    File x(CustDecl(Path("CUST")));
+    EXPECT_NE(x.Share(), 0);  // so a mark a writable open finds has no owner
+  }
+  EXPECT_EQ(mark(), 1);
+  ASSERT_EQ(w.Flush(), 0);
+  const std::vector<uint8_t> head = Bytes("CUST.DBF");
+  EXPECT_EQ(std::vector<uint8_t>(head.begin() + 12, head.begin() + 32),
+            std::vector<uint8_t>(20, 0));
+  Fill(w, 301, "B");
+  ASSERT_EQ(w.Add(), 0);
+  EXPECT_EQ(mark(), 1);
+  ASSERT_EQ(w.Close(), 0);
+  EXPECT_EQ(mark(), 0);
+  File f(CustDecl(Path("CUST")));
+  ASSERT_EQ(f.Share(), 0) << ErrorCode();
+  EXPECT_EQ(SeenByKeys(f), Codes(1, 301));
 }
 
 }  // namespace

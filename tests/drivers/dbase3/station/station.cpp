@@ -9,6 +9,13 @@
 //     stop file exists.
 //   db3_station lock <dir> <stop file>
 //     locks the table, prints "locked" and keeps it until the stop file exists.
+//   db3_station stream <dir> <first code> <count> [empty]
+//     opens the table denying others writing, streams with two index page
+//     buffers, adds codes first..first+count-1, counts the records (which
+//     writes the added ones, but not their count), renames code 5
+//     "CAMBIADO" and deletes code 6 (with "empty": empties the table and
+//     adds the first five codes again), prints "ready" and waits to be
+//     killed: nothing of it is flushed.
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,23 +37,52 @@ int Fail(const char* what) {
   return 1;
 }
 
+int AddCodes(File& f, int first, int count) {
+  for (int code = first; code < first + count; ++code) {
+    auto& r = f.As<CustRecord>();
+    r.CODE = code;
+    r.NAME = "N" + std::to_string(code % 97);
+    r.AMOUNT = code / 4.0;
+    f.SetMemoText(0, "memo " + std::to_string(code));
+    if (f.Add() != 0) return Fail("add");
+  }
+  return 0;
+}
+
+int Stream(File& f, int first, int count, bool empty) {
+  if (f.Open(kReadWrite | kDenyWrite) != 0) return Fail("open");
+  f.Send("BUFFERS=2");
+  if (f.Stream() != 0) return Fail("stream");
+  if (int err = AddCodes(f, first, count)) return err;
+  auto& r = f.As<CustRecord>();
+  if (empty) {
+    if (f.Empty() != 0) return Fail("empty");
+    if (int err = AddCodes(f, first, 5)) return err;
+  } else {
+    if (f.Records() < count) return Fail("records");
+    r.CODE = 5;
+    if (f.Get(f.key(0)) != 0) return Fail("get 5");
+    r.NAME = "CAMBIADO";
+    if (f.Put() != 0) return Fail("put");
+    r.CODE = 6;
+    if (f.Get(f.key(0)) != 0 || f.Delete() != 0) return Fail("delete 6");
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  for (;;) ::pause();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const std::string cmd = argv[1];
   File f(CustDecl(std::string(argv[2]) + "/CUST"));
+  if (cmd == "stream" && (argc == 5 || argc == 6))
+    return Stream(f, std::atoi(argv[3]), std::atoi(argv[4]), argc == 6);
   if (f.Share() != 0) return Fail("share");
   if (cmd == "add" && argc == 5) {
-    const int first = std::atoi(argv[3]), count = std::atoi(argv[4]);
-    for (int code = first; code < first + count; ++code) {
-      auto& r = f.As<CustRecord>();
-      r.CODE = code;
-      r.NAME = "N" + std::to_string(code % 97);
-      r.AMOUNT = code / 4.0;
-      f.SetMemoText(0, "memo " + std::to_string(code));
-      if (f.Add() != 0) return Fail("add");
-    }
+    if (int err = AddCodes(f, std::atoi(argv[3]), std::atoi(argv[4]))) return err;
     return f.Close() == 0 ? 0 : Fail("close");
   }
   if (cmd == "hold" && argc == 5) {
