@@ -259,7 +259,7 @@ int RunOpen(Db3Fcb* f, drv::OpContext& c) {
         if (key.ndx && f->exclusive) key.ndx->SetDeferred(true);
       return 0;
     case nv::kOpFlush:
-      return FlushFiles(f);
+      return FlushAndSync(f);
     case nv::kOpWatch:
       f->watch_next = true;
       return 0;

@@ -212,6 +212,9 @@ int CopyFiles(Db3Fcb* f, const std::string& target, bool rename);
 int PackFiles(Db3Fcb* f);
 int EmptyFiles(Db3Fcb* f);
 int FlushFiles(Db3Fcb* f);
+// FLUSH: ends streaming, writes what it held back (FlushFiles) and forces
+// the table, the memo file and every index to disk (-247 when that fails).
+int FlushAndSync(Db3Fcb* f);
 int BuildIndex(Db3Fcb* f, Db3Key* k);
 int BuildAll(Db3Fcb* f);
 int BuildDynamic(Db3Fcb* f, Db3Key* k, const std::string& components);

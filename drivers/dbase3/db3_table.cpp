@@ -1068,6 +1068,19 @@ int FlushFiles(Db3Fcb* f) {
   return 0;
 }
 
+int FlushAndSync(Db3Fcb* f) {
+  if (!f->open()) return 0;
+  f->streaming = false;
+  for (Db3Key& k : f->key_blocks)
+    if (k.ndx) k.ndx->SetDeferred(false);
+  if (int err = FlushFiles(f)) return err;
+  if (f->read_only) return 0;
+  if (f->dbf->Sync(false) || (f->dbt && f->dbt->Sync(false))) return -247;
+  for (Db3Key& k : f->key_blocks)
+    if (k.ndx && k.ndx->Sync()) return -247;
+  return 0;
+}
+
 int CloseFiles(Db3Fcb* f) {
   int err = 0;
   if (f->open()) {

@@ -12,6 +12,7 @@
 
 #include "drivers/dbase3/dbf_check.h"
 #include "tests/drivers/dbase3/db3_test_decl.h"
+#include "tests/support/fake_env.h"
 
 extern char** environ;
 
@@ -286,7 +287,7 @@ TEST_F(Db3Killed, TableEmptiedByAStreamingWriterThatIsKilledStaysReadable) {
 
 // While a writer streams, the table's header says so (byte 14, which
 // dBase III programs leave alone) until its FLUSH or CLOSE; a reader
-// sharing the table meanwhile repairs nothing.
+// sharing the table meanwhile repairs nothing. FLUSH also ends streaming.
 TEST_F(Db3Stations, StreamingWriterMarksTheHeaderUntilFlushAndClose) {
   auto mark = [&] { return int(Bytes("CUST.DBF")[14]); };
   File w(CustDecl(Path("CUST")));
@@ -309,14 +310,38 @@ TEST_F(Db3Stations, StreamingWriterMarksTheHeaderUntilFlushAndClose) {
   const std::vector<uint8_t> head = Bytes("CUST.DBF");
   EXPECT_EQ(std::vector<uint8_t>(head.begin() + 12, head.begin() + 32),
             std::vector<uint8_t>(20, 0));
+  // FLUSH ended streaming: the next ADD reaches the table with its count.
   Fill(w, 301, "B");
+  ASSERT_EQ(w.Add(), 0);
+  EXPECT_EQ(mark(), 0);
+  EXPECT_EQ(Bytes("CUST.DBF")[4] | Bytes("CUST.DBF")[5] << 8, 301);
+  ASSERT_EQ(w.Stream(), 0);
+  Fill(w, 302, "C");
   ASSERT_EQ(w.Add(), 0);
   EXPECT_EQ(mark(), 1);
   ASSERT_EQ(w.Close(), 0);
   EXPECT_EQ(mark(), 0);
   File f(CustDecl(Path("CUST")));
   ASSERT_EQ(f.Share(), 0) << ErrorCode();
-  EXPECT_EQ(SeenByKeys(f), Codes(1, 301));
+  EXPECT_EQ(SeenByKeys(f), Codes(1, 302));
+}
+
+// A FLUSH whose files cannot be forced to disk says so (-247, 90); the
+// next one, with the disk back, succeeds.
+TEST_F(Db3Stations, FlushThatCannotReachTheDiskIsAnError) {
+  nvtest::FailingEnv env;
+  nvtest::ScopedEnv use(&env);
+  File w(CustDecl(Path("CUST")));
+  ASSERT_EQ(w.Open(kReadWrite | kDenyWrite), 0) << ErrorCode();
+  ASSERT_EQ(w.Stream(), 0);
+  Fill(w, 1, "A");
+  ASSERT_EQ(w.Add(), 0);
+  env.fail_syncs = true;
+  EXPECT_EQ(w.Flush(), 90);
+  EXPECT_EQ(FileErrorCode(), "-247");
+  env.fail_syncs = false;
+  EXPECT_EQ(w.Flush(), 0);
+  ASSERT_EQ(w.Close(), 0);
 }
 
 }  // namespace
